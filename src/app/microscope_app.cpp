@@ -1,0 +1,75 @@
+#include "app/microscope_app.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <cstring>
+
+#include "app/termination_signals.h"
+#include "app/version.h"
+
+namespace {
+
+void PrintUsage(std::FILE* out) {
+    std::fprintf(out,
+                 "Usage: %s [OPTION]...\n"
+                 "Live picture, stills, recordings and measuring overlays for USB digital\n"
+                 "microscopes.\n"
+                 "\n"
+                 "  -h, --help     show this help and exit\n"
+                 "      --version  show the version and exit\n"
+                 "\n"
+                 "Pictures and videos are stored under \"<Documents>/Microscope files\".\n"
+                 "Qt's own options (for example -platform offscreen) are understood too.\n",
+                 kProgramName);
+}
+
+}  // namespace
+
+std::optional<int> CMicroscopeApp::HandleInformationalOptions(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            PrintUsage(stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("%s %s\n", kProgramName, kProgramVersion);
+            return 0;
+        }
+    }
+    return std::nullopt;
+}
+
+CMicroscopeApp::CMicroscopeApp(int& argc, char** argv) {
+    QApplication::setApplicationName(QString::fromUtf8(kProgramName));
+    QApplication::setApplicationVersion(QString::fromUtf8(kProgramVersion));
+    QApplication::setDesktopFileName(QString::fromUtf8(kProgramName));
+    application_ = std::make_unique<QApplication>(argc, argv);
+}
+
+CMicroscopeApp::~CMicroscopeApp() = default;
+
+int CMicroscopeApp::InitInstance(const MainWindowFactory& makeMainWindow) {
+    const QStringList arguments = QApplication::arguments();
+    if (arguments.size() > 1) {
+        std::fprintf(stderr, "%s: unknown argument '%s'\nTry '%s --help'.\n", kProgramName,
+                     arguments.at(1).toLocal8Bit().constData(), kProgramName);
+        return 2;
+    }
+    // Signals are watched before the window exists, so that one arriving while it is being
+    // made is not fatal; it is handled once the event loop runs.
+    QWidget* window = nullptr;
+    TerminationSignals terminationSignals([&window] {
+        if (window != nullptr) {
+            window->close();
+        }
+    });
+    std::unique_ptr<QWidget> mainWindow = makeMainWindow();
+    if (!mainWindow) {
+        return 1;
+    }
+    window = mainWindow.get();
+    mainWindow->show();
+    const int exitCode = QApplication::exec();
+    mainWindow.reset();
+    return exitCode;
+}

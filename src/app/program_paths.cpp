@@ -1,0 +1,86 @@
+#include "app/program_paths.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QStandardPaths>
+#include <climits>
+
+namespace {
+ProgramPaths currentPaths;
+
+// An existing folder, or one we may not create, is no error here.
+void MakeFolder(const std::string& path) {
+    static_cast<void>(::mkdir(path.c_str(), 0777));
+}
+}  // namespace
+
+const ProgramPaths& CurrentProgramPaths() {
+    return currentPaths;
+}
+
+void SetProgramPaths(const ProgramPaths& paths) {
+    currentPaths = paths;
+}
+
+std::string JoinPath(std::string_view folder, std::string_view name) {
+    std::string path(folder);
+    if (path.empty() || path.back() != '/') {
+        path += '/';
+    }
+    path += name;
+    return path;
+}
+
+std::string ProgramFolderFromExecutable(std::string_view executablePath) {
+    const std::size_t slash = executablePath.find_last_of('/');
+    if (slash == std::string_view::npos) {
+        return ".";
+    }
+    if (slash == 0) {
+        return "/";
+    }
+    return std::string(executablePath.substr(0, slash));
+}
+
+std::string RunningExecutablePath() {
+    char buffer[PATH_MAX] = {};
+    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) {
+        return {};
+    }
+    return std::string(buffer, static_cast<std::size_t>(length));
+}
+
+std::string UserDocumentsFolder() {
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (folder.isEmpty()) {
+        return {};
+    }
+    QDir().mkpath(folder);
+    return QDir::cleanPath(folder).toStdString();
+}
+
+StorageFolders CreateStorageFolders(std::string_view documentsFolder) {
+    StorageFolders folders;
+    if (documentsFolder.empty()) {
+        return folders;  // no documents folder: nothing to name or create
+    }
+    folders.storageRoot = JoinPath(documentsFolder, kStorageRootName);
+    folders.videoFolder = JoinPath(folders.storageRoot, kVideoFolderName);
+    folders.pictureFolder = JoinPath(folders.storageRoot, kPictureFolderName);
+    MakeFolder(folders.storageRoot);
+    MakeFolder(folders.videoFolder);
+    MakeFolder(folders.pictureFolder);
+    return folders;
+}
+
+bool RemoveLeftoverProbe(std::string_view videoFolder) {
+    const std::string probe = JoinPath(videoFolder, kCompressorProbeFileName);
+    struct stat info = {};
+    if (::lstat(probe.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) {
+        return false;
+    }
+    return ::unlink(probe.c_str()) == 0;
+}

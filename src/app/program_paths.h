@@ -1,0 +1,56 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The folders the program works with, fixed once while the main window initialises and
+// never changed after. Paths carry no trailing slash (the root folder is "/").
+struct ProgramPaths {
+    std::string programFolder;     // the executable's folder: language files, manual
+    std::string languageFilePath;  // the chosen language file (it need not exist)
+    std::string helpFilePath;      // the manual
+    std::string storageRoot;       // <documents>/Microscope files
+    std::string pictureFolder;     // <documents>/Microscope files/Picture
+    std::string videoFolder;       // <documents>/Microscope files/Video
+};
+
+// The process-wide paths. Set on the UI thread during initialisation, before any other
+// thread of the program starts; read from any thread afterwards.
+const ProgramPaths& CurrentProgramPaths();
+void SetProgramPaths(const ProgramPaths& paths);
+
+// "<folder>/<name>" without doubling the slash of the root folder.
+std::string JoinPath(std::string_view folder, std::string_view name);
+
+// The folder of an executable: everything before the last '/', which is dropped too; an
+// executable in the root folder gives "/".
+std::string ProgramFolderFromExecutable(std::string_view executablePath);
+
+// The running executable's full path ("/proc/self/exe"); empty when it cannot be read.
+std::string RunningExecutablePath();
+
+// The user's documents folder (XDG_DOCUMENTS_DIR, else ~/Documents), created when missing.
+std::string UserDocumentsFolder();
+
+inline constexpr const char* kStorageRootName = "Microscope files";
+inline constexpr const char* kPictureFolderName = "Picture";
+inline constexpr const char* kVideoFolderName = "Video";
+inline constexpr const char* kHelpFileName = "DigitalMicroscope.html";
+// The file the compressor choice writes while probing; a leftover is removed at start-up.
+inline constexpr const char* kCompressorProbeFileName = "test.avi";
+
+struct StorageFolders {
+    std::string storageRoot;
+    std::string pictureFolder;
+    std::string videoFolder;
+};
+
+// Names the storage tree under `documentsFolder` and creates the root, the video folder
+// and the picture folder in that order. Folders that exist are left as they are; a folder
+// that cannot be created is not reported (writes into it fail later, where they are seen).
+// An empty `documentsFolder` gives empty names and creates nothing.
+StorageFolders CreateStorageFolders(std::string_view documentsFolder);
+
+// Removes a leftover compressor probe file from the video folder. Anything else of that
+// name (a folder, say) is left alone. Returns true when a file was removed.
+bool RemoveLeftoverProbe(std::string_view videoFolder);

@@ -1,0 +1,27 @@
+#include "app/startup.h"
+
+#include "app/language_file.h"
+#include "app/version.h"
+
+StartupEnvironment SystemStartupEnvironment() {
+    StartupEnvironment environment;
+    environment.executablePath = RunningExecutablePath();
+    environment.documentsFolder = UserDocumentsFolder();
+    environment.languageId = platform::SystemDefaultLangId();
+    environment.dataFolder = kInstalledDataFolder;
+    return environment;
+}
+
+ProgramPaths FixProgramPaths(const StartupEnvironment& environment) {
+    ProgramPaths paths;
+    paths.programFolder = ProgramFolderFromExecutable(environment.executablePath);
+    paths.languageFilePath =
+        ChooseLanguageFile(paths.programFolder, environment.languageId, environment.dataFolder);
+    paths.helpFilePath = JoinPath(paths.programFolder, kHelpFileName);
+    const StorageFolders storage = CreateStorageFolders(environment.documentsFolder);
+    paths.storageRoot = storage.storageRoot;
+    paths.videoFolder = storage.videoFolder;
+    paths.pictureFolder = storage.pictureFolder;
+    SetProgramPaths(paths);
+    return paths;
+}

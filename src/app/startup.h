@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+#include "app/program_paths.h"
+#include "platform/system_language.h"
+
+// What start-up learns from the system; tests fill it with their own folders.
+struct StartupEnvironment {
+    std::string executablePath;   // the running program's full path
+    std::string documentsFolder;  // the user's documents folder (created when missing)
+    platform::LangId languageId = 0;
+    std::string dataFolder;  // an installed program's data folder
+};
+
+// The running program's environment: /proc/self/exe, the XDG documents folder, the
+// language of LC_ALL / LC_MESSAGES / LANG and the installed data folder. Needs a
+// QCoreApplication; UI thread.
+StartupEnvironment SystemStartupEnvironment();
+
+// Fixes the process-wide paths in start-up order: the program folder, then the language
+// file and the manual, then the storage tree (root, video, picture folders, created when
+// missing). Returns what it set.
+ProgramPaths FixProgramPaths(const StartupEnvironment& environment);

@@ -1,0 +1,161 @@
+#pragma once
+
+#include <QString>
+#include <string>
+#include <string_view>
+
+// Every text the program shows comes from the section "Zentra" of the language file,
+// looked up by key with a default of its own. Each lookup site is one row of one table;
+// a key may appear in several rows with other buffer sizes or defaults.
+enum class TextId {
+    // Main window messages and status texts.
+    MsgTitle,
+    ConnectMsg,
+    EscRestore,
+    BrowseToCamera,
+    BrowseToTimer,
+    SelectFileSave,   // Save / Save as and Open without a selected file
+    SelectFileEMail,  // E-mail without a selected file
+    CounterSecond,    // unit after the recording counter
+
+    // Main window tooltips.
+    TipPreview,
+    TipCamera,
+    TipVideo,
+    TipTimer,
+    TipSetting,
+    TipSave,
+    TipEMail,
+    TipHelp,
+    TipDecZoom,
+    TipIncZoom,
+    TipPlay,
+    TipStop,
+    TipPause,
+    TipFirst,
+    TipReward,
+    TipForward,
+    TipLast,
+
+    // Menu bar, in menu order.
+    MenuFile,
+    MenuFileOpen,
+    MenuFileSave,
+    MenuFileDelete,
+    MenuFileDeleteAll,
+    MenuFileEMail,
+    MenuSetting,
+    MenuSettingDevice,
+    MenuSettingCross,
+    MenuSettingScale,
+    MenuSettingCircle,
+    MenuSettingTime,
+    MenuCapture,
+    MenuCaptureTakePicture,
+    MenuCaptureTakeVideo,
+    MenuCaptureTimeLapse,
+    MenuHelp,
+    MenuHelpManual,
+    MenuHelpUpdate,
+    MenuHelpAbout,
+
+    // Pop-up menus.
+    PopupFileOpen,
+    PopupFileSave,
+    PopupFileDelete,
+    PopupFileDeleteAll,
+    PopupFileEMail,
+    PopupDisplayCross,
+    PopupDisplayScale,
+    PopupDisplayCircle,
+    PopupDisplayTime,
+    PopupSettingsCompress,
+    PopupSettingsVideoColor,
+    PopupSettingsVideoFormat,
+    PopupHelpManual,
+    PopupHelpUpdate,
+    PopupHelpAbout,
+
+    // About box.
+    AboutCaption,
+    AboutProduct,
+    AboutDescription,
+    AboutVersion,
+    AboutCopyright,
+    AboutOk,
+
+    // Video settings dialog.
+    VideoSetting,
+    VideoDeviceName,
+    VideoCaptionDevice,
+    VideoDeviceSetting,
+    VideoNorm,
+    VideoResolution,
+    VideoProperties,
+    VideoDefault,
+    VideoExit,
+    VideoOk,
+    PropertyBrightness,
+    PropertyContrast,
+    PropertySaturation,
+    PropertySharpness,
+    PropertyGamma,
+    PropertyHue,
+
+    // Recorder settings dialog and compressor choice.
+    RecorderSetting,
+    RecorderFrameRate,
+    RecorderTimerLimit,
+    RecorderSecond,
+    RecorderCompress,
+    RecorderOk,
+    RecorderCancel,
+    CompressTitle,
+
+    // Time-lapse dialog, at initialisation (the "Frame" row serves both frame labels).
+    TimeLapseCaptureSetting,
+    TimeLapseStartTime,
+    TimeLapseInterval,
+    TimeLapseCapture,
+    TimeLapseFrame,
+    TimeLapseCompleted,
+    TimeLapseStart,
+    TimeLapseCancel,
+    TimeLapseFileSize,
+    // Time-lapse dialog, while running.
+    TimeLapseRunStart,
+    TimeLapseRunStop,
+    TimeLapseSetTimerFail,
+
+    // E-mail.
+    MailStartOutlook,
+    MailSendComplete,
+
+    Count
+};
+
+struct TextEntry {
+    const char* key;
+    int sizeBytes;  // the lookup's buffer in bytes: the text keeps at most one less
+    const char* defaultText;
+};
+
+const TextEntry& TextEntryFor(TextId id);
+
+// The section every key lives in.
+inline constexpr const char* kTextSection = "Zentra";
+
+// Fills `text` (UTF-8) with the value of `key` in the section "Zentra" of `languageFile`,
+// or with `defaultText` when the file, the section or the key is missing. The value is cut
+// to sizeBytes - 1 bytes of the file's code page (named in the file's name) without
+// splitting a character. Returns the number of those bytes. Reads the file on every call.
+// Any thread.
+int GetLocalizedTextFrom(const std::string& languageFile, std::string_view key, std::string& text,
+                         int sizeBytes, std::string_view defaultText);
+
+// The same with the process-wide language file chosen at start-up.
+int GetLocalizedText(std::string_view key, std::string& text, int sizeBytes,
+                     std::string_view defaultText);
+
+// One row of the table, looked up in the process-wide language file.
+QString LocalizedText(TextId id);

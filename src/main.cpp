@@ -1,0 +1,20 @@
+#include <memory>
+
+#include "app/microscope_app.h"
+#include "app/startup.h"
+#include "mainwindow/microscope_dlg.h"
+
+int main(int argc, char** argv) {
+    if (const std::optional<int> exitCode =
+            CMicroscopeApp::HandleInformationalOptions(argc, argv)) {
+        return *exitCode;
+    }
+    CMicroscopeApp application(argc, argv);
+    return application.InitInstance([]() -> std::unique_ptr<QWidget> {
+        auto mainWindow = std::make_unique<CMicroscopeDlg>(SystemStartupEnvironment());
+        if (!mainWindow->OnInitDialog()) {
+            return nullptr;
+        }
+        return mainWindow;
+    });
+}

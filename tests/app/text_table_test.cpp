@@ -1,0 +1,192 @@
+#include "app/text_table.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <utility>
+
+#include "app/program_paths.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+constexpr int kRowCount = static_cast<int>(TextId::Count);
+
+// Points the process-wide language file at `path` for one test.
+class LanguageFileScope {
+public:
+    explicit LanguageFileScope(const std::string& path) : saved_(CurrentProgramPaths()) {
+        ProgramPaths paths = saved_;
+        paths.languageFilePath = path;
+        SetProgramPaths(paths);
+    }
+    ~LanguageFileScope() { SetProgramPaths(saved_); }
+
+private:
+    ProgramPaths saved_;
+};
+
+void ExpectEveryTextIsItsDefault() {
+    for (int i = 0; i < kRowCount; ++i) {
+        const TextEntry& entry = TextEntryFor(static_cast<TextId>(i));
+        EXPECT_EQ(LocalizedText(static_cast<TextId>(i)).toStdString(), entry.defaultText)
+            << "row " << i << " key \"" << entry.key << "\"";
+    }
+}
+
+TEST(TextTable, EveryRowIsComplete) {
+    for (int i = 0; i < kRowCount; ++i) {
+        const TextEntry& entry = TextEntryFor(static_cast<TextId>(i));
+        ASSERT_NE(entry.key, nullptr) << "row " << i;
+        ASSERT_NE(entry.defaultText, nullptr) << "row " << i;
+        EXPECT_TRUE(std::set<int>({16, 32, 64, 128, 256, 260}).count(entry.sizeBytes)) << entry.key;
+        EXPECT_LT(std::string(entry.defaultText).size(), static_cast<std::size_t>(entry.sizeBytes))
+            << entry.key;
+    }
+}
+
+TEST(TextTable, KeysAreSpelledAsTheProgramLooksThemUp) {
+    const std::pair<TextId, const char*> odd[] = {
+        {TextId::MenuFileDelete, "Delete "},
+        {TextId::PopupFileDelete, "Delete"},
+        {TextId::TipReward, "TipReward"},
+        {TextId::VideoProperties, "VideoProperies"},
+        {TextId::VideoCaptionDevice, "VideoCaptionDevice"},
+        {TextId::MailSendComplete, "SEND_CAMPLETE"},
+        {TextId::CompressTitle, "CompressTilte"},
+        {TextId::RecorderOk, "OK"},
+        {TextId::VideoOk, "Ok"},
+        {TextId::TimeLapseSetTimerFail, "SET_TIMER_FAIL"},
+    };
+    for (const auto& [id, key] : odd) {
+        EXPECT_STREQ(TextEntryFor(id).key, key);
+    }
+    EXPECT_STREQ(TextEntryFor(TextId::MenuHelpAbout).defaultText, "About Digital Microscope ");
+    EXPECT_STREQ(TextEntryFor(TextId::PopupHelpAbout).defaultText, "About Digital Microscope");
+    EXPECT_STREQ(TextEntryFor(TextId::PopupDisplayCircle).defaultText, "Circles");
+    EXPECT_STREQ(TextEntryFor(TextId::MenuSettingCircle).defaultText, "Circle");
+    EXPECT_EQ(TextEntryFor(TextId::SelectFileSave).sizeBytes, 128);
+    EXPECT_EQ(TextEntryFor(TextId::SelectFileEMail).sizeBytes, 256);
+    EXPECT_EQ(TextEntryFor(TextId::CounterSecond).sizeBytes, 16);
+    EXPECT_STREQ(TextEntryFor(TextId::CounterSecond).defaultText, "Seconds");
+    EXPECT_STREQ(TextEntryFor(TextId::RecorderSecond).defaultText, "Second");
+    EXPECT_EQ(TextEntryFor(TextId::TimeLapseRunStop).sizeBytes, 260);
+}
+
+TEST(TextTable, WithoutALanguageFileEveryTextIsItsDefault) {
+    TempDir dir;
+    LanguageFileScope scope(dir / "English1252.ini");
+    ExpectEveryTextIsItsDefault();
+}
+
+TEST(TextTable, BadLanguageFilesYieldTheDefaults) {
+    TempDir dir;
+    std::string garbage;
+    for (int i = 0; i < 100000; ++i) {
+        garbage.push_back(static_cast<char>((i * 131 + 7) % 256));
+    }
+    const std::string longLines = "[Zentra" + std::string(2'000'000, 'z') + "]\n" + "MsgTitle" +
+                                  std::string(1'000'000, ' ') + "\n";
+    const std::pair<const char*, std::string> files[] = {
+        {"garbage1252.ini", garbage},
+        {"long1252.ini", longLines},
+        {"nosection1252.ini", "MsgTitle=No section\n[Other]\nConnectMsg=Elsewhere\n"},
+        {"empty1252.ini", ""},
+        {"utf16-1252.ini", std::string("\xFF\xFE[\0Z\0e\0n\0t\0r\0a\0]\0", 18)},
+    };
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name);
+        WriteFile(dir / name, bytes);
+        LanguageFileScope scope(dir / name);
+        ExpectEveryTextIsItsDefault();
+    }
+    // A folder where the file should be.
+    LanguageFileScope scope(dir.path());
+    ExpectEveryTextIsItsDefault();
+}
+
+TEST(TextTable, RussianFileComesOutAsUtf8) {
+    TempDir dir;
+    // "Микроскоп" and "Открыть" in CP1251.
+    WriteFile(dir / "Russian1251.ini",
+              "[Zentra]\r\nMsgTitle=\xCC\xE8\xEA\xF0\xEE\xF1\xEA\xEE\xEF\r\n"
+              "Open=\xCE\xF2\xEA\xF0\xFB\xF2\xFC\r\n");
+    LanguageFileScope scope(dir / "Russian1251.ini");
+    EXPECT_EQ(LocalizedText(TextId::MsgTitle), QString::fromUtf8("Микроскоп"));
+    EXPECT_EQ(LocalizedText(TextId::MenuFileOpen), QString::fromUtf8("Открыть"));
+    EXPECT_EQ(LocalizedText(TextId::PopupFileOpen), QString::fromUtf8("Открыть"));
+    EXPECT_EQ(LocalizedText(TextId::MenuFileSave), QString::fromUtf8("Save"));  // missing key
+}
+
+TEST(TextTable, ChineseFileComesOutAsUtf8AndIsCutOnCharacters) {
+    TempDir dir;
+    // "显微镜" (microscope) in CP936, and eight characters for a 16-byte lookup.
+    WriteFile(dir / "Chinese936.ini",
+              "[Zentra]\nMsgTitle=\xCF\xD4\xCE\xA2\xBE\xB5\n"
+              "Second=\xC3\xEB\xC3\xEB\xC3\xEB\xC3\xEB\xC3\xEB\xC3\xEB\xC3\xEB\xC3\xEB\n");
+    LanguageFileScope scope(dir / "Chinese936.ini");
+    EXPECT_EQ(LocalizedText(TextId::MsgTitle), QString::fromUtf8("显微镜"));
+    // 15 bytes hold seven two-byte characters; the eighth is left out whole.
+    EXPECT_EQ(LocalizedText(TextId::CounterSecond), QString::fromUtf8("秒秒秒秒秒秒秒"));
+    EXPECT_EQ(LocalizedText(TextId::RecorderSecond), QString::fromUtf8("秒秒秒秒秒秒秒秒"));
+}
+
+TEST(TextTable, LongTranslationIsCutToItsBuffer) {
+    TempDir dir;
+    WriteFile(dir / "German1252.ini", "[Zentra]\nSecond=Sekundensekundenxxxx\n");  // 20 characters
+    LanguageFileScope scope(dir / "German1252.ini");
+    EXPECT_EQ(LocalizedText(TextId::CounterSecond), QStringLiteral("Sekundensekunde"));
+    EXPECT_EQ(LocalizedText(TextId::RecorderSecond), QStringLiteral("Sekundensekundenxxxx"));
+
+    std::string text;
+    EXPECT_EQ(GetLocalizedText("Second", text, 16, "Seconds"), 15);
+    EXPECT_EQ(text, "Sekundensekunde");
+    EXPECT_EQ(GetLocalizedText("Second", text, 1, "Seconds"), 0);
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(GetLocalizedText("Missing", text, 4, "Seconds"), 3);
+    EXPECT_EQ(text, "Sec");
+}
+
+TEST(TextTable, DeleteAndDeleteWithBlankAreDifferentKeys) {
+    TempDir dir;
+    WriteFile(dir / "French1252.ini", "[Zentra]\nDelete=Supprimer\n");
+    {
+        LanguageFileScope scope(dir / "French1252.ini");
+        EXPECT_EQ(LocalizedText(TextId::PopupFileDelete), QStringLiteral("Supprimer"));
+        EXPECT_EQ(LocalizedText(TextId::MenuFileDelete), QStringLiteral("Delete"));
+    }
+    WriteFile(dir / "French1252.ini", "[Zentra]\nDelete=Supprimer\nDelete =Effacer\n");
+    LanguageFileScope scope(dir / "French1252.ini");
+    EXPECT_EQ(LocalizedText(TextId::PopupFileDelete), QStringLiteral("Supprimer"));
+    EXPECT_EQ(LocalizedText(TextId::MenuFileDelete), QStringLiteral("Effacer"));
+}
+
+TEST(TextTable, OneValueServesEveryRowOfItsKey) {
+    TempDir dir;
+    WriteFile(dir / "Italian1252.ini", "[Zentra]\nAboutViewZentra=Microscopio USB\n");
+    LanguageFileScope scope(dir / "Italian1252.ini");
+    EXPECT_EQ(LocalizedText(TextId::AboutCaption), QStringLiteral("Microscopio USB"));
+    EXPECT_EQ(LocalizedText(TextId::AboutProduct), QStringLiteral("Microscopio USB"));
+}
+
+TEST(TextTable, FileSavedAsUtf8WithBomIsReadAsUtf8) {
+    TempDir dir;
+    WriteFile(dir / "Russian1251.ini",
+              "\xEF\xBB\xBF[Zentra]\nMsgTitle=Микроскоп\nSecond=СекундыСекундыСекунды\n");
+    LanguageFileScope scope(dir / "Russian1251.ini");
+    EXPECT_EQ(LocalizedText(TextId::MsgTitle), QString::fromUtf8("Микроскоп"));
+    EXPECT_EQ(LocalizedText(TextId::CounterSecond), QString::fromUtf8("СекундыСекундыС"));
+}
+
+TEST(TextTable, FileIsReadAnewOnEveryLookup) {
+    TempDir dir;
+    LanguageFileScope scope(dir / "Dutch1252.ini");
+    EXPECT_EQ(LocalizedText(TextId::TipPlay), QStringLiteral("Play"));
+    WriteFile(dir / "Dutch1252.ini", "[Zentra]\nTipPlay=Afspelen\n");
+    EXPECT_EQ(LocalizedText(TextId::TipPlay), QStringLiteral("Afspelen"));
+}
+
+}  // namespace

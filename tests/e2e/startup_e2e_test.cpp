@@ -1,0 +1,126 @@
+// Runs the built program as a user would start it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QThread>
+
+#include "support/temp_dir.h"
+
+namespace {
+
+using testsupport::Exists;
+using testsupport::IsDirectory;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+// An environment with a private home and no display at all.
+QProcessEnvironment PrivateEnvironment(const TempDir& home) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_CONFIG_HOME",
+                             "XDG_DOCUMENTS_DIR", "LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"}) {
+        environment.remove(QString::fromLatin1(name));
+    }
+    environment.insert(QStringLiteral("HOME"), QString::fromStdString(home.path()));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(home.path()));
+    return environment;
+}
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+RunResult RunToEnd(const QStringList& arguments, const QProcessEnvironment& environment) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(DM_EXECUTABLE), arguments);
+    EXPECT_TRUE(process.waitForFinished(30000)) << "program did not end";
+    RunResult result;
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = process.readAllStandardOutput().toStdString();
+    result.err = process.readAllStandardError().toStdString();
+    return result;
+}
+
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+TEST(Startup, HelpAndVersionNeedNoDisplay) {
+    TempDir home;
+    const RunResult help = RunToEnd({QStringLiteral("--help")}, PrivateEnvironment(home));
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("Usage: digital-microscope"), std::string::npos) << help.out;
+
+    const RunResult version = RunToEnd({QStringLiteral("--version")}, PrivateEnvironment(home));
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out.rfind("digital-microscope ", 0), 0u) << version.out;
+    // Neither touched the storage tree.
+    EXPECT_FALSE(Exists(home / "Documents/Microscope files"));
+}
+
+TEST(Startup, UnknownArgumentIsRefused) {
+    TempDir home;
+    QProcessEnvironment environment = PrivateEnvironment(home);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const RunResult result = RunToEnd({QStringLiteral("--no-such-option")}, environment);
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.err.find("--no-such-option"), std::string::npos) << result.err;
+    EXPECT_FALSE(Exists(home / "Documents/Microscope files"));
+}
+
+TEST(Startup, RunsUntilAskedToEndAndKeepsTheStorageTree) {
+    TempDir home;
+    const std::string root = home / "Documents/Microscope files";
+    ASSERT_EQ(::mkdir((home / "Documents").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(root.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((root + "/Video").c_str(), 0755), 0);
+    WriteFile(root + "/Video/test.avi", "probe left by a crash");
+    WriteFile(root + "/Video/VCap0000.avi", "recording");
+
+    QProcessEnvironment environment = PrivateEnvironment(home);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(DM_EXECUTABLE), {});
+    ASSERT_TRUE(process.waitForStarted(10000));
+
+    EXPECT_TRUE(WaitFor([&] { return !Exists(root + "/Video/test.avi"); }, 20000));
+    EXPECT_TRUE(IsDirectory(root + "/Picture"));
+    EXPECT_EQ(process.state(), QProcess::Running);
+
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    EXPECT_EQ(ReadFile(root + "/Video/VCap0000.avi"), "recording");
+}
+
+TEST(Startup, MissingDocumentsFolderIsCreated) {
+    TempDir home;
+    QProcessEnvironment environment = PrivateEnvironment(home);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(DM_EXECUTABLE), {});
+    ASSERT_TRUE(process.waitForStarted(10000));
+    EXPECT_TRUE(
+        WaitFor([&] { return IsDirectory(home / "Documents/Microscope files/Picture"); }, 20000));
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitCode(), 0);
+}
+
+}  // namespace
