@@ -10,8 +10,10 @@ int main(int argc, char** argv) {
         return *exitCode;
     }
     CMicroscopeApp application(argc, argv);
-    return application.InitInstance([]() -> std::unique_ptr<QWidget> {
-        auto mainWindow = std::make_unique<CMicroscopeDlg>(SystemStartupEnvironment());
+    return application.InitInstance([&application]() -> std::unique_ptr<QWidget> {
+        StartupEnvironment environment = SystemStartupEnvironment();
+        environment.simulatedKind = application.simulatedKind();
+        auto mainWindow = std::make_unique<CMicroscopeDlg>(std::move(environment));
         if (!mainWindow->OnInitDialog()) {
             return nullptr;
         }

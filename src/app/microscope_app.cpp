@@ -15,11 +15,14 @@ void PrintUsage(std::FILE* out) {
                  "Live picture, stills, recordings and measuring overlays for USB digital\n"
                  "microscopes.\n"
                  "\n"
-                 "  -h, --help     show this help and exit\n"
-                 "      --version  show the version and exit\n"
+                 "      --simulate[=KIND]  use a simulated device instead of the system's\n"
+                 "                         devices; KIND is microscope (the default) or camera\n"
+                 "  -h, --help             show this help and exit\n"
+                 "      --version          show the version and exit\n"
                  "\n"
                  "Pictures and videos are stored under \"<Documents>/Microscope files\".\n"
-                 "Qt's own options (for example -platform offscreen) are understood too.\n",
+                 "Qt's own options (for example -platform offscreen) are understood too.\n"
+                 "DIGITAL_MICROSCOPE_SIMULATE=microscope|camera has the effect of --simulate.\n",
                  kProgramName);
 }
 
@@ -48,12 +51,42 @@ CMicroscopeApp::CMicroscopeApp(int& argc, char** argv) {
 
 CMicroscopeApp::~CMicroscopeApp() = default;
 
+std::optional<int> CMicroscopeApp::SimulatedKindFromText(const QString& text) {
+    if (text.isEmpty() || text == QLatin1String("microscope") || text == QLatin1String("1")) {
+        return 0;
+    }
+    if (text == QLatin1String("camera")) {
+        return 1;
+    }
+    return std::nullopt;
+}
+
 int CMicroscopeApp::InitInstance(const MainWindowFactory& makeMainWindow) {
+    const QString variable = qEnvironmentVariable("DIGITAL_MICROSCOPE_SIMULATE");
+    if (!variable.isEmpty()) {
+        const std::optional<int> kind = SimulatedKindFromText(variable);
+        if (!kind) {
+            std::fprintf(stderr, "%s: DIGITAL_MICROSCOPE_SIMULATE must be microscope or camera\n",
+                         kProgramName);
+            return 2;
+        }
+        simulatedKind_ = *kind;
+    }
     const QStringList arguments = QApplication::arguments();
-    if (arguments.size() > 1) {
-        std::fprintf(stderr, "%s: unknown argument '%s'\nTry '%s --help'.\n", kProgramName,
-                     arguments.at(1).toLocal8Bit().constData(), kProgramName);
-        return 2;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        std::optional<int> kind;
+        if (argument == QLatin1String("--simulate")) {
+            kind = 0;
+        } else if (argument.startsWith(QLatin1String("--simulate="))) {
+            kind = SimulatedKindFromText(argument.mid(11));
+        }
+        if (!kind) {
+            std::fprintf(stderr, "%s: unknown argument '%s'\nTry '%s --help'.\n", kProgramName,
+                         argument.toLocal8Bit().constData(), kProgramName);
+            return 2;
+        }
+        simulatedKind_ = *kind;
     }
     // Signals are watched before the window exists, so that one arriving while it is being
     // made is not fatal; it is handled once the event loop runs.

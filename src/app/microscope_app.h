@@ -28,6 +28,16 @@ public:
     // it and runs until it has closed, then destroys it. Returns the exit code.
     int InitInstance(const MainWindowFactory& makeMainWindow);
 
+    // The simulated device asked for with --simulate[=microscope|camera] or the environment
+    // variable DIGITAL_MICROSCOPE_SIMULATE: -1 for none, else the device kind's row. Known
+    // once InitInstance has read the command line (the factory may ask).
+    int simulatedKind() const { return simulatedKind_; }
+
+    // The kind named by an option value or variable: "" and "microscope" 0, "camera" 1;
+    // nothing for any other text.
+    static std::optional<int> SimulatedKindFromText(const QString& text);
+
 private:
     std::unique_ptr<QApplication> application_;
+    int simulatedKind_ = -1;
 };

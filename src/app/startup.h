@@ -11,6 +11,9 @@ struct StartupEnvironment {
     std::string documentsFolder;  // the user's documents folder (created when missing)
     platform::LangId languageId = 0;
     std::string dataFolder;  // an installed program's data folder
+    // The simulated device to use instead of the system's devices: -1 none, else the row of
+    // the device kind (0 the microscope, 1 the camera).
+    int simulatedKind = -1;
 };
 
 // The running program's environment: /proc/self/exe, the XDG documents folder, the

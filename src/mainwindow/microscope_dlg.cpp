@@ -4,6 +4,10 @@
 
 #include "app/debug_trace.h"
 #include "app/text_table.h"
+#include "capture/capture_settings.h"
+#include "mainwindow/capture_stack.h"
+#include "mainwindow/live_view.h"
+#include "output/still_file.h"
 
 CMicroscopeDlg::CMicroscopeDlg(StartupEnvironment environment, QWidget* parent)
     : QMainWindow(parent), environment_(std::move(environment)) {
@@ -11,9 +15,14 @@ CMicroscopeDlg::CMicroscopeDlg(StartupEnvironment environment, QWidget* parent)
     clientArea_->setObjectName(QStringLiteral("clientArea"));
     clientArea_->setFixedSize(kClientWidth, kClientHeight);
     setCentralWidget(clientArea_);
+    liveView_ = new LiveView(clientArea_);
+    liveView_->setGeometry(0, 0, kClientWidth, kClientHeight);
 }
 
-CMicroscopeDlg::~CMicroscopeDlg() = default;
+CMicroscopeDlg::~CMicroscopeDlg() {
+    // The graph stops before the views its callbacks draw into go away.
+    capture_.reset();
+}
 
 bool CMicroscopeDlg::OnInitDialog() {
     // Program folder, language file and manual, storage tree: in this order.
@@ -23,7 +32,46 @@ bool CMicroscopeDlg::OnInitDialog() {
     setWindowTitle(messageTitle_);
 
     RemoveLeftoverProbe(paths_.videoFolder);
+
+    stillWriter_ = std::make_unique<StillWriter>(paths_.pictureFolder);
+    capture_ = std::make_unique<CaptureStack>(environment_.simulatedKind, this);
+    CaptureEngine& engine = capture_->engine();
+    engine.SetCapConfigPath(CapConfigPath(paths_.programFolder));
+    engine.frameCallback().SetDrawer(liveView_);
+    if (!capture_->Connect()) {
+        DebugTrace(0, "No capture device is streaming\n");
+    }
     return true;
+}
+
+bool CMicroscopeDlg::event(QEvent* event) {
+    if (event->type() != EngineMessageEvent::Type()) {
+        return QMainWindow::event(event);
+    }
+    const auto* message = static_cast<EngineMessageEvent*>(event);
+    if (capture_ && capture_->notifyTarget().IsCurrent(*message)) {
+        if (message->message() == kWmStillArrived) {
+            OnStillArrived(message->wParam());
+        } else if (message->message() == kWmGraphEvent) {
+            capture_->engine().DrainGraphEvent();
+        }
+    }
+    return true;
+}
+
+void CMicroscopeDlg::OnStillArrived(std::intptr_t armed) {
+    CaptureEngine& engine = capture_->engine();
+    LatestFrame& frame = engine.latestFrame();
+    const BitmapInfoHeader header = frame.Header();
+    const StillFrame still{frame.pixels.get(), header.biSizeImage, frame.capacity, header.biWidth,
+                           header.biHeight};
+    if (stillWriter_->SaveStillBitmap(engine.stillFlags().stillRequested, still) == 1) {
+        stillWriter_->AdvanceCounter();
+    }
+    if (engine.recordingActive().load() != 0 || armed != 0) {
+        capture_->notifyTarget().NewGeneration();
+        engine.RestartGraph();
+    }
 }
 
 void CMicroscopeDlg::closeEvent(QCloseEvent* event) {

@@ -2,9 +2,14 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <memory>
 
 #include "app/program_paths.h"
 #include "app/startup.h"
+
+class CaptureStack;
+class LiveView;
+class StillWriter;
 
 // The program's main window. Its client area is a fixed 842 x 579 pixels.
 class CMicroscopeDlg : public QMainWindow {
@@ -18,8 +23,13 @@ public:
 
     // Initialises the window before it is first shown: fixes the program folder, the
     // language file and the storage tree, loads the message title, removes a leftover
-    // compressor probe. UI thread. Returns true when the window can be shown.
+    // compressor probe, and makes the first connection to the capture device. UI thread.
+    // Returns true when the window can be shown.
     bool OnInitDialog();
+
+    LiveView* liveView() const { return liveView_; }
+    // The capture side; null before OnInitDialog.
+    CaptureStack* capture() const { return capture_.get(); }
 
     // The caption of the main window's message boxes.
     const QString& MessageTitle() const { return messageTitle_; }
@@ -27,10 +37,18 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     StartupEnvironment environment_;
     ProgramPaths paths_;
     QString messageTitle_;
     QWidget* clientArea_ = nullptr;
+    LiveView* liveView_ = nullptr;
+    std::unique_ptr<StillWriter> stillWriter_;
+    std::unique_ptr<CaptureStack> capture_;
+
+    // A still arrived from the frame callback: save it; rebuild the graph after a still the
+    // device itself asked for, so its one-shot still grabber is armed again.
+    void OnStillArrived(std::intptr_t armed);
 };

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+// The capture format: the layout of a video format block (rectangles, rates, frame
+// duration and a BITMAPINFOHEADER), 88 bytes little-endian on disk. CapConfig.dat holds
+// exactly these bytes.
+struct CaptureRect {
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t right = 0;
+    std::int32_t bottom = 0;
+
+    bool operator==(const CaptureRect&) const = default;
+};
+
+struct CaptureSettings {
+    CaptureRect rcSource;
+    CaptureRect rcTarget;
+    std::uint32_t dwBitRate = 0;
+    std::uint32_t dwBitErrorRate = 0;
+    std::int64_t AvgTimePerFrame = 0;  // frame duration in 100-nanosecond units
+    std::uint32_t biSize = 0;
+    std::int32_t biWidth = 0;
+    std::int32_t biHeight = 0;
+    std::uint16_t biPlanes = 0;
+    std::uint16_t biBitCount = 0;
+    std::uint32_t biCompression = 0;  // four-character code of the device's pixel format
+    std::uint32_t biSizeImage = 0;
+    std::int32_t biXPelsPerMeter = 0;
+    std::int32_t biYPelsPerMeter = 0;
+    std::uint32_t biClrUsed = 0;
+    std::uint32_t biClrImportant = 0;
+
+    bool operator==(const CaptureSettings&) const = default;
+};
+
+inline constexpr std::size_t kCaptureSettingsBytes = 88;
+using CaptureSettingsBytes = std::array<std::uint8_t, kCaptureSettingsBytes>;
+
+CaptureSettingsBytes SerializeCaptureSettings(const CaptureSettings& settings);
+CaptureSettings ParseCaptureSettings(const CaptureSettingsBytes& bytes);
+
+constexpr std::uint32_t MakeFourcc(char a, char b, char c, char d) {
+    return static_cast<std::uint32_t>(static_cast<std::uint8_t>(a)) |
+           (static_cast<std::uint32_t>(static_cast<std::uint8_t>(b)) << 8) |
+           (static_cast<std::uint32_t>(static_cast<std::uint8_t>(c)) << 16) |
+           (static_cast<std::uint32_t>(static_cast<std::uint8_t>(d)) << 24);
+}
+inline constexpr std::uint32_t kFourccYuy2 = MakeFourcc('Y', 'U', 'Y', '2');
+
+// Frame duration used where a format names none (0 or negative): 30 frames per second.
+inline constexpr std::int64_t kFallbackTimePerFrame = 333333;
+
+// 10 000 000 / AvgTimePerFrame rounded to whole frames per second. A duration of 0 or
+// less counts as kFallbackTimePerFrame; the result is at least 1.
+std::uint32_t RoundedFrameRate(std::int64_t avgTimePerFrame);
+
+// dwBitRate for a frame size at the record's frame rate; saturates instead of wrapping.
+std::uint32_t BitRateFor(std::uint32_t sizeImageBytes, std::int64_t avgTimePerFrame);
+
+// Bytes of a frame: width x height, times 2 at 16 bits and times 3 at 24 bits; 0 for
+// sizes that are not positive. Saturates at the largest 32-bit value.
+std::uint32_t FrameBytesFor(std::int32_t width, std::int32_t height, std::uint16_t bitCount);
+
+// The capture-format file.
+inline constexpr const char* kCapConfigFileName = "CapConfig.dat";
+
+// Where CapConfig.dat lives: the program folder when it is writable, else the user's
+// configuration folder (~/.config/digital-microscope), created when missing.
+std::string CapConfigPath(const std::string& programFolder);
+
+// Replaces `settings` with the first 88 bytes of the file. Returns 1 when it did, 0 (with
+// a trace, the record unchanged) when the file cannot be opened or holds fewer bytes.
+int LoadCapConfig(const std::string& path, CaptureSettings& settings);
+
+// Writes the record as the file's first 88 bytes; bytes after them in an existing file
+// are kept. The file is replaced whole (written beside it, then renamed), so a failed
+// write never leaves a damaged file. Returns true when the file holds the record.
+bool SaveCapConfig(const std::string& path, const CaptureSettings& settings);

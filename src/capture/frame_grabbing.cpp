@@ -1,0 +1,92 @@
+#include "capture/frame_grabbing.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "app/debug_trace.h"
+
+bool LatestFrame::CopyFrame(double frameTime, const std::uint8_t* buffer, std::size_t lengthBytes) {
+    if (!pixels || capacity < lengthBytes) {
+        pixels.reset();
+        capacity = 0;
+        pixels.reset(new (std::nothrow) std::uint8_t[lengthBytes]);
+        if (!pixels) {
+            return false;
+        }
+        capacity = lengthBytes;
+    }
+    sampleTime = frameTime;
+    std::memcpy(pixels.get(), buffer, lengthBytes);
+    return true;
+}
+
+BitmapInfoHeader LatestFrame::Header() const {
+    std::lock_guard<std::mutex> lock(headerMutex_);
+    return header_;
+}
+
+void LatestFrame::SetHeader(int width, int height) {
+    BitmapInfoHeader header;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biSizeImage = BgrRowBytes(width) * static_cast<std::uint32_t>(std::max(height, 0));
+    std::lock_guard<std::mutex> lock(headerMutex_);
+    header_ = header;
+}
+
+void LatestFrame::Free() {
+    pixels.reset();
+    capacity = 0;
+}
+
+FrameCallback::FrameCallback(LatestFrame& frame, StillFlags& flags,
+                             const std::atomic<int>& recordingActive)
+    : frame_(frame), flags_(flags), recordingActive_(recordingActive) {}
+
+void FrameCallback::SetTarget(NotifyTarget* notifyTarget, int width, int height) {
+    notifyTarget_.store(notifyTarget);
+    width_.store(width);
+    height_.store(height);
+}
+
+void FrameCallback::BufferCB(double sampleTimeSeconds, const std::uint8_t* buffer,
+                             std::size_t lengthBytes) {
+    const int width = width_.load();
+    const int height = height_.load();
+    frame_.SetHeader(width, height);
+
+    if (flags_.stillRequested.load() != 1) {
+        frame_.CopyFrame(sampleTimeSeconds, buffer, lengthBytes);
+    } else {
+        DebugTrace(0, "********* Save to buffer%d(%d:%d:%d)\n", flags_.skipNextFrame.load(),
+                   static_cast<int>(lengthBytes), width, height);
+        if (flags_.skipNextFrame.load() != 0) {
+            flags_.skipNextFrame.store(0);
+            flags_.stillArmed.store(1);
+        } else {
+            const int armed = flags_.stillArmed.load();
+            if (armed != 0) {
+                frame_.CopyFrame(sampleTimeSeconds, buffer, lengthBytes);
+            }
+            if (NotifyTarget* target = notifyTarget_.load()) {
+                target->PostMessage(kWmStillArrived, armed, 0);
+            }
+            flags_.stillArmed.store(0);
+        }
+    }
+    if (recordingActive_.load() != 0) {
+        if (RecordingSink* sink = recordingSink_.load()) {
+            sink->WriteRecordingFrame(buffer, lengthBytes);
+        }
+    }
+    if (FrameDrawer* drawer = drawer_.load()) {
+        drawer->DrawFrame(buffer, lengthBytes, width, height);
+    }
+}
+
+void StillPinCallback::BufferCB(double, const std::uint8_t*, std::size_t lengthBytes) {
+    DebugTrace(0, "Still Buffer CB(%d)\n", static_cast<int>(lengthBytes));
+    flags_.stillRequested.store(1);
+    flags_.skipNextFrame.store(1);
+}

@@ -1,0 +1,129 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+// The header of a packed bitmap (BITMAPINFOHEADER), 40 bytes on disk.
+struct BitmapInfoHeader {
+    std::uint32_t biSize = 40;
+    std::int32_t biWidth = 0;
+    std::int32_t biHeight = 0;
+    std::uint16_t biPlanes = 1;
+    std::uint16_t biBitCount = 24;
+    std::uint32_t biCompression = 0;
+    std::uint32_t biSizeImage = 0;
+    std::int32_t biXPelsPerMeter = 0;
+    std::int32_t biYPelsPerMeter = 0;
+    std::uint32_t biClrUsed = 0;
+    std::uint32_t biClrImportant = 0;
+};
+
+// Bytes of one row of a 24-bit bitmap: 3 per pixel, padded to a multiple of 4.
+constexpr std::uint32_t BgrRowBytes(std::int32_t width) {
+    return width <= 0 ? 0u : (static_cast<std::uint32_t>(width) * 3u + 3u) & ~3u;
+}
+
+// Where frames and requests meet the rest of the program. Messages go to the main
+// window's thread; this is called on the streaming thread and must not block.
+class NotifyTarget {
+public:
+    virtual ~NotifyTarget() = default;
+    virtual void PostMessage(std::uint32_t message, std::intptr_t wParam, std::intptr_t lParam) = 0;
+};
+
+inline constexpr std::uint32_t kWmApp = 0x8000;
+inline constexpr std::uint32_t kWmStillArrived = kWmApp + 1;  // wParam: 1 when this frame was armed
+inline constexpr std::uint32_t kWmGraphEvent = kWmApp + 3;    // a capture graph event is pending
+
+// Takes each frame while a recording runs (streaming thread; must not block).
+class RecordingSink {
+public:
+    virtual ~RecordingSink() = default;
+    virtual void WriteRecordingFrame(const std::uint8_t* buffer, std::size_t lengthBytes) = 0;
+};
+
+// Paints each frame (streaming thread; must not block).
+class FrameDrawer {
+public:
+    virtual ~FrameDrawer() = default;
+    virtual void DrawFrame(const std::uint8_t* buffer, std::size_t lengthBytes, int width,
+                           int height) = 0;
+};
+
+// What a grabber hands each frame to: 24-bit blue-green-red, rows bottom-up and padded to
+// 4 bytes. Called on the streaming thread.
+class GrabberCallback {
+public:
+    virtual ~GrabberCallback() = default;
+    virtual void BufferCB(double sampleTimeSeconds, const std::uint8_t* buffer,
+                          std::size_t lengthBytes) = 0;
+};
+
+// The still-request flags, shared by the streaming thread, the UI thread and the
+// time-lapse worker.
+struct StillFlags {
+    std::atomic<int> stillRequested{0};
+    std::atomic<int> skipNextFrame{0};
+    std::atomic<int> stillArmed{0};
+};
+
+// The current live frame. Written by the frame callback on the streaming thread; read by
+// the UI thread only in answer to a still message while a request is pending, when the
+// callback leaves the pixels alone.
+struct LatestFrame {
+    // The header of the last frame (24 bits, bottom-up). Any thread; never blocks for long.
+    BitmapInfoHeader Header() const;
+    void SetHeader(int width, int height);
+
+    std::unique_ptr<std::uint8_t[]> pixels;
+    std::size_t capacity = 0;  // bytes allocated for pixels; only grows
+    double sampleTime = 0.0;   // seconds
+
+    // Copies a frame, growing the buffer when it is too small. False when no memory.
+    bool CopyFrame(double frameTime, const std::uint8_t* buffer, std::size_t lengthBytes);
+    void Free();
+
+private:
+    mutable std::mutex headerMutex_;
+    BitmapInfoHeader header_;
+};
+
+// The per-frame work of the live grabber.
+class FrameCallback : public GrabberCallback {
+public:
+    FrameCallback(LatestFrame& frame, StillFlags& flags, const std::atomic<int>& recordingActive);
+
+    // Set while no frame flows (the grabber chain is built on the UI thread).
+    void SetTarget(NotifyTarget* notifyTarget, int width, int height);
+    void SetRecordingSink(RecordingSink* sink) { recordingSink_.store(sink); }
+    void SetDrawer(FrameDrawer* drawer) { drawer_.store(drawer); }
+    int width() const { return width_.load(); }
+    int height() const { return height_.load(); }
+
+    void BufferCB(double sampleTimeSeconds, const std::uint8_t* buffer,
+                  std::size_t lengthBytes) override;
+
+private:
+    LatestFrame& frame_;
+    StillFlags& flags_;
+    const std::atomic<int>& recordingActive_;
+    std::atomic<NotifyTarget*> notifyTarget_{nullptr};
+    std::atomic<RecordingSink*> recordingSink_{nullptr};
+    std::atomic<FrameDrawer*> drawer_{nullptr};
+    std::atomic<int> width_{0};
+    std::atomic<int> height_{0};
+};
+
+// The still pin's grabber: a frame there means the device's button asked for a still.
+class StillPinCallback : public GrabberCallback {
+public:
+    explicit StillPinCallback(StillFlags& flags) : flags_(flags) {}
+    void BufferCB(double sampleTimeSeconds, const std::uint8_t* buffer,
+                  std::size_t lengthBytes) override;
+
+private:
+    StillFlags& flags_;
+};

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "capture/frame_grabbing.h"
+#include "capture/gst/gst_handles.h"
+#include "capture/hresult.h"
+
+namespace gstcapture {
+
+// Copies `height` rows of `width` 24-bit pixels from rows `sourceStrideBytes` apart into
+// `packed`, rows BgrRowBytes(width) apart with zeroed padding. False (and `packed` untouched)
+// when the sizes make no sense.
+bool RepackBgrRows(const std::uint8_t* source, std::size_t sourceStrideBytes, int width, int height,
+                   std::vector<std::uint8_t>& packed);
+
+// What one grabber has delivered, for benchmarks and diagnostics.
+struct GrabberStats {
+    std::uint64_t frames = 0;
+    std::uint64_t callbackCpuNanoseconds = 0;  // thread CPU time spent in the callback
+};
+
+// One grabber and its renderer. The grabber is a bin (queue → videoconvert → vertical flip →
+// BGR caps) that turns whatever the capture pin sends into bottom-up blue-green-red rows; the
+// renderer is an appsink that hands each frame to the configured callback on its streaming
+// thread, without buffering. Built and changed on the UI thread while the pipeline is stopped.
+class GrabberChain {
+public:
+    GrabberChain() = default;
+    ~GrabberChain();
+    GrabberChain(const GrabberChain&) = delete;
+    GrabberChain& operator=(const GrabberChain&) = delete;
+
+    // Makes the grabber's elements. False when an element cannot be made or linked.
+    bool Create();
+
+    // The grabber bin, named `name`, into `pipeline`.
+    HResult AddGrabberTo(GstBin& pipeline, const char* name);
+    bool inGraph() const { return inGraph_; }
+    GstElement* grabber() const { return grabber_.get(); }
+
+    // The capture pin feeding the grabber, if any.
+    std::optional<int> upstreamPin() const { return upstreamPin_; }
+    void SetUpstreamPin(std::optional<int> pin) { upstreamPin_ = pin; }
+
+    // Adds the appsink behind the grabber.
+    HResult Render(GstBin& pipeline);
+    bool rendered() const { return static_cast<bool>(renderer_); }
+    bool rendererLinked() const { return rendererLinked_; }
+    // Unlinks the renderer from the grabber (it stays in the pipeline).
+    bool UnlinkRenderer();
+    void RemoveRenderer(GstBin& pipeline);
+    // Takes the grabber and its renderer out of the pipeline.
+    void RemoveFrom(GstBin& pipeline);
+
+    void Configure(bool oneShot, GrabberCallback* callback);
+    // A one-shot grabber delivers again after this.
+    void Rearm() { delivered_.store(false); }
+
+    GrabberStats Stats() const;
+
+private:
+    static GstFlowReturn OnNewSample(GstAppSink* sink, gpointer chain);
+    void Deliver(GstSample* sample);
+
+    ElementPtr grabber_;
+    ElementPtr renderer_;
+    bool inGraph_ = false;
+    bool rendererLinked_ = false;
+    std::optional<int> upstreamPin_;
+
+    std::atomic<GrabberCallback*> callback_{nullptr};
+    std::atomic<bool> oneShot_{false};
+    std::atomic<bool> delivered_{false};
+    std::atomic<std::uint64_t> frames_{0};
+    std::atomic<std::uint64_t> callbackCpuNanoseconds_{0};
+    // Rows repacked when GStreamer's stride differs; streaming thread only.
+    std::vector<std::uint8_t> packed_;
+};
+
+}  // namespace gstcapture

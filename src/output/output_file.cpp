@@ -1,0 +1,98 @@
+#include "output/output_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+
+namespace {
+
+constexpr int kNameAttempts = 100;
+std::atomic<unsigned> temporaryCounter{0};
+
+// ".<name>.<pid>-<n>.part" in the folder of `targetPath`.
+std::string TemporaryPathFor(const std::string& targetPath) {
+    const std::size_t slash = targetPath.find_last_of('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    return targetPath.substr(0, nameStart) + "." + targetPath.substr(nameStart) + "." +
+           std::to_string(::getpid()) + "-" + std::to_string(temporaryCounter++) + ".part";
+}
+
+}  // namespace
+
+int WriteAll(int fd, const std::uint8_t* bytes, std::size_t sizeBytes) {
+    while (sizeBytes > 0) {
+        const ssize_t written = ::write(fd, bytes, sizeBytes);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        if (written == 0) {
+            return EIO;
+        }
+        bytes += written;
+        sizeBytes -= static_cast<std::size_t>(written);
+    }
+    return 0;
+}
+
+OutputFile::~OutputFile() {
+    Discard();
+}
+
+int OutputFile::Create(const std::string& targetPath) {
+    Discard();
+    if (targetPath.empty()) {
+        return ENOENT;
+    }
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        std::string candidate = TemporaryPathFor(targetPath);
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            fd_ = fd;
+            targetPath_ = targetPath;
+            temporaryPath_ = std::move(candidate);
+            return 0;
+        }
+        if (errno != EEXIST) {
+            return errno;
+        }
+    }
+    return EEXIST;
+}
+
+int OutputFile::Write(const std::uint8_t* bytes, std::size_t sizeBytes) {
+    return fd_ < 0 ? EBADF : WriteAll(fd_, bytes, sizeBytes);
+}
+
+int OutputFile::Commit() {
+    if (fd_ < 0) {
+        return EBADF;
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    int error = ::close(fd) == 0 ? 0 : errno;
+    if (error == 0 && std::rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        ::unlink(temporaryPath_.c_str());
+    }
+    temporaryPath_.clear();
+    return error;
+}
+
+void OutputFile::Discard() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!temporaryPath_.empty()) {
+        ::unlink(temporaryPath_.c_str());
+        temporaryPath_.clear();
+    }
+}

@@ -1,0 +1,138 @@
+#include "output/still_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include "output/output_file.h"
+
+namespace {
+
+std::size_t PaddedRowBytes(int width) {
+    return (static_cast<std::size_t>(width) * 3u + 3u) & ~static_cast<std::size_t>(3);
+}
+
+void Put16(std::uint8_t*& out, std::uint16_t value) {
+    *out++ = static_cast<std::uint8_t>(value);
+    *out++ = static_cast<std::uint8_t>(value >> 8);
+}
+
+void Put32(std::uint8_t*& out, std::uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8) {
+        *out++ = static_cast<std::uint8_t>(value >> shift);
+    }
+}
+
+// File header and info header. Rows are stored bottom-up, so the height is positive;
+// biSizeImage counts the padded rows (width x 3 per row for widths that are multiples of 4).
+void WriteHeaders(std::uint8_t* out, const StillFrame& frame) {
+    const auto size = static_cast<std::uint32_t>(frame.sizeBytes);
+    Put16(out, 0x4D42);  // "BM"
+    Put32(out, size + static_cast<std::uint32_t>(kBmpHeaderBytes));
+    Put16(out, 0);
+    Put16(out, 0);
+    Put32(out, static_cast<std::uint32_t>(kBmpHeaderBytes));
+    Put32(out, 40);
+    Put32(out, static_cast<std::uint32_t>(frame.width));
+    Put32(out, static_cast<std::uint32_t>(frame.height));
+    Put16(out, 1);
+    Put16(out, 24);
+    Put32(out, 0);  // BI_RGB
+    Put32(out, size);
+    Put32(out, 0);
+    Put32(out, 0);
+    Put32(out, 0);
+    Put32(out, 0);
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+    // Closes now and tells whether the close worked (a full disk may only show here).
+    int Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0 ? 0 : errno;
+    }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+bool StillFrameIsConsistent(const StillFrame& frame) {
+    if (frame.pixels == nullptr || frame.width <= 0 || frame.height <= 0 ||
+        frame.width > 65535 || frame.height > 65535) {
+        return false;
+    }
+    const std::size_t expected = PaddedRowBytes(frame.width) * static_cast<std::size_t>(frame.height);
+    return frame.sizeBytes == expected && frame.availableBytes >= expected &&
+           expected <= UINT32_MAX - kBmpHeaderBytes;
+}
+
+StillWriter::StillWriter(std::string pictureFolder) : pictureFolder_(std::move(pictureFolder)) {}
+
+void StillWriter::AdvanceCounter() {
+    if (stillCounter_ < INT_MAX) {
+        ++stillCounter_;
+    }
+}
+
+int StillWriter::SaveStillBitmap(std::atomic<int>& stillRequested, const StillFrame& frame) {
+    if (stillRequested.load() == 0) {
+        return 0;
+    }
+    // The frame callback starts refilling the buffer as soon as the request is cleared, so
+    // the file is written from a copy taken before.
+    std::vector<std::uint8_t> file;
+    const bool usable = StillFrameIsConsistent(frame);
+    if (usable) {
+        file.resize(kBmpHeaderBytes + frame.sizeBytes);
+        WriteHeaders(file.data(), frame);
+        std::memcpy(file.data() + kBmpHeaderBytes, frame.pixels, frame.sizeBytes);
+    }
+    stillRequested.store(0);
+    if (!usable) {
+        lastError_ = EINVAL;
+        return 0;
+    }
+
+    for (;;) {
+        stillFileName_ = pictureFolder_ + "/StillCap" + std::to_string(stillCounter_) + ".bmp";
+        FileDescriptor fd(
+            ::open(stillFileName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        if (fd.get() < 0) {
+            if (errno == EEXIST && stillCounter_ < INT_MAX) {
+                ++stillCounter_;
+                continue;
+            }
+            lastError_ = errno;
+            return 0;
+        }
+        int error = WriteAll(fd.get(), file.data(), file.size());
+        const int closeError = fd.Close();
+        if (error == 0) {
+            error = closeError;
+        }
+        if (error != 0) {
+            ::unlink(stillFileName_.c_str());
+            lastError_ = error;
+            return 0;
+        }
+        lastError_ = 0;
+        return 1;
+    }
+}

@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <vector>
+
+#include "app/debug_trace.h"
+#include "capture/frame_grabbing.h"
+
+namespace {
+
+struct Posted {
+    std::uint32_t message;
+    std::intptr_t wParam;
+    std::intptr_t lParam;
+};
+
+class RecordingTarget : public NotifyTarget {
+public:
+    void PostMessage(std::uint32_t message, std::intptr_t wParam, std::intptr_t lParam) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        posted.push_back({message, wParam, lParam});
+    }
+    std::mutex mutex;
+    std::vector<Posted> posted;
+};
+
+class FrameTest : public ::testing::Test {
+protected:
+    FrameTest() : callback(frame, flags, recording) { callback.SetTarget(&target, 4, 2); }
+
+    // A 4 x 2 frame (two rows of 12 bytes) filled with one value.
+    static std::vector<std::uint8_t> Frame(std::uint8_t value, std::size_t bytes = 24) {
+        return std::vector<std::uint8_t>(bytes, value);
+    }
+    void Deliver(const std::vector<std::uint8_t>& bytes, double time = 0.0) {
+        callback.BufferCB(time, bytes.data(), bytes.size());
+    }
+    std::uint8_t Held() const { return frame.pixels[0]; }
+
+    LatestFrame frame;
+    StillFlags flags;
+    std::atomic<int> recording{0};
+    FrameCallback callback;
+    RecordingTarget target;
+};
+
+TEST_F(FrameTest, TheCopyBufferGrowsOnlyForLargerFrames) {
+    Deliver(Frame(1), 0.5);
+    EXPECT_EQ(frame.capacity, 24u);
+    EXPECT_EQ(Held(), 1);
+    EXPECT_DOUBLE_EQ(frame.sampleTime, 0.5);
+    const std::uint8_t* first = frame.pixels.get();
+    Deliver(Frame(2, 12));
+    EXPECT_EQ(frame.capacity, 24u);
+    EXPECT_EQ(frame.pixels.get(), first);
+    EXPECT_EQ(Held(), 2);
+    Deliver(Frame(3, 48));
+    EXPECT_EQ(frame.capacity, 48u);
+    EXPECT_EQ(frame.pixels[47], 3);
+}
+
+TEST_F(FrameTest, TheHeaderDescribesPaddedBottomUpRows) {
+    callback.SetTarget(&target, 3, 5);
+    Deliver(Frame(1, 60));
+    const BitmapInfoHeader header = frame.Header();
+    EXPECT_EQ(header.biWidth, 3);
+    EXPECT_EQ(header.biHeight, 5);
+    EXPECT_EQ(header.biBitCount, 24);
+    EXPECT_EQ(header.biSizeImage, 12u * 5u);
+    EXPECT_EQ(BgrRowBytes(640), 1920u);
+    EXPECT_EQ(BgrRowBytes(1), 4u);
+    EXPECT_EQ(BgrRowBytes(0), 0u);
+}
+
+TEST_F(FrameTest, ASnapshotKeepsTheFrameCopiedBeforeTheRequest) {
+    Deliver(Frame(1));
+    Deliver(Frame(2));
+    flags.stillRequested = 1;
+    TraceRecorder traces;
+    Deliver(Frame(3));
+    EXPECT_EQ(Held(), 2);
+    ASSERT_EQ(target.posted.size(), 1u);
+    EXPECT_EQ(target.posted[0].message, kWmStillArrived);
+    EXPECT_EQ(target.posted[0].wParam, 0);
+    EXPECT_EQ(target.posted[0].lParam, 0);
+    EXPECT_TRUE(traces.Contains("********* Save to buffer0(24:4:2)\n"));
+    // Until the request is taken up every frame posts again and leaves the copy alone.
+    Deliver(Frame(4));
+    EXPECT_EQ(Held(), 2);
+    EXPECT_EQ(target.posted.size(), 2u);
+    flags.stillRequested = 0;
+    Deliver(Frame(5));
+    EXPECT_EQ(Held(), 5);
+    EXPECT_EQ(target.posted.size(), 2u);
+}
+
+TEST_F(FrameTest, AButtonTriggerSkipsOneFrameAndTakesTheNext) {
+    Deliver(Frame(1));
+    flags.stillRequested = 1;
+    flags.skipNextFrame = 1;
+    Deliver(Frame(2));
+    EXPECT_EQ(Held(), 1);
+    EXPECT_TRUE(target.posted.empty());
+    EXPECT_EQ(flags.stillArmed.load(), 1);
+    EXPECT_EQ(flags.skipNextFrame.load(), 0);
+    Deliver(Frame(3), 2.0);
+    EXPECT_EQ(Held(), 3);
+    EXPECT_DOUBLE_EQ(frame.sampleTime, 2.0);
+    ASSERT_EQ(target.posted.size(), 1u);
+    EXPECT_EQ(target.posted[0].wParam, 1);
+    EXPECT_EQ(flags.stillArmed.load(), 0);
+    // A further frame before the still is saved posts with 0 and keeps the still.
+    Deliver(Frame(4));
+    EXPECT_EQ(Held(), 3);
+    EXPECT_EQ(target.posted.back().wParam, 0);
+}
+
+TEST_F(FrameTest, OnlyTheValueOneCountsAsARequest) {
+    Deliver(Frame(1));
+    flags.stillRequested = 2;
+    Deliver(Frame(2));
+    EXPECT_EQ(Held(), 2);
+    EXPECT_TRUE(target.posted.empty());
+}
+
+TEST_F(FrameTest, TheStillPinTriggersLikeTheButton) {
+    StillPinCallback still(flags);
+    TraceRecorder traces;
+    const std::vector<std::uint8_t> bytes = Frame(9);
+    still.BufferCB(0.0, bytes.data(), bytes.size());
+    EXPECT_EQ(flags.stillRequested.load(), 1);
+    EXPECT_EQ(flags.skipNextFrame.load(), 1);
+    EXPECT_TRUE(traces.Contains("Still Buffer CB(24)\n"));
+}
+
+class CountingSink : public RecordingSink, public FrameDrawer {
+public:
+    void WriteRecordingFrame(const std::uint8_t*, std::size_t length) override {
+        recorded.push_back(length);
+    }
+    void DrawFrame(const std::uint8_t* buffer, std::size_t, int width, int height) override {
+        drawn.push_back(buffer[0]);
+        size = {width, height};
+    }
+    std::vector<std::size_t> recorded;
+    std::vector<std::uint8_t> drawn;
+    std::pair<int, int> size;
+};
+
+TEST_F(FrameTest, FramesGoToTheRecorderWhileRecordingAndAreAlwaysDrawn) {
+    CountingSink sink;
+    callback.SetRecordingSink(&sink);
+    callback.SetDrawer(&sink);
+    Deliver(Frame(1));
+    recording = 1;
+    Deliver(Frame(2));
+    flags.stillRequested = 1;
+    Deliver(Frame(3));
+    EXPECT_EQ(sink.recorded, std::vector<std::size_t>({24, 24}));
+    EXPECT_EQ(sink.drawn, std::vector<std::uint8_t>({1, 2, 3}));
+    EXPECT_EQ(sink.size, std::make_pair(4, 2));
+}
+
+TEST_F(FrameTest, NoTargetMeansNoPostButNoCrash) {
+    callback.SetTarget(nullptr, 4, 2);
+    flags.stillRequested = 1;
+    Deliver(Frame(1));
+    EXPECT_TRUE(target.posted.empty());
+}
+
+}  // namespace

@@ -1,0 +1,113 @@
+// The road of a still from the request to the file, on the scripted backend: frames are
+// handed to the grabber's callback from a streaming thread of the test's own.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "fake_media_backend.h"
+#include "harness/engine_harness.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using testsupport::EngineHarness;
+using testsupport::EngineMessage;
+using testsupport::FakeMediaBackend;
+
+constexpr int kWidth = 8;
+constexpr int kHeight = 4;
+constexpr std::size_t kFrameBytes = 24 * 4;
+
+class StillProtocolTest : public ::testing::Test {
+protected:
+    StillProtocolTest() {
+        backend.devices = {FakeMediaBackend::Device("usb#vid_eb1a&pid_1760&mi_00#x", "Cam", "c")};
+        CaptureSettings stored = FakeMediaBackend::DefaultDeviceFormat();
+        stored.biWidth = kWidth;
+        stored.biHeight = kHeight;
+        SaveCapConfig(config, stored);
+    }
+
+    // Delivers frame `index` (every byte holds it) on a thread of its own, as the
+    // framework's streaming thread would.
+    void Deliver(std::uint8_t index) {
+        std::thread streaming([&] {
+            const std::vector<std::uint8_t> frame(kFrameBytes, index);
+            backend.callback[0]->BufferCB(index / 30.0, frame.data(), frame.size());
+        });
+        streaming.join();
+    }
+
+    std::string StillBytes(int number) {
+        return testsupport::ReadFile(pictures / ("StillCap" + std::to_string(number) + ".bmp"));
+    }
+
+    testsupport::TempDir pictures;
+    testsupport::TempDir configFolder;
+    std::string config = configFolder / "CapConfig.dat";
+    FakeMediaBackend backend;
+    EngineHarness harness{backend, pictures.path(), config};
+};
+
+TEST_F(StillProtocolTest, TheCameraButtonSavesTheFrameCopiedBeforeTheRequest) {
+    ASSERT_TRUE(harness.Start());
+    Deliver(1);
+    Deliver(2);
+    harness.RequestStill(false);
+    Deliver(3);
+    EngineMessage message;
+    ASSERT_TRUE(harness.WaitForMessage(kWmStillArrived, &message));
+    EXPECT_EQ(message.wParam, 0);
+    const int runs = backend.CallCount("Run");
+    ASSERT_EQ(harness.HandleStillArrived(message), 1);
+    EXPECT_EQ(backend.CallCount("Run"), runs);  // no rebuild after a Camera-button still
+    const std::string file = StillBytes(0);
+    ASSERT_EQ(file.size(), 54 + kFrameBytes);
+    EXPECT_EQ(file.substr(54), std::string(kFrameBytes, '\2'));
+}
+
+TEST_F(StillProtocolTest, TheDeviceButtonSkipsAFrameSavesTheNextAndRearms) {
+    ASSERT_TRUE(harness.Start());
+    Deliver(1);
+    harness.RequestStill(true);
+    Deliver(2);
+    EXPECT_FALSE(harness.WaitForMessage(kWmStillArrived, nullptr, std::chrono::milliseconds(50)));
+    Deliver(3);
+    EngineMessage message;
+    ASSERT_TRUE(harness.WaitForMessage(kWmStillArrived, &message));
+    EXPECT_EQ(message.wParam, 1);
+    const int runs = backend.CallCount("Run");
+    ASSERT_EQ(harness.HandleStillArrived(message), 1);
+    EXPECT_EQ(StillBytes(0).substr(54), std::string(kFrameBytes, '\3'));
+    EXPECT_EQ(backend.CallCount("Run"), runs + 1);
+    EXPECT_TRUE(harness.engine().running());
+}
+
+TEST_F(StillProtocolTest, TwoRequestsBeforeTheMessageIsHandledGiveOneFile) {
+    ASSERT_TRUE(harness.Start());
+    Deliver(1);
+    harness.RequestStill(false);
+    Deliver(2);
+    harness.RequestStill(false);
+    Deliver(3);
+    EXPECT_EQ(harness.HandlePendingStills(std::chrono::milliseconds(100)), 1);
+    EXPECT_EQ(StillBytes(0).substr(54), std::string(kFrameBytes, '\1'));
+    EXPECT_FALSE(testsupport::Exists(pictures / "StillCap1.bmp"));
+    // The next frames are copied again.
+    Deliver(4);
+    harness.RequestStill(false);
+    Deliver(5);
+    EXPECT_EQ(harness.HandlePendingStills(std::chrono::milliseconds(100)), 1);
+    EXPECT_EQ(StillBytes(1).substr(54), std::string(kFrameBytes, '\4'));
+}
+
+TEST_F(StillProtocolTest, MessagesQueuedBeforeATearDownAreDropped) {
+    ASSERT_TRUE(harness.Start());
+    Deliver(1);
+    harness.RequestStill(false);
+    Deliver(2);
+    harness.Stop();
+    EXPECT_FALSE(harness.WaitForMessage(kWmStillArrived, nullptr, std::chrono::milliseconds(50)));
+}
+
+}  // namespace

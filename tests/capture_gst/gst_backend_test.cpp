@@ -1,0 +1,272 @@
+// The GStreamer backend's own contract: formats, pins, graph walking, events, controls.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "capture/gst/gst_media_backend.h"
+#include "capture/gst/simulated_device_registry.h"
+#include "gst_test_rig.h"
+
+namespace gsttest {
+namespace {
+
+using gstcapture::GstMediaBackend;
+
+// A backend with the simulated device bound and added, as BuildGraph leaves it.
+struct BoundBackend {
+    explicit BoundBackend(sim::Options options) : microscope(options) {
+        std::vector<DeviceMoniker> devices;
+        if (backend.CreateDeviceEnumerator() == hr::kOk &&
+            backend.EnumerateVideoInputDevices(devices) == hr::kOk && devices.size() == 1) {
+            moniker = devices.front();
+            bound = backend.CreateGraphBuilder() == hr::kOk &&
+                    backend.CreateFilterGraph() == hr::kOk &&
+                    backend.BindDevice(moniker) == hr::kOk && backend.SetFilterGraph() == hr::kOk &&
+                    backend.AddCaptureFilter() == hr::kOk;
+        }
+    }
+
+    // Creates the slot's grabber, adds it and connects it to `pin`.
+    HResult Connect(GrabberSlot slot, int pin, bool& pinsExist) {
+        PinId output = 0;
+        PinId input = 0;
+        if (Failed(backend.CreateGrabber(slot)) ||
+            Failed(backend.AddGrabberToGraph(
+                slot, slot == GrabberSlot::Frame ? "SampleGrabber" : "StillGrabber"))) {
+            return hr::kFail;
+        }
+        return backend.ConnectOutputPin(pin, slot, pinsExist, output, input);
+    }
+
+    sim::SimulatedMicroscope microscope;
+    gstcapture::SimulatedDeviceRegistry registry{microscope};
+    GstMediaBackend backend{registry, &microscope};
+    DeviceMoniker moniker;
+    bool bound = false;
+};
+
+TEST(GstBackendDevices, ListsTheSimulatedDeviceOnlyWhilePlugged) {
+    BoundBackend rig(sim::Options{sim::Kind::Camera, false});
+    ASSERT_TRUE(rig.bound);
+    EXPECT_EQ(rig.moniker.nodePath, gstcapture::kSimulatedNodePath);
+    EXPECT_EQ(CaptureEngine::MatchIdentity(rig.moniker.devicePath), 1);
+    std::vector<std::vector<std::string>> ids;
+    ASSERT_TRUE(rig.backend.ListPresentHardwareIds(ids));
+    ASSERT_EQ(ids.size(), 1u);
+
+    rig.microscope.Unplug();
+    std::vector<DeviceMoniker> devices;
+    EXPECT_EQ(rig.backend.EnumerateVideoInputDevices(devices), hr::kFalse);
+    EXPECT_TRUE(rig.backend.ListPresentHardwareIds(ids));
+    EXPECT_TRUE(ids.empty());
+
+    // After a replug the old moniker names a device that is gone.
+    rig.microscope.Plug();
+    EXPECT_TRUE(Failed(rig.backend.BindDevice(rig.moniker)));
+    ASSERT_EQ(rig.backend.EnumerateVideoInputDevices(devices), hr::kOk);
+    EXPECT_FALSE(rig.backend.IsSameDevice(devices.front(), rig.moniker));
+    EXPECT_EQ(rig.backend.BindDevice(devices.front()), hr::kOk);
+}
+
+TEST(GstBackendDevices, NodeThatCannotBeOpenedFailsToBind) {
+    BoundBackend rig(sim::Options{sim::Kind::Camera, false});
+    ASSERT_TRUE(rig.bound);
+    DeviceMoniker missing;
+    missing.nodePath = "/nonexistent/video99";
+    missing.identity = "missing";
+    EXPECT_TRUE(Failed(rig.backend.BindDevice(missing)));
+    EXPECT_TRUE(Failed(rig.backend.FindStreamConfig(MediaMajor::Video)));
+}
+
+TEST(GstBackendFormat, ReportsYuy2AndRefusesSizesTheDeviceLacks) {
+    BoundBackend rig(sim::Options{sim::Kind::Microscope, false});
+    ASSERT_TRUE(rig.bound);
+    CaptureSettings format;
+    bool isVideoInfo = false;
+    ASSERT_EQ(rig.backend.GetFormat(format, isVideoInfo), hr::kOk);
+    EXPECT_TRUE(isVideoInfo);
+    EXPECT_EQ(format.biBitCount, 16);
+    EXPECT_EQ(format.biCompression, kFourccYuy2);
+    EXPECT_EQ(format.AvgTimePerFrame, 333333);
+    EXPECT_EQ(format.biSizeImage, static_cast<std::uint32_t>(format.biWidth * format.biHeight * 2));
+
+    CaptureSettings wanted = format;
+    wanted.biWidth = 1280;
+    wanted.biHeight = 1024;
+    EXPECT_TRUE(Failed(rig.backend.SetFormat(wanted)));
+    wanted.biWidth = 720;
+    wanted.biHeight = 576;
+    wanted.biCompression = MakeFourcc('M', 'J', 'P', 'G');
+    EXPECT_TRUE(Failed(rig.backend.SetFormat(wanted)));
+
+    // A record without a frame duration streams at 30 frames per second.
+    wanted.biCompression = kFourccYuy2;
+    wanted.AvgTimePerFrame = 0;
+    ASSERT_EQ(rig.backend.SetFormat(wanted), hr::kOk);
+    ASSERT_EQ(rig.backend.GetFormat(format, isVideoInfo), hr::kOk);
+    EXPECT_EQ(format.biWidth, 720);
+    EXPECT_EQ(format.biHeight, 576);
+    EXPECT_EQ(format.AvgTimePerFrame, 333333);
+    EXPECT_EQ(format.biSizeImage, 720u * 576u * 2u);
+}
+
+TEST(GstBackendPins, EachPinConnectsOnceAndOnlyExistingPinsCount) {
+    BoundBackend rig(sim::Options{sim::Kind::Camera, false});
+    ASSERT_TRUE(rig.bound);
+    EXPECT_TRUE(Failed(rig.backend.FindStillPin()));
+    bool pinsExist = true;
+    EXPECT_EQ(rig.Connect(GrabberSlot::Frame, 0, pinsExist), hr::kOk);
+    EXPECT_TRUE(pinsExist);
+    // Pin 0 is taken and there is no pin 1.
+    EXPECT_EQ(rig.Connect(GrabberSlot::Still, 0, pinsExist), hr::kAlreadyConnected);
+    EXPECT_TRUE(pinsExist);
+    PinId output = 0;
+    PinId input = 0;
+    rig.backend.ConnectOutputPin(1, GrabberSlot::Still, pinsExist, output, input);
+    EXPECT_FALSE(pinsExist);
+}
+
+TEST(GstBackendPins, DownstreamWalkDisconnectsAndRemovesEveryFilter) {
+    BoundBackend rig(sim::Options{sim::Kind::Camera, true});
+    ASSERT_TRUE(rig.bound);
+    ASSERT_EQ(rig.backend.FindStillPin(), hr::kOk);
+    bool pinsExist = false;
+    ASSERT_EQ(rig.Connect(GrabberSlot::Still, 0, pinsExist), hr::kOk);
+    ASSERT_EQ(rig.Connect(GrabberSlot::Frame, 1, pinsExist), hr::kOk);
+    PinId rendered = 0;
+    ASSERT_EQ(rig.backend.RenderGrabberOutput(GrabberSlot::Still, rendered), hr::kOk);
+    ASSERT_EQ(rig.backend.RenderGrabberOutput(GrabberSlot::Frame, rendered), hr::kOk);
+    EXPECT_EQ(rig.backend.GetVideoWindow(GrabberSlot::Frame), hr::kOk);
+
+    const std::vector<PinConnection> fromCapture =
+        rig.backend.DownstreamConnections(rig.backend.CaptureFilter());
+    ASSERT_EQ(fromCapture.size(), 2u);
+    EXPECT_NE(fromCapture[0].downstreamFilter, fromCapture[1].downstreamFilter);
+
+    // The engine's walk: depth first, both pin ends, then the filter.
+    std::function<void(FilterId)> nuke = [&](FilterId filter) {
+        for (const PinConnection& connection : rig.backend.DownstreamConnections(filter)) {
+            EXPECT_NE(connection.downstreamFilter, filter);
+            nuke(connection.downstreamFilter);
+            EXPECT_EQ(rig.backend.Disconnect(connection.downstreamPin), hr::kOk);
+            EXPECT_EQ(rig.backend.Disconnect(connection.pin), hr::kFalse);  // already undone
+            EXPECT_EQ(rig.backend.RemoveFilter(connection.downstreamFilter), hr::kOk);
+        }
+    };
+    nuke(rig.backend.CaptureFilter());
+    EXPECT_TRUE(rig.backend.DownstreamConnections(rig.backend.CaptureFilter()).empty());
+    EXPECT_EQ(rig.backend.GetVideoWindow(GrabberSlot::Frame), hr::kNoInterface);
+
+    // The pins are free again for a rebuilt chain, and the graph still runs.
+    ASSERT_EQ(rig.Connect(GrabberSlot::Frame, 0, pinsExist), hr::kOk);
+    ASSERT_EQ(rig.backend.RenderGrabberOutput(GrabberSlot::Frame, rendered), hr::kOk);
+    EXPECT_EQ(rig.backend.Run(), hr::kOk);
+    EXPECT_EQ(rig.backend.Stop(), hr::kOk);
+    EXPECT_EQ(rig.backend.Disconnect(0xFFu), hr::kInvalidArgument);
+}
+
+TEST(GstBackendControls, PropertiesNormsAndInputsFollowTheDevice) {
+    BoundBackend microscope(sim::Options{sim::Kind::Microscope, false});
+    ASSERT_TRUE(microscope.bound);
+    PropertyRange range;
+    ASSERT_EQ(microscope.backend.GetPropertyRange(1, range), hr::kOk);
+    sim::PropertyRange expected;
+    ASSERT_TRUE(microscope.microscope.GetPropertyRange(1, expected));
+    EXPECT_EQ(range.minimum, expected.minimum);
+    EXPECT_EQ(range.maximum, expected.maximum);
+    EXPECT_EQ(range.defaultValue, expected.defaultValue);
+    EXPECT_EQ(microscope.backend.SetProperty(1, expected.minimum, range.flags), hr::kOk);
+    int value = 0;
+    int flags = 0;
+    ASSERT_EQ(microscope.backend.GetProperty(1, value, flags), hr::kOk);
+    EXPECT_EQ(value, expected.minimum);
+    EXPECT_TRUE(Failed(microscope.backend.GetPropertyRange(6, range)));
+
+    ASSERT_EQ(microscope.backend.SetNorm(sim::kNormPalB), hr::kOk);
+    int norm = 0;
+    ASSERT_EQ(microscope.backend.GetNorm(norm), hr::kOk);
+    EXPECT_EQ(norm, sim::kNormPalB);
+    int routes = 0;
+    ASSERT_EQ(microscope.backend.CountVideoRoutes(routes), hr::kOk);
+    EXPECT_EQ(routes, 2);
+    EXPECT_EQ(microscope.backend.FindCrossbar(MediaMajor::Video), hr::kOk);
+
+    BoundBackend camera(sim::Options{sim::Kind::Camera, false});
+    ASSERT_TRUE(camera.bound);
+    EXPECT_TRUE(Failed(camera.backend.GetNorm(norm)));
+    EXPECT_TRUE(Failed(camera.backend.SetNorm(sim::kNormNtscM)));
+    ASSERT_EQ(camera.backend.CountVideoRoutes(routes), hr::kOk);
+    EXPECT_EQ(routes, 0);
+    EXPECT_TRUE(Failed(camera.backend.FindCrossbar(MediaMajor::Video)));
+}
+
+TEST(GstGraphEvents, BusErrorsAndEndOfStreamBecomeEventsThatPostAMessage) {
+    ASSERT_TRUE(gstcapture::EnsureGstInitialized());
+    gstcapture::GraphEventQueue queue;
+    RecordingTarget target;
+    queue.SetTarget(&target);
+    gstcapture::GraphEvent event;
+    EXPECT_FALSE(queue.Pop(event));
+
+    gstcapture::ElementPtr source = gstcapture::MakeElement("fakesrc");
+    ASSERT_TRUE(source);
+    const auto deliver = [&](GstMessage* message) {
+        EXPECT_EQ(gstcapture::GraphEventQueue::OnBusMessage(nullptr, message, &queue),
+                  GST_BUS_DROP);
+        gst_message_unref(message);
+    };
+    GError* lost = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ, "gone");
+    deliver(gst_message_new_error(GST_OBJECT(source.get()), lost, "unplugged"));
+    g_error_free(lost);
+    GError* broken = g_error_new_literal(GST_STREAM_ERROR, GST_STREAM_ERROR_FORMAT, "bad caps");
+    deliver(gst_message_new_error(GST_OBJECT(source.get()), broken, nullptr));
+    g_error_free(broken);
+    deliver(gst_message_new_eos(GST_OBJECT(source.get())));
+    deliver(gst_message_new_latency(GST_OBJECT(source.get())));  // not an event
+
+    EXPECT_EQ(target.Count([](const Post& post) { return post.message == kWmGraphEvent; }), 3);
+    ASSERT_TRUE(queue.Pop(event));
+    EXPECT_EQ(event.code, gstcapture::kEventDeviceLost);
+    ASSERT_TRUE(queue.Pop(event));
+    EXPECT_EQ(event.code, gstcapture::kEventErrorAbort);
+    EXPECT_TRUE(Failed(static_cast<HResult>(event.param1)));
+    ASSERT_TRUE(queue.Pop(event));
+    EXPECT_EQ(event.code, gstcapture::kEventComplete);
+    EXPECT_FALSE(queue.Pop(event));
+}
+
+TEST(GstGraphEvents, GetGraphEventWithoutAnEventFailsAtOnce) {
+    BoundBackend rig(sim::Options{sim::Kind::Camera, false});
+    ASSERT_TRUE(rig.bound);
+    long code = 0;
+    std::intptr_t param1 = 0;
+    std::intptr_t param2 = 0;
+    EXPECT_EQ(rig.backend.GetGraphEvent(code, param1, param2), gstcapture::kNoEventPending);
+    EXPECT_EQ(rig.backend.FreeEventParams(code, param1, param2), hr::kOk);
+}
+
+TEST(GstRepack, StridedRowsArePackedToFourBytesWithZeroPadding) {
+    // Two rows of 3 pixels (9 bytes) 16 bytes apart become rows of 12 bytes.
+    std::vector<std::uint8_t> source(32, 0xEE);
+    for (std::size_t i = 0; i < 9; ++i) {
+        source[i] = static_cast<std::uint8_t>(i + 1);
+        source[16 + i] = static_cast<std::uint8_t>(i + 101);
+    }
+    std::vector<std::uint8_t> packed;
+    ASSERT_TRUE(gstcapture::RepackBgrRows(source.data(), 16, 3, 2, packed));
+    ASSERT_EQ(packed.size(), 24u);
+    for (std::size_t i = 0; i < 9; ++i) {
+        EXPECT_EQ(packed[i], i + 1);
+        EXPECT_EQ(packed[12 + i], i + 101);
+    }
+    for (std::size_t i = 9; i < 12; ++i) {
+        EXPECT_EQ(packed[i], 0);
+        EXPECT_EQ(packed[12 + i], 0);
+    }
+    // A stride shorter than a row's pixels makes no sense.
+    EXPECT_FALSE(gstcapture::RepackBgrRows(source.data(), 8, 3, 2, packed));
+    EXPECT_EQ(packed.size(), 24u);
+}
+
+}  // namespace
+}  // namespace gsttest

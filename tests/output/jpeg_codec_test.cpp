@@ -1,0 +1,414 @@
+#include "output/jpeg_codec.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <filesystem>
+#include <vector>
+
+#include "output/bitmap_builder.h"
+#include "output/jpeg_test_files.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using outputtest::AsString;
+using outputtest::BitmapSpec;
+using outputtest::MakeRgbDib;
+using Rgb = std::array<std::uint8_t, 3>;
+
+constexpr std::size_t kViewerBufferBytes = 5'242'880;
+// Round-trip bounds at quality 100 with a little headroom. Measured with libjpeg-turbo 2.1:
+// smooth picture at most 4 levels per channel (mean 0.49); sharp fibres at most 1.89 levels
+// of brightness (mean 1.88 per channel, single channels up to 40 at the edges).
+constexpr int kSmoothMaxError = 5;
+constexpr double kSharpMaxLumaError = 3.0;
+
+// A decoded picture in a buffer the size the viewer uses.
+struct Decoded {
+    std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kViewerBufferBytes, 0xA5);
+    std::size_t imageBytes = 0;
+    int result = -2;
+
+    BitmapInfoHeader Header() const {
+        return ReadBitmapInfoHeader(std::span(buffer).first<kBitmapInfoHeaderBytes>());
+    }
+    std::size_t Stride() const {
+        return (3 * static_cast<std::size_t>(Header().biWidth) + 3) & ~3u;
+    }
+    // Red, green, blue of pixel x of row y counted from the top.
+    Rgb At(int x, int y) const {
+        const std::size_t row = static_cast<std::size_t>(Header().biHeight - 1 - y);
+        const std::uint8_t* p =
+            buffer.data() + 40 + row * Stride() + 3 * static_cast<std::size_t>(x);
+        return {p[2], p[1], p[0]};
+    }
+    bool Untouched() const {
+        return std::all_of(buffer.begin(), buffer.end(), [](auto b) { return b == 0xA5; });
+    }
+};
+
+Decoded Decode(const std::string& path) {
+    Decoded decoded;
+    decoded.result = JpegFileToDib(path, decoded.buffer, &decoded.imageBytes);
+    return decoded;
+}
+
+int Distance(Rgb a, Rgb b) {
+    int most = 0;
+    for (int c = 0; c < 3; ++c) {
+        most = std::max(most, std::abs(a[c] - b[c]));
+    }
+    return most;
+}
+
+// Something like a stained specimen: smooth background and soft round cells.
+Rgb SmoothSpecimen(int x, int y) {
+    const double fx = x / 40.0;
+    const double fy = y / 30.0;
+    double red = 200 + 30 * std::sin(fx + fy);
+    double green = 170 + 40 * std::cos(fx * 0.7 - fy);
+    double blue = 190 + 35 * std::sin(fy * 1.3);
+    for (int cell = 0; cell < 6; ++cell) {
+        const double cx = 50 + 45.0 * cell;
+        const double cy = 60 + 25.0 * (cell % 3);
+        const double d = std::hypot(x - cx, y - cy);
+        const double shade = std::exp(-d * d / 300.0);
+        red -= 120 * shade;
+        green -= 60 * shade;
+        blue -= 20 * shade;
+    }
+    const auto clamp = [](double v) {
+        return static_cast<std::uint8_t>(std::clamp(v, 0.0, 255.0));
+    };
+    return {clamp(red), clamp(green), clamp(blue)};
+}
+
+// The same crossed by thin fibres with sharp, coloured edges.
+Rgb Specimen(int x, int y) {
+    Rgb colour = SmoothSpecimen(x, y);
+    if ((x + 2 * y) % 97 < 3) {
+        colour[1] = static_cast<std::uint8_t>(colour[1] / 2);
+    }
+    return colour;
+}
+
+double Luma(Rgb c) {
+    return 0.299 * c[0] + 0.587 * c[1] + 0.114 * c[2];
+}
+
+struct RoundTripError {
+    int channel = 0;  // largest difference of one channel
+    double luma = 0;  // largest difference of the brightness
+    double mean = 0;  // mean difference over every channel of every pixel
+};
+
+template <typename Picture>
+RoundTripError MeasureRoundTrip(const std::string& path, int width, int height, Picture picture) {
+    RoundTripError error;
+    std::string text;
+    EXPECT_TRUE(DibToJpeg(MakeRgbDib(width, height, picture), 100, path, &text)) << text;
+    Decoded decoded;
+    decoded.result = JpegFileToDib(path, decoded.buffer, &decoded.imageBytes);
+    EXPECT_EQ(decoded.result, 0);
+    double total = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const Rgb got = decoded.At(x, y);
+            const Rgb want = picture(x, y);
+            error.channel = std::max(error.channel, Distance(got, want));
+            error.luma = std::max(error.luma, std::abs(Luma(got) - Luma(want)));
+            for (int c = 0; c < 3; ++c) {
+                total += std::abs(got[c] - want[c]);
+            }
+        }
+    }
+    error.mean = total / (width * height * 3);
+    return error;
+}
+
+std::vector<std::uint8_t> FlatDib(int width, int height, Rgb colour) {
+    return MakeRgbDib(width, height, [colour](int, int) { return colour; });
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(BitmapFileToJpeg, AStillBecomesABaselineJfifFileTheRightWayUp) {
+    const testsupport::TempDir dir;
+    // Top 16 rows red, bottom 16 rows blue, grey between.
+    const auto still = MakeRgbDib(640, 480, [](int, int y) {
+        return y < 16 ? Rgb{255, 0, 0} : y >= 464 ? Rgb{0, 0, 255} : Rgb{128, 128, 128};
+    });
+    std::vector<std::uint8_t> file(14 + still.size());
+    const std::uint8_t fileHeader[14] = {'B', 'M', 0x36, 0x10, 0x0E, 0, 0, 0, 0, 0, 54, 0, 0, 0};
+    std::copy(std::begin(fileHeader), std::end(fileHeader), file.begin());
+    std::copy(still.begin(), still.end(), file.begin() + 14);
+    ASSERT_EQ(file.size(), 921'654u);
+    testsupport::WriteFile(dir / "StillCap0.bmp", AsString(file));
+
+    std::string error = "stale";
+    ASSERT_EQ(BitmapFileToJpeg(dir / "StillCap0.bmp", dir / "Cap.jpg", &error), 0);
+    EXPECT_EQ(error, "");
+    const outputtest::JpegFrame frame =
+        outputtest::InspectJpeg(testsupport::ReadFile(dir / "Cap.jpg"));
+    EXPECT_TRUE(frame.baseline);
+    EXPECT_TRUE(frame.jfif);
+    EXPECT_EQ(frame.width, 640);
+    EXPECT_EQ(frame.height, 480);
+    EXPECT_EQ(frame.components, 3);
+
+    const Decoded decoded = Decode(dir / "Cap.jpg");
+    ASSERT_EQ(decoded.result, 0);
+    EXPECT_EQ(decoded.imageBytes, 921'600u);
+    for (const int x : {0, 320, 639}) {
+        EXPECT_LE(Distance(decoded.At(x, 0), {255, 0, 0}), 3) << x;
+        EXPECT_LE(Distance(decoded.At(x, 240), {128, 128, 128}), 3) << x;
+        EXPECT_LE(Distance(decoded.At(x, 479), {0, 0, 255}), 3) << x;
+    }
+    EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"Cap.jpg", "StillCap0.bmp"}));
+}
+
+TEST(BitmapFileToJpeg, ConvertsIndexedBitmapsThroughTheirColourTable) {
+    const testsupport::TempDir dir;
+    BitmapSpec spec{.width = 16, .height = 16, .bitCount = 4};
+    spec.colourTable.assign(16 * 4, 0);
+    spec.colourTable[9 * 4 + 0] = 10;  // index 9: red 30, green 20, blue 10
+    spec.colourTable[9 * 4 + 1] = 20;
+    spec.colourTable[9 * 4 + 2] = 30;
+    spec.rows.assign(8 * 16, 0x99);
+    testsupport::WriteFile(dir / "a.bmp", AsString(outputtest::MakeBitmapFile(spec)));
+    ASSERT_EQ(BitmapFileToJpeg(dir / "a.bmp", dir / "a.jpg"), 0);
+    const Decoded decoded = Decode(dir / "a.jpg");
+    ASSERT_EQ(decoded.result, 0);
+    EXPECT_LE(Distance(decoded.At(7, 7), {30, 20, 10}), 2);
+}
+
+TEST(BitmapFileToJpeg, ReportsALoadFailureAndKeepsAConversionFailureApart) {
+    const testsupport::TempDir dir;
+    EXPECT_EQ(BitmapFileToJpeg(dir / "missing.bmp", dir / "a.jpg"), ENOENT);
+    testsupport::WriteFile(dir / "bad.bmp", "BM not a bitmap at all");
+    EXPECT_EQ(BitmapFileToJpeg(dir / "bad.bmp", dir / "a.jpg"), EINVAL);
+    EXPECT_FALSE(testsupport::Exists(dir / "a.jpg"));
+
+    BitmapSpec spec{.width = 4, .height = 4};
+    spec.rows.assign(48, 7);
+    testsupport::WriteFile(dir / "ok.bmp", AsString(outputtest::MakeBitmapFile(spec)));
+    std::string error;
+    const std::string target = dir / "no-such-folder/a.jpg";
+    EXPECT_EQ(BitmapFileToJpeg(dir / "ok.bmp", target, &error), 0);
+    EXPECT_EQ(error, kCannotOpen + target);
+}
+
+// Quality 100 keeps every sample of a smooth picture within a few levels. Sharp colour
+// edges lose more in their colours (the library's default halves the chroma resolution)
+// but not in their brightness.
+TEST(JpegRoundTrip, QualityOneHundredStaysCloseToTheSource) {
+    const testsupport::TempDir dir;
+    const RoundTripError smooth = MeasureRoundTrip(dir / "smooth.jpg", 320, 240, SmoothSpecimen);
+    EXPECT_LE(smooth.channel, kSmoothMaxError);
+    EXPECT_LE(smooth.mean, 0.6);
+    const RoundTripError sharp = MeasureRoundTrip(dir / "sharp.jpg", 320, 240, Specimen);
+    EXPECT_LE(sharp.luma, kSharpMaxLumaError);
+    EXPECT_LE(sharp.mean, 2.5);
+}
+
+TEST(JpegFileToDib, SizesRowsToFourBytesAndStoresBlueGreenRed) {
+    const testsupport::TempDir dir;
+    std::string error;
+    for (const int width : {100, 101}) {
+        const std::string path = dir / (std::to_string(width) + ".jpg");
+        ASSERT_TRUE(DibToJpeg(FlatDib(width, 50, {200, 100, 50}), 100, path, &error)) << error;
+        const Decoded decoded = Decode(path);
+        ASSERT_EQ(decoded.result, 0);
+        const BitmapInfoHeader header = decoded.Header();
+        EXPECT_EQ(header.biSize, 40u);
+        EXPECT_EQ(header.biWidth, width);
+        EXPECT_EQ(header.biHeight, 50);
+        EXPECT_EQ(header.biPlanes, 1);
+        EXPECT_EQ(header.biBitCount, 24);
+        EXPECT_EQ(header.biCompression, kBiRgb);
+        EXPECT_EQ(header.biSizeImage, 0u);
+        EXPECT_EQ(header.biClrUsed, 0u);
+        EXPECT_EQ(decoded.Stride(), width == 100 ? 300u : 304u);
+        EXPECT_EQ(decoded.imageBytes, width == 100 ? 15'000u : 15'200u);
+        // The last pixel of the first stored row, in stored byte order.
+        const std::uint8_t* last = decoded.buffer.data() + 40 + 3 * (width - 1);
+        EXPECT_LE(Distance({last[0], last[1], last[2]}, {50, 100, 200}), 2);
+        // Nothing is written past the rows.
+        EXPECT_EQ(decoded.buffer[40 + decoded.imageBytes], 0xA5);
+    }
+}
+
+TEST(JpegFileToDib, FitsExactlyIntoABufferOfHeaderAndRowsAndRefusesASmallerOne) {
+    const testsupport::TempDir dir;
+    std::string error;
+    ASSERT_TRUE(DibToJpeg(FlatDib(100, 50, {1, 2, 3}), 100, dir / "a.jpg", &error));
+    std::vector<std::uint8_t> buffer(40 + 15'000 - 1, 0xA5);
+    std::size_t imageBytes = 0;
+    EXPECT_EQ(JpegFileToDib(dir / "a.jpg", buffer, &imageBytes), EFBIG);
+    EXPECT_EQ(imageBytes, 15'000u) << "the size a caller would need";
+    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](auto b) { return b == 0xA5; }));
+    buffer.push_back(0xA5);
+    EXPECT_EQ(JpegFileToDib(dir / "a.jpg", buffer, &imageBytes), 0);
+}
+
+TEST(JpegFileToDib, ShowsAGreyPictureAsTwentyFourBitGrey) {
+    const testsupport::TempDir dir;
+    testsupport::WriteFile(dir / "grey.jpg", AsString(outputtest::EncodeFlatJpeg(33, 9, 1, 90)));
+    const Decoded decoded = Decode(dir / "grey.jpg");
+    ASSERT_EQ(decoded.result, 0);
+    EXPECT_EQ(decoded.Header().biBitCount, 24);
+    EXPECT_EQ(decoded.imageBytes, 100u * 9);
+    EXPECT_EQ(decoded.At(32, 8), (Rgb{90, 90, 90}));
+}
+
+TEST(JpegFileToDib, RefusesCmykAndLeavesTheBufferAlone) {
+    const testsupport::TempDir dir;
+    testsupport::WriteFile(dir / "cmyk.jpg", AsString(outputtest::EncodeFlatJpeg(8, 8, 4, 10)));
+    const Decoded decoded = Decode(dir / "cmyk.jpg");
+    EXPECT_EQ(decoded.result, ENOTSUP);
+    EXPECT_TRUE(decoded.Untouched());
+}
+
+TEST(JpegFileToDib, FailsCleanlyOnMissingForeignAndAbsurdFiles) {
+    const testsupport::TempDir dir;
+    Decoded missing = Decode(dir / "missing.jpg");
+    EXPECT_EQ(missing.result, ENOENT);
+    EXPECT_TRUE(missing.Untouched());
+
+    testsupport::WriteFile(dir / "text.jpg", "this is not a picture");
+    EXPECT_EQ(Decode(dir / "text.jpg").result, EBADMSG);
+    testsupport::WriteFile(dir / "empty.jpg", "");
+    EXPECT_EQ(Decode(dir / "empty.jpg").result, EBADMSG);
+    EXPECT_EQ(Decode(dir.path()).result, EBADMSG);
+
+    // 65500 x 65500 in the frame header: refused before anything is allocated or written.
+    std::string huge = AsString(outputtest::EncodeFlatJpeg(8, 8, 3, 10));
+    const std::size_t sof = huge.find("\xFF\xC0");
+    ASSERT_NE(sof, std::string::npos);
+    huge.replace(sof + 5, 4, "\xFF\xDC\xFF\xDC");
+    testsupport::WriteFile(dir / "huge.jpg", huge);
+    const Decoded refused = Decode(dir / "huge.jpg");
+    EXPECT_EQ(refused.result, EFBIG);
+    EXPECT_TRUE(refused.Untouched());
+    EXPECT_EQ(refused.imageBytes, std::size_t{196'500} * 65'500);
+}
+
+TEST(JpegFileToDib, RefusesEveryTruncationAndLeavesNoPictureBehind) {
+    const testsupport::TempDir dir;
+    std::string error;
+    ASSERT_TRUE(DibToJpeg(MakeRgbDib(64, 48, Specimen), 90, dir / "full.jpg", &error));
+    const std::string full = testsupport::ReadFile(dir / "full.jpg");
+    for (std::size_t length = 0; length + 2 < full.size(); length += 7) {
+        testsupport::WriteFile(dir / "cut.jpg", full.substr(0, length));
+        const Decoded decoded = Decode(dir / "cut.jpg");
+        EXPECT_NE(decoded.result, 0) << length;
+        EXPECT_EQ(decoded.Header().biSize, decoded.Untouched() ? 0xA5A5A5A5u : 0u) << length;
+    }
+}
+
+TEST(JpegFileToDib, RefusesDamagedEntropyData) {
+    const testsupport::TempDir dir;
+    std::string error;
+    ASSERT_TRUE(DibToJpeg(MakeRgbDib(64, 48, Specimen), 90, dir / "a.jpg", &error));
+    std::string bytes = testsupport::ReadFile(dir / "a.jpg");
+    const std::size_t scan = bytes.find("\xFF\xDA");
+    ASSERT_NE(scan, std::string::npos);
+    // A marker in the middle of the entropy-coded data ends the scan early.
+    bytes.replace(scan + 200, 2, "\xFF\xD9");
+    testsupport::WriteFile(dir / "a.jpg", bytes);
+    EXPECT_EQ(Decode(dir / "a.jpg").result, EBADMSG);
+}
+
+TEST(DibToJpeg, RefusesBadInputWithoutCreatingAFile) {
+    const testsupport::TempDir dir;
+    const std::string path = dir / "a.jpg";
+    const std::vector<std::uint8_t> good = FlatDib(8, 8, {1, 2, 3});
+    std::string error;
+    EXPECT_FALSE(DibToJpeg(good, -1, path, &error));
+    EXPECT_EQ(error, kInvalidInputData);
+    EXPECT_FALSE(DibToJpeg(good, 101, path, &error));
+    EXPECT_FALSE(DibToJpeg({}, 100, path, &error));
+    EXPECT_EQ(error, kInvalidInputData);
+    EXPECT_FALSE(DibToJpeg(good, 100, "", &error));
+    EXPECT_EQ(error, kInvalidInputData);
+    EXPECT_FALSE(DibToJpeg(good, 100, path, nullptr)) << "no error text, no conversion";
+
+    BitmapSpec twoBit{.width = 8, .height = 8, .bitCount = 2};
+    twoBit.rows.assign(32, 0);
+    EXPECT_FALSE(DibToJpeg(outputtest::MakeDib(twoBit), 100, path, &error));
+    EXPECT_EQ(error, kInvalidBitCount);
+
+    std::vector<std::uint8_t> cut = good;
+    cut.resize(cut.size() - 1);
+    error.clear();
+    EXPECT_FALSE(DibToJpeg(cut, 100, path, &error));
+    EXPECT_EQ(error, kInvalidInputData);
+
+    BitmapSpec wide{.width = 65'501, .height = 1, .bitCount = 1};
+    wide.colourTable.assign(8, 0);
+    wide.rows.assign(outputtest::StrideOf(65'501, 1), 0);
+    error.clear();
+    EXPECT_FALSE(DibToJpeg(outputtest::MakeDib(wide), 100, path, &error));
+    EXPECT_EQ(error, kInvalidInputData);
+
+    EXPECT_TRUE(FilesIn(dir.path()).empty());
+    EXPECT_FALSE(DibToJpeg(good, 100, dir.path(), &error));
+    EXPECT_FALSE(error.empty()) << "a folder cannot be replaced by the picture";
+    EXPECT_TRUE(FilesIn(dir.path()).empty());
+}
+
+// Limits the size of files this process writes while it lives.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, oldHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit saved_{};
+    void (*oldHandler_)(int) = nullptr;
+};
+
+TEST(DibToJpeg, AFailedWriteLeavesTheOlderFileAsItWas) {
+    const testsupport::TempDir dir;
+    const std::string path = dir / "a.jpg";
+    testsupport::WriteFile(path, "older");
+    std::string error;
+    {
+        const FileSizeLimit limit(4096);
+        EXPECT_FALSE(DibToJpeg(MakeRgbDib(320, 240, Specimen), 100, path, &error));
+    }
+    EXPECT_EQ(error, "File too large");
+    EXPECT_EQ(testsupport::ReadFile(path), "older");
+    EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"a.jpg"});
+
+    ASSERT_TRUE(DibToJpeg(FlatDib(8, 8, {1, 2, 3}), 100, path, &error));
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"a.jpg"});
+    EXPECT_EQ(Decode(path).result, 0);
+}
+
+}  // namespace

@@ -1,0 +1,170 @@
+#include "output/still_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <cstring>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace {
+
+using testsupport::Exists;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+std::uint32_t Read32(const std::string& bytes, std::size_t offset) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) {
+        value = (value << 8) | static_cast<std::uint8_t>(bytes[offset + static_cast<std::size_t>(i)]);
+    }
+    return value;
+}
+
+// A frame whose every byte tells its position, so a file shows whether it holds it exactly.
+struct Frame {
+    Frame(int frameWidth, int frameHeight) : width(frameWidth), height(frameHeight) {
+        const std::size_t row = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
+        bytes.resize(row * static_cast<std::size_t>(height));
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
+        }
+    }
+    StillFrame View() const {
+        return StillFrame{bytes.data(), bytes.size(), bytes.size(), width, height};
+    }
+    int width;
+    int height;
+    std::vector<std::uint8_t> bytes;
+};
+
+class StillFileTest : public ::testing::Test {
+protected:
+    // What the main window does with each still message.
+    int Save(const Frame& frame) {
+        const int written = writer.SaveStillBitmap(stillRequested, frame.View());
+        if (written == 1) {
+            writer.AdvanceCounter();
+        }
+        return written;
+    }
+
+    TempDir folder;
+    StillWriter writer{folder.path()};
+    std::atomic<int> stillRequested{1};
+};
+
+TEST_F(StillFileTest, A640By480StillIsAComplete24BitBitmap) {
+    const Frame frame(640, 480);
+    ASSERT_EQ(Save(frame), 1);
+    EXPECT_EQ(stillRequested.load(), 0);
+    EXPECT_EQ(writer.stillFileName(), folder / "StillCap0.bmp");
+    const std::string file = ReadFile(folder / "StillCap0.bmp");
+    ASSERT_EQ(file.size(), 921654u);
+    EXPECT_EQ(file.substr(0, 2), "BM");
+    EXPECT_EQ(Read32(file, 2), 921654u);   // bfSize
+    EXPECT_EQ(Read32(file, 6), 0u);        // reserved
+    EXPECT_EQ(Read32(file, 10), 54u);      // bfOffBits
+    EXPECT_EQ(Read32(file, 14), 40u);      // biSize
+    EXPECT_EQ(Read32(file, 18), 640u);
+    EXPECT_EQ(Read32(file, 22), 480u);     // positive: bottom-up
+    EXPECT_EQ(Read32(file, 26), 1u | (24u << 16));
+    EXPECT_EQ(Read32(file, 30), 0u);       // BI_RGB
+    EXPECT_EQ(Read32(file, 34), 921600u);  // biSizeImage
+    EXPECT_EQ(file.substr(38, 16), std::string(16, '\0'));
+    EXPECT_EQ(std::memcmp(file.data() + 54, frame.bytes.data(), frame.bytes.size()), 0);
+    // Files are readable by the user's other programs.
+    struct stat info = {};
+    ASSERT_EQ(::stat((folder / "StillCap0.bmp").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0644, 0644u);
+}
+
+TEST_F(StillFileTest, NumbersCountUpAndSkipExistingFiles) {
+    for (int n : {0, 1, 3, 4}) {
+        WriteFile(folder / ("StillCap" + std::to_string(n) + ".bmp"), "keep");
+    }
+    const Frame frame(8, 2);
+    ASSERT_EQ(Save(frame), 1);
+    EXPECT_EQ(writer.stillFileName(), folder / "StillCap2.bmp");
+    stillRequested = 1;
+    ASSERT_EQ(Save(frame), 1);
+    EXPECT_EQ(writer.stillFileName(), folder / "StillCap5.bmp");
+    EXPECT_EQ(ReadFile(folder / "StillCap3.bmp"), "keep");
+    EXPECT_EQ(writer.stillCounter(), 6);
+}
+
+TEST_F(StillFileTest, WithoutARequestNothingIsWritten) {
+    stillRequested = 0;
+    EXPECT_EQ(Save(Frame(8, 2)), 0);
+    EXPECT_FALSE(Exists(folder / "StillCap0.bmp"));
+}
+
+TEST_F(StillFileTest, SeveralMessagesForOneRequestGiveOneFile) {
+    const Frame frame(8, 2);
+    EXPECT_EQ(Save(frame), 1);
+    EXPECT_EQ(Save(frame), 0);
+    EXPECT_EQ(Save(frame), 0);
+    EXPECT_TRUE(Exists(folder / "StillCap0.bmp"));
+    EXPECT_FALSE(Exists(folder / "StillCap1.bmp"));
+}
+
+TEST_F(StillFileTest, OddWidthsKeepTheirPaddedRows) {
+    const Frame frame(3, 2);  // rows of 9 bytes padded to 12
+    ASSERT_EQ(Save(frame), 1);
+    const std::string file = ReadFile(writer.stillFileName());
+    ASSERT_EQ(file.size(), 54u + 24u);
+    EXPECT_EQ(Read32(file, 34), 24u);
+    EXPECT_EQ(Read32(file, 2), 78u);
+}
+
+TEST_F(StillFileTest, AFrameThatDoesNotAddUpIsRefusedAndTheRequestTakenUp) {
+    Frame frame(8, 2);
+    StillFrame view = frame.View();
+    for (StillFrame bad : {StillFrame{nullptr, 48, 48, 8, 2}, StillFrame{view.pixels, 48, 40, 8, 2},
+                           StillFrame{view.pixels, 40, 48, 8, 2}, StillFrame{view.pixels, 48, 48, 0, 2},
+                           StillFrame{view.pixels, 48, 48, 8, -2}}) {
+        stillRequested = 1;
+        EXPECT_EQ(writer.SaveStillBitmap(stillRequested, bad), 0);
+        EXPECT_EQ(stillRequested.load(), 0);
+    }
+    EXPECT_FALSE(Exists(folder / "StillCap0.bmp"));
+}
+
+TEST_F(StillFileTest, AFolderThatCannotTakeTheFileFailsCleanly) {
+    StillWriter nowhere(folder / "missing");
+    EXPECT_EQ(nowhere.SaveStillBitmap(stillRequested, Frame(8, 2).View()), 0);
+    EXPECT_EQ(nowhere.lastError(), ENOENT);
+    EXPECT_EQ(nowhere.stillCounter(), 0);
+}
+
+TEST_F(StillFileTest, AWriteThatRunsOutOfRoomLeavesNoFile) {
+    // A file size limit makes the write fail part-way, as a full disk would.
+    struct rlimit old = {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    struct rlimit small = old;
+    small.rlim_cur = 1000;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int written = writer.SaveStillBitmap(stillRequested, Frame(64, 64).View());
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(written, 0);
+    EXPECT_EQ(writer.lastError(), EFBIG);
+    EXPECT_FALSE(Exists(folder / "StillCap0.bmp"));
+    EXPECT_EQ(writer.stillCounter(), 0);
+}
+
+TEST_F(StillFileTest, TheFileHoldsTheFrameAsItWasWhenTheRequestWasTakenUp) {
+    Frame frame(8, 2);
+    const std::vector<std::uint8_t> before = frame.bytes;
+    ASSERT_EQ(Save(frame), 1);
+    std::memset(frame.bytes.data(), 0, frame.bytes.size());
+    const std::string file = ReadFile(writer.stillFileName());
+    EXPECT_EQ(std::memcmp(file.data() + 54, before.data(), before.size()), 0);
+}
+
+}  // namespace
