@@ -43,7 +43,8 @@ bool DibRowsToRgb(std::span<const std::uint8_t> dib, int rowLengthBytes, std::ui
 // kInvalidInputData (quality out of range, no DIB, empty path, a picture that is not a
 // bottom-up DIB lying wholly inside `dib`, or wider or taller than 65,500 pixels; no file
 // is created), kInvalidBitCount (no file is created), kCannotOpen + path, or the JPEG
-// library's or the system's text for a failure while writing.
+// library's or the system's text for a failure while writing. 24-bit rows are read by the
+// library where they lie; the other depths are converted with DibRowsToRgb first.
 bool DibToJpeg(std::span<const std::uint8_t> dib, int quality, const std::string& jpegPath,
                std::string* errorText);
 
@@ -67,7 +68,7 @@ inline constexpr std::size_t kDecodedRowsOffset = 40;
 //   the errno of the failed open, or -1 when that is 0 (traces "Open file error!\n");
 //   EFBIG   when the header and rows would not fit in `dib`;
 //   ENOTSUP for a colour model other than grey, YCbCr or RGB (CMYK, YCCK);
-//   EBADMSG for a file that is not a JPEG or is corrupt or truncated;
+//   EBADMSG for a file that is not a JPEG, is corrupt or truncated, or has over 500 scans;
 //   ENOMEM  when the library runs out of memory.
 // The buffer is left untouched unless decoding started; when decoding fails after that,
 // its first 40 bytes are cleared, so it holds no picture.

@@ -15,7 +15,7 @@ constexpr std::array<PropertyRange, kPropertyCount> kRanges = {{
     {0, 64, 1, 32},     // contrast: gain value / 32
     {-180, 180, 1, 0},  // hue: degrees of chroma rotation
     {0, 128, 1, 64},    // saturation: gain value / 64
-    {0, 15, 1, 2},      // sharpness: detail boost value / 4
+    {0, 15, 1, 2},      // sharpness: detail boost value / 2
     {72, 500, 1, 100},  // gamma: exponent 100 / value on luma
 }};
 
@@ -56,7 +56,7 @@ PictureTables BuildPictureTables(const PropertyValues& values) {
     for (int i = 0; i < 256; ++i) {
         const auto slot = static_cast<std::size_t>(i);
         tables.luma[slot] = LumaFor(i, values);
-        tables.sharpen[slot] = static_cast<std::int16_t>((i - 128) * values[kSharpness] / 4);
+        tables.sharpen[slot] = static_cast<std::int16_t>((i - 128) * values[kSharpness] / 2);
     }
     const double gain = values[kSaturation] / 64.0;
     const double angle = values[kHue] * std::numbers::pi / 180.0;

@@ -90,6 +90,7 @@ struct Cell {
     double nucleusRadius = 0.0;
     double nucleolusX = 0.0;  // relative to the nucleus' centre
     double nucleolusY = 0.0;
+    float stain = 1.0f;  // how strongly this cell took up the stain
     std::uint32_t seed = 0;
 };
 
@@ -139,6 +140,7 @@ std::vector<Cell> PlaceCells(Random& random) {
         cell.nucleusRadius = random.Uniform(0.3, 0.42) * cell.radius;
         cell.nucleolusX = random.Uniform(-0.3, 0.3) * cell.nucleusRadius;
         cell.nucleolusY = random.Uniform(-0.3, 0.3) * cell.nucleusRadius;
+        cell.stain = static_cast<float>(random.Uniform(0.7, 1.25));
         cell.seed = static_cast<std::uint32_t>(random.Next());
         cells.push_back(cell);
     }
@@ -301,9 +303,9 @@ private:
             const float granules = ValueNoise(at.x / 3.0, at.y / 3.0, cell.seed);
             Colour cytoplasm = kCytoplasm;
             cytoplasm.luma += 7.0f * granules;
-            Blend(i, cytoplasm, 0.32f);
+            Blend(i, cytoplasm, 0.32f * cell.stain);
             const double ring = (q - 0.93) / 0.05;
-            Blend(i, kMembrane, static_cast<float>(0.55 * std::exp(-ring * ring)));
+            Blend(i, kMembrane, static_cast<float>(0.55 * std::exp(-ring * ring)) * cell.stain);
             PaintNucleus(cell, dx, dy, i);
         });
     }
@@ -320,7 +322,7 @@ private:
         Colour nucleus = kNucleus;
         nucleus.luma += 16.0f * chromatin;
         const float edge = static_cast<float>(std::clamp((1.0 - q) * 6.0, 0.0, 1.0));
-        Blend(i, nucleus, 0.72f * edge);
+        Blend(i, nucleus, std::min(0.95f, 0.72f * edge * cell.stain));
         const double ring = (q - 0.9) / 0.08;
         Blend(i, kNucleolus, static_cast<float>(0.25 * std::exp(-ring * ring)));
         const double d = std::hypot(nx - cell.nucleolusX, ny - cell.nucleolusY);

@@ -109,7 +109,19 @@ TEST_P(EngineOnGst, NewResolutionStreamsFramesOfThatSize) {
     ExpectFramesOf(rig.frames.Frames(), after, DefaultSizeOf(GetParam()));
 }
 
-INSTANTIATE_TEST_SUITE_P(BothKinds, EngineOnGst,
+TEST_P(EngineOnGst, UnplugWithoutStillPinEndsTheStreamAndTheGraphStops) {
+    EngineRig rig(sim::Options{GetParam(), false});
+    ASSERT_TRUE(rig.Start());
+    ASSERT_TRUE(rig.frames.WaitForFrames(2));
+    rig.microscope.Unplug();
+    EXPECT_EQ(rig.engine.StopGraph(), 1);
+    rig.engine.TearDownDownstream();
+    rig.engine.TearDownGraph();
+    // Without the device the graph cannot be built again.
+    EXPECT_EQ(rig.engine.BuildGraph(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gst, EngineOnGst,
                          ::testing::Values(sim::Kind::Microscope, sim::Kind::Camera));
 
 class EngineOnGstWithStillPin : public ::testing::TestWithParam<sim::Kind> {};
@@ -181,7 +193,7 @@ TEST_P(EngineOnGstWithStillPin, UnplugWhileStreamingPostsAGraphEventAndReplugStr
     ExpectFramesOf(rig.frames.Frames(), before, DefaultSizeOf(GetParam()));
 }
 
-INSTANTIATE_TEST_SUITE_P(BothKinds, EngineOnGstWithStillPin,
+INSTANTIATE_TEST_SUITE_P(Gst, EngineOnGstWithStillPin,
                          ::testing::Values(sim::Kind::Microscope, sim::Kind::Camera));
 
 }  // namespace

@@ -124,3 +124,48 @@ TEST(Startup, MissingDocumentsFolderIsCreated) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Startup, SimulatedDevicesStreamAndEndCleanly) {
+    for (const QString& option : {QStringLiteral("--simulate"), QStringLiteral("--simulate=camera")}) {
+        TempDir home;
+        QProcessEnvironment environment = PrivateEnvironment(home);
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.insert(QStringLiteral("QT_LOGGING_RULES"),
+                           QStringLiteral("microscope.trace.debug=true"));
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(DM_EXECUTABLE), {option});
+        ASSERT_TRUE(process.waitForStarted(10000));
+        std::string err;
+        EXPECT_TRUE(WaitFor(
+            [&] {
+                process.waitForReadyRead(100);
+                err += process.readAllStandardError().toStdString();
+                return err.find("Simple Connect(") != std::string::npos;
+            },
+            20000))
+            << err;
+        QThread::msleep(500);  // let frames flow for a moment
+        ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+        ASSERT_TRUE(process.waitForFinished(20000));
+        err += process.readAllStandardError().toStdString();
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 0);
+        EXPECT_NE(err.find("Find video capture device : Simulated Microscope"), std::string::npos);
+        EXPECT_EQ(err.find("CRITICAL"), std::string::npos) << err;
+        EXPECT_EQ(err.find("WARNING"), std::string::npos) << err;
+    }
+}
+
+TEST(Startup, AnUnknownSimulatedKindIsRefused) {
+    TempDir home;
+    QProcessEnvironment environment = PrivateEnvironment(home);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    EXPECT_EQ(RunToEnd({QStringLiteral("--simulate=telescope")}, environment).exitCode, 2);
+    environment.insert(QStringLiteral("DIGITAL_MICROSCOPE_SIMULATE"), QStringLiteral("telescope"));
+    EXPECT_EQ(RunToEnd({}, environment).exitCode, 2);
+}
+
+}  // namespace

@@ -113,7 +113,7 @@ TEST(SimulatedPictureTest, EachPropertyChangesThePictureTheExpectedWay) {
     EXPECT_LT(MeasureWith({{kHue, 180}}).meanV, -2.0);
     EXPECT_LT(MeasureWith({{kHue, -180}}).meanV, -2.0);
 
-    EXPECT_GT(high(kSharpness).edgeStrength, 1.3 * low(kSharpness).edgeStrength);
+    EXPECT_GT(high(kSharpness).edgeEnergy, 2.0 * low(kSharpness).edgeEnergy);
 
     // A larger gamma value lifts the mid-tones.
     EXPECT_GT(high(kGamma).meanLuma, standard.meanLuma + 5.0);

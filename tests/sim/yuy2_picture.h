@@ -73,7 +73,7 @@ struct CentreStats {
     double meanU = 0.0;          // mean deviation from neutral, signed
     double meanV = 0.0;
     double chromaMagnitude = 0.0;  // mean of |U - 128| + |V - 128|
-    double edgeStrength = 0.0;     // mean |horizontal luma step|
+    double edgeEnergy = 0.0;       // mean squared horizontal luma step
 };
 
 inline CentreStats MeasureCentre(const Yuy2Frame& frame) {
@@ -91,7 +91,8 @@ inline CentreStats MeasureCentre(const Yuy2Frame& frame) {
             stats.meanU += u;
             stats.meanV += v;
             stats.chromaMagnitude += std::abs(u) + std::abs(v);
-            stats.edgeStrength += std::abs(luma - frame.Luma(x + 1, y));
+            const double step = luma - frame.Luma(x + 1, y);
+            stats.edgeEnergy += step * step;
             count += 1.0;
         }
     }
@@ -100,7 +101,7 @@ inline CentreStats MeasureCentre(const Yuy2Frame& frame) {
     stats.meanU /= count;
     stats.meanV /= count;
     stats.chromaMagnitude /= count;
-    stats.edgeStrength /= count;
+    stats.edgeEnergy /= count;
     return stats;
 }
 

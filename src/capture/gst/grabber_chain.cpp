@@ -69,6 +69,7 @@ GrabberChain::~GrabberChain() {
     if (renderer_) {
         ClearCallbacks(renderer_.get());
     }
+    WaitForDeliveries();
 }
 
 bool GrabberChain::Create() {
@@ -198,6 +199,7 @@ GstFlowReturn GrabberChain::OnNewSample(GstAppSink* sink, gpointer chain) {
 }
 
 void GrabberChain::Deliver(GstSample* sample) {
+    std::lock_guard<std::mutex> lock(deliveryMutex_);
     GrabberCallback* callback = callback_.load();
     if (callback == nullptr || (oneShot_.load() && delivered_.exchange(true))) {
         return;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,6 +65,10 @@ public:
     void Configure(bool oneShot, GrabberCallback* callback);
     // A one-shot grabber delivers again after this.
     void Rearm() { delivered_.store(false); }
+    // Returns once no callback of this chain runs. Called after the pipeline stopped, it makes
+    // everything the callbacks did visible to the caller, also to tools that cannot see
+    // GStreamer's own thread joins.
+    void WaitForDeliveries() { std::lock_guard<std::mutex> lock(deliveryMutex_); }
 
     GrabberStats Stats() const;
 
@@ -82,6 +87,8 @@ private:
     std::atomic<bool> delivered_{false};
     std::atomic<std::uint64_t> frames_{0};
     std::atomic<std::uint64_t> callbackCpuNanoseconds_{0};
+    // Held while a frame is handed over; never contended while the pipeline runs.
+    std::mutex deliveryMutex_;
     // Rows repacked when GStreamer's stride differs; streaming thread only.
     std::vector<std::uint8_t> packed_;
 };

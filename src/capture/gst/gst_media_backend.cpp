@@ -379,6 +379,11 @@ HResult GstMediaBackend::Stop() {
     }
     // Returns once no streaming thread runs a callback any more.
     const GstStateChangeReturn result = gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    for (const std::unique_ptr<GrabberChain>& grabber : grabbers_) {
+        if (grabber) {
+            grabber->WaitForDeliveries();
+        }
+    }
     running_ = false;
     return result == GST_STATE_CHANGE_FAILURE ? hr::kFail : hr::kOk;
 }

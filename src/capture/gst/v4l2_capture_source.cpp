@@ -65,7 +65,11 @@ std::uint32_t V4l2FourccOf(std::uint32_t recordFourcc) {
 }
 
 std::unique_ptr<V4l2CaptureSource> V4l2CaptureSource::Open(const std::string& nodePath) {
-    std::unique_ptr<v4l2::Device> device = v4l2::Device::Open(nodePath);
+    return Wrap(nodePath, v4l2::Device::Open(nodePath));
+}
+
+std::unique_ptr<V4l2CaptureSource> V4l2CaptureSource::Wrap(const std::string& nodePath,
+                                                           std::unique_ptr<v4l2::Device> device) {
     if (!device) {
         return nullptr;
     }
@@ -129,10 +133,10 @@ GstElement* V4l2CaptureSource::AddPinElements(GstBin& bin, int pin) {
     const std::optional<V4l2CapsFormat> capsFormat =
         CapsFormatOf(V4l2FourccOf(format_.biCompression));
     ElementPtr pinBin(GST_ELEMENT(gst_object_ref_sink(gst_bin_new("V4l2Capture"))));
-    ElementPtr source = MakeElement("v4l2src");
-    ElementPtr filter = MakeElement("capsfilter");
+    ElementPtr source = MakeElement("v4l2src", "V4l2Source");
+    ElementPtr filter = MakeElement("capsfilter", "V4l2Caps");
     const bool compressed = capsFormat && capsFormat->formatName == nullptr;
-    ElementPtr decoder = compressed ? MakeElement("jpegdec") : nullptr;
+    ElementPtr decoder = compressed ? MakeElement("jpegdec", "V4l2Decoder") : nullptr;
     if (!pinBin || !source || !filter || (compressed && !decoder)) {
         return nullptr;
     }

@@ -31,6 +31,9 @@ class V4l2CaptureSource final : public CaptureSource {
 public:
     // nullptr when the node cannot be opened or does not capture video.
     static std::unique_ptr<V4l2CaptureSource> Open(const std::string& nodePath);
+    // The same over an open `device`, streamed by v4l2src from `nodePath`; nullptr without one.
+    static std::unique_ptr<V4l2CaptureSource> Wrap(const std::string& nodePath,
+                                                   std::unique_ptr<v4l2::Device> device);
 
     int OutputPinCount() const override { return 1; }
     GstElement* AddPinElements(GstBin& bin, int pin) override;
