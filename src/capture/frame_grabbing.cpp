@@ -18,6 +18,7 @@ bool LatestFrame::CopyFrame(double frameTime, const std::uint8_t* buffer, std::s
     }
     sampleTime = frameTime;
     std::memcpy(pixels.get(), buffer, lengthBytes);
+    copies_.fetch_add(1, std::memory_order_release);
     return true;
 }
 

@@ -82,11 +82,18 @@ struct LatestFrame {
     std::size_t capacity = 0;  // bytes allocated for pixels; only grows
     double sampleTime = 0.0;   // seconds
 
-    // Copies a frame, growing the buffer when it is too small. False when no memory.
+    // Copies a frame, growing the buffer when it is too small, and publishes it. False when
+    // no memory.
     bool CopyFrame(double frameTime, const std::uint8_t* buffer, std::size_t lengthBytes);
     void Free();
 
+    // A reader on another thread calls this before it reads pixels in answer to a still
+    // message: it pairs with the publication at the end of CopyFrame, so the copy made before
+    // the message was posted is visible in full. Returns the number of copies made so far.
+    std::uint64_t AcquireCopy() const { return copies_.load(std::memory_order_acquire); }
+
 private:
+    std::atomic<std::uint64_t> copies_{0};
     mutable std::mutex headerMutex_;
     BitmapInfoHeader header_;
 };

@@ -62,6 +62,7 @@ bool CMicroscopeDlg::event(QEvent* event) {
 void CMicroscopeDlg::OnStillArrived(std::intptr_t armed) {
     CaptureEngine& engine = capture_->engine();
     LatestFrame& frame = engine.latestFrame();
+    frame.AcquireCopy();
     const BitmapInfoHeader header = frame.Header();
     const StillFrame still{frame.pixels.get(), header.biSizeImage, frame.capacity, header.biWidth,
                            header.biHeight};

@@ -76,6 +76,7 @@ TEST_P(EngineOnGst, StreamsBottomUpFramesAndKeepsTheLatestForAStill) {
     rig.engine.stillFlags().skipNextFrame.store(0);
     rig.engine.stillFlags().stillRequested.store(1);
     ASSERT_TRUE(rig.target.WaitFor(IsStill));
+    rig.engine.latestFrame().AcquireCopy();
     const BitmapInfoHeader header = rig.engine.latestFrame().Header();
     EXPECT_EQ(header.biBitCount, 24);
     EXPECT_EQ(header.biWidth, size.width);
@@ -144,6 +145,7 @@ TEST_P(EngineOnGstWithStillPin, ButtonPressTakesOneStillUntilTheGraphRestarts) {
     rig.microscope.PressButton();
     ASSERT_TRUE(rig.target.WaitFor(IsArmedStill));
     EXPECT_EQ(stillCallbacks(), 1);
+    rig.engine.latestFrame().AcquireCopy();
     const BitmapInfoHeader header = rig.engine.latestFrame().Header();
     EXPECT_TRUE(
         TopRowIndex(rig.engine.latestFrame().pixels.get(), header.biWidth, header.biHeight));

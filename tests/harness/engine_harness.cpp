@@ -57,6 +57,7 @@ bool EngineHarness::WaitForMessage(std::uint32_t message, EngineMessage* receive
 
 int EngineHarness::HandleStillArrived(const EngineMessage& message) {
     LatestFrame& frame = engine_.latestFrame();
+    frame.AcquireCopy();
     const BitmapInfoHeader header = frame.Header();
     const StillFrame still{frame.pixels.get(), header.biSizeImage, frame.capacity,
                            header.biWidth, header.biHeight};
