@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/unique_fd.h"
+
 namespace {
 
 bool IsBlank(char c) {
@@ -78,22 +80,6 @@ std::string_view Unquote(std::string_view value) {
     return value;
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_ = -1;
-};
-
 }  // namespace
 
 std::optional<std::string> FindProfileValue(std::string_view text, std::string_view section,
@@ -124,7 +110,7 @@ std::optional<std::string> FindProfileValue(std::string_view text, std::string_v
 }
 
 std::optional<std::string> ReadProfileFile(const std::string& path) {
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    platform::UniqueFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     struct stat info = {};
     if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return std::nullopt;

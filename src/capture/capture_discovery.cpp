@@ -129,7 +129,8 @@ int CaptureEngine::DiscoverDevices() {
         if (!entry.moniker || entry.identityRow < 0) {
             continue;
         }
-        if (chosen < 0 || entry.identityRow < devices_[static_cast<std::size_t>(chosen)].identityRow) {
+        if (chosen < 0 ||
+            entry.identityRow < devices_[static_cast<std::size_t>(chosen)].identityRow) {
             chosen = i;
         }
     }

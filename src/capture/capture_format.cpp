@@ -12,8 +12,7 @@ void CaptureEngine::ApplyDefaultFormat(CaptureSettings& deviceFormat) {
         deviceFormat.biHeight = 1024;
     }
     deviceFormat.biSizeImage = FrameBytesFor(deviceFormat.biWidth, deviceFormat.biHeight, 16);
-    deviceFormat.dwBitRate =
-        BitRateFor(deviceFormat.biSizeImage, captureSettings_.AvgTimePerFrame);
+    deviceFormat.dwBitRate = BitRateFor(deviceFormat.biSizeImage, captureSettings_.AvgTimePerFrame);
     captureSettings_ = deviceFormat;
 }
 
@@ -81,10 +80,10 @@ void CaptureEngine::SetGrabberFrameRate(int framesPerSecond) {
         Failed(backend_.GetFormat(deviceFormat, isVideoInfo))) {
         return;
     }
-    deviceFormat.dwBitRate = static_cast<std::uint32_t>(std::min<std::uint64_t>(
-        static_cast<std::uint64_t>(deviceFormat.biSizeImage) *
-            static_cast<std::uint64_t>(framesPerSecond) * 8u,
-        0xFFFFFFFFu));
+    deviceFormat.dwBitRate = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(deviceFormat.biSizeImage) *
+                                    static_cast<std::uint64_t>(framesPerSecond) * 8u,
+                                0xFFFFFFFFu));
     deviceFormat.AvgTimePerFrame = static_cast<std::int64_t>(10000000 / framesPerSecond);
     backend_.SetGrabberMediaType(GrabberSlot::Frame, &deviceFormat);
 }

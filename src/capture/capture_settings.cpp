@@ -13,6 +13,7 @@
 
 #include "app/debug_trace.h"
 #include "app/program_paths.h"
+#include "platform/unique_fd.h"
 
 namespace {
 
@@ -64,48 +65,12 @@ private:
     std::size_t offset_ = 0;
 };
 
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int Release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_ = -1;
-};
-
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // Bytes after the record in an existing file; kept when the record is rewritten.
 constexpr std::size_t kMaxKeptTailBytes = 1 << 20;
 
 std::vector<std::uint8_t> ReadTail(const std::string& path) {
     std::vector<std::uint8_t> tail;
-    Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    platform::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat info = {};
     if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
         info.st_size <= static_cast<off_t>(kCaptureSettingsBytes)) {
@@ -204,7 +169,7 @@ std::string CapConfigPath(const std::string& programFolder) {
 }
 
 int LoadCapConfig(const std::string& path, CaptureSettings& settings) {
-    Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    platform::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat info = {};
     if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         const int error = file.get() < 0 ? errno : EINVAL;
@@ -236,14 +201,14 @@ bool SaveCapConfig(const std::string& path, const CaptureSettings& settings) {
     const CaptureSettingsBytes record = SerializeCaptureSettings(settings);
     const std::vector<std::uint8_t> tail = ReadTail(path);
     std::string temporary = path + ".XXXXXX";
-    Fd file(::mkstemp(temporary.data()));
+    platform::UniqueFd file(::mkstemp(temporary.data()));
     if (file.get() < 0) {
         return false;
     }
     const bool written = ::fchmod(file.get(), 0644) == 0 &&
-                         WriteAll(file.get(), record.data(), record.size()) &&
-                         WriteAll(file.get(), tail.data(), tail.size()) &&
-                         ::fsync(file.get()) == 0 && ::close(file.Release()) == 0;
+                         platform::WriteAll(file.get(), record.data(), record.size()) == 0 &&
+                         platform::WriteAll(file.get(), tail.data(), tail.size()) == 0 &&
+                         ::fsync(file.get()) == 0 && file.Close() == 0;
     if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
         ::unlink(temporary.c_str());
         return false;

@@ -24,8 +24,14 @@ inline constexpr HResult kDeviceRemoved = static_cast<HResult>(0x8007048F);
 inline constexpr HResult kWrongState = static_cast<HResult>(0x80040227);
 }  // namespace hr
 
-constexpr bool Succeeded(HResult result) { return result >= 0; }
-constexpr bool Failed(HResult result) { return result < 0; }
+constexpr bool Succeeded(HResult result) {
+    return result >= 0;
+}
+constexpr bool Failed(HResult result) {
+    return result < 0;
+}
 
 // For printing with %08X / %x.
-constexpr unsigned HexOf(HResult result) { return static_cast<unsigned>(result); }
+constexpr unsigned HexOf(HResult result) {
+    return static_cast<unsigned>(result);
+}

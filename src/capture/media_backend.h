@@ -26,8 +26,8 @@ using PinId = std::uint32_t;
 using FilterId = std::uint32_t;
 
 struct PinConnection {
-    PinId pin = 0;             // an output pin of the filter asked about
-    PinId downstreamPin = 0;   // the input pin it is connected to
+    PinId pin = 0;            // an output pin of the filter asked about
+    PinId downstreamPin = 0;  // the input pin it is connected to
     FilterId downstreamFilter = 0;
 };
 

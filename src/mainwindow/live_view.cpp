@@ -26,7 +26,8 @@ void LiveView::DrawFrame(const std::uint8_t* buffer, std::size_t lengthBytes, in
         }
         const std::size_t copyBytes = static_cast<std::size_t>(width) * 3;
         for (int y = 0; y < height; ++y) {
-            const std::uint8_t* source = buffer + rowBytes * static_cast<std::size_t>(height - 1 - y);
+            const std::uint8_t* source =
+                buffer + rowBytes * static_cast<std::size_t>(height - 1 - y);
             std::memcpy(backBuffer_.scanLine(y), source, copyBytes);
         }
     }

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/unique_fd.h"
+
 namespace {
 
 constexpr std::uint32_t kOs2CoreHeaderBytes = 12;
@@ -61,22 +63,6 @@ public:
 private:
     int fd_;
     std::uint64_t length_;
-};
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
 };
 
 // Where the parts of a bitmap file lie, checked against its length.
@@ -207,7 +193,7 @@ BitmapLoad Load(const ByteSource& source) {
 
 BitmapLoad LoadBitmapFile(const std::string& path) {
     BitmapLoad result;
-    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const platform::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat info = {};
     if (file.get() < 0 || ::fstat(file.get(), &info) != 0) {
         result.error = errno;

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/unique_fd.h"
+
 namespace {
 
 constexpr int kNameAttempts = 100;
@@ -21,24 +23,6 @@ std::string TemporaryPathFor(const std::string& targetPath) {
 }
 
 }  // namespace
-
-int WriteAll(int fd, const std::uint8_t* bytes, std::size_t sizeBytes) {
-    while (sizeBytes > 0) {
-        const ssize_t written = ::write(fd, bytes, sizeBytes);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        if (written == 0) {
-            return EIO;
-        }
-        bytes += written;
-        sizeBytes -= static_cast<std::size_t>(written);
-    }
-    return 0;
-}
 
 OutputFile::~OutputFile() {
     Discard();
@@ -66,7 +50,7 @@ int OutputFile::Create(const std::string& targetPath) {
 }
 
 int OutputFile::Write(const std::uint8_t* bytes, std::size_t sizeBytes) {
-    return fd_ < 0 ? EBADF : WriteAll(fd_, bytes, sizeBytes);
+    return fd_ < 0 ? EBADF : platform::WriteAll(fd_, bytes, sizeBytes);
 }
 
 int OutputFile::Commit() {

@@ -40,6 +40,3 @@ private:
     std::string temporaryPath_;
 };
 
-// Writes all `sizeBytes` bytes to `fd`, retrying after interruptions and short writes.
-// Returns 0 or the errno of the failure. Any thread.
-int WriteAll(int fd, const std::uint8_t* bytes, std::size_t sizeBytes);

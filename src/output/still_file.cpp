@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "output/output_file.h"
+#include "platform/unique_fd.h"
 
 namespace {
 
@@ -49,36 +49,15 @@ void WriteHeaders(std::uint8_t* out, const StillFrame& frame) {
     Put32(out, 0);
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    // Closes now and tells whether the close worked (a full disk may only show here).
-    int Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0 ? 0 : errno;
-    }
-
-private:
-    int fd_;
-};
-
 }  // namespace
 
 bool StillFrameIsConsistent(const StillFrame& frame) {
-    if (frame.pixels == nullptr || frame.width <= 0 || frame.height <= 0 ||
-        frame.width > 65535 || frame.height > 65535) {
+    if (frame.pixels == nullptr || frame.width <= 0 || frame.height <= 0 || frame.width > 65535 ||
+        frame.height > 65535) {
         return false;
     }
-    const std::size_t expected = PaddedRowBytes(frame.width) * static_cast<std::size_t>(frame.height);
+    const std::size_t expected =
+        PaddedRowBytes(frame.width) * static_cast<std::size_t>(frame.height);
     return frame.sizeBytes == expected && frame.availableBytes >= expected &&
            expected <= UINT32_MAX - kBmpHeaderBytes;
 }
@@ -112,7 +91,7 @@ int StillWriter::SaveStillBitmap(std::atomic<int>& stillRequested, const StillFr
 
     for (;;) {
         stillFileName_ = pictureFolder_ + "/StillCap" + std::to_string(stillCounter_) + ".bmp";
-        FileDescriptor fd(
+        platform::UniqueFd fd(
             ::open(stillFileName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
         if (fd.get() < 0) {
             if (errno == EEXIST && stillCounter_ < INT_MAX) {
@@ -122,7 +101,7 @@ int StillWriter::SaveStillBitmap(std::atomic<int>& stillRequested, const StillFr
             lastError_ = errno;
             return 0;
         }
-        int error = WriteAll(fd.get(), file.data(), file.size());
+        int error = platform::WriteAll(fd.get(), file.data(), file.size());
         const int closeError = fd.Close();
         if (error == 0) {
             error = closeError;

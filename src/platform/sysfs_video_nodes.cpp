@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/unique_fd.h"
+
 namespace platform {
 namespace fs = std::filesystem;
 namespace {
@@ -19,22 +21,6 @@ namespace {
 constexpr std::size_t kMaxAttributeBytes = 4096;
 // A node sits a dozen levels below /sys/devices; the walk up stops here whatever happens.
 constexpr int kMaxParentLevels = 64;
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_ = -1;
-};
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\0';
@@ -171,7 +157,7 @@ std::string PathUnderRoot(std::string_view root, std::string_view path) {
 }
 
 std::string ReadAttributeFile(const std::string& path) {
-    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const platform::UniqueFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (file.get() < 0) {
         return {};
     }
@@ -195,7 +181,7 @@ std::string ReadAttributeFile(const std::string& path) {
 }
 
 void ProbeVideoNode(const std::string& nodeFile, VideoNodeRecord& record) {
-    const FileDescriptor node(::open(nodeFile.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    const platform::UniqueFd node(::open(nodeFile.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat info = {};
     if (node.get() < 0 || ::fstat(node.get(), &info) != 0 || !S_ISCHR(info.st_mode)) {
         return;

@@ -173,8 +173,8 @@ TEST_F(DiscoveryTest, ACarriedRowZeroDeviceReopensTheLibraryAndStaysInLibraryMod
 
 TEST_F(DiscoveryTest, MoreThanTenDevicesKeepTheMicroscopesFirst) {
     for (int i = 0; i < 12; ++i) {
-        backend.devices.push_back(FakeMediaBackend::Device(kOtherPath, "Webcam " + std::to_string(i),
-                                                           "w" + std::to_string(i)));
+        backend.devices.push_back(FakeMediaBackend::Device(
+            kOtherPath, "Webcam " + std::to_string(i), "w" + std::to_string(i)));
     }
     backend.devices.push_back(FakeMediaBackend::Device(kRow1Path, "Camera", "c"));
     ASSERT_EQ(engine.DiscoverDevices(), 1);
@@ -221,8 +221,9 @@ TEST_F(DiscoveryTest, SelectDeviceRebuildsOnTheChosenDevice) {
 TEST_F(DiscoveryTest, PresenceTestComparesTheHardwareIdsIgnoringCase) {
     backend.devices = {FakeMediaBackend::Device(kRow1Path, "Camera", "c")};
     ASSERT_EQ(engine.DiscoverDevices(), 1);
-    backend.hardwareIds = {{"USB\\VID_046D&PID_0825&REV_0012", "USB\\VID_046D&PID_0825"},
-                           {"USB\\VID_EB1A&PID_1760&REV_0100&MI_00", "USB\\VID_EB1A&PID_1760&MI_00"}};
+    backend.hardwareIds = {
+        {"USB\\VID_046D&PID_0825&REV_0012", "USB\\VID_046D&PID_0825"},
+        {"USB\\VID_EB1A&PID_1760&REV_0100&MI_00", "USB\\VID_EB1A&PID_1760&MI_00"}};
     EXPECT_TRUE(engine.IsDevicePresent());
     EXPECT_EQ(engine.deviceIdentity(), "Vid_eb1a&Pid_1760&MI_00");
 

@@ -23,7 +23,8 @@ protected:
 
     // Discovers one device of the given identity row and builds the graph on it.
     void Discover(int row) {
-        backend.devices = {FakeMediaBackend::Device(row == 0 ? kRow0Path : kRow1Path, "Device", "d")};
+        backend.devices = {
+            FakeMediaBackend::Device(row == 0 ? kRow0Path : kRow1Path, "Device", "d")};
         ASSERT_EQ(engine.DiscoverDevices(), 1);
     }
 
@@ -52,9 +53,9 @@ TEST_P(BuildFailureTest, TracesAndTearsTheGraphDown) {
     backend.results[GetParam().step] = hr::kFail;
     TraceRecorder traces;
     EXPECT_EQ(engine.BuildGraph(), 0);
-    const std::string expected =
-        std::string(GetParam().trace) == "vidcap" ? "Error 80004005: Cannot add vidcap to filtergraph\n"
-                                                  : GetParam().trace;
+    const std::string expected = std::string(GetParam().trace) == "vidcap"
+                                     ? "Error 80004005: Cannot add vidcap to filtergraph\n"
+                                     : GetParam().trace;
     EXPECT_TRUE(traces.Contains(expected)) << expected;
     EXPECT_TRUE(backend.Called("ReleaseGraph"));
     EXPECT_FALSE(engine.hasGraph());

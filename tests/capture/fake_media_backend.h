@@ -26,15 +26,21 @@ public:
     static constexpr FilterId RendererFilter(GrabberSlot slot) {
         return slot == GrabberSlot::Frame ? 4 : 5;
     }
-    static constexpr PinId CaptureOutputPin(int number) { return 0x100u + static_cast<PinId>(number); }
-    static constexpr PinId GrabberInputPin(GrabberSlot slot) { return 0x200u + 16u * SlotIndex(slot); }
+    static constexpr PinId CaptureOutputPin(int number) {
+        return 0x100u + static_cast<PinId>(number);
+    }
+    static constexpr PinId GrabberInputPin(GrabberSlot slot) {
+        return 0x200u + 16u * SlotIndex(slot);
+    }
     static constexpr PinId GrabberOutputPin(GrabberSlot slot) {
         return 0x201u + 16u * SlotIndex(slot);
     }
     static constexpr PinId RendererInputPin(GrabberSlot slot) {
         return 0x300u + 16u * SlotIndex(slot);
     }
-    static constexpr unsigned SlotIndex(GrabberSlot slot) { return slot == GrabberSlot::Frame ? 0 : 1; }
+    static constexpr unsigned SlotIndex(GrabberSlot slot) {
+        return slot == GrabberSlot::Frame ? 0 : 1;
+    }
 
     // The result of an operation, by method name; kOk when not set.
     std::map<std::string, HResult> results;
@@ -67,7 +73,7 @@ public:
     bool isVideoInfo = true;
     std::vector<CaptureSettings> refusedFormats;  // SetFormat fails for these
     bool refuseEveryFormat = false;
-    std::vector<CaptureSettings> formatsSet;     // every SetFormat, accepted or not
+    std::vector<CaptureSettings> formatsSet;  // every SetFormat, accepted or not
     std::vector<std::optional<CaptureSettings>> grabberTypes[2];
 
     static CaptureSettings DefaultDeviceFormat() {
@@ -181,9 +187,8 @@ public:
     HResult SetFormat(const CaptureSettings& format) override {
         formatsSet.push_back(format);
         HResult result = Result("SetFormat");
-        if (refuseEveryFormat ||
-            std::find(refusedFormats.begin(), refusedFormats.end(), format) !=
-                refusedFormats.end()) {
+        if (refuseEveryFormat || std::find(refusedFormats.begin(), refusedFormats.end(), format) !=
+                                     refusedFormats.end()) {
             result = hr::kInvalidMediaType;
         }
         if (Succeeded(result)) {
@@ -197,8 +202,8 @@ public:
     }
     HResult SetGrabberMediaType(GrabberSlot slot, const CaptureSettings* format) override {
         grabberTypes[SlotIndex(slot)].push_back(format ? std::optional(*format) : std::nullopt);
-        return Result(Named(format ? "SetGrabberMediaType(full)" : "SetGrabberMediaType(rgb)",
-                            slot));
+        return Result(
+            Named(format ? "SetGrabberMediaType(full)" : "SetGrabberMediaType(rgb)", slot));
     }
     HResult AddGrabberToGraph(GrabberSlot slot, const char* name) override {
         grabberNames[SlotIndex(slot)] = name;
@@ -362,7 +367,8 @@ private:
                                : RendererFilter(GrabberSlot::Still);
         }
         if (pin >= 0x200) {
-            return pin < 0x210 ? GrabberFilter(GrabberSlot::Frame) : GrabberFilter(GrabberSlot::Still);
+            return pin < 0x210 ? GrabberFilter(GrabberSlot::Frame)
+                               : GrabberFilter(GrabberSlot::Still);
         }
         return kCaptureFilter;
     }

@@ -1,10 +1,11 @@
+#include "capture/frame_grabbing.h"
+
 #include <gtest/gtest.h>
 
 #include <mutex>
 #include <vector>
 
 #include "app/debug_trace.h"
-#include "capture/frame_grabbing.h"
 
 namespace {
 

@@ -12,7 +12,9 @@ EngineHarness::EngineHarness(MediaBackend& backend, const std::string& pictureFo
     engine_.SetCapConfigPath(capConfigPath);
 }
 
-EngineHarness::~EngineHarness() { Stop(); }
+EngineHarness::~EngineHarness() {
+    Stop();
+}
 
 bool EngineHarness::Start() {
     engine_.SetWindows(&target_);
@@ -59,8 +61,8 @@ int EngineHarness::HandleStillArrived(const EngineMessage& message) {
     LatestFrame& frame = engine_.latestFrame();
     frame.AcquireCopy();
     const BitmapInfoHeader header = frame.Header();
-    const StillFrame still{frame.pixels.get(), header.biSizeImage, frame.capacity,
-                           header.biWidth, header.biHeight};
+    const StillFrame still{frame.pixels.get(), header.biSizeImage, frame.capacity, header.biWidth,
+                           header.biHeight};
     const int written = writer_.SaveStillBitmap(engine_.stillFlags().stillRequested, still);
     if (written == 1) {
         writer_.AdvanceCounter();

@@ -20,7 +20,8 @@ using testsupport::WriteFile;
 std::uint32_t Read32(const std::string& bytes, std::size_t offset) {
     std::uint32_t value = 0;
     for (int i = 3; i >= 0; --i) {
-        value = (value << 8) | static_cast<std::uint8_t>(bytes[offset + static_cast<std::size_t>(i)]);
+        value =
+            (value << 8) | static_cast<std::uint8_t>(bytes[offset + static_cast<std::size_t>(i)]);
     }
     return value;
 }
@@ -66,12 +67,12 @@ TEST_F(StillFileTest, A640By480StillIsAComplete24BitBitmap) {
     const std::string file = ReadFile(folder / "StillCap0.bmp");
     ASSERT_EQ(file.size(), 921654u);
     EXPECT_EQ(file.substr(0, 2), "BM");
-    EXPECT_EQ(Read32(file, 2), 921654u);   // bfSize
-    EXPECT_EQ(Read32(file, 6), 0u);        // reserved
-    EXPECT_EQ(Read32(file, 10), 54u);      // bfOffBits
-    EXPECT_EQ(Read32(file, 14), 40u);      // biSize
+    EXPECT_EQ(Read32(file, 2), 921654u);  // bfSize
+    EXPECT_EQ(Read32(file, 6), 0u);       // reserved
+    EXPECT_EQ(Read32(file, 10), 54u);     // bfOffBits
+    EXPECT_EQ(Read32(file, 14), 40u);     // biSize
     EXPECT_EQ(Read32(file, 18), 640u);
-    EXPECT_EQ(Read32(file, 22), 480u);     // positive: bottom-up
+    EXPECT_EQ(Read32(file, 22), 480u);  // positive: bottom-up
     EXPECT_EQ(Read32(file, 26), 1u | (24u << 16));
     EXPECT_EQ(Read32(file, 30), 0u);       // BI_RGB
     EXPECT_EQ(Read32(file, 34), 921600u);  // biSizeImage
@@ -124,9 +125,10 @@ TEST_F(StillFileTest, OddWidthsKeepTheirPaddedRows) {
 TEST_F(StillFileTest, AFrameThatDoesNotAddUpIsRefusedAndTheRequestTakenUp) {
     Frame frame(8, 2);
     StillFrame view = frame.View();
-    for (StillFrame bad : {StillFrame{nullptr, 48, 48, 8, 2}, StillFrame{view.pixels, 48, 40, 8, 2},
-                           StillFrame{view.pixels, 40, 48, 8, 2}, StillFrame{view.pixels, 48, 48, 0, 2},
-                           StillFrame{view.pixels, 48, 48, 8, -2}}) {
+    for (StillFrame bad :
+         {StillFrame{nullptr, 48, 48, 8, 2}, StillFrame{view.pixels, 48, 40, 8, 2},
+          StillFrame{view.pixels, 40, 48, 8, 2}, StillFrame{view.pixels, 48, 48, 0, 2},
+          StillFrame{view.pixels, 48, 48, 8, -2}}) {
         stillRequested = 1;
         EXPECT_EQ(writer.SaveStillBitmap(stillRequested, bad), 0);
         EXPECT_EQ(stillRequested.load(), 0);
