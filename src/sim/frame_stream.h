@@ -8,7 +8,7 @@
 
 #include "sim/picture_tables.h"
 #include "sim/simulated_microscope.h"
-#include "sim/specimen.h"
+#include "sim/field_of_view.h"
 
 namespace sim {
 

@@ -7,7 +7,7 @@
 
 #include "sim/frame_stream.h"
 #include "sim/picture_tables.h"
-#include "sim/specimen.h"
+#include "sim/field_of_view.h"
 
 namespace sim {
 namespace {

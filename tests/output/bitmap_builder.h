@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "output/bitmap_records.h"
+#include "platform/bitmap_records.h"
 
 namespace outputtest {
 
 // The parts of a bitmap file or packed DIB a test wants to state; everything else follows.
-struct BitmapSpec {
+struct BitmapLayout {
     std::int32_t width = 0;
     std::int32_t height = 0;  // negative: rows stored top-down
     unsigned bitCount = 24;
@@ -22,23 +22,23 @@ struct BitmapSpec {
 std::size_t StrideOf(std::int32_t width, unsigned bitCount);
 
 // A packed DIB: 40-byte header, the colour table, the rows.
-std::vector<std::uint8_t> MakeDib(const BitmapSpec& spec);
+std::vector<std::uint8_t> MakeDib(const BitmapLayout& layout);
 
 // A whole bitmap file: 14-byte file header with bfOffBits just after the colour table,
 // then the packed DIB.
-std::vector<std::uint8_t> MakeBitmapFile(const BitmapSpec& spec);
+std::vector<std::uint8_t> MakeBitmapFile(const BitmapLayout& layout);
 
 // A 24-bit bottom-up DIB whose pixel at (x, y), y counted from the top row, is `colour(x, y)`
 // as red, green, blue.
 template <typename Colour>
 std::vector<std::uint8_t> MakeRgbDib(std::int32_t width, std::int32_t height, Colour colour) {
-    BitmapSpec spec;
-    spec.width = width;
-    spec.height = height;
+    BitmapLayout layout;
+    layout.width = width;
+    layout.height = height;
     const std::size_t stride = StrideOf(width, 24);
-    spec.rows.assign(stride * static_cast<std::size_t>(height), 0);
+    layout.rows.assign(stride * static_cast<std::size_t>(height), 0);
     for (std::int32_t y = 0; y < height; ++y) {
-        std::uint8_t* row = spec.rows.data() + static_cast<std::size_t>(height - 1 - y) * stride;
+        std::uint8_t* row = layout.rows.data() + static_cast<std::size_t>(height - 1 - y) * stride;
         for (std::int32_t x = 0; x < width; ++x) {
             const auto [red, green, blue] = colour(x, y);
             row[3 * x] = blue;
@@ -46,7 +46,7 @@ std::vector<std::uint8_t> MakeRgbDib(std::int32_t width, std::int32_t height, Co
             row[3 * x + 2] = red;
         }
     }
-    return MakeDib(spec);
+    return MakeDib(layout);
 }
 
 std::string AsString(const std::vector<std::uint8_t>& bytes);

@@ -13,7 +13,7 @@
 
 namespace {
 
-using outputtest::BitmapSpec;
+using outputtest::BitmapLayout;
 using outputtest::MakeBitmapFile;
 
 constexpr std::size_t kInfoOffset = kBitmapFileHeaderBytes;
@@ -30,20 +30,20 @@ void Put16(std::vector<std::uint8_t>& file, std::size_t offset, std::uint16_t va
 }
 
 // 3 x 2, 24 bits: every byte of the rows differs.
-BitmapSpec Rgb3x2() {
-    BitmapSpec spec{.width = 3, .height = 2};
+BitmapLayout Rgb3x2() {
+    BitmapLayout layout{.width = 3, .height = 2};
     for (std::uint8_t i = 0; i < 24; ++i) {
-        spec.rows.push_back(i);
+        layout.rows.push_back(i);
     }
-    return spec;
+    return layout;
 }
 
 // 5 x 3, 8 bits with 4 colours in the table.
-BitmapSpec Indexed5x3() {
-    BitmapSpec spec{.width = 5, .height = 3, .bitCount = 8, .clrUsed = 4};
-    spec.colourTable = {1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0, 10, 11, 12, 0};
-    spec.rows = {0, 1, 2, 3, 0, 0, 0, 0, 3, 2, 1, 0, 1, 0, 0, 0, 1, 1, 1, 1, 1, 0, 0, 0};
-    return spec;
+BitmapLayout Indexed5x3() {
+    BitmapLayout layout{.width = 5, .height = 3, .bitCount = 8, .clrUsed = 4};
+    layout.colourTable = {1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0, 10, 11, 12, 0};
+    layout.rows = {0, 1, 2, 3, 0, 0, 0, 0, 3, 2, 1, 0, 1, 0, 0, 0, 1, 1, 1, 1, 1, 0, 0, 0};
+    return layout;
 }
 
 std::vector<std::uint8_t> Rows(const BitmapLoad& load) {
@@ -52,8 +52,8 @@ std::vector<std::uint8_t> Rows(const BitmapLoad& load) {
 }
 
 TEST(ParseBitmapFile, LoadsABottomUpPictureAsItIsStored) {
-    const BitmapSpec spec = Rgb3x2();
-    const BitmapLoad load = ParseBitmapFile(MakeBitmapFile(spec));
+    const BitmapLayout layout = Rgb3x2();
+    const BitmapLoad load = ParseBitmapFile(MakeBitmapFile(layout));
     ASSERT_EQ(load.error, 0);
     const BitmapInfoHeader& header = load.bitmap.layout().header;
     EXPECT_EQ(header.biSize, 40u);
@@ -61,48 +61,48 @@ TEST(ParseBitmapFile, LoadsABottomUpPictureAsItIsStored) {
     EXPECT_EQ(header.biHeight, 2);
     EXPECT_EQ(header.biBitCount, 24);
     EXPECT_EQ(header.biSizeImage, 24u);
-    EXPECT_EQ(Rows(load), spec.rows);
+    EXPECT_EQ(Rows(load), layout.rows);
     EXPECT_EQ(load.bitmap.bytes().size(), 40u + 24u);
 }
 
 TEST(ParseBitmapFile, TurnsTopDownRowsBottomUp) {
-    BitmapSpec spec = Rgb3x2();
-    spec.height = -2;
-    const BitmapLoad load = ParseBitmapFile(MakeBitmapFile(spec));
+    BitmapLayout layout = Rgb3x2();
+    layout.height = -2;
+    const BitmapLoad load = ParseBitmapFile(MakeBitmapFile(layout));
     ASSERT_EQ(load.error, 0);
     EXPECT_EQ(load.bitmap.layout().header.biHeight, 2);
-    std::vector<std::uint8_t> flipped(spec.rows.begin() + 12, spec.rows.end());
-    flipped.insert(flipped.end(), spec.rows.begin(), spec.rows.begin() + 12);
+    std::vector<std::uint8_t> flipped(layout.rows.begin() + 12, layout.rows.end());
+    flipped.insert(flipped.end(), layout.rows.begin(), layout.rows.begin() + 12);
     EXPECT_EQ(Rows(load), flipped);
 }
 
 TEST(ParseBitmapFile, GivesEveryIndexedPictureAFullColourTable) {
-    const BitmapSpec spec = Indexed5x3();
-    const BitmapLoad load = ParseBitmapFile(MakeBitmapFile(spec));
+    const BitmapLayout layout = Indexed5x3();
+    const BitmapLoad load = ParseBitmapFile(MakeBitmapFile(layout));
     ASSERT_EQ(load.error, 0);
     EXPECT_EQ(load.bitmap.layout().header.biClrUsed, 0u);
     ASSERT_EQ(load.bitmap.layout().colourTableEntries, 256u);
     const auto table = load.bitmap.bytes().subspan(40, 256 * 4);
-    EXPECT_TRUE(std::equal(spec.colourTable.begin(), spec.colourTable.end(), table.begin()));
+    EXPECT_TRUE(std::equal(layout.colourTable.begin(), layout.colourTable.end(), table.begin()));
     EXPECT_TRUE(std::all_of(table.begin() + 16, table.end(), [](auto b) { return b == 0; }))
         << "entries the file leaves out are black";
-    EXPECT_EQ(Rows(load), spec.rows);
+    EXPECT_EQ(Rows(load), layout.rows);
 }
 
 TEST(ParseBitmapFile, ReadsEveryDepth) {
     for (const unsigned bitCount : {1u, 4u, 8u, 16u, 24u, 32u}) {
-        BitmapSpec spec{.width = 7, .height = 3, .bitCount = bitCount};
+        BitmapLayout layout{.width = 7, .height = 3, .bitCount = bitCount};
         if (bitCount <= 8) {
-            spec.colourTable.assign((std::size_t{1} << bitCount) * 4, 0x55);
+            layout.colourTable.assign((std::size_t{1} << bitCount) * 4, 0x55);
         }
-        spec.rows.assign(outputtest::StrideOf(7, bitCount) * 3, 0);
-        for (std::size_t i = 0; i < spec.rows.size(); ++i) {
-            spec.rows[i] = static_cast<std::uint8_t>(i * 7);
+        layout.rows.assign(outputtest::StrideOf(7, bitCount) * 3, 0);
+        for (std::size_t i = 0; i < layout.rows.size(); ++i) {
+            layout.rows[i] = static_cast<std::uint8_t>(i * 7);
         }
-        const BitmapLoad load = ParseBitmapFile(MakeBitmapFile(spec));
+        const BitmapLoad load = ParseBitmapFile(MakeBitmapFile(layout));
         ASSERT_EQ(load.error, 0) << bitCount;
         EXPECT_EQ(load.bitmap.layout().header.biBitCount, bitCount);
-        EXPECT_EQ(Rows(load), spec.rows) << bitCount;
+        EXPECT_EQ(Rows(load), layout.rows) << bitCount;
     }
 }
 
@@ -167,11 +167,11 @@ TEST(ParseBitmapFile, RefusesFilesWhoseHeadersLie) {
 TEST(ParseBitmapFile, ReadsBiClrUsedZeroAsAFullColourTable) {
     // biClrUsed 0 means a full table; a file that stores fewer entries before its rows is
     // refused rather than read with rows as colours.
-    BitmapSpec spec = Indexed5x3();
-    spec.clrUsed = 0;
-    EXPECT_EQ(ParseBitmapFile(MakeBitmapFile(spec)).error, EINVAL);
-    spec.colourTable.resize(256 * 4, 0);
-    EXPECT_EQ(ParseBitmapFile(MakeBitmapFile(spec)).error, 0);
+    BitmapLayout layout = Indexed5x3();
+    layout.clrUsed = 0;
+    EXPECT_EQ(ParseBitmapFile(MakeBitmapFile(layout)).error, EINVAL);
+    layout.colourTable.resize(256 * 4, 0);
+    EXPECT_EQ(ParseBitmapFile(MakeBitmapFile(layout)).error, 0);
 }
 
 TEST(LoadBitmapFile, ReadsAFileAndReportsWhyOneCannotBeRead) {

@@ -8,7 +8,7 @@
 
 namespace {
 
-using outputtest::BitmapSpec;
+using outputtest::BitmapLayout;
 using outputtest::MakeDib;
 
 // Output rows for a DIB, filled by DibRowsToRgb.
@@ -55,12 +55,12 @@ TEST(FiveBitLevels, WidensEveryValue) {
 
 TEST(DibRowsToRgb, TurnsBottomUpRowsTopDownAndSkipsRowPadding) {
     // 3 pixels wide: 9 bytes of pixels and 3 of padding per stored row.
-    BitmapSpec spec{.width = 3, .height = 2};
-    spec.rows = {1,  2,  3,  4,  5,  6,  7,  8,  9,  0xAA, 0xAA, 0xAA,  // bottom row
+    BitmapLayout layout{.width = 3, .height = 2};
+    layout.rows = {1,  2,  3,  4,  5,  6,  7,  8,  9,  0xAA, 0xAA, 0xAA,  // bottom row
                  11, 12, 13, 14, 15, 16, 17, 18, 19, 0xAA, 0xAA, 0xAA};
     RgbRows rows(3, 2);
     std::string error = "stale";
-    ASSERT_TRUE(Convert(MakeDib(spec), rows, &error));
+    ASSERT_TRUE(Convert(MakeDib(layout), rows, &error));
     EXPECT_EQ(rows.At(0, 0), (std::array<int, 3>{13, 12, 11}));
     EXPECT_EQ(rows.At(2, 0), (std::array<int, 3>{19, 18, 17}));
     EXPECT_EQ(rows.At(0, 1), (std::array<int, 3>{3, 2, 1}));
@@ -69,23 +69,23 @@ TEST(DibRowsToRgb, TurnsBottomUpRowsTopDownAndSkipsRowPadding) {
 }
 
 TEST(DibRowsToRgb, ThirtyTwoBitPixelsIgnoreTheFourthByte) {
-    BitmapSpec spec{.width = 2, .height = 1, .bitCount = 32};
-    spec.rows = {10, 20, 30, 0xFF, 40, 50, 60, 0x00};
+    BitmapLayout layout{.width = 2, .height = 1, .bitCount = 32};
+    layout.rows = {10, 20, 30, 0xFF, 40, 50, 60, 0x00};
     RgbRows rows(2, 1);
-    ASSERT_TRUE(Convert(MakeDib(spec), rows, nullptr));
+    ASSERT_TRUE(Convert(MakeDib(layout), rows, nullptr));
     EXPECT_EQ(rows.At(0, 0), (std::array<int, 3>{30, 20, 10}));
     EXPECT_EQ(rows.At(1, 0), (std::array<int, 3>{60, 50, 40}));
 }
 
 TEST(DibRowsToRgb, EightBitIndicesGoThroughTheColourTable) {
-    BitmapSpec spec{.width = 5, .height = 1, .bitCount = 8};
-    spec.colourTable.assign(256 * 4, 0);
-    spec.colourTable[5 * 4 + 0] = 10;  // blue
-    spec.colourTable[5 * 4 + 1] = 20;  // green
-    spec.colourTable[5 * 4 + 2] = 30;  // red
-    spec.rows = {5, 0, 5, 5, 0, 0, 0, 0};
+    BitmapLayout layout{.width = 5, .height = 1, .bitCount = 8};
+    layout.colourTable.assign(256 * 4, 0);
+    layout.colourTable[5 * 4 + 0] = 10;  // blue
+    layout.colourTable[5 * 4 + 1] = 20;  // green
+    layout.colourTable[5 * 4 + 2] = 30;  // red
+    layout.rows = {5, 0, 5, 5, 0, 0, 0, 0};
     RgbRows rows(5, 1);
-    ASSERT_TRUE(Convert(MakeDib(spec), rows, nullptr));
+    ASSERT_TRUE(Convert(MakeDib(layout), rows, nullptr));
     for (const int x : {0, 2, 3}) {
         EXPECT_EQ(rows.At(x, 0), (std::array<int, 3>{30, 20, 10})) << x;
     }
@@ -93,11 +93,11 @@ TEST(DibRowsToRgb, EightBitIndicesGoThroughTheColourTable) {
 }
 
 TEST(DibRowsToRgb, SixteenBitWordsAreFiveFiveFiveThroughFiveBitLevels) {
-    BitmapSpec spec{.width = 4, .height = 1, .bitCount = 16};
+    BitmapLayout layout{.width = 4, .height = 1, .bitCount = 16};
     // 0x7FFF, 0x0421, 0x0842 and 0x7C00 (red only), little-endian.
-    spec.rows = {0xFF, 0x7F, 0x21, 0x04, 0x42, 0x08, 0x00, 0x7C};
+    layout.rows = {0xFF, 0x7F, 0x21, 0x04, 0x42, 0x08, 0x00, 0x7C};
     RgbRows rows(4, 1);
-    ASSERT_TRUE(Convert(MakeDib(spec), rows, nullptr));
+    ASSERT_TRUE(Convert(MakeDib(layout), rows, nullptr));
     EXPECT_EQ(rows.At(0, 0), (std::array<int, 3>{255, 255, 255}));
     EXPECT_EQ(rows.At(1, 0), (std::array<int, 3>{16, 16, 16}));
     EXPECT_EQ(rows.At(2, 0), (std::array<int, 3>{24, 24, 24}));
@@ -106,12 +106,12 @@ TEST(DibRowsToRgb, SixteenBitWordsAreFiveFiveFiveThroughFiveBitLevels) {
 
 TEST(DibRowsToRgb, OneBitPixelsArePackedFromTheTopBit) {
     // 10 pixels: 2 bytes of each 4-byte row; pixels 8 and 9 are the top bits of byte 1.
-    BitmapSpec spec{.width = 10, .height = 2, .bitCount = 1};
-    spec.colourTable = {0, 0, 0, 0, 200, 100, 50, 0};
-    spec.rows = {0x80, 0x40, 0xFF, 0xFF,   // bottom: pixel 0 and pixel 9 set
+    BitmapLayout layout{.width = 10, .height = 2, .bitCount = 1};
+    layout.colourTable = {0, 0, 0, 0, 200, 100, 50, 0};
+    layout.rows = {0x80, 0x40, 0xFF, 0xFF,   // bottom: pixel 0 and pixel 9 set
                  0x01, 0x80, 0x00, 0x00};  // top: pixel 7 and pixel 8 set
     RgbRows rows(10, 2);
-    ASSERT_TRUE(Convert(MakeDib(spec), rows, nullptr));
+    ASSERT_TRUE(Convert(MakeDib(layout), rows, nullptr));
     const std::array<int, 3> on{50, 100, 200};
     const std::array<int, 3> off{0, 0, 0};
     for (int x = 0; x < 10; ++x) {
@@ -121,23 +121,23 @@ TEST(DibRowsToRgb, OneBitPixelsArePackedFromTheTopBit) {
 }
 
 TEST(DibRowsToRgb, FourBitPixelsTakeTheHighNibbleFirst) {
-    BitmapSpec spec{.width = 3, .height = 1, .bitCount = 4};
-    spec.colourTable = GreyTable(16);
-    spec.rows = {0x3C, 0xF0, 0, 0};
+    BitmapLayout layout{.width = 3, .height = 1, .bitCount = 4};
+    layout.colourTable = GreyTable(16);
+    layout.rows = {0x3C, 0xF0, 0, 0};
     RgbRows rows(3, 1);
-    ASSERT_TRUE(Convert(MakeDib(spec), rows, nullptr));
+    ASSERT_TRUE(Convert(MakeDib(layout), rows, nullptr));
     EXPECT_EQ(rows.At(0, 0), (std::array<int, 3>{5, 4, 3}));
     EXPECT_EQ(rows.At(1, 0), (std::array<int, 3>{14, 13, 12}));
     EXPECT_EQ(rows.At(2, 0), (std::array<int, 3>{17, 16, 15}));
 }
 
 TEST(DibRowsToRgb, RefusesWhatItCannotConvert) {
-    BitmapSpec valid{.width = 2, .height = 2};
+    BitmapLayout valid{.width = 2, .height = 2};
     valid.rows.assign(16, 0);
     RgbRows rows(2, 2);
     std::string error;
 
-    BitmapSpec twoBit = valid;
+    BitmapLayout twoBit = valid;
     twoBit.bitCount = 2;
     EXPECT_FALSE(Convert(MakeDib(twoBit), rows, &error));
     EXPECT_EQ(error, kInvalidBitCount);
@@ -166,9 +166,9 @@ TEST(DibRowsToRgb, RefusesWhatItCannotConvert) {
 TEST(DibRowsToRgb, AnEmptyOrTopDownPictureConvertsNothing) {
     RgbRows rows(2, 1);
     for (const std::int32_t height : {0, -1}) {
-        BitmapSpec spec{.width = 2, .height = height};
-        spec.rows.assign(8, 1);
-        EXPECT_TRUE(Convert(MakeDib(spec), rows, nullptr)) << height;
+        BitmapLayout layout{.width = 2, .height = height};
+        layout.rows.assign(8, 1);
+        EXPECT_TRUE(Convert(MakeDib(layout), rows, nullptr)) << height;
         EXPECT_EQ(rows.At(0, 0), (std::array<int, 3>{0xEE, 0xEE, 0xEE}));
     }
 }

@@ -18,7 +18,7 @@
 namespace {
 
 using outputtest::AsString;
-using outputtest::BitmapSpec;
+using outputtest::BitmapLayout;
 using outputtest::MakeRgbDib;
 using Rgb = std::array<std::uint8_t, 3>;
 
@@ -182,13 +182,13 @@ TEST(BitmapFileToJpeg, AStillBecomesABaselineJfifFileTheRightWayUp) {
 
 TEST(BitmapFileToJpeg, ConvertsIndexedBitmapsThroughTheirColourTable) {
     const testsupport::TempDir dir;
-    BitmapSpec spec{.width = 16, .height = 16, .bitCount = 4};
-    spec.colourTable.assign(16 * 4, 0);
-    spec.colourTable[9 * 4 + 0] = 10;  // index 9: red 30, green 20, blue 10
-    spec.colourTable[9 * 4 + 1] = 20;
-    spec.colourTable[9 * 4 + 2] = 30;
-    spec.rows.assign(8 * 16, 0x99);
-    testsupport::WriteFile(dir / "a.bmp", AsString(outputtest::MakeBitmapFile(spec)));
+    BitmapLayout layout{.width = 16, .height = 16, .bitCount = 4};
+    layout.colourTable.assign(16 * 4, 0);
+    layout.colourTable[9 * 4 + 0] = 10;  // index 9: red 30, green 20, blue 10
+    layout.colourTable[9 * 4 + 1] = 20;
+    layout.colourTable[9 * 4 + 2] = 30;
+    layout.rows.assign(8 * 16, 0x99);
+    testsupport::WriteFile(dir / "a.bmp", AsString(outputtest::MakeBitmapFile(layout)));
     ASSERT_EQ(BitmapFileToJpeg(dir / "a.bmp", dir / "a.jpg"), 0);
     const Decoded decoded = Decode(dir / "a.jpg");
     ASSERT_EQ(decoded.result, 0);
@@ -202,9 +202,9 @@ TEST(BitmapFileToJpeg, ReportsALoadFailureAndKeepsAConversionFailureApart) {
     EXPECT_EQ(BitmapFileToJpeg(dir / "bad.bmp", dir / "a.jpg"), EINVAL);
     EXPECT_FALSE(testsupport::Exists(dir / "a.jpg"));
 
-    BitmapSpec spec{.width = 4, .height = 4};
-    spec.rows.assign(48, 7);
-    testsupport::WriteFile(dir / "ok.bmp", AsString(outputtest::MakeBitmapFile(spec)));
+    BitmapLayout layout{.width = 4, .height = 4};
+    layout.rows.assign(48, 7);
+    testsupport::WriteFile(dir / "ok.bmp", AsString(outputtest::MakeBitmapFile(layout)));
     std::string error;
     const std::string target = dir / "no-such-folder/a.jpg";
     EXPECT_EQ(BitmapFileToJpeg(dir / "ok.bmp", target, &error), 0);
@@ -346,7 +346,7 @@ TEST(DibToJpeg, RefusesBadInputWithoutCreatingAFile) {
     EXPECT_EQ(error, kInvalidInputData);
     EXPECT_FALSE(DibToJpeg(good, 100, path, nullptr)) << "no error text, no conversion";
 
-    BitmapSpec twoBit{.width = 8, .height = 8, .bitCount = 2};
+    BitmapLayout twoBit{.width = 8, .height = 8, .bitCount = 2};
     twoBit.rows.assign(32, 0);
     EXPECT_FALSE(DibToJpeg(outputtest::MakeDib(twoBit), 100, path, &error));
     EXPECT_EQ(error, kInvalidBitCount);
@@ -357,7 +357,7 @@ TEST(DibToJpeg, RefusesBadInputWithoutCreatingAFile) {
     EXPECT_FALSE(DibToJpeg(cut, 100, path, &error));
     EXPECT_EQ(error, kInvalidInputData);
 
-    BitmapSpec wide{.width = 65'501, .height = 1, .bitCount = 1};
+    BitmapLayout wide{.width = 65'501, .height = 1, .bitCount = 1};
     wide.colourTable.assign(8, 0);
     wide.rows.assign(outputtest::StrideOf(65'501, 1), 0);
     error.clear();

@@ -1,4 +1,4 @@
-#include "sim/specimen.h"
+#include "sim/field_of_view.h"
 
 #include <algorithm>
 #include <cmath>
