@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "output/bitmap_records.h"
+#include "platform/bitmap_records.h"
 #include "output/jpeg_codec.h"
 #include "output/output_file.h"
 

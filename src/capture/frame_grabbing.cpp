@@ -29,6 +29,9 @@ BitmapInfoHeader LatestFrame::Header() const {
 
 void LatestFrame::SetHeader(int width, int height) {
     BitmapInfoHeader header;
+    header.biSize = kBitmapInfoHeaderBytes;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
     header.biWidth = width;
     header.biHeight = height;
     header.biSizeImage = BgrRowBytes(width) * static_cast<std::uint32_t>(std::max(height, 0));

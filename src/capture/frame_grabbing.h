@@ -6,20 +6,7 @@
 #include <memory>
 #include <mutex>
 
-// The header of a packed bitmap (BITMAPINFOHEADER), 40 bytes on disk.
-struct BitmapInfoHeader {
-    std::uint32_t biSize = 40;
-    std::int32_t biWidth = 0;
-    std::int32_t biHeight = 0;
-    std::uint16_t biPlanes = 1;
-    std::uint16_t biBitCount = 24;
-    std::uint32_t biCompression = 0;
-    std::uint32_t biSizeImage = 0;
-    std::int32_t biXPelsPerMeter = 0;
-    std::int32_t biYPelsPerMeter = 0;
-    std::uint32_t biClrUsed = 0;
-    std::uint32_t biClrImportant = 0;
-};
+#include "platform/bitmap_records.h"
 
 // Bytes of one row of a 24-bit bitmap: 3 per pixel, padded to a multiple of 4.
 constexpr std::uint32_t BgrRowBytes(std::int32_t width) {
@@ -95,7 +82,8 @@ struct LatestFrame {
 private:
     std::atomic<std::uint64_t> copies_{0};
     mutable std::mutex headerMutex_;
-    BitmapInfoHeader header_;
+    // 24-bit bottom-up frames; no frame yet.
+    BitmapInfoHeader header_{.biSize = kBitmapInfoHeaderBytes, .biPlanes = 1, .biBitCount = 24};
 };
 
 // The per-frame work of the live grabber.

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "output/bitmap_records.h"
+#include "platform/bitmap_records.h"
 #include "output/jpeg_codec.h"
 #include "output/jpeg_error.h"
 

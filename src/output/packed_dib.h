@@ -6,7 +6,7 @@
 #include <optional>
 #include <span>
 
-#include "output/bitmap_records.h"
+#include "platform/bitmap_records.h"
 
 // A packed DIB is one block: a BITMAPINFOHEADER, the colour table (4-byte entries blue,
 // green, red, reserved; 2, 16 or 256 entries for 1, 4 and 8 bits, none above) and the

@@ -6,47 +6,35 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <span>
 #include <vector>
 
+#include "platform/bitmap_records.h"
 #include "platform/unique_fd.h"
 
 namespace {
-
-std::size_t PaddedRowBytes(int width) {
-    return (static_cast<std::size_t>(width) * 3u + 3u) & ~static_cast<std::size_t>(3);
-}
-
-void Put16(std::uint8_t*& out, std::uint16_t value) {
-    *out++ = static_cast<std::uint8_t>(value);
-    *out++ = static_cast<std::uint8_t>(value >> 8);
-}
-
-void Put32(std::uint8_t*& out, std::uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) {
-        *out++ = static_cast<std::uint8_t>(value >> shift);
-    }
-}
 
 // File header and info header. Rows are stored bottom-up, so the height is positive;
 // biSizeImage counts the padded rows (width x 3 per row for widths that are multiples of 4).
 void WriteHeaders(std::uint8_t* out, const StillFrame& frame) {
     const auto size = static_cast<std::uint32_t>(frame.sizeBytes);
-    Put16(out, 0x4D42);  // "BM"
-    Put32(out, size + static_cast<std::uint32_t>(kBmpHeaderBytes));
-    Put16(out, 0);
-    Put16(out, 0);
-    Put32(out, static_cast<std::uint32_t>(kBmpHeaderBytes));
-    Put32(out, 40);
-    Put32(out, static_cast<std::uint32_t>(frame.width));
-    Put32(out, static_cast<std::uint32_t>(frame.height));
-    Put16(out, 1);
-    Put16(out, 24);
-    Put32(out, 0);  // BI_RGB
-    Put32(out, size);
-    Put32(out, 0);
-    Put32(out, 0);
-    Put32(out, 0);
-    Put32(out, 0);
+    BitmapFileHeader file;
+    file.bfType = kBitmapFileType;
+    file.bfSize = size + static_cast<std::uint32_t>(kBmpHeaderBytes);
+    file.bfOffBits = static_cast<std::uint32_t>(kBmpHeaderBytes);
+    WriteBitmapFileHeader(
+        file, std::span<std::uint8_t, kBitmapFileHeaderBytes>(out, kBitmapFileHeaderBytes));
+
+    BitmapInfoHeader info;
+    info.biSize = static_cast<std::uint32_t>(kBitmapInfoHeaderBytes);
+    info.biWidth = frame.width;
+    info.biHeight = frame.height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = kBiRgb;
+    info.biSizeImage = size;
+    WriteBitmapInfoHeader(info, std::span<std::uint8_t, kBitmapInfoHeaderBytes>(
+                                    out + kBitmapFileHeaderBytes, kBitmapInfoHeaderBytes));
 }
 
 }  // namespace
@@ -56,8 +44,8 @@ bool StillFrameIsConsistent(const StillFrame& frame) {
         frame.height > 65535) {
         return false;
     }
-    const std::size_t expected =
-        PaddedRowBytes(frame.width) * static_cast<std::size_t>(frame.height);
+    const std::size_t expected = DibRowStrideBytes(static_cast<std::uint32_t>(frame.width), 24) *
+                                 static_cast<std::size_t>(frame.height);
     return frame.sizeBytes == expected && frame.availableBytes >= expected &&
            expected <= UINT32_MAX - kBmpHeaderBytes;
 }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/bitmap_records.h"
+
 // One live frame as the still writer gets it: 24-bit blue-green-red rows, bottom-up, each
 // padded to a multiple of 4 bytes.
 struct StillFrame {
@@ -45,7 +47,7 @@ private:
     int lastError_ = 0;
 };
 
-inline constexpr std::size_t kBmpHeaderBytes = 54;
+inline constexpr std::size_t kBmpHeaderBytes = kBitmapFileHeaderBytes + kBitmapInfoHeaderBytes;
 
 // Whether the frame's sizes agree with each other and with its buffer.
 bool StillFrameIsConsistent(const StillFrame& frame);

@@ -1,4 +1,4 @@
-#include "output/bitmap_records.h"
+#include "platform/bitmap_records.h"
 
 namespace {
 

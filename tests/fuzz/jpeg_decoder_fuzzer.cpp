@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "output/bitmap_records.h"
+#include "platform/bitmap_records.h"
 #include "output/jpeg_codec.h"
 
 namespace {
