@@ -5,7 +5,7 @@
 #include "app/debug_trace.h"
 #include "app/text_table.h"
 #include "capture/capture_settings.h"
-#include "mainwindow/capture_stack.h"
+#include "capture/gst/capture_stack.h"
 #include "mainwindow/live_view.h"
 #include "output/still_file.h"
 

@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "app/program_paths.h"
-#include "mainwindow/capture_stack.h"
+#include "capture/gst/capture_stack.h"
 #include "mainwindow/live_view.h"
 #include "sim/simulated_microscope.h"
 #include "support/temp_dir.h"

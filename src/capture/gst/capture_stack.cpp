@@ -1,4 +1,4 @@
-#include "mainwindow/capture_stack.h"
+#include "capture/gst/capture_stack.h"
 
 #include "capture/gst/gst_media_backend.h"
 #include "capture/gst/simulated_device_registry.h"
