@@ -50,6 +50,9 @@ public:
     void SetWindows(NotifyTarget* notifyWindow);
     void SetDeviceLibrary(DeviceLibrary* library) { deviceLibrary_ = library; }
     void SetCapConfigPath(std::string path) { capConfigPath_ = std::move(path); }
+    // The display side: every frame is drawn into it, and the graph's full tear-down
+    // releases its surface. Set before frames flow.
+    void SetDisplayWindow(FrameDrawer* display);
 
     // Discovery.
     HResult CreateDeviceEnumerator();
@@ -108,6 +111,7 @@ private:
     MediaBackend& backend_;
     NotifyTarget* notifyWindow_ = nullptr;
     DeviceLibrary* deviceLibrary_ = nullptr;
+    FrameDrawer* displayWindow_ = nullptr;
     std::string capConfigPath_;
 
     // Discovery.

@@ -351,7 +351,15 @@ void CaptureEngine::NukeDownstream(FilterId filter) {
     }
 }
 
+void CaptureEngine::SetDisplayWindow(FrameDrawer* display) {
+    displayWindow_ = display;
+    frameCallback_.SetDrawer(display);
+}
+
 void CaptureEngine::TearDownGraph() {
+    if (displayWindow_ != nullptr) {
+        displayWindow_->ReleaseMemorySurface();
+    }
     backend_.ReleaseGraph();
     frameVideoWindow_ = stillVideoWindow_ = graphEvents_ = false;
     graph_ = frameGrabber_ = stillGrabber_ = graphBuilder_ = liveChainAttached_ = false;

@@ -5,8 +5,8 @@
 #include "app/debug_trace.h"
 #include "app/text_table.h"
 #include "capture/capture_settings.h"
+#include "capture/display/video_display_window.h"
 #include "capture/gst/capture_stack.h"
-#include "mainwindow/live_view.h"
 #include "output/still_file.h"
 
 CMicroscopeDlg::CMicroscopeDlg(StartupEnvironment environment, QWidget* parent)
@@ -15,8 +15,8 @@ CMicroscopeDlg::CMicroscopeDlg(StartupEnvironment environment, QWidget* parent)
     clientArea_->setObjectName(QStringLiteral("clientArea"));
     clientArea_->setFixedSize(kClientWidth, kClientHeight);
     setCentralWidget(clientArea_);
-    liveView_ = new LiveView(clientArea_);
-    liveView_->setGeometry(0, 0, kClientWidth, kClientHeight);
+    displayWindow_ = new VideoDisplayWindow(clientArea_);
+    displayWindow_->setGeometry(kDisplayLeft, kDisplayTop, kDisplayWidth, kDisplayHeight);
 }
 
 CMicroscopeDlg::~CMicroscopeDlg() {
@@ -37,9 +37,11 @@ bool CMicroscopeDlg::OnInitDialog() {
     capture_ = std::make_unique<CaptureStack>(environment_.simulatedKind, this);
     CaptureEngine& engine = capture_->engine();
     engine.SetCapConfigPath(CapConfigPath(paths_.programFolder));
-    engine.frameCallback().SetDrawer(liveView_);
+    engine.SetDisplayWindow(displayWindow_);
+    displayWindow_->SetFullScreenHint(LocalizedText(TextId::EscRestore));
     if (!capture_->Connect()) {
         DebugTrace(0, "No capture device is streaming\n");
+        displayWindow_->SetConnectText(LocalizedText(TextId::ConnectMsg));
     }
     return true;
 }

@@ -8,7 +8,7 @@
 #include "app/startup.h"
 
 class CaptureStack;
-class LiveView;
+class VideoDisplayWindow;
 class StillWriter;
 
 // The program's main window. Its client area is a fixed 842 x 579 pixels.
@@ -17,6 +17,11 @@ class CMicroscopeDlg : public QMainWindow {
 public:
     static constexpr int kClientWidth = 842;
     static constexpr int kClientHeight = 579;
+    // Where the video display window sits in the client area.
+    static constexpr int kDisplayLeft = 221;
+    static constexpr int kDisplayTop = 0;
+    static constexpr int kDisplayWidth = 622;
+    static constexpr int kDisplayHeight = 487;
 
     explicit CMicroscopeDlg(StartupEnvironment environment, QWidget* parent = nullptr);
     ~CMicroscopeDlg() override;
@@ -27,7 +32,7 @@ public:
     // Returns true when the window can be shown.
     bool OnInitDialog();
 
-    LiveView* liveView() const { return liveView_; }
+    VideoDisplayWindow* displayWindow() const { return displayWindow_; }
     // The capture side; null before OnInitDialog.
     CaptureStack* capture() const { return capture_.get(); }
 
@@ -44,7 +49,7 @@ private:
     ProgramPaths paths_;
     QString messageTitle_;
     QWidget* clientArea_ = nullptr;
-    LiveView* liveView_ = nullptr;
+    VideoDisplayWindow* displayWindow_ = nullptr;
     std::unique_ptr<StillWriter> stillWriter_;
     std::unique_ptr<CaptureStack> capture_;
 

@@ -139,9 +139,10 @@ public:
     void WriteRecordingFrame(const std::uint8_t*, std::size_t length) override {
         recorded.push_back(length);
     }
-    void DrawFrame(const std::uint8_t* buffer, std::size_t, int width, int height) override {
+    int DrawFrame(const std::uint8_t* buffer, std::size_t, int width, int height) override {
         drawn.push_back(buffer[0]);
         size = {width, height};
+        return 1;
     }
     std::vector<std::size_t> recorded;
     std::vector<std::uint8_t> drawn;

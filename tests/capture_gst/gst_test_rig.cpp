@@ -32,8 +32,8 @@ std::optional<std::uint32_t> TopRowIndex(const std::uint8_t* bottomUp, int width
         bottomUp + static_cast<std::size_t>(height - 1) * BgrRowBytes(width), width);
 }
 
-void FrameRecorder::DrawFrame(const std::uint8_t* buffer, std::size_t lengthBytes, int width,
-                              int height) {
+int FrameRecorder::DrawFrame(const std::uint8_t* buffer, std::size_t lengthBytes, int width,
+                             int height) {
     DrawnFrame frame{width, height, lengthBytes, std::nullopt};
     if (lengthBytes >=
         static_cast<std::size_t>(BgrRowBytes(width)) * static_cast<std::size_t>(height)) {
@@ -44,6 +44,7 @@ void FrameRecorder::DrawFrame(const std::uint8_t* buffer, std::size_t lengthByte
         frames_.push_back(frame);
     }
     changed_.notify_all();
+    return 1;
 }
 
 bool FrameRecorder::WaitForFrames(std::size_t count, std::size_t after) {

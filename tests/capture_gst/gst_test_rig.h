@@ -51,8 +51,8 @@ struct DrawnFrame {
 // Records every frame the engine draws (streaming thread).
 class FrameRecorder : public FrameDrawer {
 public:
-    void DrawFrame(const std::uint8_t* buffer, std::size_t lengthBytes, int width,
-                   int height) override;
+    int DrawFrame(const std::uint8_t* buffer, std::size_t lengthBytes, int width,
+                  int height) override;
     // Waits until `count` frames were drawn after the first `after`; false after kPatience.
     bool WaitForFrames(std::size_t count, std::size_t after = 0);
     std::vector<DrawnFrame> Frames() const;

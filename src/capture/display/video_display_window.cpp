@@ -1,0 +1,326 @@
+#include "capture/display/video_display_window.h"
+
+#include <QCursor>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QMetaObject>
+#include <QMouseEvent>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "output/jpeg_codec.h"
+#include "output/packed_dib.h"
+
+namespace {
+
+constexpr int kStatusTextCellPixels = 32;
+const QColor kConnectTextColour(0, 255, 0);
+const QColor kFullScreenHintColour(255, 0, 0);
+constexpr int kHintRightMargin = 4;
+constexpr int kHintTop = 2;
+
+// The browsed picture as a top-down 32-bit image; null when `block` holds no packed DIB.
+QImage PictureFromPackedDib(std::span<const std::uint8_t> block) {
+    const std::optional<DibLayout> layout = DescribePackedDib(block);
+    if (!layout) {
+        return {};
+    }
+    QImage rgb(layout->header.biWidth, layout->header.biHeight, QImage::Format_RGB888);
+    if (rgb.isNull()) {
+        return {};
+    }
+    std::vector<std::uint8_t*> rows(static_cast<std::size_t>(rgb.height()));
+    for (int y = 0; y < rgb.height(); ++y) {
+        rows[static_cast<std::size_t>(y)] = rgb.scanLine(y);
+    }
+    if (!DibRowsToRgb(block, static_cast<int>(rgb.bytesPerLine()), rows.data(), nullptr)) {
+        return {};
+    }
+    return rgb.convertToFormat(QImage::Format_RGB32);
+}
+
+}  // namespace
+
+VideoDisplayWindow::VideoDisplayWindow(QWidget* parent)
+    : QWidget(parent), textFont_(MakeStatusTextFont()) {
+    setObjectName(QStringLiteral("videoDisplayWindow"));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
+    clientSize_ = size();
+}
+
+VideoDisplayWindow::~VideoDisplayWindow() = default;
+
+QFont VideoDisplayWindow::MakeStatusTextFont() {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    font.setWeight(QFont::Normal);
+    font.setItalic(false);
+    // 32 pixels from the top of the tallest letter to the bottom of the lowest.
+    font.setPixelSize(kStatusTextCellPixels);
+    const int cellHeight = QFontMetrics(font).height();
+    if (cellHeight > 0) {
+        font.setPixelSize(
+            std::max(1, kStatusTextCellPixels * kStatusTextCellPixels / cellHeight));
+    }
+    const int averageWidth = QFontMetrics(font).averageCharWidth();
+    if (averageWidth > 0) {
+        font.setStretch(std::clamp(100 * kStatusTextCellPixels / averageWidth, 1, 4000));
+    }
+    return font;
+}
+
+DisplayRect VideoDisplayWindow::ClientRect() const {
+    return {0, 0, width(), height()};
+}
+
+int VideoDisplayWindow::DrawFrame(const std::uint8_t* buffer, std::size_t lengthBytes, int width,
+                                  int height) {
+    if (buffer == nullptr || width <= 0 || height <= 0 ||
+        lengthBytes / BgrRowBytes(width) < static_cast<std::size_t>(height)) {
+        return 0;
+    }
+    QSize size;
+    {
+        std::lock_guard<std::mutex> lock(surfaceMutex_);
+        size = clientSize_;
+    }
+    if (size.isEmpty()) {
+        return 1;
+    }
+    if (composing_.size() != size || composing_.format() != QImage::Format_RGB32) {
+        composing_ = QImage(size, QImage::Format_RGB32);
+        if (composing_.isNull()) {
+            return 1;
+        }
+    }
+    scaler_.Scale(buffer, lengthBytes, width, height, composing_);
+    {
+        QPainter painter(&composing_);
+        DrawOverlays(painter, QRect(QPoint(0, 0), size), overlays_);
+    }
+    {
+        std::lock_guard<std::mutex> lock(surfaceMutex_);
+        // A frame composed for a size the window no longer has is dropped.
+        if (clientSize_ == size) {
+            surface_.swap(composing_);
+        }
+    }
+    framesDrawn_.fetch_add(1);
+    RequestRepaint();
+    return 1;
+}
+
+void VideoDisplayWindow::RequestRepaint() {
+    if (repaintPending_.exchange(true)) {
+        return;
+    }
+    // Queued to the UI thread; dropped by Qt if the window is gone by then.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            repaintPending_.store(false);
+            update();
+        },
+        Qt::QueuedConnection);
+}
+
+void VideoDisplayWindow::ReleaseMemorySurface() {
+    std::lock_guard<std::mutex> lock(surfaceMutex_);
+    surface_ = QImage();
+}
+
+void VideoDisplayWindow::EnsureSurfaceLocked() {
+    if (surface_.isNull() || surface_.size() != clientSize_) {
+        surface_ = QImage();
+        if (!clientSize_.isEmpty()) {
+            surface_ = QImage(clientSize_, QImage::Format_RGB32);
+            surface_.fill(Qt::black);
+        }
+    }
+}
+
+void VideoDisplayWindow::RecreateSurface() {
+    std::lock_guard<std::mutex> lock(surfaceMutex_);
+    clientSize_ = size();
+    surface_ = QImage();
+    EnsureSurfaceLocked();
+}
+
+QImage VideoDisplayWindow::SurfaceSnapshot() const {
+    std::lock_guard<std::mutex> lock(surfaceMutex_);
+    return surface_.copy();
+}
+
+void VideoDisplayWindow::ShowPicture(std::span<const std::uint8_t> viewerImage) {
+    picture_ = PictureFromPackedDib(viewerImage);
+    view_.SetPicture(picture_.width(), picture_.height());
+    view_.Fit(ClientRect());
+    ResetView();
+}
+
+void VideoDisplayWindow::ZoomBy(double step) {
+    view_.ZoomBy(step, ClientRect());
+    RedrawPicture();
+}
+
+void VideoDisplayWindow::ResetView() {
+    view_.ResetView(ClientRect(), fullScreenMode_ ? DisplayGeometry::WindowMode::kFullScreen
+                                                  : DisplayGeometry::WindowMode::kNormal);
+    RedrawPicture();
+}
+
+void VideoDisplayWindow::RedrawPicture() {
+    {
+        std::lock_guard<std::mutex> lock(surfaceMutex_);
+        EnsureSurfaceLocked();
+        if (!surface_.isNull()) {
+            surface_.fill(Qt::black);
+            const DisplayRect target = view_.PictureTarget();
+            if (!picture_.isNull() && target.Width() > 0 && target.Height() > 0) {
+                QPainter painter(&surface_);
+                painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+                painter.drawImage(QRect(target.left, target.top, target.Width(), target.Height()),
+                                  picture_);
+            }
+        }
+    }
+    update();
+}
+
+void VideoDisplayWindow::ClearDisplay() {
+    {
+        std::lock_guard<std::mutex> lock(surfaceMutex_);
+        EnsureSurfaceLocked();
+        surface_.fill(Qt::black);
+    }
+    update();
+}
+
+void VideoDisplayWindow::SaveZoomState() {
+    view_.SaveZoomState();
+    RecreateSurface();
+}
+
+void VideoDisplayWindow::RestoreZoomState() {
+    RecreateSurface();
+    view_.RestoreZoomState();
+    RedrawPicture();
+}
+
+void VideoDisplayWindow::SetConnectText(const QString& text) {
+    connectText_ = text;
+    update();
+}
+
+void VideoDisplayWindow::SetFullScreenMode(bool fullScreen) {
+    fullScreenMode_ = fullScreen;
+    update();
+}
+
+void VideoDisplayWindow::SetFullScreenHint(const QString& hint) {
+    fullScreenHint_ = hint;
+    update();
+}
+
+void VideoDisplayWindow::SetTextFont(const QFont& font) {
+    textFont_ = font;
+    update();
+}
+
+void VideoDisplayWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    RecreateSurface();
+}
+
+void VideoDisplayWindow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    {
+        std::lock_guard<std::mutex> lock(surfaceMutex_);
+        EnsureSurfaceLocked();
+        if (surface_.isNull()) {
+            painter.fillRect(rect(), Qt::black);
+        } else {
+            painter.drawImage(QPoint(0, 0), surface_);
+        }
+    }
+    if (!connectText_.isEmpty()) {
+        DrawStatusText(painter, connectText_, kConnectTextColour, true);
+    }
+    if (fullScreenMode_ && !fullScreenHint_.isEmpty()) {
+        DrawStatusText(painter, fullScreenHint_, kFullScreenHintColour, false);
+    }
+    DrawOverlays(painter, rect(), overlays_);
+}
+
+// The connect text is centred (at the left edge when wider than the window); the hint sits
+// 4 pixels from the right edge and 2 from the top (at the left edge when it does not fit).
+// A text wider than the window is narrowed to the window's width so it can be read whole.
+void VideoDisplayWindow::DrawStatusText(QPainter& painter, const QString& text,
+                                        const QColor& colour, bool centred) const {
+    const QFontMetrics metrics(textFont_);
+    const int textWidth = metrics.horizontalAdvance(text);
+    const int textHeight = metrics.height();
+    const int right = width();
+    int x = 0;
+    int y = kHintTop;
+    if (centred) {
+        x = textWidth < right ? (right - textWidth) / 2 : 0;
+        y = (height() - textHeight) / 2;
+    } else if (textWidth + kHintRightMargin < right) {
+        x = right - textWidth - kHintRightMargin;
+    }
+    painter.save();
+    painter.setFont(textFont_);
+    painter.setPen(colour);
+    painter.setBackgroundMode(Qt::TransparentMode);
+    painter.translate(x, y);
+    if (textWidth > right && right > 0) {
+        painter.scale(static_cast<double>(right) / textWidth, 1.0);
+    }
+    painter.drawText(QPoint(0, metrics.ascent()), text);
+    painter.restore();
+}
+
+void VideoDisplayWindow::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    lastMouse_ = event->position().toPoint();
+    dragging_ = true;
+}
+
+void VideoDisplayWindow::mouseMoveEvent(QMouseEvent* event) {
+    QPoint point = event->position().toPoint();
+    if (dragging_) {
+        // The pointer stays inside the window while the button is held.
+        const QPoint confined(std::clamp(point.x(), 0, std::max(width() - 1, 0)),
+                              std::clamp(point.y(), 0, std::max(height() - 1, 0)));
+        if (confined != point) {
+            QCursor::setPos(mapToGlobal(confined));
+            point = confined;
+        }
+    }
+    const Qt::CursorShape shape =
+        view_.CanPanAt(point.x(), point.y(), ClientRect()) ? Qt::OpenHandCursor : Qt::ArrowCursor;
+    if (cursor().shape() != shape) {
+        setCursor(shape);
+    }
+    if (dragging_) {
+        view_.Pan(point.x() - lastMouse_.x(), point.y() - lastMouse_.y(), ClientRect());
+        lastMouse_ = point;
+        RedrawPicture();
+    }
+}
+
+void VideoDisplayWindow::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mouseReleaseEvent(event);
+        return;
+    }
+    dragging_ = false;
+}

@@ -1,0 +1,125 @@
+#pragma once
+
+#include <QFont>
+#include <QImage>
+#include <QPoint>
+#include <QString>
+#include <QWidget>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <span>
+
+#include "capture/display/display_geometry.h"
+#include "capture/display/nearest_scaler.h"
+#include "capture/frame_grabbing.h"
+#include "output/overlays.h"
+
+// The window the live picture is shown in, and the capture engine's display side.
+//
+// Live frames: the engine's frame callback calls DrawFrame on the streaming thread. It
+// stretches the frame over a private image the size of the window (nearest neighbour, the
+// aspect ratio not kept), draws the overlays over it and swaps it in as the window's
+// off-screen surface under a short lock; then it asks the UI thread for a repaint, with at
+// most one request pending, so a slow UI never queues frames. No widget call is made off the
+// UI thread.
+//
+// Browsed pictures: ShowPicture fits a packed DIB into the window; ZoomBy and dragging with
+// the left button zoom and pan it. The last painter wins: a live frame replaces the whole
+// surface.
+//
+// Painting (UI thread) copies the surface to the screen, then draws the connect text, the
+// full-screen hint and the overlays over it.
+//
+// Everything but DrawFrame, framesDrawn and overlays() runs on the UI thread. Whoever owns
+// the graph stops it before this window is destroyed.
+class VideoDisplayWindow : public QWidget, public FrameDrawer {
+    Q_OBJECT
+public:
+    explicit VideoDisplayWindow(QWidget* parent = nullptr);
+    ~VideoDisplayWindow() override;
+
+    // Streaming thread. Frames are 24-bit blue-green-red, rows bottom-up and padded to 4
+    // bytes. Returns 1, or 0 for no bits or bits short of width x height rows.
+    int DrawFrame(const std::uint8_t* buffer, std::size_t lengthBytes, int width,
+                  int height) override;
+    // Drops the off-screen surface; the next paint starts from a black one.
+    void ReleaseMemorySurface() override;
+
+    // Shows the packed DIB at the start of `viewerImage` (its header, colour table and rows
+    // must lie inside the span): fits it to the window and re-places it. A block that holds
+    // no such picture shows black.
+    void ShowPicture(std::span<const std::uint8_t> viewerImage);
+    // Zoom step of the browsed picture; the zoom buttons pass +0.2 and -0.2.
+    void ZoomBy(double step);
+    // Re-places the browsed picture (the whole window in full-screen mode, else centred) and
+    // redraws it.
+    void ResetView();
+    // Fills the surface with black and repaints.
+    void ClearDisplay();
+    // Around full-screen mode: keep the zoom and view, and restore them afterwards. Both make
+    // a new surface for the window's current size.
+    void SaveZoomState();
+    void RestoreZoomState();
+
+    // Drawn in green in the middle of the window while not empty.
+    void SetConnectText(const QString& text);
+    // While set, `hint` is drawn in red at the top right corner.
+    void SetFullScreenMode(bool fullScreen);
+    void SetFullScreenHint(const QString& hint);
+    void SetTextFont(const QFont& font);
+    bool fullScreenMode() const { return fullScreenMode_; }
+    const QString& connectText() const { return connectText_; }
+
+    // The overlay switches; any thread may read them, the UI thread flips them.
+    OverlaySwitches& overlays() { return overlays_; }
+
+    // The placement of the browsed picture.
+    const DisplayGeometry& view() const { return view_; }
+    // A copy of the off-screen surface (null when there is none).
+    QImage SurfaceSnapshot() const;
+    // Frames drawn so far. Any thread.
+    std::uint64_t framesDrawn() const { return framesDrawn_.load(); }
+
+    // The status texts' font: fixed pitch, 32 pixels high, characters 32 pixels wide on
+    // average, normal weight, upright.
+    static QFont MakeStatusTextFont();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    DisplayRect ClientRect() const;
+    void RecreateSurface();
+    void EnsureSurfaceLocked();  // surfaceMutex_ held
+    void RedrawPicture();
+    void RequestRepaint();
+    void DrawStatusText(QPainter& painter, const QString& text, const QColor& colour,
+                        bool centred) const;
+
+    // Shared with the streaming thread.
+    mutable std::mutex surfaceMutex_;
+    QImage surface_;   // guarded; Format_RGB32 of clientSize_, or null
+    QSize clientSize_;  // guarded; the window's size as the streaming thread sees it
+    OverlaySwitches overlays_;
+    std::atomic<bool> repaintPending_{false};
+    std::atomic<std::uint64_t> framesDrawn_{0};
+
+    // Streaming thread only.
+    QImage composing_;
+    NearestScaler scaler_;
+
+    // UI thread only.
+    DisplayGeometry view_;
+    QImage picture_;  // the browsed picture, top-down Format_RGB32; null for none
+    QString connectText_;
+    QString fullScreenHint_;
+    bool fullScreenMode_ = false;
+    QFont textFont_;
+    bool dragging_ = false;
+    QPoint lastMouse_;
+};
