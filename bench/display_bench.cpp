@@ -66,6 +66,8 @@ int main(int argc, char** argv) {
     overlays.showCrossLine = 1;
     overlays.showGrid = 1;
     overlays.showCircles = 1;
+    display.show();
+    QCoreApplication::processEvents();
 
     NearestScaler scaler;
     QImage scaled(kDisplayWidth, kDisplayHeight, QImage::Format_RGB32);
@@ -98,6 +100,10 @@ int main(int argc, char** argv) {
         QCoreApplication::processEvents();
     }
 
+    if (display.SurfaceSnapshot().size() != QSize(kDisplayWidth, kDisplayHeight)) {
+        std::fprintf(stderr, "display_bench: the window did not take its size\n");
+        return 1;
+    }
     const double composeMs = Median(compose);
     const double plainMs = Median(plain);
     std::printf("display_bench: %d x %d frame into a %d x %d window, all four overlays on\n",

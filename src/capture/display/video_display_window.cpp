@@ -311,9 +311,14 @@ void VideoDisplayWindow::mouseMoveEvent(QMouseEvent* event) {
         setCursor(shape);
     }
     if (dragging_) {
+        const DisplayRect before = view_.viewRect();
         view_.Pan(point.x() - lastMouse_.x(), point.y() - lastMouse_.y(), ClientRect());
         lastMouse_ = point;
-        RedrawPicture();
+        // Only a picture that moved is redrawn, so a click on the live picture does not blank
+        // it until the next frame.
+        if (!picture_.isNull() && view_.viewRect() != before) {
+            RedrawPicture();
+        }
     }
 }
 
