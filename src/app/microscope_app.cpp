@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/simulate_option.h"
 #include "app/termination_signals.h"
 #include "app/version.h"
 
@@ -52,35 +53,21 @@ CMicroscopeApp::CMicroscopeApp(int& argc, char** argv) {
 CMicroscopeApp::~CMicroscopeApp() = default;
 
 std::optional<int> CMicroscopeApp::SimulatedKindFromText(const QString& text) {
-    if (text.isEmpty() || text == QLatin1String("microscope") || text == QLatin1String("1")) {
-        return 0;
-    }
-    if (text == QLatin1String("camera")) {
-        return 1;
-    }
-    return std::nullopt;
+    return ::SimulatedKindFromText(text.toStdString());
 }
 
 int CMicroscopeApp::InitInstance(const MainWindowFactory& makeMainWindow) {
-    const QString variable = qEnvironmentVariable("DIGITAL_MICROSCOPE_SIMULATE");
-    if (!variable.isEmpty()) {
-        const std::optional<int> kind = SimulatedKindFromText(variable);
-        if (!kind) {
-            std::fprintf(stderr, "%s: DIGITAL_MICROSCOPE_SIMULATE must be microscope or camera\n",
-                         kProgramName);
-            return 2;
-        }
-        simulatedKind_ = *kind;
+    const std::optional<int> variableKind = SimulatedKindFromEnvironment();
+    if (!variableKind) {
+        std::fprintf(stderr, "%s: %s must be microscope or camera\n", kProgramName,
+                     kSimulateVariable);
+        return 2;
     }
+    simulatedKind_ = *variableKind;
     const QStringList arguments = QApplication::arguments();
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
-        std::optional<int> kind;
-        if (argument == QLatin1String("--simulate")) {
-            kind = 0;
-        } else if (argument.startsWith(QLatin1String("--simulate="))) {
-            kind = SimulatedKindFromText(argument.mid(11));
-        }
+        const std::optional<int> kind = ParseSimulateArgument(argument.toStdString()).kind;
         if (!kind) {
             std::fprintf(stderr, "%s: unknown argument '%s'\nTry '%s --help'.\n", kProgramName,
                          argument.toLocal8Bit().constData(), kProgramName);

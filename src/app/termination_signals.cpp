@@ -13,9 +13,9 @@ constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 volatile std::sig_atomic_t writeFd = -1;
 struct sigaction previousActions[std::size(kSignals)];
 
-extern "C" void OnTerminationSignal(int) {
+extern "C" void OnTerminationSignal(int signalNumber) {
     const int savedErrno = errno;
-    const char byte = 1;
+    const char byte = static_cast<char>(signalNumber);
     if (writeFd >= 0) {
         static_cast<void>(::write(writeFd, &byte, 1));
     }
@@ -57,8 +57,10 @@ TerminationSignals::~TerminationSignals() {
 void TerminationSignals::Drain() {
     char bytes[16];
     bool received = false;
-    while (::read(fds_[0], bytes, sizeof bytes) > 0) {
+    ssize_t got = 0;
+    while ((got = ::read(fds_[0], bytes, sizeof bytes)) > 0) {
         received = true;
+        lastSignal_ = static_cast<unsigned char>(bytes[got - 1]);
     }
     if (received && onSignal_) {
         onSignal_();

@@ -16,10 +16,14 @@ public:
     explicit TerminationSignals(std::function<void()> onSignal);
     ~TerminationSignals() override;
 
+    // The signal that arrived last; 0 before any. UI thread.
+    int lastSignal() const { return lastSignal_; }
+
 private:
     void Drain();
 
     std::function<void()> onSignal_;
     int fds_[2] = {-1, -1};
+    int lastSignal_ = 0;
     std::unique_ptr<QSocketNotifier> notifier_;
 };

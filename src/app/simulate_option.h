@@ -1,0 +1,27 @@
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+// Choosing the simulated device instead of the system's devices: the option
+// --simulate[=KIND] or the environment variable DIGITAL_MICROSCOPE_SIMULATE. A kind is the
+// row of the device kind (0 the microscope, 1 the camera); -1 asks for none.
+
+inline constexpr const char* kSimulateVariable = "DIGITAL_MICROSCOPE_SIMULATE";
+inline constexpr int kNoSimulatedDevice = -1;
+
+// The kind named by an option value or the variable: "", "microscope" and "1" give 0,
+// "camera" 1; any other text nothing.
+std::optional<int> SimulatedKindFromText(std::string_view text);
+
+// What one command-line argument says: whether it is the option at all, and the kind it
+// names (nothing for an unknown kind).
+struct SimulateArgument {
+    bool isSimulateOption = false;
+    std::optional<int> kind;
+};
+SimulateArgument ParseSimulateArgument(std::string_view argument);
+
+// The kind the variable asks for: kNoSimulatedDevice when it is unset or empty, nothing
+// when it names no kind. Any thread.
+std::optional<int> SimulatedKindFromEnvironment();

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <QObject>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "capture/capture_engine.h"
+#include "capture/queued_notify_target.h"
+
+class QEventLoop;
+class StillWriter;
+
+// The capture side a command drives: an engine, the target that posts its messages to the
+// session, and the start-up that makes the graph run. The program uses a CaptureStack
+// (SystemCaptureSide); tests put an engine on a scripted backend behind it.
+class CaptureSide {
+public:
+    virtual ~CaptureSide() = default;
+    virtual CaptureEngine& engine() = 0;
+    virtual QueuedNotifyTarget& notifyTarget() = 0;
+    // The main window's first connection; true when the graph runs.
+    virtual bool Connect() = 0;
+};
+
+// Makes the capture side; engine messages must go to `receiver`.
+using CaptureSideFactory = std::function<std::unique_ptr<CaptureSide>(QObject* receiver)>;
+
+// The system's devices (simulatedKind -1) or a simulated device of that kind, on GStreamer.
+CaptureSideFactory SystemCaptureSide(int simulatedKind);
+
+enum class ConnectResult { Streaming, NoDevice, NotStarted };
+enum class WaitResult { Done, TimedOut, Interrupted };
+
+// A still the session saved, or tried to.
+struct SavedStill {
+    bool written = false;
+    std::string path;  // the file written or tried
+    int error = 0;     // why it was not written: the writer's errno, EINVAL for a bad frame
+};
+
+// One device, opened for one command: receives the engine's messages as queued events,
+// takes stills the way the main window does, and waits for the device in a Qt event loop
+// that a deadline or Interrupt() ends, so no wait lasts forever. Stops and tears the graph
+// down in order when asked or destroyed. UI thread; needs a QCoreApplication.
+class CaptureSession : public QObject {
+public:
+    CaptureSession(const CaptureSideFactory& makeSide, std::chrono::milliseconds frameTimeout);
+    ~CaptureSession() override;
+    CaptureSession(const CaptureSession&) = delete;
+    CaptureSession& operator=(const CaptureSession&) = delete;
+
+    CaptureEngine& engine() { return side_->engine(); }
+    std::chrono::milliseconds frameTimeout() const { return frameTimeout_; }
+
+    // Finds the devices and selects one, building no graph. Returns true when a device is
+    // selected.
+    bool Discover();
+    // Starts the graph as the main window's first connection does.
+    ConnectResult Connect();
+
+    // Forgets the frames received so far: WaitForNewFrame waits for one after this call.
+    void MarkFramesSeen();
+    // Waits up to frameTimeout for a frame the live grabber received after the last mark (or
+    // the last still).
+    WaitResult WaitForNewFrame();
+    // Lets `duration` pass while messages are handled; Done unless interrupted.
+    WaitResult Pause(std::chrono::milliseconds duration);
+
+    // Where stills are saved; nullptr drops them (a pending request is cleared).
+    void SetStillWriter(StillWriter* writer) { writer_ = writer; }
+    // The Camera command: asks for the next frame as a still and waits up to frameTimeout
+    // for the frame callback's message; the still is saved as the main window saves it.
+    // Done once a still has been saved or has failed (see TakeSavedStills).
+    WaitResult TakeStill();
+    // The stills handled since the last call, including any the device's button asked for.
+    std::vector<SavedStill> TakeSavedStills();
+
+    // Ends the wait in progress and every later one with Interrupted. `signalNumber` is the
+    // signal that asked for it, for the exit code.
+    void Interrupt(int signalNumber);
+    int interruptSignal() const { return interruptSignal_; }
+
+    // Stops the graph and tears it down; messages still queued are ignored. Idempotent.
+    void Stop();
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    // Frames are noticed by looking at the frame counter; stills arrive as messages.
+    enum class Watch { Messages, FrameCounter };
+    WaitResult WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout,
+                         Watch watch);
+    void EndWaitWhenDone();
+    void EndWait(WaitResult result);
+    void OnStillArrived(std::intptr_t armed);
+
+    std::unique_ptr<CaptureSide> side_;
+    std::chrono::milliseconds frameTimeout_;
+    StillWriter* writer_ = nullptr;
+    std::uint64_t framesSeen_ = 0;
+    bool stillPending_ = false;
+    std::vector<SavedStill> saved_;
+    bool interrupted_ = false;
+    int interruptSignal_ = 0;
+    QEventLoop* loop_ = nullptr;
+    std::function<bool()> loopDone_;
+    std::optional<WaitResult> loopEnd_;
+};

@@ -1,0 +1,105 @@
+#include "cli/cli_program.h"
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <chrono>
+#include <string_view>
+#include <vector>
+
+#include "app/program_paths.h"
+#include "app/simulate_option.h"
+#include "app/startup.h"
+#include "app/termination_signals.h"
+#include "app/version.h"
+#include "capture/capture_settings.h"
+#include "cli/capture_session.h"
+#include "cli/command_line.h"
+#include "cli/console.h"
+#include "cli/device_commands.h"
+#include "cli/file_commands.h"
+#include "cli/usage.h"
+#include "output/still_file.h"
+
+namespace {
+
+// How long a device may take to deliver a frame or a still before that is an error.
+constexpr std::chrono::seconds kFrameTimeout{5};
+
+int SnapIntoPictureFolder(CaptureSession& session, const CommandLine& line,
+                          const Console& console) {
+    const ProgramPaths paths = FixProgramPaths(SystemStartupEnvironment());
+    session.engine().SetCapConfigPath(CapConfigPath(paths.programFolder));
+    StillWriter writer(paths.pictureFolder);
+    return RunSnap(session, writer, {line.count, line.intervalMs}, console);
+}
+
+int ChooseResolution(CaptureSession& session, const CommandLine& line, const Console& console) {
+    const std::string capConfigPath =
+        CapConfigPath(ProgramFolderFromExecutable(RunningExecutablePath()));
+    session.engine().SetCapConfigPath(capConfigPath);
+    return RunResolution(session, capConfigPath, line.width, line.height, console);
+}
+
+int RunDeviceCommand(int argc, char** argv, const CommandLine& line, const Console& console) {
+    std::optional<int> simulatedKind = line.simulatedKind;
+    if (!simulatedKind) {
+        simulatedKind = SimulatedKindFromEnvironment();
+        if (!simulatedKind) {
+            return console.Fail(kExitUsage, "%s must be microscope or camera", kSimulateVariable);
+        }
+    }
+    // The windowed program's name, so that both keep CapConfig.dat in the same
+    // configuration folder when the program folder is not writable.
+    QCoreApplication::setApplicationName(QString::fromUtf8(kProgramName));
+    QCoreApplication application(argc, argv);
+
+    CaptureSession session(SystemCaptureSide(*simulatedKind), kFrameTimeout);
+    TerminationSignals termination(
+        [&session, &termination] { session.Interrupt(termination.lastSignal()); });
+    int code = kExitSuccess;
+    switch (line.command) {
+        case Command::List:
+            code = RunList(session, console);
+            break;
+        case Command::Snap:
+            code = SnapIntoPictureFolder(session, line, console);
+            break;
+        case Command::Resolution:
+            code = ChooseResolution(session, line, console);
+            break;
+        case Command::ToJpeg:
+        case Command::None:
+            break;
+    }
+    session.Stop();
+    return code;
+}
+
+}  // namespace
+
+int RunCliProgram(int argc, char** argv) {
+    const Console console;
+    const std::vector<std::string_view> arguments(argv + std::min(argc, 1), argv + argc);
+    const ParsedCommandLine parsed = ParseCommandLine(arguments);
+    const CommandLine& line = parsed.commandLine;
+    if (!parsed.error.empty()) {
+        const std::string helpCommand =
+            line.command == Command::None
+                ? std::string(kCliProgramName)
+                : std::string(kCliProgramName) + " " + CommandName(line.command);
+        return console.Fail(kExitUsage, "%s\nTry '%s --help'.", parsed.error.c_str(),
+                            helpCommand.c_str());
+    }
+    if (line.version) {
+        console.Print("%s %s\n", kCliProgramName, kProgramVersion);
+        return kExitSuccess;
+    }
+    if (line.help) {
+        PrintUsage(line.command, console.out);
+        return kExitSuccess;
+    }
+    if (line.command == Command::ToJpeg) {
+        return RunToJpeg(line.inputPath, line.outputPath, console);
+    }
+    return RunDeviceCommand(argc, argv, line, console);
+}

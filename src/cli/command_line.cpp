@@ -1,0 +1,220 @@
+#include "cli/command_line.h"
+
+#include <charconv>
+#include <cmath>
+#include <vector>
+
+#include "app/simulate_option.h"
+
+namespace {
+
+Command CommandNamed(std::string_view word) {
+    for (Command command : {Command::List, Command::Snap, Command::Resolution, Command::ToJpeg}) {
+        if (word == CommandName(command)) {
+            return command;
+        }
+    }
+    return Command::None;
+}
+
+// The whole text as a decimal integer.
+std::optional<long long> WholeNumber(std::string_view text) {
+    long long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<double> DecimalNumber(std::string_view text) {
+    double value = 0.0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+        !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// "WIDTHxHEIGHT", each side 1..kMaxFrameSide.
+bool ParseFrameSize(std::string_view text, CommandLine& commandLine) {
+    const std::size_t cross = text.find_first_of("xX");
+    if (cross == std::string_view::npos) {
+        return false;
+    }
+    const std::optional<long long> width = WholeNumber(text.substr(0, cross));
+    const std::optional<long long> height = WholeNumber(text.substr(cross + 1));
+    if (!width || !height || *width < 1 || *height < 1 || *width > kMaxFrameSide ||
+        *height > kMaxFrameSide) {
+        return false;
+    }
+    commandLine.width = static_cast<int>(*width);
+    commandLine.height = static_cast<int>(*height);
+    return true;
+}
+
+// Reads the arguments one at a time, keeping the first error.
+class Parser {
+public:
+    explicit Parser(std::span<const std::string_view> arguments) : arguments_(arguments) {}
+
+    ParsedCommandLine Run() {
+        while (next_ < arguments_.size() && error_.empty() && !line_.help && !line_.version) {
+            Take(arguments_[next_++]);
+        }
+        if (error_.empty() && !line_.help && !line_.version) {
+            CheckOperands();
+        }
+        return {line_, error_};
+    }
+
+private:
+    void Take(std::string_view argument) {
+        if (optionsEnded_ || argument == "-" || !argument.starts_with('-')) {
+            TakeWord(argument);
+        } else if (argument == "--") {
+            optionsEnded_ = true;
+        } else if (argument == "--help" || argument == "-h") {
+            line_.help = true;
+        } else if (argument == "--version") {
+            line_.version = true;
+        } else if (const SimulateArgument simulate = ParseSimulateArgument(argument);
+                   simulate.isSimulateOption) {
+            if (!simulate.kind) {
+                Fail("unknown simulated device '" + std::string(argument.substr(11)) +
+                     "' (it is microscope or camera)");
+            }
+            line_.simulatedKind = simulate.kind;
+        } else if (line_.command != Command::Snap || !TakeSnapOption(argument)) {
+            Fail("unknown option '" + std::string(argument) + "'" + ForCommand());
+        }
+    }
+
+    void TakeWord(std::string_view word) {
+        if (line_.command == Command::None) {
+            line_.command = CommandNamed(word);
+            if (line_.command == Command::None) {
+                Fail("unknown command '" + std::string(word) + "'");
+            }
+            return;
+        }
+        operands_.emplace_back(word);
+    }
+
+    // --count N, --count=N, --interval SECONDS, --interval=SECONDS. False for another option.
+    bool TakeSnapOption(std::string_view argument) {
+        for (std::string_view name : {"--count", "--interval"}) {
+            std::optional<std::string_view> value;
+            if (argument == name) {
+                if (next_ >= arguments_.size()) {
+                    Fail(std::string(name) + " needs a value");
+                    return true;
+                }
+                value = arguments_[next_++];
+            } else if (argument.starts_with(name) && argument.size() > name.size() &&
+                       argument[name.size()] == '=') {
+                value = argument.substr(name.size() + 1);
+            } else {
+                continue;
+            }
+            if (name == "--count") {
+                TakeCount(*value);
+            } else {
+                TakeInterval(*value);
+            }
+            return true;
+        }
+        return false;
+    }
+
+    void TakeCount(std::string_view value) {
+        const std::optional<long long> count = WholeNumber(value);
+        if (!count || *count < 1 || *count > INT32_MAX) {
+            Fail("--count takes a whole number of stills from 1 up, not '" + std::string(value) +
+                 "'");
+            return;
+        }
+        line_.count = static_cast<int>(*count);
+    }
+
+    void TakeInterval(std::string_view value) {
+        const std::optional<double> seconds = DecimalNumber(value);
+        if (!seconds || *seconds < 0.0 || *seconds > static_cast<double>(kMaxIntervalSeconds)) {
+            Fail("--interval takes seconds from 0 to " + std::to_string(kMaxIntervalSeconds) +
+                 ", not '" + std::string(value) + "'");
+            return;
+        }
+        line_.intervalMs = std::llround(*seconds * 1000.0);
+    }
+
+    void CheckOperands() {
+        switch (line_.command) {
+            case Command::None:
+                Fail("no command given");
+                break;
+            case Command::List:
+            case Command::Snap:
+                if (!operands_.empty()) {
+                    Fail("unexpected argument '" + operands_.front() + "'" + ForCommand());
+                }
+                break;
+            case Command::Resolution:
+                if (operands_.size() != 1) {
+                    Fail("resolution takes one size, WIDTHxHEIGHT");
+                } else if (!ParseFrameSize(operands_.front(), line_)) {
+                    Fail("'" + operands_.front() + "' is not a size WIDTHxHEIGHT from 1x1 to " +
+                         std::to_string(kMaxFrameSide) + "x" + std::to_string(kMaxFrameSide));
+                }
+                break;
+            case Command::ToJpeg:
+                if (operands_.size() != 2 || operands_[0].empty() || operands_[1].empty()) {
+                    Fail("to-jpeg takes two files, INPUT.bmp and OUTPUT.jpg");
+                } else {
+                    line_.inputPath = operands_[0];
+                    line_.outputPath = operands_[1];
+                }
+                break;
+        }
+    }
+
+    std::string ForCommand() const {
+        return line_.command == Command::None ? std::string()
+                                              : std::string(" for ") + CommandName(line_.command);
+    }
+
+    void Fail(std::string text) {
+        if (error_.empty()) {
+            error_ = std::move(text);
+        }
+    }
+
+    std::span<const std::string_view> arguments_;
+    std::size_t next_ = 0;
+    bool optionsEnded_ = false;
+    CommandLine line_;
+    std::vector<std::string> operands_;
+    std::string error_;
+};
+
+}  // namespace
+
+const char* CommandName(Command command) {
+    switch (command) {
+        case Command::List:
+            return "list";
+        case Command::Snap:
+            return "snap";
+        case Command::Resolution:
+            return "resolution";
+        case Command::ToJpeg:
+            return "to-jpeg";
+        case Command::None:
+            break;
+    }
+    return "";
+}
+
+ParsedCommandLine ParseCommandLine(std::span<const std::string_view> arguments) {
+    return Parser(arguments).Run();
+}

@@ -1,0 +1,149 @@
+#include "cli/device_commands.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "capture/capture_settings.h"
+#include "output/still_file.h"
+
+namespace {
+
+int WaitFailure(const CaptureSession& session, WaitResult result, const char* what,
+                const Console& console) {
+    if (result == WaitResult::Interrupted) {
+        const int signalNumber = session.interruptSignal();
+        return console.Fail(ExitCodeForSignal(signalNumber), "stopped by a signal (%s)",
+                            strsignal(signalNumber));
+    }
+    const double seconds = static_cast<double>(session.frameTimeout().count()) / 1000.0;
+    return console.Fail(kExitNoDevice, "the device delivered no %s within %g seconds", what,
+                        seconds);
+}
+
+int ConnectOrFail(CaptureSession& session, const Console& console) {
+    switch (session.Connect()) {
+        case ConnectResult::Streaming:
+            return kExitSuccess;
+        case ConnectResult::NoDevice:
+            return console.Fail(kExitNoDevice, "no supported microscope was found");
+        case ConnectResult::NotStarted:
+            break;
+    }
+    const CaptureDeviceEntry* entry = session.engine().CurrentEntry();
+    return console.Fail(kExitNoDevice, "the microscope \"%s\" was found but could not be started",
+                        entry != nullptr ? entry->friendlyName.c_str() : "");
+}
+
+// Connects and waits for the first frame, so that the first still has a picture to save.
+int StartStreaming(CaptureSession& session, const Console& console) {
+    if (const int code = ConnectOrFail(session, console); code != kExitSuccess) {
+        return code;
+    }
+    const WaitResult first = session.WaitForNewFrame();
+    return first == WaitResult::Done ? kExitSuccess
+                                     : WaitFailure(session, first, "picture", console);
+}
+
+int ReportStill(const SavedStill& saved, const Console& console) {
+    if (saved.written) {
+        console.Print("%s\n", saved.path.c_str());
+        return kExitSuccess;
+    }
+    if (saved.error == EINVAL) {
+        return console.Fail(kExitNoDevice, "the device delivered a picture that cannot be saved");
+    }
+    return console.Fail(kExitFile, "cannot write %s: %s", saved.path.c_str(),
+                        std::strerror(saved.error));
+}
+
+int TakeStills(CaptureSession& session, const SnapOptions& options, const Console& console) {
+    const std::chrono::milliseconds interval(options.intervalMs);
+    auto due = std::chrono::steady_clock::now();
+    for (int taken = 0; taken < options.count; ++taken) {
+        if (taken > 0) {
+            // Requests keep to the interval from the first one (one that comes late moves the
+            // rest back rather than making them catch up); each waits for a frame newer than
+            // the last still, so no two stills hold the same frame.
+            const auto now = std::chrono::steady_clock::now();
+            due = std::max(due + interval, now);
+            const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(due - now);
+            WaitResult wait = remaining.count() > 0 ? session.Pause(remaining) : WaitResult::Done;
+            if (wait == WaitResult::Done) {
+                wait = session.WaitForNewFrame();
+            }
+            if (wait != WaitResult::Done) {
+                return WaitFailure(session, wait, "picture", console);
+            }
+        }
+        const WaitResult wait = session.TakeStill();
+        for (const SavedStill& saved : session.TakeSavedStills()) {
+            if (const int code = ReportStill(saved, console); code != kExitSuccess) {
+                return code;
+            }
+        }
+        if (wait != WaitResult::Done) {
+            return WaitFailure(session, wait, "still", console);
+        }
+    }
+    return kExitSuccess;
+}
+
+}  // namespace
+
+int RunList(CaptureSession& session, const Console& console) {
+    const bool selected = session.Discover();
+    const CaptureEngine& engine = session.engine();
+    for (int index = 0; index < engine.deviceCount(); ++index) {
+        const CaptureDeviceEntry& entry = engine.DeviceList()[static_cast<std::size_t>(index)];
+        if (!entry.moniker) {
+            continue;
+        }
+        const std::string row = entry.identityRow >= 0 ? std::to_string(entry.identityRow) : "-";
+        console.Print("%d\t%s\t%s%s\n", index,
+                      entry.friendlyName.empty() ? "-" : entry.friendlyName.c_str(), row.c_str(),
+                      entry.isCurrent != 0 ? "\t*" : "");
+    }
+    if (selected) {
+        return kExitSuccess;
+    }
+    return console.Fail(kExitNoDevice, engine.deviceCount() == 0
+                                           ? "no video device was found"
+                                           : "none of these is a supported microscope");
+}
+
+int RunSnap(CaptureSession& session, StillWriter& writer, const SnapOptions& options,
+            const Console& console) {
+    session.SetStillWriter(&writer);
+    int code = StartStreaming(session, console);
+    if (code == kExitSuccess) {
+        code = TakeStills(session, options, console);
+    }
+    session.SetStillWriter(nullptr);
+    return code;
+}
+
+int RunResolution(CaptureSession& session, const std::string& capConfigPath, int width, int height,
+                  const Console& console) {
+    if (const int code = ConnectOrFail(session, console); code != kExitSuccess) {
+        return code;
+    }
+    CaptureEngine& engine = session.engine();
+    const HResult result = engine.SetResolution(width, height);
+    session.MarkFramesSeen();
+    if (const WaitResult wait = session.WaitForNewFrame(); wait != WaitResult::Done) {
+        return WaitFailure(session, wait, "picture", console);
+    }
+    const BitmapInfoHeader frame = engine.latestFrame().Header();
+    CaptureSettings stored;
+    if (LoadCapConfig(capConfigPath, stored) != 1 || stored.biWidth != width ||
+        stored.biHeight != height) {
+        return console.Fail(kExitFile, "could not write %s", capConfigPath.c_str());
+    }
+    if (Failed(result) || frame.biWidth != width || frame.biHeight != height) {
+        return console.Fail(kExitUsage, "the device does not take %dx%d; it delivers %dx%d", width,
+                            height, frame.biWidth, frame.biHeight);
+    }
+    console.Print("%dx%d\n", frame.biWidth, frame.biHeight);
+    return kExitSuccess;
+}

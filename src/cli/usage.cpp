@@ -1,0 +1,77 @@
+#include "cli/usage.h"
+
+namespace {
+
+constexpr const char* kProgramUsage =
+    "Usage: digital-microscope-cli [--simulate[=KIND]] COMMAND [ARGUMENT]...\n"
+    "Takes stills from a USB digital microscope without a window, and converts them.\n"
+    "\n"
+    "Commands:\n"
+    "  list                          list the video devices; * marks the one used\n"
+    "  snap [--count N] [--interval SECONDS]\n"
+    "                                take stills and print the path of each\n"
+    "  resolution WIDTHxHEIGHT       set the frame size the microscope delivers\n"
+    "  to-jpeg INPUT.bmp OUTPUT.jpg  convert a bitmap file to a JPEG file\n"
+    "\n"
+    "Options:\n"
+    "      --simulate[=KIND]  use a simulated device instead of the system's devices;\n"
+    "                         KIND is microscope (the default) or camera\n"
+    "  -h, --help             show this help and exit; after a command, that command's\n"
+    "      --version          show the version and exit\n"
+    "\n"
+    "DIGITAL_MICROSCOPE_SIMULATE=microscope|camera has the effect of --simulate.\n"
+    "\n"
+    "Exit status: 0 success, 1 wrong usage, 2 no supported device (or it delivers no\n"
+    "picture), 3 a file could not be read or written, 128+N stopped by signal N.\n";
+
+constexpr const char* kListUsage =
+    "Usage: digital-microscope-cli [--simulate[=KIND]] list\n"
+    "Lists the video devices, one a line, separated by tabs: the index, the name, the\n"
+    "microscope kind (0 or 1, '-' for other devices) and '*' on the device the program\n"
+    "uses. Exits with 2 when none of them is a supported microscope.\n";
+
+constexpr const char* kSnapUsage =
+    "Usage: digital-microscope-cli [--simulate[=KIND]] snap [--count N] [--interval SECONDS]\n"
+    "Takes N stills (1 unless told) as the Camera button does, into\n"
+    "\"<Documents>/Microscope files/Picture\" as StillCap<n>.bmp (the first free numbers),\n"
+    "and prints the full path of each as soon as it is written.\n"
+    "\n"
+    "  --count N             the number of stills\n"
+    "  --interval SECONDS    time from one still to the next (fractions allowed); 0 (the\n"
+    "                        default) takes each on the next new frame\n"
+    "\n"
+    "A device that delivers no picture within a few seconds is an error (exit status 2);\n"
+    "a still that cannot be written leaves no file (exit status 3).\n";
+
+constexpr const char* kResolutionUsage =
+    "Usage: digital-microscope-cli [--simulate[=KIND]] resolution WIDTHxHEIGHT\n"
+    "Sets the frame size of the microscope, as the settings dialog does: the choice is\n"
+    "kept in CapConfig.dat for the next start of either program. Prints the size of the\n"
+    "frames the device then delivers. A size the device refuses exits with 1.\n";
+
+constexpr const char* kToJpegUsage =
+    "Usage: digital-microscope-cli to-jpeg INPUT.bmp OUTPUT.jpg\n"
+    "Converts a bitmap file to a JPEG file of quality 100. OUTPUT.jpg appears only when it\n"
+    "was written whole; a file that cannot be read or written exits with 3.\n";
+
+const char* UsageOf(Command command) {
+    switch (command) {
+        case Command::List:
+            return kListUsage;
+        case Command::Snap:
+            return kSnapUsage;
+        case Command::Resolution:
+            return kResolutionUsage;
+        case Command::ToJpeg:
+            return kToJpegUsage;
+        case Command::None:
+            break;
+    }
+    return kProgramUsage;
+}
+
+}  // namespace
+
+void PrintUsage(Command command, std::FILE* out) {
+    std::fputs(UsageOf(command), out);
+}

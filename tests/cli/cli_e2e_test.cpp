@@ -1,0 +1,376 @@
+// Runs the built digital-microscope-cli as a script would: no display, a private home, and
+// a private copy of the program (CapConfig.dat is kept beside the executable, so no test
+// sees another's choice of frame size).
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+#include "sim/simulated_microscope.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using testsupport::Exists;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+constexpr std::size_t kBmpHeaderBytes = 54;
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+class CliRun {
+public:
+    CliRun() : executable_(program_ / "digital-microscope-cli") {
+        std::filesystem::copy_file(DM_CLI_EXECUTABLE, executable_);
+        environment_ = QProcessEnvironment::systemEnvironment();
+        for (const char* name :
+             {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_CONFIG_HOME",
+              "XDG_DOCUMENTS_DIR", "DIGITAL_MICROSCOPE_SIMULATE", "LC_ALL", "LANG"}) {
+            environment_.remove(QString::fromLatin1(name));
+        }
+        environment_.insert(QStringLiteral("HOME"), QString::fromStdString(home_.path()));
+        environment_.insert(QStringLiteral("XDG_RUNTIME_DIR"),
+                            QString::fromStdString(home_.path()));
+    }
+
+    RunResult Run(const QStringList& arguments) const {
+        QProcess process;
+        process.setProcessEnvironment(environment_);
+        process.start(QString::fromStdString(executable_), arguments);
+        EXPECT_TRUE(process.waitForFinished(60000)) << "the program did not end";
+        RunResult result;
+        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        result.out = process.readAllStandardOutput().toStdString();
+        result.err = process.readAllStandardError().toStdString();
+        return result;
+    }
+
+    void SetVariable(const char* name, const char* value) {
+        environment_.insert(QString::fromLatin1(name), QString::fromLatin1(value));
+    }
+    const QProcessEnvironment& environment() const { return environment_; }
+    const std::string& executable() const { return executable_; }
+    std::string Documents() const { return home_ / "Documents"; }
+    std::string Pictures() const { return home_ / "Documents/Microscope files/Picture"; }
+    std::string Picture(int number) const {
+        return Pictures() + "/StillCap" + std::to_string(number) + ".bmp";
+    }
+    std::string CapConfig() const { return program_ / "CapConfig.dat"; }
+    const TempDir& scratch() const { return scratch_; }
+
+private:
+    TempDir home_;
+    TempDir program_;
+    TempDir scratch_;
+    std::string executable_;
+    QProcessEnvironment environment_;
+};
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::int32_t LittleEndian32(const std::string& bytes, std::size_t offset) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[offset + i]))
+                 << (8 * i);
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+struct Bitmap {
+    int width = 0;
+    int height = 0;
+    std::size_t sizeBytes = 0;
+    std::optional<std::uint32_t> frameIndex;  // the simulated frame the still holds
+};
+
+Bitmap ReadStill(const std::string& path) {
+    const std::string file = ReadFile(path);
+    Bitmap bitmap;
+    bitmap.sizeBytes = file.size();
+    if (file.size() < kBmpHeaderBytes || file.compare(0, 2, "BM") != 0) {
+        return bitmap;
+    }
+    bitmap.width = LittleEndian32(file, 18);
+    bitmap.height = LittleEndian32(file, 22);
+    const std::size_t stride = (static_cast<std::size_t>(bitmap.width) * 3 + 3) & ~std::size_t{3};
+    // Rows are stored bottom-up: the picture's top row comes last.
+    const std::size_t topRow =
+        kBmpHeaderBytes + stride * static_cast<std::size_t>(bitmap.height - 1);
+    if (bitmap.height > 0 && topRow + stride <= file.size()) {
+        bitmap.frameIndex = sim::ReadFrameIndexBgr(
+            reinterpret_cast<const std::uint8_t*>(file.data() + topRow), bitmap.width);
+    }
+    return bitmap;
+}
+
+std::size_t StillBytes(int width, int height) {
+    return kBmpHeaderBytes + ((static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3}) *
+                                 static_cast<std::size_t>(height);
+}
+
+TEST(CliProgram, SnapWritesAStillOfTheFrameSizeInUse) {
+    // Without CapConfig.dat each kind starts in its default size.
+    const struct {
+        const char* option;
+        int width;
+        int height;
+    } kinds[] = {{"--simulate", 720, 480}, {"--simulate=camera", 1280, 1024}};
+    for (const auto& kind : kinds) {
+        CliRun run;
+        const RunResult result =
+            run.Run({QString::fromLatin1(kind.option), QStringLiteral("snap")});
+        ASSERT_EQ(result.exitCode, 0) << kind.option << ": " << result.err;
+        EXPECT_EQ(result.out, run.Picture(0) + "\n");
+        EXPECT_EQ(result.err, "");
+        const Bitmap still = ReadStill(run.Picture(0));
+        EXPECT_EQ(still.width, kind.width) << kind.option;
+        EXPECT_EQ(still.height, kind.height) << kind.option;
+        EXPECT_EQ(still.sizeBytes, StillBytes(kind.width, kind.height)) << kind.option;
+        EXPECT_TRUE(still.frameIndex.has_value()) << kind.option;
+        EXPECT_EQ(FilesIn(run.Pictures()), std::vector<std::string>{"StillCap0.bmp"});
+    }
+}
+
+TEST(CliProgram, ASeriesTakesTheFirstFreeNumbersAndNewFrames) {
+    CliRun run;
+    ASSERT_TRUE(std::filesystem::create_directories(run.Pictures()));
+    for (int number : {0, 1, 3, 4}) {
+        WriteFile(run.Picture(number), "taken before");
+    }
+    const RunResult result = run.Run({QStringLiteral("--simulate"), QStringLiteral("snap"),
+                                      QStringLiteral("--count"), QStringLiteral("2")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, run.Picture(2) + "\n" + run.Picture(5) + "\n");
+    for (int number : {0, 1, 3, 4}) {
+        EXPECT_EQ(ReadFile(run.Picture(number)), "taken before");
+    }
+    const Bitmap first = ReadStill(run.Picture(2));
+    const Bitmap second = ReadStill(run.Picture(5));
+    ASSERT_TRUE(first.frameIndex && second.frameIndex);
+    EXPECT_LT(*first.frameIndex, *second.frameIndex);
+    EXPECT_EQ(FilesIn(run.Pictures()).size(), 6u);
+}
+
+TEST(CliProgram, TheChosenResolutionIsKeptForTheNextSnap) {
+    CliRun run;
+    const RunResult resolution = run.Run(
+        {QStringLiteral("--simulate"), QStringLiteral("resolution"), QStringLiteral("640x480")});
+    ASSERT_EQ(resolution.exitCode, 0) << resolution.err;
+    EXPECT_EQ(resolution.out, "640x480\n");
+    EXPECT_EQ(ReadFile(run.CapConfig()).size(), 88u);
+
+    const RunResult snap = run.Run({QStringLiteral("--simulate"), QStringLiteral("snap")});
+    ASSERT_EQ(snap.exitCode, 0) << snap.err;
+    EXPECT_EQ(ReadStill(run.Picture(0)).sizeBytes, 921654u);
+
+    // A size the device does not offer is refused, and says what the device delivers.
+    const RunResult refused = run.Run(
+        {QStringLiteral("--simulate"), QStringLiteral("resolution"), QStringLiteral("1280x1024")});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("does not take 1280x1024"), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.out, "");
+}
+
+TEST(CliProgram, ToJpegWritesAPictureDjpegReadsAtTheSameSize) {
+    const QString djpeg = QStandardPaths::findExecutable(QStringLiteral("djpeg"));
+    ASSERT_FALSE(djpeg.isEmpty()) << "djpeg is missing: scripts/setup installs it";
+    CliRun run;
+    ASSERT_EQ(run.Run({QStringLiteral("--simulate"), QStringLiteral("snap")}).exitCode, 0);
+    const std::string jpeg = run.scratch() / "still.jpg";
+    const RunResult convert =
+        run.Run({QStringLiteral("to-jpeg"), QString::fromStdString(run.Picture(0)),
+                 QString::fromStdString(jpeg)});
+    ASSERT_EQ(convert.exitCode, 0) << convert.err;
+    EXPECT_EQ(convert.out, "");
+
+    QProcess decoder;
+    decoder.start(djpeg, {QStringLiteral("-pnm"), QString::fromStdString(jpeg)});
+    ASSERT_TRUE(decoder.waitForFinished(30000));
+    EXPECT_EQ(decoder.exitCode(), 0) << decoder.readAllStandardError().toStdString();
+    const QByteArray picture = decoder.readAllStandardOutput();
+    EXPECT_TRUE(picture.startsWith("P6\n720 480\n255\n")) << picture.left(20).toStdString();
+}
+
+TEST(CliProgram, ToJpegFailuresLeaveNoFile) {
+    CliRun run;
+    const std::string folder = run.scratch().path();
+    const std::string older = folder + "/older.jpg";
+    WriteFile(older, "an older picture");
+    WriteFile(folder + "/text.bmp", "not a bitmap");
+    // A bitmap whose rows end long before its header says.
+    std::string truncated = "BM";
+    truncated.resize(kBmpHeaderBytes + 10, '\0');
+    truncated[10] = static_cast<char>(kBmpHeaderBytes);
+    truncated[14] = 40;
+    truncated[18] = 100;
+    truncated[22] = 100;
+    truncated[26] = 1;
+    truncated[28] = 24;
+    WriteFile(folder + "/truncated.bmp", truncated);
+    ASSERT_EQ(run.Run({QStringLiteral("--simulate"), QStringLiteral("snap")}).exitCode, 0);
+
+    const struct {
+        std::string input;
+        std::string output;
+        const char* message;
+    } cases[] = {
+        {folder + "/missing.bmp", folder + "/a.jpg", "cannot read"},
+        {folder + "/text.bmp", folder + "/a.jpg", "not a bitmap file"},
+        {folder + "/truncated.bmp", older, "not a bitmap file"},
+        {folder, folder + "/a.jpg", "cannot read"},
+        {run.Picture(0), folder + "/no folder/a.jpg", "cannot create"},
+    };
+    for (const auto& c : cases) {
+        const RunResult result =
+            run.Run({QStringLiteral("to-jpeg"), QString::fromStdString(c.input),
+                     QString::fromStdString(c.output)});
+        EXPECT_EQ(result.exitCode, 3) << c.input;
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << c.input << ": " << result.err;
+        EXPECT_EQ(result.out, "");
+    }
+    EXPECT_EQ(ReadFile(older), "an older picture");
+    EXPECT_EQ(FilesIn(folder),
+              (std::vector<std::string>{"older.jpg", "text.bmp", "truncated.bmp"}));
+}
+
+TEST(CliProgram, ASnapThatCannotBeWrittenLeavesNoFile) {
+    CliRun run;
+    // The picture folder's name is taken by a file.
+    ASSERT_TRUE(std::filesystem::create_directories(run.Documents() + "/Microscope files"));
+    WriteFile(run.Pictures(), "in the way");
+    const RunResult result = run.Run({QStringLiteral("--simulate"), QStringLiteral("snap")});
+    EXPECT_EQ(result.exitCode, 3);
+    EXPECT_NE(result.err.find("cannot write " + run.Picture(0)), std::string::npos) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(ReadFile(run.Pictures()), "in the way");
+}
+
+TEST(CliProgram, WithoutADeviceEveryDeviceCommandExits2) {
+    CliRun run;
+    const RunResult list = run.Run({QStringLiteral("list")});
+    if (list.exitCode == 0) {
+        GTEST_SKIP() << "a microscope is plugged in: " << list.out;
+    }
+    EXPECT_EQ(list.exitCode, 2);
+    EXPECT_NE(list.err, "");
+
+    const RunResult snap = run.Run({QStringLiteral("snap")});
+    EXPECT_EQ(snap.exitCode, 2);
+    EXPECT_NE(snap.err.find("no supported microscope"), std::string::npos) << snap.err;
+    EXPECT_EQ(snap.out, "");
+    EXPECT_TRUE(FilesIn(run.Pictures()).empty());
+
+    const RunResult resolution = run.Run({QStringLiteral("resolution"), QStringLiteral("640x480")});
+    EXPECT_EQ(resolution.exitCode, 2);
+    EXPECT_NE(resolution.err.find("no supported microscope"), std::string::npos);
+    EXPECT_FALSE(Exists(run.CapConfig()));
+}
+
+TEST(CliProgram, UsageErrorsExit1WithAMessage) {
+    CliRun run;
+    const QStringList cases[] = {
+        {},
+        {QStringLiteral("shoot")},
+        {QStringLiteral("--simulate"), QStringLiteral("snap"), QStringLiteral("--count"),
+         QStringLiteral("0")},
+        {QStringLiteral("--simulate"), QStringLiteral("resolution"), QStringLiteral("640")},
+        {QStringLiteral("--simulate=telescope"), QStringLiteral("list")},
+        {QStringLiteral("to-jpeg"), QStringLiteral("a.bmp")},
+    };
+    for (const QStringList& arguments : cases) {
+        const RunResult result = run.Run(arguments);
+        EXPECT_EQ(result.exitCode, 1) << arguments.join(u' ').toStdString();
+        EXPECT_NE(result.err.find("Try 'digital-microscope-cli"), std::string::npos) << result.err;
+        EXPECT_EQ(result.out, "");
+    }
+    EXPECT_FALSE(Exists(run.Documents()));
+
+    // An unknown kind in the variable matters only to the commands that use a device.
+    run.SetVariable("DIGITAL_MICROSCOPE_SIMULATE", "telescope");
+    const RunResult list = run.Run({QStringLiteral("list")});
+    EXPECT_EQ(list.exitCode, 1);
+    EXPECT_NE(list.err.find("DIGITAL_MICROSCOPE_SIMULATE"), std::string::npos) << list.err;
+    EXPECT_EQ(run.Run({QStringLiteral("to-jpeg"), QStringLiteral("/no/such.bmp"),
+                       QString::fromStdString(run.scratch() / "x.jpg")})
+                  .exitCode,
+              3);
+}
+
+TEST(CliProgram, TheEnvironmentVariableChoosesTheSimulatedDevice) {
+    CliRun run;
+    run.SetVariable("DIGITAL_MICROSCOPE_SIMULATE", "camera");
+    const RunResult camera = run.Run({QStringLiteral("list")});
+    EXPECT_EQ(camera.exitCode, 0) << camera.err;
+    EXPECT_EQ(camera.out, "0\tSimulated Microscope\t1\t*\n");
+    // The option wins over the variable.
+    EXPECT_EQ(run.Run({QStringLiteral("--simulate=microscope"), QStringLiteral("list")}).out,
+              "0\tSimulated Microscope\t0\t*\n");
+}
+
+TEST(CliProgram, HelpAndVersionNeedNoDevice) {
+    CliRun run;
+    const RunResult help = run.Run({QStringLiteral("--help")});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.out.rfind("Usage: digital-microscope-cli", 0), 0u) << help.out;
+    for (const char* command : {"list", "snap", "resolution", "to-jpeg"}) {
+        const RunResult commandHelp =
+            run.Run({QString::fromLatin1(command), QStringLiteral("--help")});
+        EXPECT_EQ(commandHelp.exitCode, 0) << command;
+        EXPECT_NE(commandHelp.out.find(command), std::string::npos) << commandHelp.out;
+        EXPECT_NE(commandHelp.out, help.out) << command;
+    }
+    const RunResult version = run.Run({QStringLiteral("--version")});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out.rfind("digital-microscope-cli ", 0), 0u) << version.out;
+    EXPECT_FALSE(Exists(run.Documents()));
+}
+
+TEST(CliProgram, ATerminatedSeriesStopsInOrderAndKeepsWholeStills) {
+    CliRun run;
+    QProcess process;
+    process.setProcessEnvironment(run.environment());
+    process.start(QString::fromStdString(run.executable()),
+                  {QStringLiteral("--simulate"), QStringLiteral("snap"), QStringLiteral("--count"),
+                   QStringLiteral("1000"), QStringLiteral("--interval"), QStringLiteral("0.05")});
+    ASSERT_TRUE(process.waitForStarted(10000));
+    std::string out;
+    while (out.find('\n') == std::string::npos && process.waitForReadyRead(30000)) {
+        out += process.readAllStandardOutput().toStdString();
+    }
+    ASSERT_EQ(out.rfind(run.Picture(0) + "\n", 0), 0u) << out;
+
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 128 + SIGTERM);
+    EXPECT_NE(process.readAllStandardError().toStdString().find("stopped by a signal"),
+              std::string::npos);
+    const std::vector<std::string> stills = FilesIn(run.Pictures());
+    ASSERT_FALSE(stills.empty());
+    for (const std::string& name : stills) {
+        EXPECT_EQ(name.rfind("StillCap", 0), 0u) << name;
+        EXPECT_EQ(ReadStill(run.Pictures() + "/" + name).sizeBytes, StillBytes(720, 480)) << name;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,266 @@
+// The device commands on a scripted backend whose frames come from a timer on the test's
+// thread, so what the device delivers, and when it stops, is up to each test.
+#include "cli/device_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+#include "capture/capture_settings.h"
+#include "capture/fake_media_backend.h"
+#include "output/still_file.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using testsupport::FakeMediaBackend;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+
+// Delivers frames of the device's current size while the graph runs; each frame's bytes
+// all hold its number (modulo 256).
+class StreamingBackend : public FakeMediaBackend {
+public:
+    StreamingBackend() {
+        devices = {Device("usb#vid_eb1a&pid_1860&mi_00#1", "Microscope", "m")};
+        QObject::connect(&timer_, &QTimer::timeout, [this] { Deliver(); });
+    }
+
+    int framesPerRun = -1;  // -1: no end
+
+    HResult Run() override {
+        const HResult result = FakeMediaBackend::Run();
+        if (Succeeded(result)) {
+            framesLeft_ = framesPerRun;
+            timer_.start(2);
+        }
+        return result;
+    }
+    HResult Stop() override {
+        timer_.stop();
+        return FakeMediaBackend::Stop();
+    }
+    void ReleaseGraph() override {
+        timer_.stop();
+        FakeMediaBackend::ReleaseGraph();
+    }
+
+private:
+    void Deliver() {
+        if (framesLeft_ == 0 || callback[0] == nullptr) {
+            timer_.stop();
+            return;
+        }
+        if (framesLeft_ > 0) {
+            --framesLeft_;
+        }
+        const std::size_t sizeBytes =
+            BgrRowBytes(deviceFormat.biWidth) * static_cast<std::size_t>(deviceFormat.biHeight);
+        const std::vector<std::uint8_t> frame(sizeBytes, static_cast<std::uint8_t>(number_));
+        callback[0]->BufferCB(number_ / 30.0, frame.data(), frame.size());
+        ++number_;
+    }
+
+    QTimer timer_;
+    int framesLeft_ = 0;
+    int number_ = 0;
+};
+
+class FakeSide : public CaptureSide {
+public:
+    FakeSide(MediaBackend& backend, QObject* receiver) : target_(receiver), engine_(backend) {}
+
+    CaptureEngine& engine() override { return engine_; }
+    QueuedNotifyTarget& notifyTarget() override { return target_; }
+    bool Connect() override {
+        engine_.SetWindows(&target_);
+        engine_.CreateDeviceEnumerator();
+        return engine_.DiscoverDevices() == 1 && engine_.BuildGraph() == 1 &&
+               engine_.PreparePreview() == 1 && engine_.RunGraph() == 1;
+    }
+
+private:
+    QueuedNotifyTarget target_;
+    CaptureEngine engine_;
+};
+
+// What a command wrote to its console.
+class CapturedConsole {
+public:
+    CapturedConsole() { console_ = {std::tmpfile(), std::tmpfile()}; }
+    ~CapturedConsole() {
+        std::fclose(console_.out);
+        std::fclose(console_.err);
+    }
+    const Console& console() const { return console_; }
+    std::string Out() const { return Read(console_.out); }
+    std::string Err() const { return Read(console_.err); }
+
+private:
+    static std::string Read(std::FILE* file) {
+        std::fflush(file);
+        std::rewind(file);
+        std::string text;
+        for (int c = 0; (c = std::fgetc(file)) != EOF;) {
+            text.push_back(static_cast<char>(c));
+        }
+        return text;
+    }
+    Console console_;
+};
+
+class DeviceCommands : public ::testing::Test {
+protected:
+    std::unique_ptr<CaptureSession> MakeSession(std::chrono::milliseconds frameTimeout) {
+        return std::make_unique<CaptureSession>(
+            [this](QObject* receiver) { return std::make_unique<FakeSide>(backend, receiver); },
+            frameTimeout);
+    }
+    int Snap(const SnapOptions& options, std::chrono::milliseconds frameTimeout) {
+        auto session = MakeSession(frameTimeout);
+        StillWriter writer(pictures.path());
+        const int code = RunSnap(*session, writer, options, output.console());
+        session->Stop();
+        return code;
+    }
+    std::vector<std::string> Pictures() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(pictures.path())) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    // Everything the graph held is released and nothing runs.
+    void ExpectGraphTornDown() const {
+        EXPECT_FALSE(backend.runningGraph);
+        EXPECT_TRUE(backend.Called("ReleaseGraph"));
+        EXPECT_TRUE(backend.Filters().empty());
+    }
+
+    StreamingBackend backend;
+    TempDir pictures;
+    CapturedConsole output;
+};
+
+TEST_F(DeviceCommands, EveryStillHoldsAFrameNewerThanTheOneBefore) {
+    ASSERT_EQ(Snap({.count = 3, .intervalMs = 0}, std::chrono::seconds(10)), kExitSuccess)
+        << output.Err();
+    ASSERT_EQ(Pictures(),
+              (std::vector<std::string>{"StillCap0.bmp", "StillCap1.bmp", "StillCap2.bmp"}));
+    EXPECT_EQ(output.Out(), pictures / "StillCap0.bmp\n" + pictures / "StillCap1.bmp\n" +
+                                pictures / "StillCap2.bmp\n");
+    const std::size_t frameBytes = BgrRowBytes(backend.deviceFormat.biWidth) *
+                                   static_cast<std::size_t>(backend.deviceFormat.biHeight);
+    int previous = -1;
+    for (const std::string& name : Pictures()) {
+        const std::string file = ReadFile(pictures / name);
+        ASSERT_EQ(file.size(), kBmpHeaderBytes + frameBytes) << name;
+        const int frame = static_cast<unsigned char>(file[kBmpHeaderBytes]);
+        EXPECT_GT(frame, previous) << name;
+        previous = frame;
+    }
+    ExpectGraphTornDown();
+}
+
+TEST_F(DeviceCommands, ADeviceThatFallsSilentIsAnErrorAndLeavesNoFile) {
+    backend.framesPerRun = 0;
+    EXPECT_EQ(Snap({}, std::chrono::milliseconds(100)), kExitNoDevice);
+    EXPECT_NE(output.Err().find("delivered no picture within 0.1 seconds"), std::string::npos)
+        << output.Err();
+    EXPECT_TRUE(Pictures().empty());
+    ExpectGraphTornDown();
+
+    // One frame, then nothing: the still is never answered.
+    backend.framesPerRun = 1;
+    EXPECT_EQ(Snap({}, std::chrono::milliseconds(100)), kExitNoDevice);
+    EXPECT_NE(output.Err().find("delivered no still"), std::string::npos) << output.Err();
+    EXPECT_TRUE(Pictures().empty());
+    EXPECT_EQ(output.Out(), "");
+}
+
+TEST_F(DeviceCommands, AnInterruptedSeriesEndsWithTheSignalsCode) {
+    auto session = MakeSession(std::chrono::seconds(10));
+    StillWriter writer(pictures.path());
+    // Stops the series at its first still: one a minute would take an hour.
+    QTimer::singleShot(0, [&session] { session->Interrupt(SIGTERM); });
+    EXPECT_EQ(RunSnap(*session, writer, {.count = 60, .intervalMs = 60000}, output.console()),
+              128 + SIGTERM);
+    session->Stop();
+    EXPECT_NE(output.Err().find("stopped by a signal"), std::string::npos) << output.Err();
+    EXPECT_LE(Pictures().size(), 1u);
+    ExpectGraphTornDown();
+}
+
+TEST_F(DeviceCommands, DevicesThatCannotBeUsedExitWithTheDeviceCode) {
+    backend.devices = {FakeMediaBackend::Device("usb#vid_046d&pid_0825#1", "Webcam", "w")};
+    EXPECT_EQ(Snap({}, std::chrono::seconds(1)), kExitNoDevice);
+    EXPECT_NE(output.Err().find("no supported microscope"), std::string::npos) << output.Err();
+
+    backend.devices = {FakeMediaBackend::Device("usb#vid_eb1a&pid_1860&mi_00#1", "Scope", "m")};
+    backend.results["BindDevice"] = hr::kFail;
+    EXPECT_EQ(Snap({}, std::chrono::seconds(1)), kExitNoDevice);
+    EXPECT_NE(output.Err().find("\"Scope\" was found but could not be started"), std::string::npos)
+        << output.Err();
+    EXPECT_TRUE(Pictures().empty());
+}
+
+TEST_F(DeviceCommands, ListShowsEveryDeviceAndMarksTheOneDiscoveryChose) {
+    backend.devices = {FakeMediaBackend::Device("usb#vid_046d&pid_0825#1", "Webcam", "w"),
+                       FakeMediaBackend::Device("usb#vid_eb1a&pid_1760&mi_00#2", "Camera", "c"),
+                       FakeMediaBackend::Device("usb#vid_eb1a&pid_1860&mi_00#3", "", "m")};
+    {
+        auto session = MakeSession(std::chrono::seconds(1));
+        EXPECT_EQ(RunList(*session, output.console()), kExitSuccess);
+    }
+    EXPECT_EQ(output.Out(), "0\tWebcam\t-\n1\tCamera\t1\n2\t-\t0\t*\n");
+    EXPECT_FALSE(backend.Called("BindDevice"));
+
+    backend.devices.resize(1);
+    CapturedConsole webcamOnly;
+    auto session = MakeSession(std::chrono::seconds(1));
+    EXPECT_EQ(RunList(*session, webcamOnly.console()), kExitNoDevice);
+    EXPECT_EQ(webcamOnly.Out(), "0\tWebcam\t-\n");
+    EXPECT_NE(webcamOnly.Err().find("none of these is a supported microscope"), std::string::npos);
+}
+
+TEST_F(DeviceCommands, ResolutionKeepsTheSizeAndReportsWhatTheDeviceDelivers) {
+    const std::string capConfig = pictures / "CapConfig.dat";
+    {
+        auto session = MakeSession(std::chrono::seconds(10));
+        session->engine().SetCapConfigPath(capConfig);
+        EXPECT_EQ(RunResolution(*session, capConfig, 320, 240, output.console()), kExitSuccess)
+            << output.Err();
+    }
+    EXPECT_EQ(output.Out(), "320x240\n");
+    CaptureSettings stored;
+    ASSERT_EQ(LoadCapConfig(capConfig, stored), 1);
+    EXPECT_EQ(stored.biWidth, 320);
+    EXPECT_EQ(stored.biHeight, 240);
+
+    // A size the device refuses: it goes on with the one it had.
+    backend.refuseEveryFormat = true;
+    CapturedConsole refused;
+    {
+        auto session = MakeSession(std::chrono::seconds(10));
+        session->engine().SetCapConfigPath(capConfig);
+        EXPECT_EQ(RunResolution(*session, capConfig, 1600, 1200, refused.console()), kExitUsage);
+    }
+    EXPECT_NE(refused.Err().find("does not take 1600x1200; it delivers 320x240"), std::string::npos)
+        << refused.Err();
+    EXPECT_EQ(refused.Out(), "");
+}
+
+TEST_F(DeviceCommands, ResolutionFailsWhenItsChoiceCannotBeKept) {
+    const std::string capConfig = pictures / "no such folder/CapConfig.dat";
+    auto session = MakeSession(std::chrono::seconds(10));
+    session->engine().SetCapConfigPath(capConfig);
+    EXPECT_EQ(RunResolution(*session, capConfig, 320, 240, output.console()), kExitFile);
+    EXPECT_NE(output.Err().find("could not write " + capConfig), std::string::npos) << output.Err();
+}
+
+}  // namespace
