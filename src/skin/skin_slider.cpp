@@ -29,19 +29,28 @@ bool CSkinSlider::LoadSprite(int id, Transparency transparent, ColorRef keyColou
     return true;
 }
 
-bool CSkinSlider::SetChannelBitmaps(int channelId, int activeId, Transparency transparent,
-                                    ColorRef keyColour, int keyX, int keyY) {
-    activeChannel_ = Sprite{};
-    if (channelId == 0) {
-        channel_ = Sprite{};
-        return true;
-    }
-    if (!LoadSprite(channelId, transparent, keyColour, keyX, keyY, channel_)) {
+bool CSkinSlider::LoadSpritePair(int id, int activeId, Transparency transparent,
+                                 ColorRef keyColour, int keyX, int keyY, Sprite& sprite,
+                                 Sprite& active) const {
+    active = Sprite{};
+    if (!LoadSprite(id, transparent, keyColour, keyX, keyY, sprite)) {
         return false;
     }
-    if (activeId != 0 &&
-        !LoadSprite(activeId, transparent, keyColour, keyX, keyY, activeChannel_)) {
-        channel_ = Sprite{};
+    if (activeId != 0 && !LoadSprite(activeId, transparent, keyColour, keyX, keyY, active)) {
+        sprite = Sprite{};
+        return false;
+    }
+    return true;
+}
+
+bool CSkinSlider::SetChannelBitmaps(int channelId, int activeId, Transparency transparent,
+                                    ColorRef keyColour, int keyX, int keyY) {
+    if (channelId == 0) {
+        channel_ = activeChannel_ = Sprite{};
+        return true;
+    }
+    if (!LoadSpritePair(channelId, activeId, transparent, keyColour, keyX, keyY, channel_,
+                        activeChannel_)) {
         return false;
     }
     width_ = channel_.image.width();
@@ -53,16 +62,12 @@ bool CSkinSlider::SetChannelBitmaps(int channelId, int activeId, Transparency tr
 
 bool CSkinSlider::SetThumbBitmaps(int thumbId, int activeId, Transparency transparent,
                                   ColorRef keyColour, int keyX, int keyY) {
-    activeThumb_ = Sprite{};
     if (thumbId == 0) {
-        thumb_ = Sprite{};
+        thumb_ = activeThumb_ = Sprite{};
         return true;
     }
-    if (!LoadSprite(thumbId, transparent, keyColour, keyX, keyY, thumb_)) {
-        return false;
-    }
-    if (activeId != 0 && !LoadSprite(activeId, transparent, keyColour, keyX, keyY, activeThumb_)) {
-        thumb_ = Sprite{};
+    if (!LoadSpritePair(thumbId, activeId, transparent, keyColour, keyX, keyY, thumb_,
+                        activeThumb_)) {
         return false;
     }
     thumbWidth_ = thumb_.image.width();

@@ -73,6 +73,9 @@ private:
     };
     bool LoadSprite(int id, Transparency transparent, ColorRef keyColour, int keyX, int keyY,
                     Sprite& sprite) const;
+    // A sprite and its active form; when either cannot be loaded both are left empty.
+    bool LoadSpritePair(int id, int activeId, Transparency transparent, ColorRef keyColour,
+                        int keyX, int keyY, Sprite& sprite, Sprite& active) const;
     int UsableWidth() const;
     void TrackTo(int x);
     QImage ContentUnder() const;
