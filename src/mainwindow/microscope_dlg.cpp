@@ -7,16 +7,18 @@
 #include "capture/capture_settings.h"
 #include "capture/display/video_display_window.h"
 #include "capture/gst/capture_stack.h"
+#include "mainwindow/main_window_skin.h"
 #include "output/still_file.h"
 
 CMicroscopeDlg::CMicroscopeDlg(StartupEnvironment environment, QWidget* parent)
     : QMainWindow(parent), environment_(std::move(environment)) {
-    clientArea_ = new QWidget(this);
-    clientArea_->setObjectName(QStringLiteral("clientArea"));
+    clientArea_ = new SkinBackground(this);
     clientArea_->setFixedSize(kClientWidth, kClientHeight);
     setCentralWidget(clientArea_);
     displayWindow_ = new VideoDisplayWindow(clientArea_);
     displayWindow_->setGeometry(kDisplayLeft, kDisplayTop, kDisplayWidth, kDisplayHeight);
+    skin_ = new MainWindowSkin(*this, *clientArea_, *displayWindow_);
+    connect(skin_, &MainWindowSkin::command, this, &CMicroscopeDlg::OnCommand);
 }
 
 CMicroscopeDlg::~CMicroscopeDlg() {
@@ -33,17 +35,54 @@ bool CMicroscopeDlg::OnInitDialog() {
 
     RemoveLeftoverProbe(paths_.videoFolder);
 
+    skin_->CreateSkin();
+    skin_->BuildMenus();
+
     stillWriter_ = std::make_unique<StillWriter>(paths_.pictureFolder);
     capture_ = std::make_unique<CaptureStack>(environment_.simulatedKind, this);
     CaptureEngine& engine = capture_->engine();
     engine.SetCapConfigPath(CapConfigPath(paths_.programFolder));
     engine.SetDisplayWindow(displayWindow_);
-    displayWindow_->SetFullScreenHint(LocalizedText(TextId::EscRestore));
-    if (!capture_->Connect()) {
+    const bool connected = capture_->Connect();
+    EnableCaptureButtons(connected);
+    if (connected) {
+        skin_->Toggle(control::kPreview)->SetOn();
+    } else {
         DebugTrace(0, "No capture device is streaming\n");
         displayWindow_->SetConnectText(LocalizedText(TextId::ConnectMsg));
     }
+    skin_->LayOutPlaybackControls();
     return true;
+}
+
+void CMicroscopeDlg::EnableCaptureButtons(bool enabled) {
+    for (const int id : {control::kPreview, control::kAvi, control::kCamera, control::kClock,
+                         control::kSetting, control::kSave, control::kEMail}) {
+        if (CBitmapButton* button = skin_->Button(id)) {
+            button->setEnabled(enabled);
+        }
+    }
+}
+
+// The commands of the display window; the others are connected as their parts arrive.
+void CMicroscopeDlg::OnCommand(int id) {
+    OverlaySwitches& overlays = displayWindow_->overlays();
+    const bool connected = capture_ && capture_->engine().running();
+    const auto toggle = [connected](std::atomic<int>& overlay) {
+        if (connected) {
+            overlay.store(overlay.load() != 0 ? 0 : 1);
+        }
+    };
+    switch (id) {
+        case menucommand::kCross:
+        case menucommand::kPopupCross: toggle(overlays.showCrossLine); break;
+        case menucommand::kGrid: toggle(overlays.showGrid); break;
+        case menucommand::kCircles: toggle(overlays.showCircles); break;
+        case menucommand::kClock: toggle(overlays.showClock); break;
+        case control::kDecZoom: displayWindow_->ZoomBy(static_cast<double>(-0.2f)); break;
+        case control::kIncZoom: displayWindow_->ZoomBy(static_cast<double>(0.2f)); break;
+        default: break;
+    }
 }
 
 bool CMicroscopeDlg::event(QEvent* event) {

@@ -8,8 +8,10 @@
 #include "app/startup.h"
 
 class CaptureStack;
-class VideoDisplayWindow;
+class MainWindowSkin;
+class SkinBackground;
 class StillWriter;
+class VideoDisplayWindow;
 
 // The program's main window. Its client area is a fixed 842 x 579 pixels.
 class CMicroscopeDlg : public QMainWindow {
@@ -33,6 +35,7 @@ public:
     bool OnInitDialog();
 
     VideoDisplayWindow* displayWindow() const { return displayWindow_; }
+    MainWindowSkin* skin() const { return skin_; }
     // The capture side; null before OnInitDialog.
     CaptureStack* capture() const { return capture_.get(); }
 
@@ -48,10 +51,16 @@ private:
     StartupEnvironment environment_;
     ProgramPaths paths_;
     QString messageTitle_;
-    QWidget* clientArea_ = nullptr;
+    SkinBackground* clientArea_ = nullptr;
+    MainWindowSkin* skin_ = nullptr;
     VideoDisplayWindow* displayWindow_ = nullptr;
     std::unique_ptr<StillWriter> stillWriter_;
     std::unique_ptr<CaptureStack> capture_;
+
+    // The capture buttons are enabled and disabled together.
+    void EnableCaptureButtons(bool enabled);
+    // A button or menu command.
+    void OnCommand(int id);
 
     // A still arrived from the frame callback: save it; rebuild the graph after a still the
     // device itself asked for, so its one-shot still grabber is armed again.

@@ -1,0 +1,320 @@
+#include "mainwindow/main_window_skin.h"
+
+#include <QGuiApplication>
+#include <QMenuBar>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScreen>
+
+#include "capture/display/video_display_window.h"
+
+namespace {
+
+constexpr QColor kFallbackBackground(32, 36, 42);
+
+}  // namespace
+
+SkinBackground::SkinBackground(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("clientArea"));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void SkinBackground::SetBackground(QImage background) {
+    background_ = std::move(background);
+    update();
+}
+
+void SkinBackground::DrawTabs(const QImage& tabs) {
+    if (background_.isNull() || tabs.isNull()) {
+        return;
+    }
+    {
+        QPainter painter(&background_);
+        painter.drawImage(kTabsPosition, tabs);
+    }
+    update(QRect(kTabsPosition, tabs.size()));
+}
+
+void SkinBackground::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    painter.fillRect(event->rect(), kFallbackBackground);
+    if (!background_.isNull()) {
+        painter.drawImage(event->rect(), background_, event->rect());
+    }
+}
+
+MainWindowSkin::MainWindowSkin(QMainWindow& window, SkinBackground& clientArea,
+                               VideoDisplayWindow& display, SkinImageLoader loader)
+    : QObject(&window),
+      window_(window),
+      clientArea_(clientArea),
+      display_(display),
+      loader_(std::move(loader)) {}
+
+MainWindowSkin::~MainWindowSkin() = default;
+
+void MainWindowSkin::CreateSkin() {
+    QImage background = loader_ ? loader_(skinimage::kBackground) : QImage();
+    if (background.size() != kClientRect.size()) {
+        background = QImage(kClientRect.size(), QImage::Format_RGB32);
+        background.fill(kFallbackBackground);
+    }
+    clientArea_.SetBackground(background.convertToFormat(QImage::Format_RGB32));
+    clientArea_.setFixedSize(kClientRect.size());
+    clientArea_.DrawTabs(loader_ ? loader_(skinimage::kPicturesTabActive) : QImage());
+
+    // The window takes the background's size and the middle of its screen.
+    window_.adjustSize();
+    if (const QScreen* screen = window_.screen()) {
+        const QRect available = screen->geometry();
+        const QSize size = window_.size();
+        window_.move(available.left() + (available.width() - size.width()) / 2,
+                     available.top() + (available.height() - size.height()) / 2);
+    }
+    // The frame's position, as move() takes it, and the size inside the frame.
+    savedPosition_ = window_.pos();
+    savedSize_ = window_.size();
+    savedFlags_ = window_.windowFlags();
+
+    display_.setParent(&clientArea_);
+    display_.setGeometry(kDisplayRect);
+    display_.show();
+
+    fileListArea_ = new QWidget(&clientArea_);
+    fileListArea_->setObjectName(QStringLiteral("fileList"));
+    fileListArea_->setGeometry(kFileListRect);
+    fileListArea_->show();
+
+    for (const SkinButton& spec : kSkinButtons) {
+        CBitmapButton* button = spec.kind == ButtonKind::kToggle
+                                    ? new CToggleBitmapButton(&clientArea_, loader_)
+                                    : new CBitmapButton(&clientArea_, loader_);
+        button->LoadButtonBitmaps(spec.id, &clientArea_, spec.normalFace, spec.secondFace, 0);
+        button->move(spec.position);
+        button->setVisible(spec.shown == ButtonShown::kOutsideFullScreen);
+        const int id = spec.id;
+        connect(button, &QAbstractButton::clicked, this, [this, id] { Q_EMIT command(id); });
+        buttons_[spec.id] = button;
+    }
+
+    slider_ = new CSkinSlider(control::kSlider, &clientArea_, loader_);
+    slider_->move(kSliderPosition);
+    slider_->SetChannelBitmaps(skinimage::kChannel, skinimage::kActiveChannel,
+                               Transparency::kOpaque, KEY_FROM_PIXEL, 0, 0);
+    slider_->SetThumbBitmaps(skinimage::kThumb, skinimage::kActiveThumb,
+                             Transparency::kTransparent, KEY_FROM_PIXEL, 0, 0);
+    slider_->SetFocusRect(false, false);
+    slider_->SetMargins(2, 3, 4, 2);
+    slider_->hide();
+
+    RegisterTooltips();
+}
+
+void MainWindowSkin::BuildMenus() {
+    menus_ = BuildMainMenus(window_, loader_, [this](int id) { Q_EMIT command(id); });
+    savedCaption_ = window_.windowTitle();
+    display_.SetFullScreenHint(LocalizedText(TextId::EscRestore));
+}
+
+CBitmapButton* MainWindowSkin::Button(int id) const {
+    const auto found = buttons_.find(id);
+    return found == buttons_.end() ? nullptr : found->second;
+}
+
+CToggleBitmapButton* MainWindowSkin::Toggle(int id) const {
+    return qobject_cast<CToggleBitmapButton*>(Button(id));
+}
+
+std::optional<MediaKind> MainWindowSkin::CategoryAt(const QPoint& point) {
+    if (kPicturesArea.contains(point)) {
+        return MediaKind::Pictures;
+    }
+    if (kVideosArea.contains(point)) {
+        return MediaKind::Videos;
+    }
+    return std::nullopt;
+}
+
+bool MainWindowSkin::Capturing() const {
+    const CToggleBitmapButton* preview = Toggle(control::kPreview);
+    const CToggleBitmapButton* avi = Toggle(control::kAvi);
+    return (preview != nullptr && preview->IsOn() != 0) || (avi != nullptr && avi->IsOn() != 0);
+}
+
+// A browsed video runs while Play is on and Open is off.
+bool MainWindowSkin::VideoRunning() const {
+    const CToggleBitmapButton* play = Toggle(control::kPlay);
+    const CToggleBitmapButton* open = Toggle(control::kOpen);
+    return play != nullptr && play->IsOn() != 0 && (open == nullptr || open->IsOn() == 0);
+}
+
+void MainWindowSkin::SetVisible(std::initializer_list<int> ids, bool visible) {
+    for (const int id : ids) {
+        if (CBitmapButton* button = Button(id)) {
+            button->setVisible(visible);
+        }
+    }
+}
+
+void MainWindowSkin::Hook(const std::function<void()>& hook) const {
+    if (hook) {
+        hook();
+    }
+}
+
+void MainWindowSkin::SwitchCategory(MediaKind kind) {
+    if (kind == mediaKind_) {
+        return;
+    }
+    mediaKind_ = kind;
+    const int tabs = kind == MediaKind::Pictures ? skinimage::kPicturesTabActive
+                                                 : skinimage::kVideosTabActive;
+    clientArea_.DrawTabs(loader_ ? loader_(tabs) : QImage());
+    if (hooks_.composePage) {
+        hooks_.composePage(kind);
+    }
+    LayOutPlaybackControls();
+    Hook(hooks_.showSelected);
+}
+
+void MainWindowSkin::LayOutPlaybackControls() {
+    if (const CToggleBitmapButton* play = Toggle(control::kPlay); play && play->IsOn() != 0) {
+        Hook(hooks_.stopPlayback);
+    }
+    SetVisible({control::kPlay, control::kStop, control::kOpen, control::kFirst, control::kLast,
+                control::kHand, control::kDecZoom, control::kIncZoom},
+               false);
+    RegisterTooltips();
+    // In full screen the display alone is shown, whatever the mode.
+    if (Capturing() || fullScreenMode_) {
+        slider_->hide();
+        return;
+    }
+    if (mediaKind_ == MediaKind::Pictures) {
+        slider_->hide();
+        SetVisible({control::kDecZoom, control::kIncZoom}, true);
+    } else {
+        SetVisible({control::kPlay, control::kStop, control::kOpen, control::kFirst,
+                    control::kLast},
+                   true);
+        slider_->show();
+    }
+}
+
+void MainWindowSkin::RegisterTooltips() {
+    for (const SkinTooltip& tip : kSkinTooltips) {
+        if (CBitmapButton* button = Button(tip.id)) {
+            button->setToolTip(QString());
+        }
+    }
+    if (fullScreenMode_) {
+        return;
+    }
+    const auto add = [this](std::initializer_list<int> ids) {
+        for (const int id : ids) {
+            for (const SkinTooltip& tip : kSkinTooltips) {
+                CBitmapButton* button = Button(id);
+                if (tip.id == id && button != nullptr) {
+                    button->setToolTip(LocalizedText(tip.text));
+                }
+            }
+        }
+    };
+    add({control::kPreview, control::kCamera, control::kAvi, control::kClock, control::kSetting,
+         control::kSave, control::kEMail, control::kHelp});
+    if (Capturing()) {
+        return;
+    }
+    if (mediaKind_ == MediaKind::Pictures) {
+        add({control::kDecZoom, control::kIncZoom});
+    } else {
+        add({control::kPlay, control::kStop, control::kOpen, control::kFirst, control::kStepBack,
+             control::kStepForward, control::kLast});
+    }
+}
+
+void MainWindowSkin::ClearOrResetDisplay() {
+    if (hooks_.hasSelectedItem && hooks_.hasSelectedItem()) {
+        display_.ResetView();
+    } else {
+        display_.ClearDisplay();
+    }
+}
+
+void MainWindowSkin::EnterFullScreen() {
+    if (fullScreenMode_) {
+        return;
+    }
+    SetVisible({control::kPreview, control::kCamera, control::kAvi, control::kClock,
+                control::kSetting, control::kSave, control::kEMail, control::kHelp},
+               false);
+    fileListArea_->hide();
+    const bool videoWasPlaying = VideoRunning();
+    if (videoWasPlaying) {
+        Hook(hooks_.stopPlayback);
+    }
+    SetVisible({control::kPlay, control::kStop, control::kOpen, control::kFirst, control::kLast,
+                control::kStepBack, control::kStepForward, control::kHand, control::kDecZoom,
+                control::kIncZoom},
+               false);
+    slider_->hide();
+    window_.menuBar()->hide();
+
+    // The client area follows the screen; the display covers all of it.
+    clientArea_.setMinimumSize(0, 0);
+    clientArea_.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    window_.showFullScreen();
+    if (const QScreen* screen = window_.screen()) {
+        clientArea_.resize(screen->geometry().size());
+    }
+    display_.setGeometry(clientArea_.rect());
+    display_.show();
+    display_.raise();
+
+    display_.SaveZoomState();
+    fullScreenMode_ = true;
+    display_.SetFullScreenMode(true);
+    if (videoWasPlaying) {
+        Hook(hooks_.startPlayback);
+    } else {
+        ClearOrResetDisplay();
+    }
+    RegisterTooltips();
+}
+
+void MainWindowSkin::LeaveFullScreen() {
+    if (!fullScreenMode_) {
+        return;
+    }
+    const bool videoWasPlaying = VideoRunning();
+    if (videoWasPlaying) {
+        Hook(hooks_.stopPlayback);
+    }
+    window_.hide();
+    window_.setWindowFlags(savedFlags_);
+    window_.setWindowTitle(savedCaption_);
+    window_.setWindowState(Qt::WindowNoState);
+    clientArea_.setFixedSize(kClientRect.size());
+    window_.resize(savedSize_);
+    window_.move(savedPosition_);
+    window_.show();
+
+    display_.setGeometry(kDisplayRect);
+    fullScreenMode_ = false;
+    display_.SetFullScreenMode(false);
+    LayOutPlaybackControls();
+    SetVisible({control::kPreview, control::kCamera, control::kAvi, control::kClock,
+                control::kSave, control::kEMail},
+               true);
+    SetVisible({control::kSetting, control::kHelp}, false);
+    fileListArea_->show();
+    window_.activateWindow();
+
+    if (videoWasPlaying) {
+        Hook(hooks_.startPlayback);
+    } else {
+        ClearOrResetDisplay();
+        display_.RestoreZoomState();
+    }
+    window_.menuBar()->show();
+}

@@ -1,0 +1,213 @@
+#include "mainwindow/main_window_skin.h"
+
+#include <gtest/gtest.h>
+
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <set>
+
+#include "app/program_paths.h"
+#include "capture/display/video_display_window.h"
+#include "mainwindow/microscope_dlg.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+class MainWindowSkinTest : public ::testing::Test {
+protected:
+    StartupEnvironment Environment(int simulatedKind = -1) const {
+        StartupEnvironment environment;
+        environment.executablePath = program / "digital-microscope";
+        environment.documentsFolder = documents.path();
+        environment.languageId = 0x0409;
+        environment.simulatedKind = simulatedKind;
+        return environment;
+    }
+    void TearDown() override { SetProgramPaths({}); }
+
+    // The ids of the buttons a person can see.
+    static std::set<int> VisibleButtons(const MainWindowSkin& skin) {
+        std::set<int> visible;
+        for (const SkinButton& spec : kSkinButtons) {
+            if (skin.Button(spec.id)->isVisibleTo(skin.Button(spec.id)->window())) {
+                visible.insert(spec.id);
+            }
+        }
+        return visible;
+    }
+    static std::set<int> ButtonsWithTooltips(const MainWindowSkin& skin) {
+        std::set<int> tipped;
+        for (const SkinButton& spec : kSkinButtons) {
+            if (!skin.Button(spec.id)->toolTip().isEmpty()) {
+                tipped.insert(spec.id);
+            }
+        }
+        return tipped;
+    }
+
+    TempDir program;
+    TempDir documents;
+};
+
+using namespace control;
+
+const std::set<int> kAlwaysShown = {kPreview, kCamera, kAvi, kClock, kEMail, kSave};
+const std::set<int> kCommonTips = {kPreview, kCamera, kAvi, kClock, kSetting, kSave, kEMail, kHelp};
+
+std::set<int> Union(std::set<int> a, const std::set<int>& b) {
+    a.insert(b.begin(), b.end());
+    return a;
+}
+
+TEST_F(MainWindowSkinTest, EveryPartSitsAtItsPlace) {
+    CMicroscopeDlg dialog(Environment());
+    ASSERT_TRUE(dialog.OnInitDialog());
+    dialog.show();
+    const MainWindowSkin& skin = *dialog.skin();
+    EXPECT_EQ(dialog.centralWidget()->size(), QSize(842, 579));
+    EXPECT_EQ(dialog.displayWindow()->geometry(), QRect(221, 0, 622, 487));
+    EXPECT_EQ(skin.fileListArea()->geometry(), QRect(0, 105, 216, 380));
+    EXPECT_EQ(skin.slider()->pos(), QPoint(341, 487));
+    for (const SkinButton& spec : kSkinButtons) {
+        ASSERT_NE(skin.Button(spec.id), nullptr) << spec.id;
+        EXPECT_EQ(skin.Button(spec.id)->pos(), spec.position) << spec.id;
+        EXPECT_EQ(skin.Toggle(spec.id) != nullptr, spec.kind == ButtonKind::kToggle) << spec.id;
+    }
+    EXPECT_EQ(MainWindowSkin::CategoryAt({3, 30}), MediaKind::Pictures);
+    EXPECT_EQ(MainWindowSkin::CategoryAt({99, 89}), MediaKind::Pictures);
+    EXPECT_EQ(MainWindowSkin::CategoryAt({100, 60}), std::nullopt);
+    EXPECT_EQ(MainWindowSkin::CategoryAt({214, 60}), std::nullopt);
+    EXPECT_EQ(MainWindowSkin::CategoryAt({115, 89}), MediaKind::Videos);
+}
+
+TEST_F(MainWindowSkinTest, EachModeShowsItsOwnControlsAndTooltips) {
+    // No device: browsing pictures, the capture buttons disabled.
+    CMicroscopeDlg dialog(Environment());
+    ASSERT_TRUE(dialog.OnInitDialog());
+    dialog.show();
+    MainWindowSkin& skin = *dialog.skin();
+    EXPECT_EQ(skin.mediaKind(), MediaKind::Pictures);
+    EXPECT_EQ(VisibleButtons(skin), Union(kAlwaysShown, {kDecZoom, kIncZoom}));
+    EXPECT_FALSE(skin.slider()->isVisibleTo(&dialog));
+    EXPECT_FALSE(skin.Button(kCamera)->isEnabled());
+    EXPECT_TRUE(skin.Button(kDecZoom)->isEnabled());
+    EXPECT_EQ(ButtonsWithTooltips(skin), Union(kCommonTips, {kDecZoom, kIncZoom}));
+
+    int pages = 0;
+    SkinHooks hooks;
+    hooks.composePage = [&](MediaKind) { ++pages; };
+    skin.SetHooks(hooks);
+    skin.SwitchCategory(MediaKind::Videos);
+    EXPECT_EQ(VisibleButtons(skin), Union(kAlwaysShown, {kPlay, kStop, kOpen, kFirst, kLast}));
+    EXPECT_TRUE(skin.slider()->isVisibleTo(&dialog));
+    EXPECT_EQ(ButtonsWithTooltips(skin),
+              Union(kCommonTips, {kPlay, kStop, kOpen, kFirst, kStepBack, kStepForward, kLast}));
+    skin.SwitchCategory(MediaKind::Videos);
+    EXPECT_EQ(pages, 1);
+
+    // Capturing: neither the slider nor a playback or zoom button.
+    skin.Toggle(kAvi)->SetOn();
+    skin.LayOutPlaybackControls();
+    EXPECT_EQ(VisibleButtons(skin), kAlwaysShown);
+    EXPECT_FALSE(skin.slider()->isVisibleTo(&dialog));
+    EXPECT_EQ(ButtonsWithTooltips(skin), kCommonTips);
+}
+
+TEST_F(MainWindowSkinTest, LiveOnTheSimulatedMicroscopeShowsOnlyTheCaptureButtons) {
+    CMicroscopeDlg dialog(Environment(0));
+    ASSERT_TRUE(dialog.OnInitDialog());
+    dialog.show();
+    const MainWindowSkin& skin = *dialog.skin();
+    EXPECT_EQ(skin.Toggle(kPreview)->IsOn(), 1);
+    EXPECT_TRUE(skin.Button(kCamera)->isEnabled());
+    EXPECT_EQ(VisibleButtons(skin), kAlwaysShown);
+    EXPECT_TRUE(dialog.displayWindow()->connectText().isEmpty());
+}
+
+TEST_F(MainWindowSkinTest, FullScreenShowsTheDisplayAloneAndTheWindowComesBackAsItWas) {
+    CMicroscopeDlg dialog(Environment());
+    ASSERT_TRUE(dialog.OnInitDialog());
+    dialog.show();
+    MainWindowSkin& skin = *dialog.skin();
+    const QRect geometry = dialog.geometry();
+    const Qt::WindowFlags flags = dialog.windowFlags();
+    const QString caption = dialog.windowTitle();
+
+    skin.EnterFullScreen();
+    EXPECT_TRUE(skin.fullScreenMode());
+    EXPECT_TRUE(dialog.displayWindow()->fullScreenMode());
+    EXPECT_TRUE(VisibleButtons(skin).empty());
+    EXPECT_TRUE(ButtonsWithTooltips(skin).empty());
+    EXPECT_FALSE(skin.fileListArea()->isVisibleTo(&dialog));
+    EXPECT_FALSE(skin.slider()->isVisibleTo(&dialog));
+    EXPECT_FALSE(dialog.menuBar()->isVisibleTo(&dialog));
+    EXPECT_EQ(dialog.displayWindow()->geometry(), dialog.centralWidget()->rect());
+    EXPECT_GT(dialog.displayWindow()->width(), 622);
+
+    skin.LeaveFullScreen();
+    EXPECT_FALSE(skin.fullScreenMode());
+    EXPECT_FALSE(dialog.displayWindow()->fullScreenMode());
+    EXPECT_EQ(dialog.geometry(), geometry);
+    EXPECT_EQ(dialog.windowFlags(), flags);
+    EXPECT_EQ(dialog.windowTitle(), caption);
+    EXPECT_EQ(dialog.displayWindow()->geometry(), QRect(221, 0, 622, 487));
+    EXPECT_EQ(VisibleButtons(skin), Union(kAlwaysShown, {kDecZoom, kIncZoom}));
+    EXPECT_EQ(ButtonsWithTooltips(skin), Union(kCommonTips, {kDecZoom, kIncZoom}));
+    EXPECT_TRUE(skin.fileListArea()->isVisibleTo(&dialog));
+    EXPECT_TRUE(dialog.menuBar()->isVisibleTo(&dialog));
+}
+
+TEST_F(MainWindowSkinTest, MenusCarryTheTextsOfTheLanguageFile) {
+    // The bar's Delete is "Delete " (with a blank); the file pop-up's is "Delete".
+    WriteFile(program / "English1252.ini",
+              "[Zentra]\nDelete=Remove\nCross=Crosshair\nFile=Files\n");
+    CMicroscopeDlg dialog(Environment());
+    ASSERT_TRUE(dialog.OnInitDialog());
+    const MainWindowSkin& skin = *dialog.skin();
+    const QList<QAction*> titles = dialog.menuBar()->actions();
+    ASSERT_EQ(titles.size(), 4);
+    EXPECT_EQ(titles[0]->text(), QStringLiteral("Files"));
+    EXPECT_EQ(titles[1]->text(), QStringLiteral("Setting"));
+    EXPECT_EQ(titles[2]->text(), QStringLiteral("Capture"));
+    EXPECT_EQ(titles[3]->text(), QStringLiteral("Help"));
+    EXPECT_EQ(FindCommand(*dialog.menuBar(), menucommand::kDelete)->text(),
+              QStringLiteral("Delete"));
+    EXPECT_EQ(FindCommand(*skin.menus().filePopup, menucommand::kPopupDelete)->text(),
+              QStringLiteral("Remove"));
+    EXPECT_EQ(FindCommand(*dialog.menuBar(), menucommand::kCross)->text(),
+              QStringLiteral("Crosshair"));
+    EXPECT_EQ(FindCommand(*skin.menus().displayPopup, menucommand::kPopupCross)->text(),
+              QStringLiteral("Crosshair"));
+    EXPECT_EQ(FindCommand(*skin.menus().helpPopup, menucommand::kManual)->text(),
+              QStringLiteral("Digital Microscope User Manual"));
+    EXPECT_EQ(FindCommand(*dialog.menuBar(), menucommand::kManual)->text(),
+              QStringLiteral("Digital Microscope Manual"));
+    EXPECT_EQ(skin.menus().displayPopup->actions().size(), 4);
+    EXPECT_EQ(skin.menus().filePopup->actions().size(), 6);
+}
+
+TEST_F(MainWindowSkinTest, OverlayCommandsSwitchOverlaysOnlyWithADevice) {
+    CMicroscopeDlg withoutDevice(Environment());
+    ASSERT_TRUE(withoutDevice.OnInitDialog());
+    FindCommand(*withoutDevice.skin()->menus().displayPopup, menucommand::kPopupCross)->trigger();
+    EXPECT_EQ(withoutDevice.displayWindow()->overlays().showCrossLine.load(), 0);
+
+    CMicroscopeDlg dialog(Environment(1));
+    ASSERT_TRUE(dialog.OnInitDialog());
+    const OverlaySwitches& overlays = dialog.displayWindow()->overlays();
+    FindCommand(*dialog.skin()->menus().displayPopup, menucommand::kPopupCross)->trigger();
+    FindCommand(*dialog.menuBar(), menucommand::kGrid)->trigger();
+    FindCommand(*dialog.menuBar(), menucommand::kCircles)->trigger();
+    FindCommand(*dialog.menuBar(), menucommand::kClock)->trigger();
+    EXPECT_EQ(overlays.showCrossLine.load(), 1);
+    EXPECT_EQ(overlays.showGrid.load(), 1);
+    EXPECT_EQ(overlays.showCircles.load(), 1);
+    EXPECT_EQ(overlays.showClock.load(), 1);
+    FindCommand(*dialog.menuBar(), menucommand::kCross)->trigger();
+    EXPECT_EQ(overlays.showCrossLine.load(), 0);
+}
+
+}  // namespace
