@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "capture/capture_settings.h"
 #include "output/still_file.h"
@@ -123,12 +126,48 @@ int RunSnap(CaptureSession& session, StillWriter& writer, const SnapOptions& opt
     return code;
 }
 
+namespace {
+
+struct FrameSize {
+    int width;
+    int height;
+};
+
+// The sizes the settings dialog offers for the device kind.
+std::vector<FrameSize> OfferedSizes(int libraryDeviceMode) {
+    if (libraryDeviceMode == 1) {
+        return {{320, 240}, {640, 480}, {720, 480}, {720, 576}};
+    }
+    return {{320, 240}, {640, 480}, {1280, 1024}};
+}
+
+std::string SizeList(const std::vector<FrameSize>& sizes) {
+    std::string list;
+    for (const FrameSize& size : sizes) {
+        list += (list.empty() ? "" : ", ") + std::to_string(size.width) + "x" +
+                std::to_string(size.height);
+    }
+    return list;
+}
+
+}  // namespace
+
 int RunResolution(CaptureSession& session, const std::string& capConfigPath, int width, int height,
                   const Console& console) {
     if (const int code = ConnectOrFail(session, console); code != kExitSuccess) {
         return code;
     }
     CaptureEngine& engine = session.engine();
+    const std::vector<FrameSize> offered = OfferedSizes(engine.libraryDeviceMode());
+    if (std::none_of(offered.begin(), offered.end(), [&](const FrameSize& size) {
+            return size.width == width && size.height == height;
+        })) {
+        return console.Fail(kExitUsage, "the device does not offer %dx%d; it offers %s", width,
+                            height, SizeList(offered).c_str());
+    }
+    // What was kept before, to put back if the device refuses the new size.
+    CaptureSettings kept;
+    const bool hadKept = LoadCapConfig(capConfigPath, kept) == 1;
     const HResult result = engine.SetResolution(width, height);
     session.MarkFramesSeen();
     if (const WaitResult wait = session.WaitForNewFrame(); wait != WaitResult::Done) {
@@ -141,6 +180,11 @@ int RunResolution(CaptureSession& session, const std::string& capConfigPath, int
         return console.Fail(kExitFile, "could not write %s", capConfigPath.c_str());
     }
     if (Failed(result) || frame.biWidth != width || frame.biHeight != height) {
+        if (hadKept) {
+            SaveCapConfig(capConfigPath, kept);
+        } else {
+            std::remove(capConfigPath.c_str());
+        }
         return console.Fail(kExitUsage, "the device does not take %dx%d; it delivers %dx%d", width,
                             height, frame.biWidth, frame.biHeight);
     }

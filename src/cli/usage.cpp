@@ -47,7 +47,10 @@ constexpr const char* kResolutionUsage =
     "Usage: digital-microscope-cli [--simulate[=KIND]] resolution WIDTHxHEIGHT\n"
     "Sets the frame size of the microscope, as the settings dialog does: the choice is\n"
     "kept in CapConfig.dat for the next start of either program. Prints the size of the\n"
-    "frames the device then delivers. A size the device refuses exits with 1.\n";
+    "frames the device then delivers. The sizes are those the settings offer: 320x240,\n"
+    "640x480, and 720x480 and 720x576 for the analog microscope or 1280x1024 for the\n"
+    "camera kind. Another size, or one the device refuses, exits with 1 and the size\n"
+    "kept before stays.\n";
 
 constexpr const char* kToJpegUsage =
     "Usage: digital-microscope-cli to-jpeg INPUT.bmp OUTPUT.jpg\n"

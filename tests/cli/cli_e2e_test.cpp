@@ -183,12 +183,18 @@ TEST(CliProgram, TheChosenResolutionIsKeptForTheNextSnap) {
     ASSERT_EQ(snap.exitCode, 0) << snap.err;
     EXPECT_EQ(ReadStill(run.Picture(0)).sizeBytes, 921654u);
 
-    // A size the device does not offer is refused, and says what the device delivers.
+    // A size the device does not offer is refused, says what it offers, and the kept size
+    // stays.
     const RunResult refused = run.Run(
         {QStringLiteral("--simulate"), QStringLiteral("resolution"), QStringLiteral("1280x1024")});
     EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_NE(refused.err.find("does not take 1280x1024"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("does not offer 1280x1024; it offers 320x240, 640x480"),
+              std::string::npos)
+        << refused.err;
     EXPECT_EQ(refused.out, "");
+    const RunResult again = run.Run({QStringLiteral("--simulate"), QStringLiteral("snap")});
+    ASSERT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(ReadStill(run.Picture(1)).sizeBytes, 921654u);
 }
 
 TEST(CliProgram, ToJpegWritesAPictureDjpegReadsAtTheSameSize) {

@@ -242,17 +242,30 @@ TEST_F(DeviceCommands, ResolutionKeepsTheSizeAndReportsWhatTheDeviceDelivers) {
     EXPECT_EQ(stored.biWidth, 320);
     EXPECT_EQ(stored.biHeight, 240);
 
-    // A size the device refuses: it goes on with the one it had.
+    // A size the settings would not offer is refused before anything changes.
+    CapturedConsole notOffered;
+    {
+        auto session = MakeSession(std::chrono::seconds(10));
+        session->engine().SetCapConfigPath(capConfig);
+        EXPECT_EQ(RunResolution(*session, capConfig, 1600, 1200, notOffered.console()), kExitUsage);
+    }
+    EXPECT_NE(notOffered.Err().find("does not offer 1600x1200"), std::string::npos)
+        << notOffered.Err();
+
+    // A size the device refuses: it goes on with the one it had, and that one stays kept.
     backend.refuseEveryFormat = true;
     CapturedConsole refused;
     {
         auto session = MakeSession(std::chrono::seconds(10));
         session->engine().SetCapConfigPath(capConfig);
-        EXPECT_EQ(RunResolution(*session, capConfig, 1600, 1200, refused.console()), kExitUsage);
+        EXPECT_EQ(RunResolution(*session, capConfig, 640, 480, refused.console()), kExitUsage);
     }
-    EXPECT_NE(refused.Err().find("does not take 1600x1200; it delivers 320x240"), std::string::npos)
+    EXPECT_NE(refused.Err().find("does not take 640x480; it delivers 320x240"), std::string::npos)
         << refused.Err();
     EXPECT_EQ(refused.Out(), "");
+    ASSERT_EQ(LoadCapConfig(capConfig, stored), 1);
+    EXPECT_EQ(stored.biWidth, 320);
+    EXPECT_EQ(stored.biHeight, 240);
 }
 
 TEST_F(DeviceCommands, ResolutionFailsWhenItsChoiceCannotBeKept) {
