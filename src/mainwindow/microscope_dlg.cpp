@@ -1,6 +1,7 @@
 #include "mainwindow/microscope_dlg.h"
 
 #include <QCloseEvent>
+#include <QIcon>
 
 #include "app/debug_trace.h"
 #include "app/text_table.h"
@@ -9,9 +10,16 @@
 #include "capture/gst/capture_stack.h"
 #include "mainwindow/main_window_skin.h"
 #include "output/still_file.h"
+#include "skin_resources.h"
 
 CMicroscopeDlg::CMicroscopeDlg(StartupEnvironment environment, QWidget* parent)
     : QMainWindow(parent), environment_(std::move(environment)) {
+    InitSkinResources();
+    QIcon icon;
+    for (const int size : {16, 32, 48, 64, 128, 256}) {
+        icon.addFile(QStringLiteral(":/icons/128-%1.png").arg(size), QSize(size, size));
+    }
+    setWindowIcon(icon);
     clientArea_ = new SkinBackground(this);
     clientArea_->setFixedSize(kClientWidth, kClientHeight);
     setCentralWidget(clientArea_);

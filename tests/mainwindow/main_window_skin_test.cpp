@@ -70,7 +70,10 @@ TEST_F(MainWindowSkinTest, EveryPartSitsAtItsPlace) {
     EXPECT_EQ(dialog.centralWidget()->size(), QSize(842, 579));
     EXPECT_EQ(dialog.displayWindow()->geometry(), QRect(221, 0, 622, 487));
     EXPECT_EQ(skin.fileListArea()->geometry(), QRect(0, 105, 216, 380));
-    EXPECT_EQ(skin.slider()->pos(), QPoint(341, 487));
+    EXPECT_EQ(skin.slider()->geometry(), QRect(341, 487, 426, 14));
+    EXPECT_EQ(skin.Button(kPreview)->size(), QImage(QStringLiteral(":/skin/155.png")).size());
+    EXPECT_EQ(skin.Button(kPlay)->size(), QImage(QStringLiteral(":/skin/165.png")).size());
+    EXPECT_FALSE(dialog.windowIcon().isNull());
     for (const SkinButton& spec : kSkinButtons) {
         ASSERT_NE(skin.Button(spec.id), nullptr) << spec.id;
         EXPECT_EQ(skin.Button(spec.id)->pos(), spec.position) << spec.id;
