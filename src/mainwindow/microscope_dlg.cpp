@@ -2,6 +2,8 @@
 
 #include <QCloseEvent>
 #include <QIcon>
+#include <QKeyEvent>
+#include <QMouseEvent>
 
 #include "app/debug_trace.h"
 #include "app/text_table.h"
@@ -25,6 +27,7 @@ CMicroscopeDlg::CMicroscopeDlg(StartupEnvironment environment, QWidget* parent)
     setCentralWidget(clientArea_);
     displayWindow_ = new VideoDisplayWindow(clientArea_);
     displayWindow_->setGeometry(kDisplayLeft, kDisplayTop, kDisplayWidth, kDisplayHeight);
+    displayWindow_->installEventFilter(this);
     skin_ = new MainWindowSkin(*this, *clientArea_, *displayWindow_);
     connect(skin_, &MainWindowSkin::command, this, &CMicroscopeDlg::OnCommand);
 }
@@ -121,6 +124,44 @@ void CMicroscopeDlg::OnStillArrived(std::intptr_t armed) {
     if (engine.recordingActive().load() != 0 || armed != 0) {
         capture_->notifyTarget().NewGeneration();
         engine.RestartGraph();
+    }
+}
+
+bool CMicroscopeDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != displayWindow_ || skin_ == nullptr) {
+        return QMainWindow::eventFilter(watched, event);
+    }
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (event->type() == QEvent::MouseButtonDblClick && mouse->button() == Qt::LeftButton) {
+        if (skin_->fullScreenMode()) {
+            skin_->LeaveFullScreen();
+        } else {
+            skin_->EnterFullScreen();
+        }
+        return true;
+    }
+    if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::RightButton &&
+        skin_->menus().displayPopup) {
+        skin_->menus().displayPopup->popup(mouse->globalPosition().toPoint());
+        return true;
+    }
+    return false;
+}
+
+void CMicroscopeDlg::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && skin_->fullScreenMode()) {
+        skin_->LeaveFullScreen();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+void CMicroscopeDlg::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (skin_ != nullptr && event->type() == QEvent::WindowStateChange &&
+        (windowState() & Qt::WindowMaximized) && !skin_->fullScreenMode()) {
+        setWindowState(windowState() & ~Qt::WindowMaximized);
+        skin_->EnterFullScreen();
     }
 }
 

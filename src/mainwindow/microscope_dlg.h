@@ -46,6 +46,13 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* event) override;
+    // A double click on the display enters full screen and leaves it; a right click opens
+    // the display pop-up.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // Escape leaves full screen.
+    void keyPressEvent(QKeyEvent* event) override;
+    // Maximising means full screen.
+    void changeEvent(QEvent* event) override;
 
 private:
     StartupEnvironment environment_;

@@ -4,6 +4,7 @@
 
 #include <QMenuBar>
 #include <QSignalSpy>
+#include <QTest>
 #include <set>
 
 #include "app/program_paths.h"
@@ -161,6 +162,29 @@ TEST_F(MainWindowSkinTest, FullScreenShowsTheDisplayAloneAndTheWindowComesBackAs
     EXPECT_EQ(ButtonsWithTooltips(skin), Union(kCommonTips, {kDecZoom, kIncZoom}));
     EXPECT_TRUE(skin.fileListArea()->isVisibleTo(&dialog));
     EXPECT_TRUE(dialog.menuBar()->isVisibleTo(&dialog));
+}
+
+TEST_F(MainWindowSkinTest, DoubleClickAndEscapeSwitchFullScreenAndARightClickOpensThePopup) {
+    CMicroscopeDlg dialog(Environment());
+    ASSERT_TRUE(dialog.OnInitDialog());
+    dialog.show();
+    VideoDisplayWindow& display = *dialog.displayWindow();
+    QTest::mouseDClick(&display, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
+    EXPECT_TRUE(dialog.skin()->fullScreenMode());
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    EXPECT_FALSE(dialog.skin()->fullScreenMode());
+    QTest::mouseDClick(&display, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
+    QTest::mouseDClick(&display, Qt::LeftButton, Qt::NoModifier, QPoint(100, 100));
+    EXPECT_FALSE(dialog.skin()->fullScreenMode());
+
+    dialog.showMaximized();
+    EXPECT_TRUE(dialog.skin()->fullScreenMode());
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    EXPECT_FALSE(dialog.skin()->fullScreenMode());
+
+    QTest::mousePress(&display, Qt::RightButton, Qt::NoModifier, QPoint(50, 60));
+    EXPECT_TRUE(dialog.skin()->menus().displayPopup->isVisible());
+    dialog.skin()->menus().displayPopup->close();
 }
 
 TEST_F(MainWindowSkinTest, MenusCarryTheTextsOfTheLanguageFile) {
