@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QPaintEvent>
+#include <QResizeEvent>
 #include <QPainter>
 #include <QScreen>
 
@@ -43,13 +44,25 @@ void SkinBackground::paintEvent(QPaintEvent* event) {
     }
 }
 
+void SkinBackground::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    Q_EMIT resized();
+}
+
 MainWindowSkin::MainWindowSkin(QMainWindow& window, SkinBackground& clientArea,
                                VideoDisplayWindow& display, SkinImageLoader loader)
     : QObject(&window),
       window_(window),
       clientArea_(clientArea),
       display_(display),
-      loader_(std::move(loader)) {}
+      loader_(std::move(loader)) {
+    // In full screen the display covers the client area, whenever the window manager sizes it.
+    connect(&clientArea_, &SkinBackground::resized, this, [this] {
+        if (fullScreenMode_) {
+            display_.setGeometry(clientArea_.rect());
+        }
+    });
+}
 
 MainWindowSkin::~MainWindowSkin() = default;
 
@@ -263,16 +276,17 @@ void MainWindowSkin::EnterFullScreen() {
     // The client area follows the screen; the display covers all of it.
     clientArea_.setMinimumSize(0, 0);
     clientArea_.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    fullScreenMode_ = true;
     window_.showFullScreen();
+    // Also where no window manager makes the window full screen.
     if (const QScreen* screen = window_.screen()) {
-        clientArea_.resize(screen->geometry().size());
+        window_.setGeometry(screen->geometry());
     }
     display_.setGeometry(clientArea_.rect());
     display_.show();
     display_.raise();
 
     display_.SaveZoomState();
-    fullScreenMode_ = true;
     display_.SetFullScreenMode(true);
     if (videoWasPlaying) {
         Hook(hooks_.startPlayback);

@@ -29,8 +29,12 @@ public:
     void DrawTabs(const QImage& tabs);
     const QImage& background() const { return background_; }
 
+Q_SIGNALS:
+    void resized();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     QImage background_;
