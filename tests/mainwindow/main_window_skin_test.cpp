@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "app/program_paths.h"
 #include "capture/display/video_display_window.h"
@@ -185,6 +187,42 @@ TEST_F(MainWindowSkinTest, DoubleClickAndEscapeSwitchFullScreenAndARightClickOpe
     QTest::mousePress(&display, Qt::RightButton, Qt::NoModifier, QPoint(50, 60));
     EXPECT_TRUE(dialog.skin()->menus().displayPopup->isVisible());
     dialog.skin()->menus().displayPopup->close();
+}
+
+TEST_F(MainWindowSkinTest, AVideoPlayingWhenTheModeChangesStartsAgainInTheNewWindow) {
+    CMicroscopeDlg dialog(Environment());
+    ASSERT_TRUE(dialog.OnInitDialog());
+    dialog.show();
+    MainWindowSkin& skin = *dialog.skin();
+    std::vector<std::string> calls;
+    SkinHooks hooks;
+    hooks.stopPlayback = [&] {
+        calls.push_back("stop");
+        skin.Toggle(kPlay)->SetOff();
+    };
+    hooks.startPlayback = [&] {
+        calls.push_back("play");
+        skin.Toggle(kPlay)->SetOn();
+    };
+    skin.SetHooks(hooks);
+    skin.SwitchCategory(MediaKind::Videos);
+    skin.Toggle(kPlay)->SetOn();
+    skin.EnterFullScreen();
+    EXPECT_EQ(calls, (std::vector<std::string>{"stop", "play"}));
+    // Leaving stops it, lays the controls out and plays it again from the start.
+    calls.clear();
+    skin.LeaveFullScreen();
+    EXPECT_EQ(calls, (std::vector<std::string>{"stop", "play"}));
+    EXPECT_TRUE(skin.Button(kPlay)->isVisibleTo(&dialog));
+
+    // A paused video (Open on) is not running: full screen neither stops nor restarts it;
+    // the layout on the way back stops it as every layout does.
+    calls.clear();
+    skin.Toggle(kOpen)->SetOn();
+    skin.EnterFullScreen();
+    EXPECT_TRUE(calls.empty());
+    skin.LeaveFullScreen();
+    EXPECT_EQ(calls, (std::vector<std::string>{"stop"}));
 }
 
 TEST_F(MainWindowSkinTest, MenusCarryTheTextsOfTheLanguageFile) {
