@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include "skin_resources.h"
 
 namespace {
 
@@ -230,15 +229,5 @@ TEST(SkinSliderTest, ActiveChannelDiffersFromChannelAlongTheGroove) {
         EXPECT_NE(channel.pixel(x, grooveRow), active.pixel(x, grooveRow)) << "at " << x;
     }
 }
-
-}  // namespace
-
-namespace {
-
-// The resources are registered once for every test of the program.
-const bool kResourcesRegistered = [] {
-    InitSkinResources();
-    return true;
-}();
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include <optional>
 #include <vector>
 
-#include "skin_resources.h"
 
 namespace {
 
@@ -143,15 +142,5 @@ TEST(SkinSoundsTest, ParserRejectsATruncatedFile) {
     EXPECT_TRUE(ParseWav(bytes).has_value());
     EXPECT_FALSE(ParseWav(bytes.left(bytes.size() - 10)).has_value());
 }
-
-}  // namespace
-
-namespace {
-
-// The resources are registered once for every test of the program.
-const bool kResourcesRegistered = [] {
-    InitSkinResources();
-    return true;
-}();
 
 }  // namespace
