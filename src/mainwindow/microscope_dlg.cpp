@@ -131,6 +131,10 @@ bool CMicroscopeDlg::eventFilter(QObject* watched, QEvent* event) {
     if (watched != displayWindow_ || skin_ == nullptr) {
         return QMainWindow::eventFilter(watched, event);
     }
+    if (event->type() != QEvent::MouseButtonDblClick &&
+        event->type() != QEvent::MouseButtonPress) {
+        return false;
+    }
     const auto* mouse = static_cast<QMouseEvent*>(event);
     if (event->type() == QEvent::MouseButtonDblClick && mouse->button() == Qt::LeftButton) {
         if (skin_->fullScreenMode()) {
