@@ -98,16 +98,16 @@ void MainWindowSkin::CreateSkin() {
     fileListArea_->setGeometry(kFileListRect);
     fileListArea_->show();
 
-    for (const SkinButton& spec : kSkinButtons) {
-        CBitmapButton* button = spec.kind == ButtonKind::kToggle
+    for (const SkinButton& entry : kSkinButtons) {
+        CBitmapButton* button = entry.kind == ButtonKind::kToggle
                                     ? new CToggleBitmapButton(&clientArea_, loader_)
                                     : new CBitmapButton(&clientArea_, loader_);
-        button->LoadButtonBitmaps(spec.id, &clientArea_, spec.normalFace, spec.secondFace, 0);
-        button->move(spec.position);
-        button->setVisible(spec.shown == ButtonShown::kOutsideFullScreen);
-        const int id = spec.id;
+        button->LoadButtonBitmaps(entry.id, &clientArea_, entry.normalFace, entry.secondFace, 0);
+        button->move(entry.position);
+        button->setVisible(entry.shown == ButtonShown::kOutsideFullScreen);
+        const int id = entry.id;
         connect(button, &QAbstractButton::clicked, this, [this, id] { Q_EMIT command(id); });
-        buttons_[spec.id] = button;
+        buttons_[entry.id] = button;
     }
 
     slider_ = new CSkinSlider(control::kSlider, &clientArea_, loader_);

@@ -34,18 +34,18 @@ protected:
     // The ids of the buttons a person can see.
     static std::set<int> VisibleButtons(const MainWindowSkin& skin) {
         std::set<int> visible;
-        for (const SkinButton& spec : kSkinButtons) {
-            if (skin.Button(spec.id)->isVisibleTo(skin.Button(spec.id)->window())) {
-                visible.insert(spec.id);
+        for (const SkinButton& entry : kSkinButtons) {
+            if (skin.Button(entry.id)->isVisibleTo(skin.Button(entry.id)->window())) {
+                visible.insert(entry.id);
             }
         }
         return visible;
     }
     static std::set<int> ButtonsWithTooltips(const MainWindowSkin& skin) {
         std::set<int> tipped;
-        for (const SkinButton& spec : kSkinButtons) {
-            if (!skin.Button(spec.id)->toolTip().isEmpty()) {
-                tipped.insert(spec.id);
+        for (const SkinButton& entry : kSkinButtons) {
+            if (!skin.Button(entry.id)->toolTip().isEmpty()) {
+                tipped.insert(entry.id);
             }
         }
         return tipped;
@@ -77,10 +77,10 @@ TEST_F(MainWindowSkinTest, EveryPartSitsAtItsPlace) {
     EXPECT_EQ(skin.Button(kPreview)->size(), QImage(QStringLiteral(":/skin/155.png")).size());
     EXPECT_EQ(skin.Button(kPlay)->size(), QImage(QStringLiteral(":/skin/165.png")).size());
     EXPECT_FALSE(dialog.windowIcon().isNull());
-    for (const SkinButton& spec : kSkinButtons) {
-        ASSERT_NE(skin.Button(spec.id), nullptr) << spec.id;
-        EXPECT_EQ(skin.Button(spec.id)->pos(), spec.position) << spec.id;
-        EXPECT_EQ(skin.Toggle(spec.id) != nullptr, spec.kind == ButtonKind::kToggle) << spec.id;
+    for (const SkinButton& entry : kSkinButtons) {
+        ASSERT_NE(skin.Button(entry.id), nullptr) << entry.id;
+        EXPECT_EQ(skin.Button(entry.id)->pos(), entry.position) << entry.id;
+        EXPECT_EQ(skin.Toggle(entry.id) != nullptr, entry.kind == ButtonKind::kToggle) << entry.id;
     }
     EXPECT_EQ(MainWindowSkin::CategoryAt({3, 30}), MediaKind::Pictures);
     EXPECT_EQ(MainWindowSkin::CategoryAt({99, 89}), MediaKind::Pictures);
