@@ -34,6 +34,7 @@ SoundPlayer::~SoundPlayer() {
 }
 
 bool SoundPlayer::Play(int soundId) {
+    Q_EMIT soundRequested(soundId);
     QFile file(QStringLiteral(":/sounds/%1.wav").arg(soundId));
     if (!file.open(QIODevice::ReadOnly)) {
         qCDebug(soundCategory, "No sound %d", soundId);

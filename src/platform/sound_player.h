@@ -11,10 +11,12 @@
 // audio output, or the sound cannot be read, nothing is heard and nothing is reported but a
 // line in the trace. UI thread.
 class SoundPlayer : public QObject {
+    Q_OBJECT
 public:
     // `audioSink` is the GStreamer element that outputs the sound ("autoaudiosink" plays it
     // on the desktop's audio device; tests pass "fakesink").
-    explicit SoundPlayer(QObject* parent = nullptr, QString audioSink = QStringLiteral("autoaudiosink"));
+    explicit SoundPlayer(QObject* parent = nullptr,
+                         QString audioSink = QStringLiteral("autoaudiosink"));
     ~SoundPlayer() override;
     SoundPlayer(const SoundPlayer&) = delete;
     SoundPlayer& operator=(const SoundPlayer&) = delete;
@@ -30,11 +32,15 @@ public:
     // Sounds played to their end so far.
     int soundsFinished() const { return soundsFinished_; }
 
+Q_SIGNALS:
+    // Play was asked for sound `soundId` (whether or not it can be heard).
+    void soundRequested(int soundId);
+
 private:
     void PollBus();
 
     QString audioSink_;
-    QByteArray wav_;           // the sound playing; its bytes stay put while it plays
+    QByteArray wav_;            // the sound playing; its bytes stay put while it plays
     void* pipeline_ = nullptr;  // GstElement*, owned
     QTimer busPoll_;
     int soundsFinished_ = 0;

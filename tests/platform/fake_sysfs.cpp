@@ -19,8 +19,8 @@ std::string RelativeTarget(const std::string& from, const std::string& to) {
 }  // namespace
 
 FakeSysfs::FakeSysfs() {
-    for (const char* dir :
-         {"/sys/class/video4linux", "/sys/bus/usb", "/sys/bus/pci", "/sys/bus/platform", "/dev"}) {
+    for (const char* dir : {"/sys/class/video4linux", "/sys/class/input", "/sys/bus/usb/devices",
+                            "/sys/bus/pci", "/sys/bus/platform", "/dev"}) {
         MakeDirectories(dir);
     }
 }
@@ -33,6 +33,12 @@ void FakeSysfs::MakeDirectories(const std::string& path) const {
     std::error_code error;
     fs::create_directories(Full(path), error);
     ASSERT_FALSE(error) << path;
+}
+
+void FakeSysfs::LinkOnUsbBus(const std::string& path) const {
+    const std::string name = fs::path(path).filename().string();
+    fs::create_symlink(RelativeTarget("/sys/bus/usb/devices", path),
+                       Full("/sys/bus/usb/devices/" + name));
 }
 
 void FakeSysfs::WriteAttribute(const std::string& path, const std::string& text) const {
@@ -51,6 +57,7 @@ std::string FakeSysfs::AddUsbDevice(const UsbDevice& device) {
     WriteAttribute(path + "/busnum", device.busNumber + "\n");
     WriteAttribute(path + "/devnum", device.deviceNumber + "\n");
     WriteAttribute(path + "/product", "USB 2.0 Camera\n");
+    LinkOnUsbBus(path);
     return path;
 }
 
@@ -62,6 +69,7 @@ std::string FakeSysfs::AddUsbInterface(const std::string& devicePath,
     fs::create_symlink(Full("/sys/bus/usb"), Full(path + "/subsystem"));
     WriteAttribute(path + "/bInterfaceNumber", interfaceNumber + "\n");
     WriteAttribute(path + "/bInterfaceClass", "0e\n");
+    LinkOnUsbBus(path);
     return path;
 }
 
@@ -90,6 +98,24 @@ std::string FakeSysfs::AddVideoNode(const std::string& parentPath, const std::st
     fs::create_symlink(RelativeTarget("/sys/class/video4linux", path),
                        Full("/sys/class/video4linux/" + sysName));
     return path;
+}
+
+std::string FakeSysfs::AddInputNode(const std::string& parentPath, const std::string& inputName,
+                                    const std::string& eventName, const std::string& keyBitmap) {
+    const std::string input = parentPath + "/input/" + inputName;
+    MakeDirectories(input + "/capabilities");
+    WriteAttribute(input + "/capabilities/key", keyBitmap + "\n");
+    WriteAttribute(input + "/capabilities/ev", "3\n");
+    const std::string event = input + "/" + eventName;
+    MakeDirectories(event);
+    const int minor = 64 + nextInputMinor_++;
+    WriteAttribute(event + "/dev", "13:" + std::to_string(minor) + "\n");
+    WriteAttribute(event + "/uevent", "MAJOR=13\nMINOR=" + std::to_string(minor) +
+                                          "\nDEVNAME=input/" + eventName + "\n");
+    fs::create_symlink(Full("/sys/class/input"), Full(event + "/subsystem"));
+    fs::create_symlink(RelativeTarget("/sys/class/input", event),
+                       Full("/sys/class/input/" + eventName));
+    return event;
 }
 
 }  // namespace fakesysfs
