@@ -5,9 +5,9 @@
 #include <mutex>
 #include <utility>
 
+#include "sim/field_of_view.h"
 #include "sim/frame_stream.h"
 #include "sim/picture_tables.h"
-#include "sim/field_of_view.h"
 
 namespace sim {
 namespace {
@@ -82,6 +82,10 @@ struct SimulatedMicroscope::State final : StreamHost {
     std::uint64_t nextIndex = 0;
     std::shared_ptr<StreamControl> activeStream;
 
+    // Held while the plug observer is replaced or called: never together with `mutex`.
+    std::mutex observerMutex;
+    std::function<void(bool)> plugObserver;
+
     std::mutex specimenMutex;  // guards specimens; held while a new size is rendered
     std::map<std::pair<int, int>, std::shared_ptr<const Specimen>> specimens;
 };
@@ -139,10 +143,26 @@ bool SimulatedMicroscope::plugged() const {
 }
 
 void SimulatedMicroscope::Plug() {
-    std::lock_guard lock(state_->mutex);
-    if (!state_->plugged) {
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->plugged) {
+            return;
+        }
         state_->plugged = true;
         ++state_->plugGeneration;
+    }
+    NotifyPlugState(true);
+}
+
+void SimulatedMicroscope::SetPlugObserver(std::function<void(bool plugged)> observer) {
+    std::lock_guard lock(state_->observerMutex);
+    state_->plugObserver = std::move(observer);
+}
+
+void SimulatedMicroscope::NotifyPlugState(bool plugged) {
+    std::lock_guard lock(state_->observerMutex);
+    if (state_->plugObserver) {
+        state_->plugObserver(plugged);
     }
 }
 
@@ -161,6 +181,7 @@ void SimulatedMicroscope::Unplug() {
     if (stream) {
         stream->Stop(StreamControl::End::Unplugged);
     }
+    NotifyPlugState(false);
 }
 
 std::vector<FrameSize> SimulatedMicroscope::FrameSizes() const {

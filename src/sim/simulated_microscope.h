@@ -94,6 +94,10 @@ public:
     bool plugged() const;
     void Plug();
     void Unplug();
+    // Called after every change of the plug state, with the new state, on the thread that
+    // changed it. Setting another observer (or none) returns once no call to the old one
+    // runs.
+    void SetPlugObserver(std::function<void(bool plugged)> observer);
 
     // Formats: the frame sizes of the kind, smallest first; the default frame rate.
     std::vector<FrameSize> FrameSizes() const;
@@ -129,6 +133,8 @@ public:
     void RenderFrame(std::uint64_t index, FrameSize size, std::uint8_t* yuy2) const;
 
 private:
+    void NotifyPlugState(bool plugged);
+
     struct State;
     std::shared_ptr<State> state_;
 };

@@ -87,6 +87,24 @@ TEST(SimulatedDeviceTest, ReplugGivesANewIdentityAndUnplugHidesTheHardware) {
     EXPECT_EQ(device.identity(), second);
 }
 
+TEST(SimulatedDeviceTest, ThePlugObserverHearsEachRealChangeOfThePlugState) {
+    SimulatedMicroscope device({Kind::Camera, false});
+    std::vector<bool> heard;
+    device.SetPlugObserver([&](bool plugged) {
+        // The state has changed by the time the observer hears of it.
+        EXPECT_EQ(device.plugged(), plugged);
+        heard.push_back(plugged);
+    });
+    device.Plug();
+    device.Unplug();
+    device.Unplug();
+    device.Plug();
+    EXPECT_EQ(heard, (std::vector<bool>{false, true}));
+    device.SetPlugObserver({});
+    device.Unplug();
+    EXPECT_EQ(heard.size(), 2u);
+}
+
 TEST(SimulatedDeviceTest, ButtonPressIsLatchedUntilTaken) {
     SimulatedMicroscope device({Kind::Microscope, false});
     EXPECT_EQ(device.TakeButtonPress(), 0);

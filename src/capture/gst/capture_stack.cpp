@@ -2,6 +2,7 @@
 
 #include "capture/gst/gst_media_backend.h"
 #include "capture/gst/simulated_device_registry.h"
+#include "capture/gst/simulated_devices.h"
 #include "sim/simulated_microscope.h"
 
 CaptureStack::CaptureStack(int simulatedKind, QObject* receiver) : notifyTarget_(receiver) {
@@ -26,4 +27,18 @@ bool CaptureStack::Connect() {
     engine_->CreateDeviceEnumerator();
     return engine_->DiscoverDevices() == 1 && engine_->BuildGraph() == 1 &&
            engine_->PreparePreview() == 1 && engine_->RunGraph() == 1;
+}
+
+std::unique_ptr<platform::SnapshotButtonLibrary> CaptureStack::CreateButtonLibrary() {
+    if (simulated_) {
+        return std::make_unique<gstcapture::SimulatedButtonLibrary>(*simulated_);
+    }
+    return std::make_unique<platform::RIDO2800>();
+}
+
+std::unique_ptr<platform::DeviceChangeMonitor> CaptureStack::CreateDeviceChangeMonitor() {
+    if (simulated_) {
+        return std::make_unique<gstcapture::SimulatedDeviceChangeMonitor>(*simulated_);
+    }
+    return platform::CreateUdevDeviceChangeMonitor();
 }

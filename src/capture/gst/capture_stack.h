@@ -5,7 +5,9 @@
 
 #include "capture/capture_engine.h"
 #include "capture/queued_notify_target.h"
+#include "platform/device_change_monitor.h"
 #include "platform/device_registry.h"
+#include "platform/snapshot_button.h"
 
 namespace sim {
 class SimulatedMicroscope;
@@ -30,6 +32,12 @@ public:
     // The start-up order: windows, enumerator, discovery, build, prepare, run. Returns true
     // when the graph runs.
     bool Connect();
+
+    // A new instance of the snapshot button of the devices in use: the simulated device's,
+    // or the one read from the system's input devices.
+    std::unique_ptr<platform::SnapshotButtonLibrary> CreateButtonLibrary();
+    // Reports the device changes of the devices in use, on the calling thread's event loop.
+    std::unique_ptr<platform::DeviceChangeMonitor> CreateDeviceChangeMonitor();
 
 private:
     std::unique_ptr<sim::SimulatedMicroscope> simulated_;
