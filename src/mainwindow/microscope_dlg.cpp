@@ -3,15 +3,19 @@
 #include <QCloseEvent>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QMouseEvent>
 
 #include "app/debug_trace.h"
-#include "app/text_table.h"
 #include "capture/capture_settings.h"
 #include "capture/display/video_display_window.h"
 #include "capture/gst/capture_stack.h"
+#include "mainwindow/device_presence.h"
 #include "mainwindow/main_window_skin.h"
 #include "output/still_file.h"
+#include "platform/device_change_monitor.h"
+#include "platform/resume_watcher.h"
+#include "platform/sound_player.h"
 #include "skin_resources.h"
 
 CMicroscopeDlg::CMicroscopeDlg(StartupEnvironment environment, QWidget* parent)
@@ -24,16 +28,25 @@ CMicroscopeDlg::CMicroscopeDlg(StartupEnvironment environment, QWidget* parent)
     setWindowIcon(icon);
     clientArea_ = new SkinBackground(this);
     clientArea_->setFixedSize(kClientWidth, kClientHeight);
+    clientArea_->installEventFilter(this);
     setCentralWidget(clientArea_);
     displayWindow_ = new VideoDisplayWindow(clientArea_);
     displayWindow_->setGeometry(kDisplayLeft, kDisplayTop, kDisplayWidth, kDisplayHeight);
     displayWindow_->installEventFilter(this);
     skin_ = new MainWindowSkin(*this, *clientArea_, *displayWindow_);
     connect(skin_, &MainWindowSkin::command, this, &CMicroscopeDlg::OnCommand);
+    sounds_ = new SoundPlayer(this);
+    for (WindowTimer* timer : {&recordCounterTimer_, &positionTimer_}) {
+        connect(timer, &QTimer::timeout, this, [this, timer] { OnTimer(timer->id()); });
+    }
 }
 
 CMicroscopeDlg::~CMicroscopeDlg() {
-    // The graph stops before the views its callbacks draw into go away.
+    // The graph stops before the views its callbacks draw into go away; the presence goes
+    // before the engine it drives.
+    resumeWatcher_.reset();
+    deviceMonitor_.reset();
+    presence_.reset();
     capture_.reset();
 }
 
@@ -54,16 +67,37 @@ bool CMicroscopeDlg::OnInitDialog() {
     CaptureEngine& engine = capture_->engine();
     engine.SetCapConfigPath(CapConfigPath(paths_.programFolder));
     engine.SetDisplayWindow(displayWindow_);
-    const bool connected = capture_->Connect();
-    EnableCaptureButtons(connected);
-    if (connected) {
-        skin_->Toggle(control::kPreview)->SetOn();
-    } else {
+
+    PresenceHooks hooks;
+    hooks.showConnected = [this](bool connected) { ShowConnected(connected); };
+    hooks.repaintDisplay = [this] { displayWindow_->update(); };
+    hooks.deviceLost = [this] { OnDeviceLost(); };
+    presence_ = std::make_unique<DevicePresence>(
+        engine, capture_->notifyTarget(), [this] { return capture_->CreateButtonLibrary(); },
+        std::move(hooks));
+    if (presence_->FirstConnection() == 0) {
         DebugTrace(0, "No capture device is streaming\n");
-        displayWindow_->SetConnectText(LocalizedText(TextId::ConnectMsg));
     }
+
+    deviceMonitor_ = capture_->CreateDeviceChangeMonitor();
+    connect(deviceMonitor_.get(), &platform::DeviceChangeMonitor::deviceChanged, this,
+            [this](const platform::DeviceChange& change) { presence_->OnDeviceChange(change); });
+    resumeWatcher_ = std::make_unique<platform::ResumeWatcher>();
+    connect(resumeWatcher_.get(), &platform::ResumeWatcher::resumed, this,
+            [this] { presence_->OnPowerBroadcast(powerevent::kResumeAutomatic); });
+
     skin_->LayOutPlaybackControls();
     return true;
+}
+
+bool CMicroscopeDlg::PreviewOn() const {
+    const CToggleBitmapButton* preview = skin_->Toggle(control::kPreview);
+    return preview != nullptr && preview->IsOn() != 0;
+}
+
+bool CMicroscopeDlg::Capturing() const {
+    const CToggleBitmapButton* avi = skin_->Toggle(control::kAvi);
+    return PreviewOn() || (avi != nullptr && avi->IsOn() != 0);
 }
 
 void CMicroscopeDlg::EnableCaptureButtons(bool enabled) {
@@ -75,25 +109,177 @@ void CMicroscopeDlg::EnableCaptureButtons(bool enabled) {
     }
 }
 
-// The commands of the display window; the others are connected as their parts arrive.
+void CMicroscopeDlg::ShowConnected(bool connected) {
+    EnableCaptureButtons(connected);
+    CToggleBitmapButton* preview = skin_->Toggle(control::kPreview);
+    if (connected) {
+        preview->SetOn();
+        displayWindow_->SetConnectText({});
+    } else {
+        // Without a device nothing is captured: a picture asked for now would be browsing.
+        preview->SetOff();
+        skin_->Toggle(control::kAvi)->SetOff();
+        displayWindow_->SetConnectText(LocalizedText(TextId::ConnectMsg));
+    }
+    skin_->LayOutPlaybackControls();
+}
+
+void CMicroscopeDlg::OnDeviceLost() {
+    // A recording ends with the device that feeds it; a closed recording stays playable.
+    // The recorder and the time-lapse run are stopped here once the program has them.
+    CaptureEngine& engine = capture_->engine();
+    if (engine.recordingActive().load() != 0) {
+        engine.recordingActive().store(0);
+        recordCounterTimer_.Kill();
+    }
+}
+
 void CMicroscopeDlg::OnCommand(int id) {
     OverlaySwitches& overlays = displayWindow_->overlays();
-    const bool connected = capture_ && capture_->engine().running();
-    const auto toggle = [connected](std::atomic<int>& overlay) {
-        if (connected) {
-            overlay.store(overlay.load() != 0 ? 0 : 1);
-        }
-    };
     switch (id) {
+        case control::kPreview:
+            OnPreviewToggle();
+            break;
+        case control::kCamera:
+        case menucommand::kTakePicture:
+            OnTakePicture();
+            break;
+        case control::kClock:
+        case menucommand::kTimeLapse:
+            OnTimeLapse();
+            break;
+        case control::kDecZoom:
+            displayWindow_->ZoomBy(static_cast<double>(-0.2f));
+            break;
+        case control::kIncZoom:
+            displayWindow_->ZoomBy(static_cast<double>(0.2f));
+            break;
         case menucommand::kCross:
-        case menucommand::kPopupCross: toggle(overlays.showCrossLine); break;
-        case menucommand::kGrid: toggle(overlays.showGrid); break;
-        case menucommand::kCircles: toggle(overlays.showCircles); break;
-        case menucommand::kClock: toggle(overlays.showClock); break;
-        case control::kDecZoom: displayWindow_->ZoomBy(static_cast<double>(-0.2f)); break;
-        case control::kIncZoom: displayWindow_->ZoomBy(static_cast<double>(0.2f)); break;
-        default: break;
+        case menucommand::kPopupCross:
+            ToggleOverlay(overlays.showCrossLine);
+            break;
+        case menucommand::kGrid:
+            ToggleOverlay(overlays.showGrid);
+            break;
+        case menucommand::kCircles:
+            ToggleOverlay(overlays.showCircles);
+            break;
+        case menucommand::kClock:
+            ToggleOverlay(overlays.showClock);
+            break;
+        case control::kHelp:
+            OnHelpButton();
+            break;
+        case control::kMini:
+            QMetaObject::invokeMethod(this, &QWidget::showMinimized, Qt::QueuedConnection);
+            break;
+        case control::kClose:
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+            break;
+        // Buttons that are never shown, and settings pop-up items, without an action.
+        case control::kFullScreen:
+        case control::kHand:
+        case menucommand::kVideoColor:
+        case menucommand::kVideoFormat:
+            break;
+
+        // Recording, the file list and its file operations, playback, e-mail, the settings
+        // dialogs, the manual and the About box.
+        case control::kAvi:
+        case menucommand::kTakeVideo:
+        case control::kSave:
+        case menucommand::kPopupSave:
+        case menucommand::kSaveAs:
+        case control::kEMail:
+        case menucommand::kEMail:
+        case control::kPlay:
+        case control::kStop:
+        case control::kOpen:
+        case control::kFirst:
+        case control::kLast:
+        case control::kStepBack:
+        case control::kStepForward:
+        case menucommand::kPopupOpen:
+        case menucommand::kOpen:
+        case menucommand::kPopupDelete:
+        case menucommand::kDelete:
+        case menucommand::kPopupDeleteAll:
+        case menucommand::kDeleteAll:
+        case control::kSetting:
+        case menucommand::kDevice:
+        case menucommand::kCompress:
+        case menucommand::kManual:
+        case menucommand::kUpdate:
+        case menucommand::kAbout:
+            CommandNotAvailableYet(id);
+            break;
+        default:
+            break;
     }
+}
+
+void CMicroscopeDlg::CommandNotAvailableYet(int id) {
+    DebugTrace(0, "Command %d is not available yet\n", id);
+}
+
+void CMicroscopeDlg::ToggleOverlay(std::atomic<int>& overlaySwitch) {
+    if (presence_ && presence_->deviceConnected() != 0) {
+        overlaySwitch.store(overlaySwitch.load() != 0 ? 0 : 1);
+    }
+}
+
+void CMicroscopeDlg::OnPreviewToggle() {
+    CaptureEngine& engine = capture_->engine();
+    CToggleBitmapButton* preview = skin_->Toggle(control::kPreview);
+    if (preview->IsOn() != 0) {
+        preview->SetOff();
+        engine.StopGraph();
+    } else {
+        if (engine.recordingActive().load() != 0) {
+            // The recorder closes the recording here once the program has one.
+            engine.recordingActive().store(0);
+            skin_->Toggle(control::kAvi)->SetOff();
+        }
+        preview->SetOn();
+        engine.RunGraph();
+    }
+    skin_->LayOutPlaybackControls();
+}
+
+void CMicroscopeDlg::OnTakePicture() {
+    if (!Capturing()) {
+        ShowMessage(TextId::BrowseToCamera);
+        return;
+    }
+    StillFlags& flags = capture_->engine().stillFlags();
+    flags.skipNextFrame.store(0);
+    flags.stillRequested.store(1);
+}
+
+void CMicroscopeDlg::OnTimeLapse() {
+    if (!Capturing()) {
+        ShowMessage(TextId::BrowseToTimer);
+        return;
+    }
+    CommandNotAvailableYet(control::kClock);
+}
+
+void CMicroscopeDlg::OnHelpButton() {
+    CBitmapButton* button = skin_->Button(control::kHelp);
+    if (button != nullptr && skin_->menus().helpPopup) {
+        skin_->menus().helpPopup->popup(button->mapToGlobal(QPoint(0, button->height())));
+    }
+}
+
+void CMicroscopeDlg::ShowMessage(TextId text) {
+    QMessageBox box(QMessageBox::Warning, messageTitle_, LocalizedText(text), QMessageBox::Ok,
+                    this);
+    box.exec();
+}
+
+void CMicroscopeDlg::OnTimer(int id) {
+    // The recording counter and the playback position come with recording and playback.
+    CommandNotAvailableYet(id);
 }
 
 bool CMicroscopeDlg::event(QEvent* event) {
@@ -119,23 +305,38 @@ void CMicroscopeDlg::OnStillArrived(std::intptr_t armed) {
     const StillFrame still{frame.pixels.get(), header.biSizeImage, frame.capacity, header.biWidth,
                            header.biHeight};
     if (stillWriter_->SaveStillBitmap(engine.stillFlags().stillRequested, still) == 1) {
+        // The file list takes the new still here once the program has one.
         stillWriter_->AdvanceCounter();
     }
+    // Also after a failed write: the one-shot still grabber must be armed again, or the
+    // device's button would stop working.
     if (engine.recordingActive().load() != 0 || armed != 0) {
         capture_->notifyTarget().NewGeneration();
         engine.RestartGraph();
     }
+    sounds_->Play(sound::kShutter);
 }
 
 bool CMicroscopeDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != displayWindow_ || skin_ == nullptr) {
+    if (skin_ == nullptr || (watched != displayWindow_ && watched != clientArea_)) {
         return QMainWindow::eventFilter(watched, event);
     }
-    if (event->type() != QEvent::MouseButtonDblClick &&
-        event->type() != QEvent::MouseButtonPress) {
+    if (event->type() != QEvent::MouseButtonDblClick && event->type() != QEvent::MouseButtonPress) {
         return false;
     }
     const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (watched == clientArea_) {
+        // A click on a category tab shows that category.
+        if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton &&
+            !skin_->fullScreenMode()) {
+            if (const std::optional<MediaKind> kind =
+                    MainWindowSkin::CategoryAt(mouse->position().toPoint())) {
+                skin_->SwitchCategory(*kind);
+                return true;
+            }
+        }
+        return false;
+    }
     if (event->type() == QEvent::MouseButtonDblClick && mouse->button() == Qt::LeftButton) {
         if (skin_->fullScreenMode()) {
             skin_->LeaveFullScreen();
@@ -153,11 +354,27 @@ bool CMicroscopeDlg::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CMicroscopeDlg::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape && skin_->fullScreenMode()) {
-        skin_->LeaveFullScreen();
-        return;
+    switch (event->key()) {
+        case Qt::Key_Escape:
+            if (skin_->fullScreenMode()) {
+                skin_->LeaveFullScreen();
+            }
+            event->accept();
+            return;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            event->accept();
+            return;
+        case Qt::Key_WebCam:
+        case Qt::Key_Camera:
+            if (presence_) {
+                presence_->NoteCameraKey();
+            }
+            event->accept();
+            return;
+        default:
+            QMainWindow::keyPressEvent(event);
     }
-    QMainWindow::keyPressEvent(event);
 }
 
 void CMicroscopeDlg::changeEvent(QEvent* event) {
@@ -171,5 +388,17 @@ void CMicroscopeDlg::changeEvent(QEvent* event) {
 
 void CMicroscopeDlg::closeEvent(QCloseEvent* event) {
     DebugTrace(0, "Main window closing\n");
+    if (!shutDown_ && presence_) {
+        shutDown_ = true;
+        // No device or power event reaches a closing window.
+        resumeWatcher_.reset();
+        deviceMonitor_.reset();
+        presence_->buttonPollTimer().Kill();
+        presence_->connectionTimer().Kill();
+        recordCounterTimer_.Kill();
+        positionTimer_.Kill();
+        presence_->CaptureShutdown();
+        DebugTrace(0, "Capture shut down\n");
+    }
     event->accept();
 }

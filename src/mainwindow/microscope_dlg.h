@@ -2,18 +2,38 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <atomic>
+#include <cstdint>
 #include <memory>
 
 #include "app/program_paths.h"
 #include "app/startup.h"
+#include "app/text_table.h"
+#include "mainwindow/window_timers.h"
 
 class CaptureStack;
+class DevicePresence;
 class MainWindowSkin;
 class SkinBackground;
+class SoundPlayer;
 class StillWriter;
 class VideoDisplayWindow;
+namespace platform {
+class DeviceChangeMonitor;
+class ResumeWatcher;
+}  // namespace platform
 
-// The program's main window. Its client area is a fixed 842 x 579 pixels.
+// Sounds of the main window.
+namespace sound {
+inline constexpr int kRecording = 180;  // a recording starts or stops
+inline constexpr int kShutter = 181;    // a still was taken (or tried)
+inline constexpr int kTimeLimit = 182;  // a recording reached its time limit
+}  // namespace sound
+
+// The program's main window and the controller of its modes. Its client area is a fixed
+// 842 x 579 pixels. The toggle buttons hold the mode: Live (Preview on), Recording (AVI
+// on), Browse (both off), and No device (both off, capture buttons disabled, connect text
+// shown). UI thread.
 class CMicroscopeDlg : public QMainWindow {
     Q_OBJECT
 public:
@@ -30,46 +50,78 @@ public:
 
     // Initialises the window before it is first shown: fixes the program folder, the
     // language file and the storage tree, loads the message title, removes a leftover
-    // compressor probe, and makes the first connection to the capture device. UI thread.
+    // compressor probe, builds the skin and the menus, makes the first connection to the
+    // capture device and starts watching for device changes and resumes. UI thread.
     // Returns true when the window can be shown.
     bool OnInitDialog();
 
     VideoDisplayWindow* displayWindow() const { return displayWindow_; }
     MainWindowSkin* skin() const { return skin_; }
-    // The capture side; null before OnInitDialog.
+    // The capture side and its presence; null before OnInitDialog.
     CaptureStack* capture() const { return capture_.get(); }
+    DevicePresence* presence() const { return presence_.get(); }
+    SoundPlayer& sounds() const { return *sounds_; }
+    const StillWriter* stillWriter() const { return stillWriter_.get(); }
 
     // The caption of the main window's message boxes.
     const QString& MessageTitle() const { return messageTitle_; }
     const ProgramPaths& Paths() const { return paths_; }
 
+    // A button or menu command.
+    void OnCommand(int id);
+    // Live preview is on or off (the Preview button's state).
+    bool PreviewOn() const;
+    // Preview or AVI is on.
+    bool Capturing() const;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* event) override;
-    // A double click on the display enters full screen and leaves it; a right click opens
-    // the display pop-up.
+    // Clicks on the display and on the category tabs.
     bool eventFilter(QObject* watched, QEvent* event) override;
-    // Escape leaves full screen.
+    // Escape leaves full screen; Escape and Enter never close anything; the camera key
+    // counts as the snapshot button where the button cannot be read from the device.
     void keyPressEvent(QKeyEvent* event) override;
     // Maximising means full screen.
     void changeEvent(QEvent* event) override;
 
 private:
+    // The capture buttons are enabled and disabled together.
+    void EnableCaptureButtons(bool enabled);
+    // The connection was made or lost.
+    void ShowConnected(bool connected);
+    // The device in use is gone.
+    void OnDeviceLost();
+
+    void OnPreviewToggle();
+    void OnTakePicture();
+    void OnTimeLapse();
+    void OnHelpButton();
+    void ToggleOverlay(std::atomic<int>& overlaySwitch);
+    // A still arrived from the frame callback: save it, then play the shutter sound. The
+    // graph is rebuilt after a still the device itself asked for, so its one-shot still
+    // grabber is armed again, and during a recording.
+    void OnStillArrived(std::intptr_t armed);
+    void OnTimer(int id);
+    // A command whose feature is not in the program yet: it does nothing but say so in the
+    // trace.
+    void CommandNotAvailableYet(int id);
+    // A message box with the window's caption and the exclamation icon.
+    void ShowMessage(TextId text);
+
     StartupEnvironment environment_;
     ProgramPaths paths_;
     QString messageTitle_;
     SkinBackground* clientArea_ = nullptr;
     MainWindowSkin* skin_ = nullptr;
     VideoDisplayWindow* displayWindow_ = nullptr;
+    SoundPlayer* sounds_ = nullptr;
+    WindowTimer recordCounterTimer_{timerid::kRecordCounter, this};
+    WindowTimer positionTimer_{timerid::kPosition, this};
     std::unique_ptr<StillWriter> stillWriter_;
     std::unique_ptr<CaptureStack> capture_;
-
-    // The capture buttons are enabled and disabled together.
-    void EnableCaptureButtons(bool enabled);
-    // A button or menu command.
-    void OnCommand(int id);
-
-    // A still arrived from the frame callback: save it; rebuild the graph after a still the
-    // device itself asked for, so its one-shot still grabber is armed again.
-    void OnStillArrived(std::intptr_t armed);
+    std::unique_ptr<DevicePresence> presence_;
+    std::unique_ptr<platform::DeviceChangeMonitor> deviceMonitor_;
+    std::unique_ptr<platform::ResumeWatcher> resumeWatcher_;
+    bool shutDown_ = false;
 };

@@ -1,0 +1,190 @@
+#include "mainwindow/device_presence.h"
+
+#include "app/debug_trace.h"
+#include "app/text_table.h"
+#include "capture/queued_notify_target.h"
+
+DevicePresence::DevicePresence(CaptureEngine& engine, QueuedNotifyTarget& notifyTarget,
+                               ButtonFactory makeButton, PresenceHooks hooks)
+    : engine_(engine),
+      notifyTarget_(notifyTarget),
+      makeButton_(std::move(makeButton)),
+      hooks_(std::move(hooks)),
+      buttonPollTimer_(timerid::kButtonPoll, this),
+      connectionTimer_(timerid::kConnectionCheck, this) {
+    connect(&buttonPollTimer_, &QTimer::timeout, this, &DevicePresence::PollButton);
+    connect(&connectionTimer_, &QTimer::timeout, this, &DevicePresence::OnConnectionTimer);
+    engine_.SetDeviceLibrary(this);
+}
+
+DevicePresence::~DevicePresence() {
+    engine_.SetDeviceLibrary(nullptr);
+    Close();
+}
+
+int DevicePresence::Open() {
+    Close();
+    button_ = makeButton_ ? makeButton_() : nullptr;
+    if (!button_) {
+        return 0;
+    }
+    if (button_->OpenInterface() == 0) {
+        button_.reset();
+        return 0;
+    }
+    buttonPollTimer_.Set(1000);
+    engine_.SetLibraryDeviceMode(1);
+    return 1;
+}
+
+void DevicePresence::Close() {
+    if (button_) {
+        button_->CloseInterface();
+        button_.reset();
+    }
+}
+
+void DevicePresence::CaptureShutdown() {
+    CaptureEngine& engine = engine_;
+    if (engine.libraryDeviceMode() == 1) {
+        Close();
+        engine.SetLibraryDeviceMode(0);
+    }
+    engine.StopGraph();
+    engine.TearDownDownstream();
+    engine.TearDownGraph();
+    // Messages the old graph queued are not acted on, and a still it was asked for will not
+    // come from it.
+    notifyTarget_.NewGeneration();
+    StillFlags& flags = engine.stillFlags();
+    flags.stillRequested.store(0);
+    flags.skipNextFrame.store(0);
+    flags.stillArmed.store(0);
+}
+
+int DevicePresence::FirstConnection() {
+    CaptureEngine& engine = engine_;
+    engine.SetWindows(&notifyTarget_);
+    engine.CreateDeviceEnumerator();
+    bool connected = false;
+    if (engine.DiscoverDevices() == 1 && engine.BuildGraph() == 1) {
+        if (engine.PreparePreview() != 1) {
+            connectionTimer_.Set(100);
+        } else {
+            connected = engine.RunGraph() == 1;
+        }
+    }
+    if (!connected) {
+        CaptureShutdown();
+    }
+    ShowConnected(connected);
+    deviceConnected_ = connected ? 1 : 0;
+    return deviceConnected_;
+}
+
+int DevicePresence::ConnectionCheck() {
+    std::unique_lock lock(connectionLock_);
+    CaptureEngine& engine = engine_;
+    if (engine.running() && engine.IsDevicePresent()) {
+        engine.DiscoverDevices();
+        RefreshSettingsDialog(true);
+        return 1;
+    }
+    RefreshSettingsDialog(false);
+    EndDeviceUse();
+    CaptureShutdown();
+    const bool connected = engine.DiscoverDevices() == 1 && engine.BuildGraph() == 1 &&
+                           engine.PreparePreview() == 1 && engine.RunGraph() == 1;
+    if (!connected) {
+        CaptureShutdown();
+    }
+    ShowConnected(connected);
+    RepaintDisplay();
+    lock.unlock();
+    deviceConnected_ = connected ? 1 : 0;
+    return deviceConnected_;
+}
+
+void DevicePresence::OnConnectionTimer() {
+    connectionTimer_.Kill();
+    ConnectionCheck();
+}
+
+int DevicePresence::OnDeviceChange(const platform::DeviceChange& change) {
+    switch (change.event) {
+        case platform::kDbtDevNodesChanged:
+            // A burst of changes ends in one check a second after the last of them.
+            connectionTimer_.Kill();
+            connectionTimer_.Set(1000);
+            break;
+        case platform::kDbtDeviceArrival:
+            if (change.headerDeviceType == platform::kDbtDevTypDeviceInterface) {
+                ConnectionCheck();
+            }
+            break;
+        case platform::kDbtDeviceRemoveComplete:
+            ConnectionCheck();
+            break;
+        default:
+            break;
+    }
+    return 0;
+}
+
+int DevicePresence::OnPowerBroadcast(unsigned event) {
+    if (event == powerevent::kResumeCritical || event == powerevent::kResumeSuspend ||
+        event == powerevent::kResumeAutomatic) {
+        DebugTrace(0, "Resumed: reconnecting the capture device\n");
+        EndDeviceUse();
+        CaptureShutdown();
+        ConnectionCheck();
+    }
+    return 0;
+}
+
+void DevicePresence::PollButton() {
+    StillFlags& flags = engine_.stillFlags();
+    if (engine_.libraryDeviceMode() == 0 || !button_ || flags.stillRequested.load() != 0) {
+        return;
+    }
+    // A press makes the frame thread skip one frame and keep the next. Without one nothing
+    // is written, so a request another thread makes meanwhile stays as it is.
+    if (button_->IsButtonPressed() == 1) {
+        flags.skipNextFrame.store(1);
+        flags.stillRequested.store(1);
+    }
+}
+
+void DevicePresence::NoteCameraKey() {
+    if (button_) {
+        button_->NoteCameraKey();
+    }
+}
+
+void DevicePresence::EndDeviceUse() {
+    if (deviceConnected_ == 0) {
+        return;
+    }
+    deviceConnected_ = 0;
+    if (hooks_.deviceLost) {
+        hooks_.deviceLost();
+    }
+}
+
+void DevicePresence::ShowConnected(bool connected) {
+    if (hooks_.showConnected) {
+        hooks_.showConnected(connected);
+    }
+}
+
+void DevicePresence::RepaintDisplay() {
+    if (hooks_.repaintDisplay) {
+        hooks_.repaintDisplay();
+    }
+}
+
+void DevicePresence::RefreshSettingsDialog(bool now) {
+    if (hooks_.refreshSettingsDialog) {
+        hooks_.refreshSettingsDialog(now);
+    }
+}

@@ -1,0 +1,338 @@
+#include "mainwindow/device_presence.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QThread>
+#include <functional>
+
+#include "app/debug_trace.h"
+#include "capture/fake_media_backend.h"
+#include "capture/queued_notify_target.h"
+
+namespace {
+
+using platform::DeviceChange;
+using testsupport::FakeMediaBackend;
+
+constexpr const char* kRow0Path = "usb#vid_eb1a&pid_1860&mi_00#/devices/usb1/1-2/video0";
+constexpr const char* kRow1Path = "usb#vid_eb1a&pid_1760&mi_00#/devices/usb1/1-3/video2";
+
+bool WaitUntil(const std::function<bool()>& condition, int milliseconds = 10000) {
+    QDeadlineTimer deadline(milliseconds);
+    while (!condition()) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+// A snapshot button whose presses and results the test sets.
+class ScriptedButton : public platform::SnapshotButtonLibrary {
+public:
+    struct Log {
+        int created = 0;
+        int opened = 0;
+        int closed = 0;
+        int destroyed = 0;
+        int polled = 0;
+        int keys = 0;
+        int openResult = 1;
+        int pendingPresses = 0;
+    };
+    explicit ScriptedButton(Log& log) : log_(log) { ++log_.created; }
+    ~ScriptedButton() override { ++log_.destroyed; }
+    int OpenInterface() override {
+        ++log_.opened;
+        return log_.openResult;
+    }
+    void CloseInterface() override { ++log_.closed; }
+    int IsButtonPressed() override {
+        ++log_.polled;
+        if (log_.pendingPresses > 0) {
+            --log_.pendingPresses;
+            return 1;
+        }
+        return 0;
+    }
+    void NoteCameraKey() override { ++log_.keys; }
+
+private:
+    Log& log_;
+};
+
+class DevicePresenceTest : public ::testing::Test {
+protected:
+    DevicePresenceTest()
+        : engine(backend),
+          notifyTarget(&receiver),
+          presence(
+              engine, notifyTarget,
+              [this]() -> std::unique_ptr<platform::SnapshotButtonLibrary> {
+                  if (!buttonsAvailable) {
+                      return nullptr;
+                  }
+                  return std::make_unique<ScriptedButton>(button);
+              },
+              Hooks()) {}
+
+    PresenceHooks Hooks() {
+        PresenceHooks hooks;
+        hooks.showConnected = [this](bool connected) { shown.push_back(connected); };
+        hooks.repaintDisplay = [this] { ++repaints; };
+        hooks.refreshSettingsDialog = [this](bool now) { refreshes.push_back(now); };
+        hooks.deviceLost = [this] { ++devicesLost; };
+        return hooks;
+    }
+
+    void PlugRow(const char* path, const std::string& hardwareId) {
+        backend.devices = {FakeMediaBackend::Device(path, "Microscope", "m")};
+        backend.hardwareIds = {{hardwareId}};
+    }
+    void Unplug() {
+        backend.devices.clear();
+        backend.hardwareIds.clear();
+    }
+    int Binds() const { return backend.CallCount("BindDevice"); }
+
+    FakeMediaBackend backend;
+    CaptureEngine engine;
+    QObject receiver;
+    QueuedNotifyTarget notifyTarget;
+    ScriptedButton::Log button;
+    bool buttonsAvailable = true;
+    std::vector<bool> shown;
+    std::vector<bool> refreshes;
+    int repaints = 0;
+    int devicesLost = 0;
+    DevicePresence presence;
+};
+
+TEST_F(DevicePresenceTest, FirstConnectionToTheMicroscopeRunsTheGraphAndOpensTheButton) {
+    PlugRow(kRow0Path, "USB\\VID_EB1A&PID_1860");
+    EXPECT_EQ(presence.FirstConnection(), 1);
+    EXPECT_EQ(presence.deviceConnected(), 1);
+    EXPECT_TRUE(engine.running());
+    EXPECT_EQ(shown, std::vector<bool>{true});
+    EXPECT_EQ(engine.libraryDeviceMode(), 1);
+    ASSERT_NE(presence.buttonLibrary(), nullptr);
+    EXPECT_EQ(button.opened, 1);
+    EXPECT_TRUE(presence.buttonPollTimer().isActive());
+    EXPECT_EQ(presence.buttonPollTimer().interval(), 1000);
+    EXPECT_EQ(presence.buttonPollTimer().objectName(), QStringLiteral("timer1000"));
+    EXPECT_FALSE(presence.connectionTimer().isActive());
+}
+
+TEST_F(DevicePresenceTest, NoDeviceAtStartUpShowsTheConnectTextWithoutARetry) {
+    EXPECT_EQ(presence.FirstConnection(), 0);
+    EXPECT_EQ(presence.deviceConnected(), 0);
+    EXPECT_EQ(shown, std::vector<bool>{false});
+    EXPECT_FALSE(engine.running());
+    EXPECT_FALSE(presence.connectionTimer().isActive());
+    EXPECT_EQ(button.created, 0);
+}
+
+TEST_F(DevicePresenceTest, AFormatThatCannotBeSetAtStartUpIsTriedOnceMoreAfter100Ms) {
+    PlugRow(kRow1Path, "USB\\VID_EB1A&PID_1760&MI_00");
+    backend.results["AddGrabberToGraph(Frame)"] = hr::kFail;
+    EXPECT_EQ(presence.FirstConnection(), 0);
+    EXPECT_EQ(shown, std::vector<bool>{false});
+    EXPECT_FALSE(engine.hasGraph());
+    ASSERT_TRUE(presence.connectionTimer().isActive());
+    EXPECT_EQ(presence.connectionTimer().interval(), 100);
+
+    backend.results.erase("AddGrabberToGraph(Frame)");
+    ASSERT_TRUE(WaitUntil([&] { return presence.deviceConnected() == 1; }));
+    EXPECT_TRUE(engine.running());
+    EXPECT_EQ(shown, (std::vector<bool>{false, true}));
+    // The tick killed the timer: one retry only.
+    EXPECT_FALSE(presence.connectionTimer().isActive());
+}
+
+TEST_F(DevicePresenceTest, ACheckWhileConnectedOnlyRediscoversAndRefreshesTheSettings) {
+    PlugRow(kRow0Path, "USB\\VID_EB1A&PID_1860");
+    ASSERT_EQ(presence.FirstConnection(), 1);
+    const int binds = Binds();
+    EXPECT_EQ(presence.ConnectionCheck(), 1);
+    EXPECT_EQ(Binds(), binds);
+    EXPECT_TRUE(engine.running());
+    EXPECT_EQ(refreshes, std::vector<bool>{true});
+    EXPECT_EQ(shown.size(), 1u);
+    EXPECT_EQ(repaints, 0);
+    EXPECT_EQ(devicesLost, 0);
+}
+
+TEST_F(DevicePresenceTest, ACheckAfterTheDeviceWentShutsDownAndShowsNoDevice) {
+    PlugRow(kRow0Path, "USB\\VID_EB1A&PID_1860");
+    ASSERT_EQ(presence.FirstConnection(), 1);
+    Unplug();
+    EXPECT_EQ(presence.ConnectionCheck(), 0);
+    EXPECT_EQ(presence.deviceConnected(), 0);
+    EXPECT_FALSE(engine.running());
+    EXPECT_FALSE(engine.hasGraph());
+    EXPECT_EQ(engine.libraryDeviceMode(), 0);
+    EXPECT_EQ(shown, (std::vector<bool>{true, false}));
+    EXPECT_EQ(refreshes, std::vector<bool>{false});
+    EXPECT_EQ(repaints, 1);
+    EXPECT_EQ(devicesLost, 1);
+    // The button was closed once before it went.
+    EXPECT_EQ(button.closed, 1);
+    EXPECT_EQ(button.destroyed, button.created);
+
+    // Nothing more is lost while nothing is connected.
+    EXPECT_EQ(presence.ConnectionCheck(), 0);
+    EXPECT_EQ(devicesLost, 1);
+}
+
+TEST_F(DevicePresenceTest, ADeviceThatCameBackIsConnectedAgainInLive) {
+    PlugRow(kRow0Path, "USB\\VID_EB1A&PID_1860");
+    ASSERT_EQ(presence.FirstConnection(), 1);
+    Unplug();
+    ASSERT_EQ(presence.ConnectionCheck(), 0);
+    PlugRow(kRow0Path, "USB\\VID_EB1A&PID_1860");
+    EXPECT_EQ(presence.ConnectionCheck(), 1);
+    EXPECT_TRUE(engine.running());
+    EXPECT_EQ(shown, (std::vector<bool>{true, false, true}));
+    EXPECT_EQ(engine.libraryDeviceMode(), 1);
+    EXPECT_NE(presence.buttonLibrary(), nullptr);
+}
+
+TEST_F(DevicePresenceTest, DeviceChangesCheckAtOnceOrOnceAfterABurst) {
+    PlugRow(kRow0Path, "USB\\VID_EB1A&PID_1860");
+    ASSERT_EQ(presence.FirstConnection(), 1);
+    Unplug();
+
+    // Arrivals count only with a device-interface header; other events are ignored.
+    EXPECT_EQ(presence.OnDeviceChange({platform::kDbtDeviceArrival, std::nullopt}), 0);
+    EXPECT_EQ(presence.OnDeviceChange({platform::kDbtDeviceArrival, 3}), 0);
+    EXPECT_EQ(presence.OnDeviceChange({0x8001, platform::kDbtDevTypDeviceInterface}), 0);
+    EXPECT_EQ(presence.deviceConnected(), 1);
+    EXPECT_TRUE(refreshes.empty());
+
+    EXPECT_EQ(
+        presence.OnDeviceChange({platform::kDbtDeviceArrival, platform::kDbtDevTypDeviceInterface}),
+        0);
+    EXPECT_EQ(presence.deviceConnected(), 0);
+    PlugRow(kRow0Path, "USB\\VID_EB1A&PID_1860");
+    // A removal checks at once, with or without a header.
+    EXPECT_EQ(presence.OnDeviceChange({platform::kDbtDeviceRemoveComplete, std::nullopt}), 0);
+    EXPECT_EQ(presence.deviceConnected(), 1);
+
+    // A burst of node changes: the timer starts over with each, and one check follows.
+    Unplug();
+    const std::size_t checks = refreshes.size();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(presence.OnDeviceChange({platform::kDbtDevNodesChanged, std::nullopt}), 0);
+        ASSERT_TRUE(presence.connectionTimer().isActive());
+        EXPECT_EQ(presence.connectionTimer().interval(), 1000);
+        EXPECT_GT(presence.connectionTimer().remainingTime(), 500);
+    }
+    EXPECT_EQ(refreshes.size(), checks);
+    ASSERT_TRUE(WaitUntil([&] { return presence.deviceConnected() == 0; }));
+    EXPECT_FALSE(presence.connectionTimer().isActive());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(refreshes.size(), checks + 1);
+}
+
+TEST_F(DevicePresenceTest, ResumeAlwaysTearsDownAndReconnects) {
+    PlugRow(kRow0Path, "USB\\VID_EB1A&PID_1860");
+    ASSERT_EQ(presence.FirstConnection(), 1);
+    for (const unsigned event :
+         {powerevent::kResumeCritical, powerevent::kResumeSuspend, powerevent::kResumeAutomatic}) {
+        const int binds = Binds();
+        const int lost = devicesLost;
+        EXPECT_EQ(presence.OnPowerBroadcast(event), 0);
+        EXPECT_EQ(Binds(), binds + 1) << event;
+        EXPECT_EQ(devicesLost, lost + 1) << event;
+        EXPECT_TRUE(engine.running());
+        EXPECT_EQ(presence.deviceConnected(), 1);
+    }
+    const int binds = Binds();
+    EXPECT_EQ(presence.OnPowerBroadcast(4), 0);  // going to sleep
+    EXPECT_EQ(presence.OnPowerBroadcast(10), 0);
+    EXPECT_EQ(Binds(), binds);
+}
+
+TEST_F(DevicePresenceTest, ShutdownClosesTheButtonAndDropsWhatTheOldGraphWasAskedFor) {
+    PlugRow(kRow0Path, "USB\\VID_EB1A&PID_1860");
+    ASSERT_EQ(presence.FirstConnection(), 1);
+    engine.stillFlags().stillRequested = 1;
+    engine.stillFlags().skipNextFrame = 1;
+    EngineMessageEvent stale(kWmStillArrived, 1, 0, 0);
+    ASSERT_TRUE(notifyTarget.IsCurrent(stale));
+
+    presence.CaptureShutdown();
+    EXPECT_EQ(button.closed, 1);
+    EXPECT_EQ(presence.buttonLibrary(), nullptr);
+    EXPECT_EQ(engine.libraryDeviceMode(), 0);
+    EXPECT_FALSE(engine.hasGraph());
+    EXPECT_EQ(engine.stillFlags().stillRequested.load(), 0);
+    EXPECT_EQ(engine.stillFlags().skipNextFrame.load(), 0);
+    EXPECT_FALSE(notifyTarget.IsCurrent(stale));
+    // Twice in a row closes nothing twice.
+    presence.CaptureShutdown();
+    EXPECT_EQ(button.closed, 1);
+}
+
+TEST_F(DevicePresenceTest, TheOpenerReplacesAnOpenButtonAndDropsOneThatDoesNotOpen) {
+    EXPECT_EQ(presence.Open(), 1);
+    EXPECT_EQ(presence.Open(), 1);
+    EXPECT_EQ(button.created, 2);
+    EXPECT_EQ(button.closed, 1);
+    EXPECT_EQ(button.destroyed, 1);
+
+    button.openResult = 0;
+    engine.SetLibraryDeviceMode(0);
+    EXPECT_EQ(presence.Open(), 0);
+    EXPECT_EQ(presence.buttonLibrary(), nullptr);
+    // A button that never opened is not closed.
+    EXPECT_EQ(button.closed, 2);
+    EXPECT_EQ(button.destroyed, 3);
+    EXPECT_EQ(engine.libraryDeviceMode(), 0);
+
+    buttonsAvailable = false;
+    EXPECT_EQ(presence.Open(), 0);
+}
+
+TEST_F(DevicePresenceTest, APressBecomesAStillRequestThatSkipsOneFrame) {
+    // Nothing is polled outside library mode or without a button.
+    presence.PollButton();
+    EXPECT_EQ(button.polled, 0);
+    ASSERT_EQ(presence.Open(), 1);
+    engine.SetLibraryDeviceMode(0);
+    presence.PollButton();
+    EXPECT_EQ(button.polled, 0);
+    engine.SetLibraryDeviceMode(1);
+
+    presence.PollButton();
+    EXPECT_EQ(button.polled, 1);
+    EXPECT_EQ(engine.stillFlags().stillRequested.load(), 0);
+
+    button.pendingPresses = 2;
+    presence.PollButton();
+    EXPECT_EQ(engine.stillFlags().stillRequested.load(), 1);
+    EXPECT_EQ(engine.stillFlags().skipNextFrame.load(), 1);
+    // While that still is pending the button is not even asked: the next press waits.
+    engine.stillFlags().skipNextFrame = 0;
+    presence.PollButton();
+    EXPECT_EQ(button.polled, 2);
+    EXPECT_EQ(engine.stillFlags().skipNextFrame.load(), 0);
+    engine.stillFlags().stillRequested = 0;
+    presence.PollButton();
+    EXPECT_EQ(button.polled, 3);
+    EXPECT_EQ(engine.stillFlags().stillRequested.load(), 1);
+    EXPECT_EQ(engine.stillFlags().skipNextFrame.load(), 1);
+}
+
+TEST_F(DevicePresenceTest, TheCameraKeyGoesToTheOpenButton) {
+    presence.NoteCameraKey();
+    ASSERT_EQ(presence.Open(), 1);
+    presence.NoteCameraKey();
+    EXPECT_EQ(button.keys, 1);
+}
+
+}  // namespace

@@ -1,0 +1,375 @@
+// The main window driven as a user drives it, with the simulated microscope behind it.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QThread>
+#include <QTimer>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "app/debug_trace.h"
+#include "app/program_paths.h"
+#include "capture/display/video_display_window.h"
+#include "capture/gst/capture_stack.h"
+#include "mainwindow/device_presence.h"
+#include "mainwindow/main_window_skin.h"
+#include "mainwindow/microscope_dlg.h"
+#include "output/still_file.h"
+#include "platform/sound_player.h"
+#include "sim/simulated_microscope.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using testsupport::Exists;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+
+constexpr const char* kBrowseText = "Please leave browse status first, And then try it agian";
+constexpr const char* kConnectText = "Please connect USB 2.0 Digital Microscope";
+constexpr std::array<int, 7> kCaptureButtons = {
+    control::kPreview, control::kAvi,  control::kCamera, control::kClock,
+    control::kSetting, control::kSave, control::kEMail};
+
+bool WaitUntil(const std::function<bool()>& condition, int milliseconds = 10000) {
+    QDeadlineTimer deadline(milliseconds);
+    while (!condition()) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+// Answers every message box that opens while it lives: notes what it said and presses OK.
+class MessageBoxAnswerer {
+public:
+    MessageBoxAnswerer() {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                boxes.push_back({box->windowTitle(), box->text(), box->icon()});
+                box->done(QMessageBox::Ok);
+            }
+        });
+        timer_.start();
+    }
+    struct Box {
+        QString title;
+        QString text;
+        QMessageBox::Icon icon;
+    };
+    std::vector<Box> boxes;
+
+private:
+    QTimer timer_;
+};
+
+// Sits between the engine and the display: notes the frame index of every frame drawn and
+// whether a device still was armed when it was drawn.
+class FrameSpy : public FrameDrawer {
+public:
+    FrameSpy(FrameDrawer& display, const StillFlags& flags) : display_(display), flags_(flags) {}
+    int DrawFrame(const std::uint8_t* buffer, std::size_t lengthBytes, int width,
+                  int height) override {
+        if (buffer != nullptr && width > 0 && height > 0 &&
+            lengthBytes >= static_cast<std::size_t>(BgrRowBytes(width)) * height) {
+            const std::uint8_t* topRow =
+                buffer + static_cast<std::size_t>(BgrRowBytes(width)) * (height - 1);
+            if (const std::optional<std::uint32_t> index = sim::ReadFrameIndexBgr(topRow, width)) {
+                std::lock_guard lock(mutex_);
+                drawn_.push_back({*index, flags_.stillArmed.load() != 0});
+            }
+        }
+        return display_.DrawFrame(buffer, lengthBytes, width, height);
+    }
+    void ReleaseMemorySurface() override { display_.ReleaseMemorySurface(); }
+
+    struct Drawn {
+        std::uint32_t index;
+        bool armed;
+    };
+    std::vector<Drawn> drawn() const {
+        std::lock_guard lock(mutex_);
+        return drawn_;
+    }
+
+private:
+    FrameDrawer& display_;
+    const StillFlags& flags_;
+    mutable std::mutex mutex_;
+    std::vector<Drawn> drawn_;
+};
+
+class ControllerTest : public ::testing::Test {
+protected:
+    void TearDown() override { SetProgramPaths({}); }
+
+    // Starts the window on a simulated microscope of `kind` (-1: the system's devices).
+    void Start(int kind = 0) {
+        StartupEnvironment environment;
+        environment.executablePath = program / "digital-microscope";
+        environment.documentsFolder = documents.path();
+        environment.languageId = 0x0409;
+        environment.simulatedKind = kind;
+        dialog = std::make_unique<CMicroscopeDlg>(environment);
+        ASSERT_TRUE(dialog->OnInitDialog());
+        dialog->show();
+    }
+
+    CaptureEngine& engine() { return dialog->capture()->engine(); }
+    sim::SimulatedMicroscope& microscope() { return *dialog->capture()->simulated(); }
+    DevicePresence& presence() { return *dialog->presence(); }
+    VideoDisplayWindow& display() { return *dialog->displayWindow(); }
+    std::string Picture(int number) const {
+        return documents / ("Microscope files/Picture/StillCap" + std::to_string(number) + ".bmp");
+    }
+
+    bool Streaming() {
+        const std::uint64_t before = display().framesDrawn();
+        return WaitUntil([&] { return display().framesDrawn() >= before + 2; });
+    }
+    bool PreviewOn() const { return dialog->skin()->Toggle(control::kPreview)->IsOn() != 0; }
+    int EnabledCaptureButtons() const {
+        int enabled = 0;
+        for (const int id : kCaptureButtons) {
+            enabled += dialog->skin()->Button(id)->isEnabled() ? 1 : 0;
+        }
+        return enabled;
+    }
+    void ExpectLive() {
+        EXPECT_EQ(presence().deviceConnected(), 1);
+        EXPECT_TRUE(engine().running());
+        EXPECT_TRUE(PreviewOn());
+        EXPECT_EQ(EnabledCaptureButtons(), 7);
+        EXPECT_TRUE(display().connectText().isEmpty());
+        EXPECT_TRUE(Streaming());
+    }
+    void ExpectNoDevice() {
+        EXPECT_EQ(presence().deviceConnected(), 0);
+        EXPECT_FALSE(engine().running());
+        EXPECT_FALSE(PreviewOn());
+        EXPECT_EQ(EnabledCaptureButtons(), 0);
+        EXPECT_EQ(display().connectText(), QString::fromUtf8(kConnectText));
+    }
+
+    TempDir program;
+    TempDir documents;
+    std::unique_ptr<CMicroscopeDlg> dialog;
+};
+
+TEST_F(ControllerTest, CameraInLiveWritesAStillAndPlaysTheShutter) {
+    Start();
+    ExpectLive();
+    QSignalSpy sounds(&dialog->sounds(), &SoundPlayer::soundRequested);
+    dialog->OnCommand(control::kCamera);
+    ASSERT_TRUE(WaitUntil([&] { return sounds.count() == 1; }));
+    EXPECT_EQ(sounds.at(0).at(0).toInt(), sound::kShutter);
+    ASSERT_TRUE(Exists(Picture(0)));
+    EXPECT_EQ(ReadFile(Picture(0)).size(), 54u + 720u * 480u * 3u);
+    EXPECT_EQ(dialog->stillWriter()->stillCounter(), 1);
+
+    // The capture menu's Take Picture does the same.
+    dialog->OnCommand(menucommand::kTakePicture);
+    ASSERT_TRUE(WaitUntil([&] { return sounds.count() == 2; }));
+    EXPECT_TRUE(Exists(Picture(1)));
+    EXPECT_TRUE(engine().running());
+}
+
+TEST_F(ControllerTest, PreviewSwitchesBetweenLiveAndBrowseWhereCameraAndClockOnlyExplain) {
+    Start();
+    ExpectLive();
+    dialog->OnCommand(control::kPreview);
+    EXPECT_FALSE(PreviewOn());
+    EXPECT_FALSE(engine().running());
+    EXPECT_EQ(EnabledCaptureButtons(), 7);
+
+    MessageBoxAnswerer answerer;
+    QSignalSpy sounds(&dialog->sounds(), &SoundPlayer::soundRequested);
+    for (const int command :
+         {control::kCamera, menucommand::kTakePicture, control::kClock, menucommand::kTimeLapse}) {
+        dialog->OnCommand(command);
+    }
+    ASSERT_EQ(answerer.boxes.size(), 4u);
+    for (const MessageBoxAnswerer::Box& box : answerer.boxes) {
+        EXPECT_EQ(box.title, dialog->MessageTitle());
+        EXPECT_EQ(box.text, QString::fromUtf8(kBrowseText));
+        EXPECT_EQ(box.icon, QMessageBox::Warning);
+    }
+    EXPECT_EQ(engine().stillFlags().stillRequested.load(), 0);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(Exists(Picture(0)));
+    EXPECT_EQ(sounds.count(), 0);
+
+    dialog->OnCommand(control::kPreview);
+    ExpectLive();
+}
+
+TEST_F(ControllerTest, WithoutAnyMicroscopeTheWindowWaitsQuietly) {
+    TraceRecorder trace;
+    Start(-1);
+    ExpectNoDevice();
+    // The overlay switches do nothing without a device.
+    for (const int command : {menucommand::kCross, menucommand::kPopupCross, menucommand::kGrid,
+                              menucommand::kCircles, menucommand::kClock}) {
+        dialog->OnCommand(command);
+    }
+    const OverlaySwitches& overlays = display().overlays();
+    EXPECT_EQ(
+        overlays.showCrossLine + overlays.showGrid + overlays.showCircles + overlays.showClock, 0);
+    // Nothing is retried, polled or reported over and over.
+    const std::size_t lines = trace.Lines().size();
+    EXPECT_FALSE(WaitUntil([] { return false; }, 1500));
+    EXPECT_EQ(trace.Lines().size(), lines);
+    EXPECT_FALSE(presence().connectionTimer().isActive());
+}
+
+TEST_F(ControllerTest, OverlayCommandsSwitchOnAndOffWithADevice) {
+    Start();
+    const OverlaySwitches& overlays = display().overlays();
+    dialog->OnCommand(menucommand::kPopupCross);
+    dialog->OnCommand(menucommand::kGrid);
+    dialog->OnCommand(menucommand::kCircles);
+    dialog->OnCommand(menucommand::kClock);
+    EXPECT_EQ(overlays.showCrossLine.load() + overlays.showGrid.load() +
+                  overlays.showCircles.load() + overlays.showClock.load(),
+              4);
+    dialog->OnCommand(menucommand::kCross);
+    EXPECT_EQ(overlays.showCrossLine.load(), 0);
+}
+
+TEST_F(ControllerTest, UnpluggingShowsNoDeviceAndPluggingInReturnsToLiveAfterTheBurst) {
+    Start();
+    ExpectLive();
+    microscope().Unplug();
+    ASSERT_TRUE(WaitUntil([&] { return presence().deviceConnected() == 0; }));
+    ExpectNoDevice();
+    // The overlays stay off while there is no device.
+    dialog->OnCommand(menucommand::kCross);
+    EXPECT_EQ(display().overlays().showCrossLine.load(), 0);
+
+    microscope().Plug();
+    // The burst of node changes arrives; the check waits a second after the last of them.
+    ASSERT_TRUE(WaitUntil([&] { return presence().connectionTimer().isActive(); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(presence().connectionTimer().interval(), 1000);
+    EXPECT_EQ(presence().deviceConnected(), 0);
+    ASSERT_TRUE(WaitUntil([&] { return presence().deviceConnected() == 1; }));
+    ExpectLive();
+}
+
+TEST_F(ControllerTest, ABurstOfChangesWhileConnectedChangesNothingVisible) {
+    Start();
+    ExpectLive();
+    TraceRecorder trace;
+    for (int i = 0; i < 3; ++i) {
+        presence().OnDeviceChange({platform::kDbtDevNodesChanged, std::nullopt});
+    }
+    ASSERT_TRUE(WaitUntil([&] { return !presence().connectionTimer().isActive(); }));
+    ExpectLive();
+    // The graph was not rebuilt.
+    EXPECT_FALSE(trace.Contains("Sample Format(720,480)\n"));
+}
+
+TEST_F(ControllerTest, ResumeTearsDownAndReconnectsEvenFromBrowse) {
+    Start();
+    ExpectLive();
+    dialog->OnCommand(control::kPreview);
+    ASSERT_FALSE(PreviewOn());
+    TraceRecorder trace;
+    presence().OnPowerBroadcast(powerevent::kResumeSuspend);
+    EXPECT_TRUE(trace.Contains("Sample Format(720,480)\n"));
+    ExpectLive();
+}
+
+TEST_F(ControllerTest, AButtonPressWhileAStillIsPendingWaitsUntilItIsDone) {
+    Start();
+    ExpectLive();
+    // Browse: the graph stands still, so the request stays pending.
+    dialog->OnCommand(control::kPreview);
+    StillFlags& flags = engine().stillFlags();
+    flags.stillRequested = 1;
+    microscope().PressButton();
+    presence().PollButton();
+    EXPECT_EQ(flags.skipNextFrame.load(), 0);
+    flags.stillRequested = 0;
+    presence().PollButton();
+    EXPECT_EQ(flags.stillRequested.load(), 1);
+    EXPECT_EQ(flags.skipNextFrame.load(), 1);
+}
+
+TEST_F(ControllerTest, TheDeviceButtonSavesTheFrameAfterTheSkippedOne) {
+    Start();
+    ExpectLive();
+    ASSERT_EQ(engine().libraryDeviceMode(), 1);
+    ASSERT_TRUE(presence().buttonPollTimer().isActive());
+    FrameSpy spy(display(), engine().stillFlags());
+    engine().SetDisplayWindow(&spy);
+    QSignalSpy sounds(&dialog->sounds(), &SoundPlayer::soundRequested);
+
+    microscope().PressButton();
+    presence().PollButton();
+    ASSERT_TRUE(WaitUntil([&] { return sounds.count() == 1; }));
+    ASSERT_TRUE(Exists(Picture(0)));
+    const std::string file = ReadFile(Picture(0));
+    ASSERT_EQ(file.size(), 54u + 720u * 480u * 3u);
+    const auto* topRow = reinterpret_cast<const std::uint8_t*>(file.data()) + 54 + 720 * 3 * 479;
+    const std::optional<std::uint32_t> saved = sim::ReadFrameIndexBgr(topRow, 720);
+    ASSERT_TRUE(saved.has_value());
+
+    std::optional<std::uint32_t> skipped;
+    for (const FrameSpy::Drawn& frame : spy.drawn()) {
+        if (frame.armed) {
+            EXPECT_FALSE(skipped.has_value()) << "two frames skipped";
+            skipped = frame.index;
+        }
+    }
+    ASSERT_TRUE(skipped.has_value());
+    EXPECT_EQ(*saved, *skipped + 1);
+
+    // The graph was rebuilt and streams again.
+    EXPECT_TRUE(Streaming());
+    engine().StopGraph();
+    engine().SetDisplayWindow(dialog->displayWindow());
+}
+
+TEST_F(ControllerTest, TheCameraKeyStandsInForTheButtonOnlyWhereTheButtonCannotBeRead) {
+    Start();
+    // The simulated device reports its button itself: the key is not a second press.
+    dialog->setFocus();
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_WebCam, Qt::NoModifier);
+    QApplication::sendEvent(dialog.get(), &key);
+    presence().PollButton();
+    EXPECT_EQ(engine().stillFlags().stillRequested.load(), 0);
+}
+
+TEST_F(ControllerTest, ClosingShutsTheCaptureDownBeforeTheWindowEnds) {
+    Start();
+    ExpectLive();
+    TraceRecorder trace;
+    EXPECT_TRUE(dialog->close());
+    EXPECT_FALSE(engine().running());
+    EXPECT_FALSE(engine().hasGraph());
+    EXPECT_EQ(engine().libraryDeviceMode(), 0);
+    EXPECT_EQ(presence().buttonLibrary(), nullptr);
+    EXPECT_FALSE(presence().buttonPollTimer().isActive());
+    const std::vector<std::string> lines = trace.Lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), "Main window closing\n");
+    EXPECT_EQ(lines.back(), "Capture shut down\n");
+    // No device change reaches the closed window.
+    microscope().Unplug();
+    microscope().Plug();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(presence().connectionTimer().isActive());
+}
+
+}  // namespace
