@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/udev_handles.h"
+
 namespace platform {
 namespace {
 
@@ -17,19 +19,6 @@ Q_LOGGING_CATEGORY(deviceChangeCategory, "microscope.devices", QtWarningMsg)
 // How long the socket stays unwatched after receiving failed with data still queued, so a
 // socket that keeps failing is retried now and then instead of spinning the event loop.
 constexpr int kRetryAfterFailureMs = 1000;
-
-struct UdevUnref {
-    void operator()(udev* context) const { udev_unref(context); }
-};
-struct UdevMonitorUnref {
-    void operator()(udev_monitor* monitor) const { udev_monitor_unref(monitor); }
-};
-struct UdevDeviceUnref {
-    void operator()(udev_device* device) const { udev_device_unref(device); }
-};
-using UdevPtr = std::unique_ptr<udev, UdevUnref>;
-using UdevMonitorPtr = std::unique_ptr<udev_monitor, UdevMonitorUnref>;
-using UdevDevicePtr = std::unique_ptr<udev_device, UdevDeviceUnref>;
 
 std::string_view Text(const char* value) {
     return value != nullptr ? std::string_view(value) : std::string_view();

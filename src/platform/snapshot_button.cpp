@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/sysfs_video_nodes.h"
+#include "platform/video_device_ids.h"
 
 namespace platform {
 namespace fs = std::filesystem;
@@ -24,8 +25,8 @@ namespace {
 
 Q_LOGGING_CATEGORY(buttonCategory, "microscope.button", QtWarningMsg)
 
-constexpr std::string_view kVendorId = "eb1a";
-constexpr std::string_view kProductId = "1860";
+constexpr std::uint32_t kVendorId = 0xEB1A;
+constexpr std::uint32_t kProductId = 0x1860;
 // The event node sits three levels below the USB device ("1-2:1.0/input/input7/event5");
 // the walk goes no deeper than this whatever the tree looks like.
 constexpr int kMaxInputDepth = 8;
@@ -36,30 +37,10 @@ constexpr int kMaxReadsPerPoll = 64;
 // The kernel prints a capability bitmap as hex words of its `long`, most significant first.
 constexpr unsigned kBitsPerWord = sizeof(unsigned long) * CHAR_BIT;
 
-bool SameHexId(std::string_view text, std::string_view id) {
-    return text.size() == id.size() &&
-           std::equal(text.begin(), text.end(), id.begin(), [](char a, char b) {
-               return (a >= 'A' && a <= 'F' ? static_cast<char>(a - 'A' + 'a') : a) == b;
-           });
-}
-
 // Whether `path` lies strictly below `base` (both canonical).
 bool IsBelow(const std::string& path, const std::string& base) {
     return path.size() > base.size() + 1 && path.compare(0, base.size(), base) == 0 &&
            path[base.size()] == '/';
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 // Whether bit `code` is set in a capability bitmap as sysfs shows it ("100000 0 0 0"). False
@@ -114,8 +95,10 @@ std::string FindUsbDevice(const std::string& sysRoot) {
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
         const fs::path link = busDir / name;
-        if (!SameHexId(ReadAttributeFile((link / "idVendor").string()), kVendorId) ||
-            !SameHexId(ReadAttributeFile((link / "idProduct").string()), kProductId)) {
+        if (ParseHexAttribute(ReadAttributeFile((link / "idVendor").string()), 0xFFFF) !=
+                kVendorId ||
+            ParseHexAttribute(ReadAttributeFile((link / "idProduct").string()), 0xFFFF) !=
+                kProductId) {
             continue;
         }
         const fs::path device = fs::canonical(link, error);

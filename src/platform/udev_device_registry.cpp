@@ -6,23 +6,11 @@
 
 #include "platform/device_registry.h"
 #include "platform/sysfs_video_nodes.h"
+#include "platform/udev_handles.h"
 #include "platform/video_device_ids.h"
 
 namespace platform {
 namespace {
-
-struct UdevUnref {
-    void operator()(udev* context) const { udev_unref(context); }
-};
-struct UdevEnumerateUnref {
-    void operator()(udev_enumerate* enumerate) const { udev_enumerate_unref(enumerate); }
-};
-struct UdevDeviceUnref {
-    void operator()(udev_device* device) const { udev_device_unref(device); }
-};
-using UdevPtr = std::unique_ptr<udev, UdevUnref>;
-using UdevEnumeratePtr = std::unique_ptr<udev_enumerate, UdevEnumerateUnref>;
-using UdevDevicePtr = std::unique_ptr<udev_device, UdevDeviceUnref>;
 
 std::string Text(const char* value) {
     return value != nullptr ? std::string(value) : std::string();

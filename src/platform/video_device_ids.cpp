@@ -22,6 +22,8 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
+}  // namespace
+
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
@@ -34,6 +36,8 @@ int HexDigit(char c) {
     }
     return -1;
 }
+
+namespace {
 
 enum class HexCase { Lower, Upper };
 

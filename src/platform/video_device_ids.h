@@ -57,6 +57,9 @@ struct UsbId {
     std::optional<std::uint8_t> interfaceNumber;
 };
 
+// The value of one hex digit (either case); -1 for any other character.
+int HexDigit(char c);
+
 // Hexadecimal sysfs text ("eb1a", "0100\n") as a number not above `maximum`; blanks around it
 // are ignored. Nothing for empty text, other characters, or a larger number.
 std::optional<std::uint32_t> ParseHexAttribute(std::string_view text, std::uint32_t maximum);

@@ -3,11 +3,11 @@
 #include <signal.h>
 #include <sys/stat.h>
 
-#include <QDeadlineTimer>
 #include <QProcess>
 #include <QThread>
 
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -15,6 +15,7 @@ using testsupport::Exists;
 using testsupport::IsDirectory;
 using testsupport::ReadFile;
 using testsupport::TempDir;
+using testsupport::WaitUntil;
 using testsupport::WriteFile;
 
 // An environment with a private home and no display at all.
@@ -45,17 +46,6 @@ RunResult RunToEnd(const QStringList& arguments, const QProcessEnvironment& envi
     result.out = process.readAllStandardOutput().toStdString();
     result.err = process.readAllStandardError().toStdString();
     return result;
-}
-
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QThread::msleep(20);
-    }
-    return true;
 }
 
 TEST(Startup, HelpAndVersionNeedNoDisplay) {
@@ -97,7 +87,7 @@ TEST(Startup, RunsUntilAskedToEndAndKeepsTheStorageTree) {
     process.start(QStringLiteral(DM_EXECUTABLE), {});
     ASSERT_TRUE(process.waitForStarted(10000));
 
-    EXPECT_TRUE(WaitFor([&] { return !Exists(root + "/Video/test.avi"); }, 20000));
+    EXPECT_TRUE(WaitUntil([&] { return !Exists(root + "/Video/test.avi"); }, 20000));
     EXPECT_TRUE(IsDirectory(root + "/Picture"));
     EXPECT_EQ(process.state(), QProcess::Running);
 
@@ -117,7 +107,7 @@ TEST(Startup, MissingDocumentsFolderIsCreated) {
     process.start(QStringLiteral(DM_EXECUTABLE), {});
     ASSERT_TRUE(process.waitForStarted(10000));
     EXPECT_TRUE(
-        WaitFor([&] { return IsDirectory(home / "Documents/Microscope files/Picture"); }, 20000));
+        WaitUntil([&] { return IsDirectory(home / "Documents/Microscope files/Picture"); }, 20000));
     ::kill(static_cast<pid_t>(process.processId()), SIGINT);
     ASSERT_TRUE(process.waitForFinished(20000));
     EXPECT_EQ(process.exitCode(), 0);
@@ -128,7 +118,8 @@ TEST(Startup, MissingDocumentsFolderIsCreated) {
 namespace {
 
 TEST(Startup, SimulatedDevicesStreamAndEndCleanly) {
-    for (const QString& option : {QStringLiteral("--simulate"), QStringLiteral("--simulate=camera")}) {
+    for (const QString& option :
+         {QStringLiteral("--simulate"), QStringLiteral("--simulate=camera")}) {
         TempDir home;
         QProcessEnvironment environment = PrivateEnvironment(home);
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -139,7 +130,7 @@ TEST(Startup, SimulatedDevicesStreamAndEndCleanly) {
         process.start(QStringLiteral(DM_EXECUTABLE), {option});
         ASSERT_TRUE(process.waitForStarted(10000));
         std::string err;
-        EXPECT_TRUE(WaitFor(
+        EXPECT_TRUE(WaitUntil(
             [&] {
                 process.waitForReadyRead(100);
                 err += process.readAllStandardError().toStdString();

@@ -3,33 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QThread>
 #include <functional>
 
 #include "app/debug_trace.h"
 #include "capture/fake_media_backend.h"
 #include "capture/queued_notify_target.h"
+#include "support/wait.h"
 
 namespace {
 
 using platform::DeviceChange;
 using testsupport::FakeMediaBackend;
+using testsupport::WaitUntil;
 
 constexpr const char* kRow0Path = "usb#vid_eb1a&pid_1860&mi_00#/devices/usb1/1-2/video0";
 constexpr const char* kRow1Path = "usb#vid_eb1a&pid_1760&mi_00#/devices/usb1/1-3/video2";
-
-bool WaitUntil(const std::function<bool()>& condition, int milliseconds = 10000) {
-    QDeadlineTimer deadline(milliseconds);
-    while (!condition()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
 
 // A snapshot button whose presses and results the test sets.
 class ScriptedButton : public platform::SnapshotButtonLibrary {

@@ -2,11 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QSignalSpy>
-#include <QThread>
 #include <QTimer>
 #include <functional>
 #include <mutex>
@@ -24,30 +22,20 @@
 #include "platform/sound_player.h"
 #include "sim/simulated_microscope.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 namespace {
 
 using testsupport::Exists;
 using testsupport::ReadFile;
 using testsupport::TempDir;
+using testsupport::WaitUntil;
 
 constexpr const char* kBrowseText = "Please leave browse status first, And then try it agian";
 constexpr const char* kConnectText = "Please connect USB 2.0 Digital Microscope";
 constexpr std::array<int, 7> kCaptureButtons = {
     control::kPreview, control::kAvi,  control::kCamera, control::kClock,
     control::kSetting, control::kSave, control::kEMail};
-
-bool WaitUntil(const std::function<bool()>& condition, int milliseconds = 10000) {
-    QDeadlineTimer deadline(milliseconds);
-    while (!condition()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
 
 // Answers every message box that opens while it lives: notes what it said and presses OK.
 class MessageBoxAnswerer {

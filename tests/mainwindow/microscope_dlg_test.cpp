@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QSignalSpy>
-#include <QThread>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -16,6 +14,7 @@
 #include "capture/gst/capture_stack.h"
 #include "sim/simulated_microscope.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -23,6 +22,7 @@ using testsupport::Exists;
 using testsupport::IsDirectory;
 using testsupport::ReadFile;
 using testsupport::TempDir;
+using testsupport::WaitUntil;
 using testsupport::WriteFile;
 
 class MicroscopeDlgTest : public ::testing::Test {
@@ -88,19 +88,6 @@ TEST_F(MicroscopeDlgTest, ClosingEndsTheWindow) {
 }  // namespace
 
 namespace {
-
-// Processes events until `condition` holds or ten seconds pass.
-bool WaitUntil(const std::function<bool()>& condition) {
-    QDeadlineTimer deadline(10000);
-    while (!condition()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
 
 // The source pixel under the centre of display pixel i of n, for a frame side of `count`.
 int SourceUnder(int i, int count, int n) {

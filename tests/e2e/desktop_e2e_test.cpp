@@ -1,0 +1,183 @@
+// Runs the built program on a real X server (Xvfb), the way it runs on a desktop, and looks
+// at the screen.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
+#include <functional>
+#include <optional>
+
+#include "support/temp_dir.h"
+#include "support/wait.h"
+
+namespace {
+
+using testsupport::TempDir;
+using testsupport::WaitUntil;
+
+// A private X server on a free display, ended when this goes.
+class XServer {
+public:
+    XServer() {
+        // Xvfb writes the display number it chose to the descriptor given by -displayfd
+        // (standard output here) once it accepts clients.
+        process_.start(
+            QStringLiteral("Xvfb"),
+            {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+             QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
+             QStringLiteral("tcp")});
+        if (!process_.waitForStarted(10000)) {
+            return;
+        }
+        QByteArray out;
+        WaitUntil(
+            [&] {
+                process_.waitForReadyRead(100);
+                out += process_.readAllStandardOutput();
+                return out.contains('\n') || process_.state() == QProcess::NotRunning;
+            },
+            20000);
+        bool ok = false;
+        const int number = out.trimmed().toInt(&ok);
+        if (ok) {
+            display_ = QStringLiteral(":%1").arg(number);
+        }
+    }
+    ~XServer() {
+        process_.terminate();
+        if (!process_.waitForFinished(5000)) {
+            process_.kill();
+            process_.waitForFinished(5000);
+        }
+    }
+    const std::optional<QString>& display() const { return display_; }
+
+    // The whole screen; a null image when it cannot be had.
+    QImage Screenshot() const {
+        QProcess import;
+        import.start(QStringLiteral("import"),
+                     {QStringLiteral("-display"), *display_, QStringLiteral("-window"),
+                      QStringLiteral("root"), QStringLiteral("png:-")});
+        if (!import.waitForFinished(20000) || import.exitCode() != 0) {
+            return {};
+        }
+        return QImage::fromData(import.readAllStandardOutput(), "PNG");
+    }
+
+private:
+    QProcess process_;
+    std::optional<QString> display_;
+};
+
+// Pixels of the simulated specimen: the pale pink of the stained slide.
+int SpecimenPixels(const QImage& screen) {
+    int count = 0;
+    for (int y = 0; y < screen.height(); y += 2) {
+        for (int x = 0; x < screen.width(); x += 2) {
+            const QRgb pixel = screen.pixel(x, y);
+            if (qRed(pixel) > 190 && qBlue(pixel) > 170 && qGreen(pixel) > 150 &&
+                qRed(pixel) > qGreen(pixel) + 8) {
+                ++count;
+            }
+        }
+    }
+    return count;
+}
+
+class Desktop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* tool : {"Xvfb", "import"}) {
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
+                GTEST_SKIP() << tool << " is not installed (scripts/setup installs it)";
+            }
+        }
+        server_.emplace();
+        ASSERT_TRUE(server_->display().has_value()) << "Xvfb did not start";
+    }
+
+    QProcessEnvironment Environment() const {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"WAYLAND_DISPLAY", "XDG_CONFIG_HOME", "XDG_DOCUMENTS_DIR",
+                                 "LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"}) {
+            environment.remove(QString::fromLatin1(name));
+        }
+        environment.insert(QStringLiteral("HOME"), QString::fromStdString(home_.path()));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(home_.path()));
+        environment.insert(QStringLiteral("DISPLAY"), *server_->display());
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("QT_LOGGING_RULES"),
+                           QStringLiteral("microscope.trace.debug=true"));
+        return environment;
+    }
+
+    // Runs the program with `arguments` until it shows its window, looks at the screen, asks
+    // it to end and returns what it wrote to standard error.
+    std::string RunAndLook(const QStringList& arguments, const std::string& shownWhen,
+                           QImage& screen) {
+        QProcess process;
+        process.setProcessEnvironment(Environment());
+        process.start(QStringLiteral(DM_EXECUTABLE), arguments);
+        EXPECT_TRUE(process.waitForStarted(10000));
+        std::string err;
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                process.waitForReadyRead(100);
+                err += process.readAllStandardError().toStdString();
+                return err.find(shownWhen) != std::string::npos;
+            },
+            20000))
+            << err;
+        // Give the window a moment to be mapped and the frames to reach it.
+        WaitUntil(
+            [&] {
+                screen = server_->Screenshot();
+                return !screen.isNull() && SpecimenPixels(screen) > 20000;
+            },
+            3000);
+        ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+        EXPECT_TRUE(process.waitForFinished(20000));
+        err += process.readAllStandardError().toStdString();
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << err;
+        EXPECT_EQ(process.exitCode(), 0) << err;
+        return err;
+    }
+
+    TempDir home_;
+    std::optional<XServer> server_;
+};
+
+TEST_F(Desktop, TheSimulatedMicroscopeIsLiveAndTheCaptureEndsBeforeTheWindow) {
+    QImage screen;
+    const std::string err = RunAndLook({QStringLiteral("--simulate")}, "Simple Connect(", screen);
+    ASSERT_FALSE(screen.isNull());
+    // The live picture fills most of the 622 x 487 display (sampled every other pixel).
+    EXPECT_GT(SpecimenPixels(screen), 20000);
+    const std::size_t closing = err.find("Main window closing");
+    const std::size_t shutDown = err.find("Capture shut down");
+    ASSERT_NE(closing, std::string::npos) << err;
+    ASSERT_NE(shutDown, std::string::npos) << err;
+    EXPECT_LT(closing, shutDown);
+    EXPECT_NE(err.find("NukeDownstream("), std::string::npos);
+    EXPECT_EQ(err.find("WARNING"), std::string::npos) << err;
+}
+
+TEST_F(Desktop, WithoutAMicroscopeTheWindowAsksForOne) {
+    QImage screen;
+    const std::string err = RunAndLook({}, "No capture device is streaming", screen);
+    ASSERT_FALSE(screen.isNull());
+    EXPECT_EQ(SpecimenPixels(screen), 0);
+    // The green connect text.
+    int green = 0;
+    for (int y = 0; y < screen.height(); ++y) {
+        for (int x = 0; x < screen.width(); ++x) {
+            const QRgb pixel = screen.pixel(x, y);
+            green += (qGreen(pixel) > 200 && qRed(pixel) < 60 && qBlue(pixel) < 60) ? 1 : 0;
+        }
+    }
+    EXPECT_GT(green, 300);
+}
+
+}  // namespace
