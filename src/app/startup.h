@@ -14,6 +14,8 @@ struct StartupEnvironment {
     // The simulated device to use instead of the system's devices: -1 none, else the row of
     // the device kind (0 the microscope, 1 the camera).
     int simulatedKind = -1;
+    // The GStreamer element the window's sounds are played on; tests give "fakesink".
+    std::string audioSink = "autoaudiosink";
 };
 
 // The running program's environment: /proc/self/exe, the XDG documents folder, the

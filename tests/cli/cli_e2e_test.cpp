@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sim/simulated_microscope.h"
+#include "support/process_signal.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -365,7 +366,7 @@ TEST(CliProgram, ATerminatedSeriesStopsInOrderAndKeepsWholeStills) {
     }
     ASSERT_EQ(out.rfind(run.Picture(0) + "\n", 0), 0u) << out;
 
-    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    testsupport::SendSignal(process, SIGTERM);
     ASSERT_TRUE(process.waitForFinished(20000));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 128 + SIGTERM);

@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QThread>
 
+#include "support/process_signal.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
 
@@ -91,7 +92,7 @@ TEST(Startup, RunsUntilAskedToEndAndKeepsTheStorageTree) {
     EXPECT_TRUE(IsDirectory(root + "/Picture"));
     EXPECT_EQ(process.state(), QProcess::Running);
 
-    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    testsupport::SendSignal(process, SIGTERM);
     ASSERT_TRUE(process.waitForFinished(20000));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
@@ -108,7 +109,7 @@ TEST(Startup, MissingDocumentsFolderIsCreated) {
     ASSERT_TRUE(process.waitForStarted(10000));
     EXPECT_TRUE(
         WaitUntil([&] { return IsDirectory(home / "Documents/Microscope files/Picture"); }, 20000));
-    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    testsupport::SendSignal(process, SIGINT);
     ASSERT_TRUE(process.waitForFinished(20000));
     EXPECT_EQ(process.exitCode(), 0);
 }
@@ -139,7 +140,7 @@ TEST(Startup, SimulatedDevicesStreamAndEndCleanly) {
             20000))
             << err;
         QThread::msleep(500);  // let frames flow for a moment
-        ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+        testsupport::SendSignal(process, SIGTERM);
         ASSERT_TRUE(process.waitForFinished(20000));
         err += process.readAllStandardError().toStdString();
         EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);

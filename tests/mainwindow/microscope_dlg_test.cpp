@@ -32,6 +32,7 @@ protected:
         environment.executablePath = program / "digital-microscope";
         environment.documentsFolder = documents.path();
         environment.languageId = language;
+        environment.audioSink = "fakesink";
         return environment;
     }
     void TearDown() override { SetProgramPaths({}); }
