@@ -35,7 +35,7 @@ CMicroscopeDlg::CMicroscopeDlg(StartupEnvironment environment, QWidget* parent)
     displayWindow_->installEventFilter(this);
     skin_ = new MainWindowSkin(*this, *clientArea_, *displayWindow_);
     connect(skin_, &MainWindowSkin::command, this, &CMicroscopeDlg::OnCommand);
-    sounds_ = new SoundPlayer(this);
+    sounds_ = new SoundPlayer(this, QString::fromStdString(environment_.audioSink));
     for (WindowTimer* timer : {&recordCounterTimer_, &positionTimer_}) {
         connect(timer, &QTimer::timeout, this, [this, timer] { OnTimer(timer->id()); });
     }
@@ -131,6 +131,7 @@ void CMicroscopeDlg::OnDeviceLost() {
     if (engine.recordingActive().load() != 0) {
         engine.recordingActive().store(0);
         recordCounterTimer_.Kill();
+        skin_->Toggle(control::kAvi)->SetOff();
     }
 }
 

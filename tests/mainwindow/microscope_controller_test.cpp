@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QSignalSpy>
+#include <QTest>
 #include <QTimer>
 #include <functional>
 #include <mutex>
@@ -108,6 +109,7 @@ protected:
         environment.documentsFolder = documents.path();
         environment.languageId = 0x0409;
         environment.simulatedKind = kind;
+        environment.audioSink = "fakesink";
         dialog = std::make_unique<CMicroscopeDlg>(environment);
         ASSERT_TRUE(dialog->OnInitDialog());
         dialog->show();
@@ -337,6 +339,31 @@ TEST_F(ControllerTest, TheCameraKeyStandsInForTheButtonOnlyWhereTheButtonCannotB
     QApplication::sendEvent(dialog.get(), &key);
     presence().PollButton();
     EXPECT_EQ(engine().stillFlags().stillRequested.load(), 0);
+}
+
+TEST_F(ControllerTest, AClickOnACategoryTabShowsThatCategory) {
+    Start();
+    QWidget* client = dialog->centralWidget();
+    MainWindowSkin& skin = *dialog->skin();
+    ASSERT_EQ(skin.mediaKind(), MediaKind::Pictures);
+    QTest::mouseClick(client, Qt::LeftButton, Qt::NoModifier, QPoint(160, 60));
+    EXPECT_EQ(skin.mediaKind(), MediaKind::Videos);
+    // Between the tabs nothing changes.
+    QTest::mouseClick(client, Qt::LeftButton, Qt::NoModifier, QPoint(107, 60));
+    EXPECT_EQ(skin.mediaKind(), MediaKind::Videos);
+    QTest::mouseClick(client, Qt::LeftButton, Qt::NoModifier, QPoint(50, 60), 0);
+    EXPECT_EQ(skin.mediaKind(), MediaKind::Pictures);
+    QTest::mouseClick(client, Qt::RightButton, Qt::NoModifier, QPoint(160, 60));
+    EXPECT_EQ(skin.mediaKind(), MediaKind::Pictures);
+}
+
+TEST_F(ControllerTest, EscapeAndEnterNeverCloseTheWindow) {
+    Start();
+    for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}) {
+        QTest::keyClick(dialog.get(), key);
+        EXPECT_TRUE(dialog->isVisible());
+    }
+    ExpectLive();
 }
 
 TEST_F(ControllerTest, ClosingShutsTheCaptureDownBeforeTheWindowEnds) {
