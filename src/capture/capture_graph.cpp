@@ -285,8 +285,11 @@ int CaptureEngine::RunGraph() {
     }
     result = backend_.Run();
     if (Failed(result)) {
+        // A device that does not stream (taken by another program, gone) is not running:
+        // the caller shows it as not connected rather than as a black live picture.
         DebugTrace(0, "Error(%08x): Cannot run preview graph\n", HexOf(result));
         backend_.Stop();
+        return 0;
     }
     running_ = true;
     return 1;

@@ -327,13 +327,14 @@ TEST_F(GraphTest, RunAndStopKeepTheirStatesAndTraces) {
     {
         TraceRecorder traces;
         const int stops = backend.CallCount("Stop");
-        EXPECT_EQ(engine.RunGraph(), 1);
+        EXPECT_EQ(engine.RunGraph(), 0);
         EXPECT_TRUE(traces.Contains("Error(80004005): Cannot run preview graph\n"));
         EXPECT_EQ(backend.CallCount("Stop"), stops + 1);
-        EXPECT_TRUE(engine.running());  // counted as running all the same
+        EXPECT_FALSE(engine.running());
     }
-    engine.StopGraph();
     backend.results.erase("Run");
+    EXPECT_EQ(engine.RunGraph(), 1);
+    engine.StopGraph();
     backend.results["QueryMediaControl"] = hr::kNoInterface;
     TraceRecorder traces;
     EXPECT_EQ(engine.RunGraph(), 0);

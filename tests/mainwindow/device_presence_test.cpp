@@ -141,6 +141,19 @@ TEST_F(DevicePresenceTest, AFormatThatCannotBeSetAtStartUpIsTriedOnceMoreAfter10
     EXPECT_FALSE(presence.connectionTimer().isActive());
 }
 
+TEST_F(DevicePresenceTest, ADeviceThatWillNotStreamIsNotConnectedAndIsTriedAgainOnAChange) {
+    PlugRow(kRow0Path, "USB\\VID_EB1A&PID_1860");
+    backend.results["Run"] = hr::kFail;
+    EXPECT_EQ(presence.FirstConnection(), 0);
+    EXPECT_EQ(shown, std::vector<bool>{false});
+    EXPECT_FALSE(engine.hasGraph());
+    // Once it is free, the next device change connects.
+    backend.results.erase("Run");
+    presence.OnDeviceChange({platform::kDbtDeviceRemoveComplete, std::nullopt});
+    EXPECT_EQ(presence.deviceConnected(), 1);
+    EXPECT_TRUE(engine.running());
+}
+
 TEST_F(DevicePresenceTest, ACheckWhileConnectedOnlyRediscoversAndRefreshesTheSettings) {
     PlugRow(kRow0Path, "USB\\VID_EB1A&PID_1860");
     ASSERT_EQ(presence.FirstConnection(), 1);
