@@ -45,33 +45,31 @@ void DevicePresence::Close() {
 }
 
 void DevicePresence::CaptureShutdown() {
-    CaptureEngine& engine = engine_;
-    if (engine.libraryDeviceMode() == 1) {
+    if (engine_.libraryDeviceMode() == 1) {
         Close();
-        engine.SetLibraryDeviceMode(0);
+        engine_.SetLibraryDeviceMode(0);
     }
-    engine.StopGraph();
-    engine.TearDownDownstream();
-    engine.TearDownGraph();
+    engine_.StopGraph();
+    engine_.TearDownDownstream();
+    engine_.TearDownGraph();
     // Messages the old graph queued are not acted on, and a still it was asked for will not
     // come from it.
     notifyTarget_.NewGeneration();
-    StillFlags& flags = engine.stillFlags();
+    StillFlags& flags = engine_.stillFlags();
     flags.stillRequested.store(0);
     flags.skipNextFrame.store(0);
     flags.stillArmed.store(0);
 }
 
 int DevicePresence::FirstConnection() {
-    CaptureEngine& engine = engine_;
-    engine.SetWindows(&notifyTarget_);
-    engine.CreateDeviceEnumerator();
+    engine_.SetWindows(&notifyTarget_);
+    engine_.CreateDeviceEnumerator();
     bool connected = false;
-    if (engine.DiscoverDevices() == 1 && engine.BuildGraph() == 1) {
-        if (engine.PreparePreview() != 1) {
+    if (engine_.DiscoverDevices() == 1 && engine_.BuildGraph() == 1) {
+        if (engine_.PreparePreview() != 1) {
             connectionTimer_.Set(100);
         } else {
-            connected = engine.RunGraph() == 1;
+            connected = engine_.RunGraph() == 1;
         }
     }
     if (!connected) {
@@ -84,17 +82,16 @@ int DevicePresence::FirstConnection() {
 
 int DevicePresence::ConnectionCheck() {
     std::unique_lock lock(connectionLock_);
-    CaptureEngine& engine = engine_;
-    if (engine.running() && engine.IsDevicePresent()) {
-        engine.DiscoverDevices();
+    if (engine_.running() && engine_.IsDevicePresent()) {
+        engine_.DiscoverDevices();
         RefreshSettingsDialog(true);
         return 1;
     }
     RefreshSettingsDialog(false);
     EndDeviceUse();
     CaptureShutdown();
-    const bool connected = engine.DiscoverDevices() == 1 && engine.BuildGraph() == 1 &&
-                           engine.PreparePreview() == 1 && engine.RunGraph() == 1;
+    const bool connected = engine_.DiscoverDevices() == 1 && engine_.BuildGraph() == 1 &&
+                           engine_.PreparePreview() == 1 && engine_.RunGraph() == 1;
     if (!connected) {
         CaptureShutdown();
     }

@@ -75,6 +75,8 @@ public:
     const MainMenus& menus() const { return menus_; }
 
     MediaKind mediaKind() const { return mediaKind_; }
+    // Preview or AVI is on.
+    bool Capturing() const;
     bool fullScreenMode() const { return fullScreenMode_; }
     // The category whose area holds `point` (client coordinates), if any.
     static std::optional<MediaKind> CategoryAt(const QPoint& point);
@@ -94,7 +96,6 @@ Q_SIGNALS:
     void command(int id);
 
 private:
-    bool Capturing() const;
     bool VideoRunning() const;
     void SetVisible(std::initializer_list<int> ids, bool visible);
     void ClearOrResetDisplay();

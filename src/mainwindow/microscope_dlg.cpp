@@ -90,16 +90,6 @@ bool CMicroscopeDlg::OnInitDialog() {
     return true;
 }
 
-bool CMicroscopeDlg::PreviewOn() const {
-    const CToggleBitmapButton* preview = skin_->Toggle(control::kPreview);
-    return preview != nullptr && preview->IsOn() != 0;
-}
-
-bool CMicroscopeDlg::Capturing() const {
-    const CToggleBitmapButton* avi = skin_->Toggle(control::kAvi);
-    return PreviewOn() || (avi != nullptr && avi->IsOn() != 0);
-}
-
 void CMicroscopeDlg::EnableCaptureButtons(bool enabled) {
     for (const int id : {control::kPreview, control::kAvi, control::kCamera, control::kClock,
                          control::kSetting, control::kSave, control::kEMail}) {
@@ -248,7 +238,7 @@ void CMicroscopeDlg::OnPreviewToggle() {
 }
 
 void CMicroscopeDlg::OnTakePicture() {
-    if (!Capturing()) {
+    if (!skin_->Capturing()) {
         ShowMessage(TextId::BrowseToCamera);
         return;
     }
@@ -258,7 +248,7 @@ void CMicroscopeDlg::OnTakePicture() {
 }
 
 void CMicroscopeDlg::OnTimeLapse() {
-    if (!Capturing()) {
+    if (!skin_->Capturing()) {
         ShowMessage(TextId::BrowseToTimer);
         return;
     }

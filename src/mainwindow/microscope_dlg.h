@@ -69,10 +69,6 @@ public:
 
     // A button or menu command.
     void OnCommand(int id);
-    // Live preview is on or off (the Preview button's state).
-    bool PreviewOn() const;
-    // Preview or AVI is on.
-    bool Capturing() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
