@@ -2,9 +2,13 @@
 
 #include "app/microscope_app.h"
 #include "app/startup.h"
+#include "app/termination_signals.h"
+#include "platform/standard_streams.h"
 #include "mainwindow/microscope_dlg.h"
 
 int main(int argc, char** argv) {
+    platform::GuardStandardDescriptors();
+    IgnoreFileSizeLimitSignal();
     if (const std::optional<int> exitCode =
             CMicroscopeApp::HandleInformationalOptions(argc, argv)) {
         return *exitCode;

@@ -7,6 +7,7 @@
 #include "app/simulate_option.h"
 #include "app/termination_signals.h"
 #include "app/version.h"
+#include "platform/standard_streams.h"
 
 namespace {
 
@@ -27,17 +28,28 @@ void PrintUsage(std::FILE* out) {
                  kProgramName);
 }
 
+// Ends an informational option: 0 when what was printed reached standard output, else a
+// message and 1.
+int FinishPrinting() {
+    if (const int error = platform::FinishStandardOutput(); error != 0) {
+        std::fprintf(stderr, "%s: cannot write to standard output: %s\n", kProgramName,
+                     std::strerror(error));
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 std::optional<int> CMicroscopeApp::HandleInformationalOptions(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             PrintUsage(stdout);
-            return 0;
+            return FinishPrinting();
         }
         if (std::strcmp(argv[i], "--version") == 0) {
             std::printf("%s %s\n", kProgramName, kProgramVersion);
-            return 0;
+            return FinishPrinting();
         }
     }
     return std::nullopt;
@@ -67,7 +79,15 @@ int CMicroscopeApp::InitInstance(const MainWindowFactory& makeMainWindow) {
     const QStringList arguments = QApplication::arguments();
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
-        const std::optional<int> kind = ParseSimulateArgument(argument.toStdString()).kind;
+        const SimulateArgument simulate = ParseSimulateArgument(argument.toStdString());
+        if (simulate.isSimulateOption && !simulate.kind) {
+            std::fprintf(stderr,
+                         "%s: unknown simulated device '%s' (it is microscope or camera)\n"
+                         "Try '%s --help'.\n",
+                         kProgramName, argument.mid(11).toLocal8Bit().constData(), kProgramName);
+            return 2;
+        }
+        const std::optional<int> kind = simulate.kind;
         if (!kind) {
             std::fprintf(stderr, "%s: unknown argument '%s'\nTry '%s --help'.\n", kProgramName,
                          argument.toLocal8Bit().constData(), kProgramName);

@@ -4,23 +4,62 @@
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <iterator>
 
 namespace {
+
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-volatile std::sig_atomic_t writeFd = -1;
-struct sigaction previousActions[std::size(kSignals)];
+
+// Shared with the handler: where it reports, and what it last saw. Lock-free atomics may be
+// used in a signal handler.
+std::atomic<int> writeFd{-1};
+std::atomic<int> recordedSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+struct Installed {
+    bool active = false;
+    struct sigaction previous = {};
+};
+Installed installed[std::size(kSignals)];
 
 extern "C" void OnTerminationSignal(int signalNumber) {
     const int savedErrno = errno;
+    recordedSignal = signalNumber;
     const char byte = static_cast<char>(signalNumber);
-    if (writeFd >= 0) {
-        static_cast<void>(::write(writeFd, &byte, 1));
+    if (const int fd = writeFd.load(); fd >= 0) {
+        static_cast<void>(::write(fd, &byte, 1));
     }
     errno = savedErrno;
 }
+
+// Handles every signal of kSignals that is not ignored.
+void InstallHandlers() {
+    recordedSignal = 0;
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+        struct sigaction current = {};
+        if (sigaction(kSignals[i], nullptr, &current) != 0 || current.sa_handler == SIG_IGN) {
+            continue;
+        }
+        struct sigaction action = {};
+        action.sa_handler = OnTerminationSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART | SA_RESETHAND;
+        installed[i].active = sigaction(kSignals[i], &action, &installed[i].previous) == 0;
+    }
+}
+
+void RestoreHandlers() {
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+        if (installed[i].active) {
+            sigaction(kSignals[i], &installed[i].previous, nullptr);
+            installed[i].active = false;
+        }
+    }
+}
+
 }  // namespace
 
 TerminationSignals::TerminationSignals(std::function<void()> onSignal)
@@ -32,22 +71,14 @@ TerminationSignals::TerminationSignals(std::function<void()> onSignal)
     writeFd = fds_[1];
     notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, &TerminationSignals::Drain);
-    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-        struct sigaction action = {};
-        action.sa_handler = OnTerminationSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART | SA_RESETHAND;
-        sigaction(kSignals[i], &action, &previousActions[i]);
-    }
+    InstallHandlers();
 }
 
 TerminationSignals::~TerminationSignals() {
     if (fds_[0] < 0) {
         return;
     }
-    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-        sigaction(kSignals[i], &previousActions[i], nullptr);
-    }
+    RestoreHandlers();
     writeFd = -1;
     notifier_.reset();
     ::close(fds_[0]);
@@ -65,4 +96,20 @@ void TerminationSignals::Drain() {
     if (received && onSignal_) {
         onSignal_();
     }
+}
+
+TerminationFlag::TerminationFlag() {
+    InstallHandlers();
+}
+
+TerminationFlag::~TerminationFlag() {
+    RestoreHandlers();
+}
+
+int TerminationFlag::lastSignal() const {
+    return recordedSignal;
+}
+
+void IgnoreFileSizeLimitSignal() {
+    std::signal(SIGXFSZ, SIG_IGN);
 }

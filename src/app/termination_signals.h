@@ -6,10 +6,14 @@
 
 class QSocketNotifier;
 
-// Turns SIGINT, SIGTERM and SIGHUP into a call of `onSignal` on the UI thread, so that a
-// terminal's Ctrl+C or a session's logout closes the program in its usual order. A second
-// signal of the same kind ends the process the default way. Handlers are restored when
-// this object is destroyed. One instance at a time.
+// SIGINT, SIGTERM and SIGHUP: a terminal's Ctrl+C, kill, a session's logout. A signal the
+// program was started with ignored (by nohup, or as a background job of a script) stays
+// ignored. While one of the watchers below exists, the first signal of a kind is recorded
+// instead of ending the process; a second of the same kind ends it the default way.
+// Handlers are restored when the watcher is destroyed. One watcher at a time.
+
+// Turns the signals into a call of `onSignal` on the UI thread, so that the program closes
+// in its usual order.
 class TerminationSignals : public QObject {
     Q_OBJECT
 public:
@@ -27,3 +31,20 @@ private:
     int lastSignal_ = 0;
     std::unique_ptr<QSocketNotifier> notifier_;
 };
+
+// Records the signals for work without an event loop that asks between its steps.
+class TerminationFlag {
+public:
+    TerminationFlag();
+    ~TerminationFlag();
+    TerminationFlag(const TerminationFlag&) = delete;
+    TerminationFlag& operator=(const TerminationFlag&) = delete;
+
+    // The signal that arrived last; 0 before any. Any thread.
+    int lastSignal() const;
+};
+
+// Makes a write past the file-size limit (ulimit -f) fail with EFBIG, where it is seen and
+// the partial file removed, instead of ending the process with SIGXFSZ. Called once at
+// start.
+void IgnoreFileSizeLimitSignal();

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "cli/file_commands.h"
 #include "cli/usage.h"
 #include "output/still_file.h"
+#include "platform/standard_streams.h"
 
 namespace {
 
@@ -75,10 +77,7 @@ int RunDeviceCommand(int argc, char** argv, const CommandLine& line, const Conso
     return code;
 }
 
-}  // namespace
-
-int RunCliProgram(int argc, char** argv) {
-    const Console console;
+int RunCommandLine(int argc, char** argv, const Console& console) {
     const std::vector<std::string_view> arguments(argv + std::min(argc, 1), argv + argc);
     const ParsedCommandLine parsed = ParseCommandLine(arguments);
     const CommandLine& line = parsed.commandLine;
@@ -95,11 +94,29 @@ int RunCliProgram(int argc, char** argv) {
         return kExitSuccess;
     }
     if (line.help) {
-        PrintUsage(line.command, console.out);
+        console.PrintText(UsageText(line.command));
         return kExitSuccess;
     }
     if (line.command == Command::ToJpeg) {
         return RunToJpeg(line.inputPath, line.outputPath, console);
     }
     return RunDeviceCommand(argc, argv, line, console);
+}
+
+}  // namespace
+
+int RunCliProgram(int argc, char** argv) {
+    platform::GuardStandardDescriptors();
+    IgnoreFileSizeLimitSignal();
+    const Console console;
+    int code = RunCommandLine(argc, argv, console);
+    // What was printed is the result of a script's call: losing it is a failure.
+    const int finishError = platform::FinishStandardOutput();
+    if (const int error = console.outError != 0 ? console.outError : finishError; error != 0) {
+        console.Fail(kExitFile, "cannot write to standard output: %s", std::strerror(error));
+        if (code == kExitSuccess) {
+            code = kExitFile;
+        }
+    }
+    return code;
 }

@@ -23,8 +23,14 @@ constexpr int ExitCodeForSignal(int signalNumber) {
 struct Console {
     std::FILE* out = stdout;
     std::FILE* err = stderr;
+    // The errno of the first result that did not reach `out`; 0 while all did.
+    mutable int outError = 0;
 
     void Print(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+    // Writes `text` as it is.
+    void PrintText(const char* text) const;
+    // Writes "<program>: stopped by a signal (<name>)" and returns ExitCodeForSignal.
+    int FailForSignal(int signalNumber) const;
     // Writes "<program>: <text>" and returns `exitCode`.
     int Fail(int exitCode, const char* format, ...) const __attribute__((format(printf, 3, 4)));
 };

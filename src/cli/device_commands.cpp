@@ -15,9 +15,7 @@ namespace {
 int WaitFailure(const CaptureSession& session, WaitResult result, const char* what,
                 const Console& console) {
     if (result == WaitResult::Interrupted) {
-        const int signalNumber = session.interruptSignal();
-        return console.Fail(ExitCodeForSignal(signalNumber), "stopped by a signal (%s)",
-                            strsignal(signalNumber));
+        return console.FailForSignal(session.interruptSignal());
     }
     const double seconds = static_cast<double>(session.frameTimeout().count()) / 1000.0;
     return console.Fail(kExitNoDevice, "the device delivered no %s within %g seconds", what,
@@ -51,7 +49,9 @@ int StartStreaming(CaptureSession& session, const Console& console) {
 int ReportStill(const SavedStill& saved, const Console& console) {
     if (saved.written) {
         console.Print("%s\n", saved.path.c_str());
-        return kExitSuccess;
+        // A path that cannot be printed ends the series: nobody would learn of the rest. The
+        // caller reports the output's failure.
+        return console.outError == 0 ? kExitSuccess : kExitFile;
     }
     if (saved.error == EINVAL) {
         return console.Fail(kExitNoDevice, "the device delivered a picture that cannot be saved");

@@ -16,13 +16,15 @@ constexpr const char* kProgramUsage =
     "Options:\n"
     "      --simulate[=KIND]  use a simulated device instead of the system's devices;\n"
     "                         KIND is microscope (the default) or camera\n"
-    "  -h, --help             show this help and exit; after a command, that command's\n"
+    "  -h, --help             show this help and exit; after a command, show that\n"
+    "                         command's help\n"
     "      --version          show the version and exit\n"
     "\n"
     "DIGITAL_MICROSCOPE_SIMULATE=microscope|camera has the effect of --simulate.\n"
     "\n"
     "Exit status: 0 success, 1 wrong usage, 2 no supported device (or it delivers no\n"
-    "picture), 3 a file could not be read or written, 128+N stopped by signal N.\n";
+    "picture), 3 a file could not be read or written (standard output included), 128+N\n"
+    "stopped by signal N.\n";
 
 constexpr const char* kListUsage =
     "Usage: digital-microscope-cli [--simulate[=KIND]] list\n"
@@ -57,7 +59,9 @@ constexpr const char* kToJpegUsage =
     "Converts a bitmap file to a JPEG file of quality 100. OUTPUT.jpg appears only when it\n"
     "was written whole; a file that cannot be read or written exits with 3.\n";
 
-const char* UsageOf(Command command) {
+}  // namespace
+
+const char* UsageText(Command command) {
     switch (command) {
         case Command::List:
             return kListUsage;
@@ -71,10 +75,4 @@ const char* UsageOf(Command command) {
             break;
     }
     return kProgramUsage;
-}
-
-}  // namespace
-
-void PrintUsage(Command command, std::FILE* out) {
-    std::fputs(UsageOf(command), out);
 }

@@ -1,10 +1,9 @@
 #include "output/bmp_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 
@@ -13,6 +12,7 @@
 namespace {
 
 constexpr std::uint32_t kOs2CoreHeaderBytes = 12;
+constexpr std::size_t kOs2ColourEntryBytes = 3;
 
 // Bytes of a whole file, read at offsets. ReadAt returns 0 or an errno.
 class ByteSource {
@@ -28,7 +28,7 @@ public:
     std::uint64_t length() const override { return bytes_.size(); }
     int ReadAt(std::uint64_t offset, std::uint8_t* dest, std::size_t sizeBytes) const override {
         if (offset > bytes_.size() || sizeBytes > bytes_.size() - offset) {
-            return EINVAL;
+            return EBADMSG;
         }
         if (sizeBytes > 0) {
             std::memcpy(dest, bytes_.data() + offset, sizeBytes);
@@ -42,11 +42,11 @@ private:
 
 class FileSource final : public ByteSource {
 public:
-    FileSource(int fd, std::uint64_t length) : fd_(fd), length_(length) {}
+    FileSource(platform::UniqueFd fd, std::uint64_t length) : fd_(std::move(fd)), length_(length) {}
     std::uint64_t length() const override { return length_; }
     int ReadAt(std::uint64_t offset, std::uint8_t* dest, std::size_t sizeBytes) const override {
         while (sizeBytes > 0) {
-            const ssize_t got = ::pread(fd_, dest, sizeBytes, static_cast<off_t>(offset));
+            const ssize_t got = ::pread(fd_.get(), dest, sizeBytes, static_cast<off_t>(offset));
             if (got < 0 && errno == EINTR) {
                 continue;
             }
@@ -61,16 +61,28 @@ public:
     }
 
 private:
-    int fd_;
+    platform::UniqueFd fd_;
     std::uint64_t length_;
 };
 
+std::uint16_t Read16(const std::uint8_t* bytes) {
+    return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+std::uint32_t Read32(const std::uint8_t* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | (bytes[1] << 8) | (bytes[2] << 16) |
+           (std::uint32_t{bytes[3]} << 24);
+}
+
 // Where the parts of a bitmap file lie, checked against its length.
 struct FilePlan {
-    BitmapInfoHeader header;
+    BitmapInfoHeader header;  // biHeight as in the file: negative for top-down rows
     std::uint64_t colourTableOffset = 0;
     std::size_t colourTableEntries = 0;  // entries stored in the file
+    std::size_t colourEntryBytes = kRgbQuadBytes;
     std::uint64_t rowsOffset = 0;
+    std::uint64_t rowStrideBytes = 0;
+    std::uint64_t rowsBytes = 0;
     std::int32_t height = 0;  // rows, whatever their order
     bool topDown = false;
 };
@@ -81,37 +93,42 @@ int CheckInfoHeader(const BitmapInfoHeader& header) {
     }
     if (header.biPlanes != 1 || !IsSupportedBitCount(header.biBitCount) || header.biWidth <= 0 ||
         header.biHeight == 0 || header.biHeight == INT32_MIN) {
-        return EINVAL;
+        return EBADMSG;
     }
     if (header.biBitCount <= 8 && header.biClrUsed > ColourTableEntries(header.biBitCount)) {
-        return EINVAL;
+        return EBADMSG;
     }
     return 0;
 }
 
-// Reads and checks the headers; fills `plan` when the file can be loaded.
-int PlanLoad(const ByteSource& source, FilePlan* plan) {
-    const std::uint64_t length = source.length();
-    std::uint8_t start[kBitmapFileHeaderBytes + 4] = {};
-    if (length < sizeof start) {
-        return EINVAL;
+// The 12-byte OS/2 header: 16-bit width, height, planes and bit count; rows bottom-up, a
+// colour table of 3-byte entries filling the space up to the rows, at most 2^depth of them.
+int PlanOs2Header(const std::uint8_t* core, const BitmapFileHeader& fileHeader, FilePlan* plan) {
+    BitmapInfoHeader& header = plan->header;
+    header.biSize = kBitmapInfoHeaderBytes;
+    header.biWidth = Read16(core + 4);
+    header.biHeight = Read16(core + 6);
+    header.biPlanes = Read16(core + 8);
+    header.biBitCount = Read16(core + 10);
+    header.biCompression = kBiRgb;
+    if (header.biBitCount == 16 || header.biBitCount == 32) {
+        return EBADMSG;  // the OS/2 header has no such depths
     }
-    if (const int error = source.ReadAt(0, start, sizeof start)) {
+    if (const int error = CheckInfoHeader(header)) {
         return error;
     }
-    const BitmapFileHeader fileHeader =
-        ReadBitmapFileHeader(std::span<const std::uint8_t, kBitmapFileHeaderBytes>(start, 14));
-    const std::uint32_t headerBytes = static_cast<std::uint32_t>(start[14]) | (start[15] << 8) |
-                                      (start[16] << 16) | (std::uint32_t{start[17]} << 24);
-    if (fileHeader.bfType != kBitmapFileType) {
-        return EINVAL;
+    plan->colourEntryBytes = kOs2ColourEntryBytes;
+    plan->colourTableOffset = kBitmapFileHeaderBytes + kOs2CoreHeaderBytes;
+    if (header.biBitCount <= 8 && fileHeader.bfOffBits > plan->colourTableOffset) {
+        plan->colourTableEntries =
+            std::min<std::uint64_t>(ColourTableEntries(header.biBitCount),
+                                    (fileHeader.bfOffBits - plan->colourTableOffset) /
+                                        kOs2ColourEntryBytes);
     }
-    if (headerBytes == kOs2CoreHeaderBytes) {
-        return ENOTSUP;
-    }
-    if (headerBytes < kBitmapInfoHeaderBytes || headerBytes > length - kBitmapFileHeaderBytes) {
-        return EINVAL;
-    }
+    return 0;
+}
+
+int PlanInfoHeader(const ByteSource& source, std::uint32_t headerBytes, FilePlan* plan) {
     std::uint8_t info[kBitmapInfoHeaderBytes] = {};
     if (const int error = source.ReadAt(kBitmapFileHeaderBytes, info, sizeof info)) {
         return error;
@@ -121,93 +138,236 @@ int PlanLoad(const ByteSource& source, FilePlan* plan) {
     if (const int error = CheckInfoHeader(header)) {
         return error;
     }
-
     plan->colourTableOffset = kBitmapFileHeaderBytes + std::uint64_t{headerBytes};
     if (header.biBitCount <= 8) {
         plan->colourTableEntries =
             header.biClrUsed != 0 ? header.biClrUsed : ColourTableEntries(header.biBitCount);
     }
-    const std::uint64_t tableEnd = plan->colourTableOffset + plan->colourTableEntries * 4;
+    return 0;
+}
+
+// Reads and checks the headers; fills `plan` when the file can be loaded.
+int PlanLoad(const ByteSource& source, FilePlan* plan) {
+    const std::uint64_t length = source.length();
+    std::uint8_t start[kBitmapFileHeaderBytes + kOs2CoreHeaderBytes] = {};
+    if (length < sizeof start) {
+        return EBADMSG;
+    }
+    if (const int error = source.ReadAt(0, start, sizeof start)) {
+        return error;
+    }
+    const BitmapFileHeader fileHeader =
+        ReadBitmapFileHeader(std::span<const std::uint8_t, kBitmapFileHeaderBytes>(start, 14));
+    const std::uint32_t headerBytes = Read32(start + kBitmapFileHeaderBytes);
+    if (fileHeader.bfType != kBitmapFileType) {
+        return EBADMSG;
+    }
+    int error = 0;
+    if (headerBytes == kOs2CoreHeaderBytes) {
+        error = PlanOs2Header(start + kBitmapFileHeaderBytes, fileHeader, plan);
+    } else if (headerBytes < kBitmapInfoHeaderBytes ||
+               headerBytes > length - kBitmapFileHeaderBytes) {
+        error = EBADMSG;
+    } else {
+        error = PlanInfoHeader(source, headerBytes, plan);
+    }
+    if (error != 0) {
+        return error;
+    }
+
+    const BitmapInfoHeader& header = plan->header;
+    const std::uint64_t tableEnd =
+        plan->colourTableOffset + plan->colourTableEntries * plan->colourEntryBytes;
     plan->topDown = header.biHeight < 0;
     plan->height = plan->topDown ? -header.biHeight : header.biHeight;
     plan->rowsOffset = fileHeader.bfOffBits;
-
-    const std::uint64_t stride =
+    plan->rowStrideBytes =
         DibRowStrideBytes(static_cast<std::uint32_t>(header.biWidth), header.biBitCount);
-    std::uint64_t rowsBytes = 0;
     std::uint64_t rowsEnd = 0;
-    if (__builtin_mul_overflow(stride, static_cast<std::uint64_t>(plan->height), &rowsBytes) ||
-        __builtin_add_overflow(plan->rowsOffset, rowsBytes, &rowsEnd)) {
-        return EINVAL;
+    if (__builtin_mul_overflow(plan->rowStrideBytes, static_cast<std::uint64_t>(plan->height),
+                               &plan->rowsBytes) ||
+        __builtin_add_overflow(plan->rowsOffset, plan->rowsBytes, &rowsEnd)) {
+        return EBADMSG;
     }
     if (plan->rowsOffset < tableEnd || rowsEnd > length) {
-        return EINVAL;
+        return EBADMSG;
     }
-    // biSizeImage of the loaded picture is 32 bits wide.
-    return rowsBytes > UINT32_MAX ? EFBIG : 0;
+    return 0;
 }
 
-void FlipRows(std::span<std::uint8_t> rows, std::size_t strideBytes) {
-    const std::size_t count = rows.size() / strideBytes;
+void FlipRows(std::uint8_t* rows, std::size_t count, std::size_t strideBytes) {
+    if (count < 2) {
+        return;
+    }
     for (std::size_t top = 0, bottom = count - 1; top < bottom; ++top, --bottom) {
-        std::uint8_t* a = rows.data() + top * strideBytes;
-        std::uint8_t* b = rows.data() + bottom * strideBytes;
+        std::uint8_t* a = rows + top * strideBytes;
+        std::uint8_t* b = rows + bottom * strideBytes;
         std::swap_ranges(a, a + strideBytes, b);
     }
 }
 
-BitmapLoad Load(const ByteSource& source) {
-    BitmapLoad result;
-    FilePlan plan;
-    result.error = PlanLoad(source, &plan);
-    if (result.error != 0) {
-        return result;
-    }
-    std::optional<PackedDib> dib =
-        PackedDib::Create(plan.header.biWidth, plan.height, plan.header.biBitCount,
-                          RowFill::kUninitialised);  // every row is read from the file
-    if (!dib) {
-        result.error = ENOMEM;
-        return result;
-    }
-    std::span<std::uint8_t> table = dib->ColourTable();
-    result.error = source.ReadAt(plan.colourTableOffset, table.data(), plan.colourTableEntries * 4);
-    if (result.error == 0) {
-        result.error = source.ReadAt(plan.rowsOffset, dib->Rows().data(), dib->Rows().size());
-    }
-    if (result.error != 0) {
-        return result;
-    }
-    if (plan.topDown) {
-        FlipRows(dib->Rows(), dib->layout().rowStrideBytes);
-    }
-    BitmapInfoHeader header = dib->layout().header;
-    header.biXPelsPerMeter = plan.header.biXPelsPerMeter;
-    header.biYPelsPerMeter = plan.header.biYPelsPerMeter;
-    dib->SetHeader(header);
-    result.bitmap = std::move(*dib);
-    return result;
-}
-
 }  // namespace
 
+struct BitmapRowReader::State {
+    std::unique_ptr<ByteSource> source;
+    FilePlan plan;
+    std::array<std::uint8_t, 256 * kRgbQuadBytes> colourTable{};
+    std::size_t colourTableBytes = 0;
+    platform::FileIdentity identity;
+
+    int Start(std::unique_ptr<ByteSource> bytes) {
+        source = std::move(bytes);
+        if (const int error = PlanLoad(*source, &plan)) {
+            return error;
+        }
+        colourTableBytes = ColourTableEntries(plan.header.biBitCount) * kRgbQuadBytes;
+        std::uint8_t stored[256 * kRgbQuadBytes] = {};
+        const std::size_t entryBytes = plan.colourEntryBytes;
+        if (const int error = source->ReadAt(plan.colourTableOffset, stored,
+                                             plan.colourTableEntries * entryBytes)) {
+            return error;
+        }
+        for (std::size_t i = 0; i < plan.colourTableEntries; ++i) {
+            std::memcpy(&colourTable[i * kRgbQuadBytes], &stored[i * entryBytes], 3);
+        }
+        return 0;
+    }
+
+    // `count` rows in the order of the file, from stored row `first`.
+    int ReadStoredRows(std::uint64_t first, std::uint64_t count, std::uint8_t* dest) const {
+        return source->ReadAt(plan.rowsOffset + first * plan.rowStrideBytes, dest,
+                              static_cast<std::size_t>(count * plan.rowStrideBytes));
+    }
+};
+
+BitmapRowReader::BitmapRowReader() = default;
+BitmapRowReader::~BitmapRowReader() = default;
+BitmapRowReader::BitmapRowReader(BitmapRowReader&&) noexcept = default;
+BitmapRowReader& BitmapRowReader::operator=(BitmapRowReader&&) noexcept = default;
+
+int BitmapRowReader::Open(const std::string& path) {
+    platform::OpenedFile file = platform::OpenRegularFileForReading(path);
+    if (file.error != 0) {
+        state_.reset();
+        return file.error;
+    }
+    state_ = std::make_unique<State>();
+    state_->identity = file.identity;
+    const int error = state_->Start(std::make_unique<FileSource>(
+        std::move(file.fd), static_cast<std::uint64_t>(file.sizeBytes)));
+    if (error != 0) {
+        state_.reset();
+    }
+    return error;
+}
+
+int BitmapRowReader::Parse(std::span<const std::uint8_t> fileBytes) {
+    state_ = std::make_unique<State>();
+    const int error = state_->Start(std::make_unique<MemorySource>(fileBytes));
+    if (error != 0) {
+        state_.reset();
+    }
+    return error;
+}
+
+std::int32_t BitmapRowReader::width() const {
+    return state_ ? state_->plan.header.biWidth : 0;
+}
+
+std::int32_t BitmapRowReader::height() const {
+    return state_ ? state_->plan.height : 0;
+}
+
+unsigned BitmapRowReader::bitCount() const {
+    return state_ ? state_->plan.header.biBitCount : 0;
+}
+
+std::size_t BitmapRowReader::rowStrideBytes() const {
+    return state_ ? static_cast<std::size_t>(state_->plan.rowStrideBytes) : 0;
+}
+
+std::span<const std::uint8_t> BitmapRowReader::colourTable() const {
+    if (!state_) {
+        return {};
+    }
+    return {state_->colourTable.data(), state_->colourTableBytes};
+}
+
+const platform::FileIdentity& BitmapRowReader::identity() const {
+    static const platform::FileIdentity kNone;
+    return state_ ? state_->identity : kNone;
+}
+
+int BitmapRowReader::ReadRows(std::uint32_t top, std::uint32_t count, std::uint8_t* dest) const {
+    if (!state_ || std::uint64_t{top} + count > static_cast<std::uint64_t>(height())) {
+        return EINVAL;
+    }
+    const FilePlan& plan = state_->plan;
+    if (plan.topDown) {
+        return state_->ReadStoredRows(top, count, dest);
+    }
+    // Bottom-up: the band lies in the file bottom row first.
+    const std::uint64_t first = static_cast<std::uint64_t>(plan.height) - top - count;
+    if (const int error = state_->ReadStoredRows(first, count, dest)) {
+        return error;
+    }
+    FlipRows(dest, count, static_cast<std::size_t>(plan.rowStrideBytes));
+    return 0;
+}
+
+// Loads a whole picture through a reader's state, in the file's own row order where that is
+// already bottom-up.
+struct BitmapLoader {
+    static BitmapLoad Load(const BitmapRowReader& reader, int openError) {
+        BitmapLoad result;
+        result.error = openError;
+        if (result.error != 0) {
+            return result;
+        }
+        const BitmapRowReader::State& state = *reader.state_;
+        const FilePlan& plan = state.plan;
+        // biSizeImage of the loaded picture is 32 bits wide.
+        if (plan.rowsBytes > UINT32_MAX) {
+            result.error = EFBIG;
+            return result;
+        }
+        std::optional<PackedDib> dib =
+            PackedDib::Create(plan.header.biWidth, plan.height, plan.header.biBitCount,
+                              RowFill::kUninitialised);  // every row is read from the file
+        if (!dib) {
+            result.error = ENOMEM;
+            return result;
+        }
+        const std::span<const std::uint8_t> table = reader.colourTable();
+        std::copy(table.begin(), table.end(), dib->ColourTable().begin());
+        result.error = state.ReadStoredRows(0, static_cast<std::uint64_t>(plan.height),
+                                            dib->Rows().data());
+        if (result.error != 0) {
+            return result;
+        }
+        if (plan.topDown) {
+            FlipRows(dib->Rows().data(), static_cast<std::size_t>(plan.height),
+                     static_cast<std::size_t>(plan.rowStrideBytes));
+        }
+        BitmapInfoHeader header = dib->layout().header;
+        header.biXPelsPerMeter = plan.header.biXPelsPerMeter;
+        header.biYPelsPerMeter = plan.header.biYPelsPerMeter;
+        dib->SetHeader(header);
+        result.bitmap = std::move(*dib);
+        return result;
+    }
+};
+
 BitmapLoad LoadBitmapFile(const std::string& path) {
-    BitmapLoad result;
-    const platform::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat info = {};
-    if (file.get() < 0 || ::fstat(file.get(), &info) != 0) {
-        result.error = errno;
-        return result;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        result.error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-        return result;
-    }
-    return Load(FileSource(file.get(), static_cast<std::uint64_t>(info.st_size)));
+    BitmapRowReader reader;
+    const int error = reader.Open(path);
+    return BitmapLoader::Load(reader, error);
 }
 
 BitmapLoad ParseBitmapFile(std::span<const std::uint8_t> fileBytes) {
-    return Load(MemorySource(fileBytes));
+    BitmapRowReader reader;
+    const int error = reader.Parse(fileBytes);
+    return BitmapLoader::Load(reader, error);
 }
 
 std::optional<PackedDib> BitmapToPackedDib(PackedDib bitmap, std::uint32_t compression) {

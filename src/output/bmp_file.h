@@ -1,35 +1,81 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 
 #include "output/packed_dib.h"
+#include "platform/regular_files.h"
 
 // Reading bitmap (.bmp) files: uncompressed (BI_RGB) pictures of 1, 4, 8, 16, 24 or 32 bits
-// per pixel with a BITMAPINFOHEADER or one of its longer successors, rows stored bottom-up
-// or top-down. Every size and offset in the file is checked against the file's length
-// before anything is read.
+// per pixel with a BITMAPINFOHEADER or one of its longer successors, or with the 12-byte
+// OS/2 header (1, 4, 8 or 24 bits, 3-byte colour-table entries); rows stored bottom-up or
+// top-down. Every size and offset in the file is checked against the file's length before
+// anything is read.
+//
+// Error codes, here and below:
+//   the errno of a failed stat, open or read; EIO when the file shrank while being read;
+//   EISDIR for a folder, EINVAL for something else that is not a regular file (a FIFO or a
+//   device is refused without waiting on it);
+//   EBADMSG for a file that is not a well-formed bitmap (wrong signature, sizes, offsets or
+//   depth, a colour table longer than the depth allows, rows running past the end);
+//   ENOTSUP for a well-formed bitmap we do not read (compressed rows, BI_BITFIELDS);
+//   EFBIG   (LoadBitmapFile only) for rows of over 4 GiB, more than a packed DIB can hold;
+//   ENOMEM.
 
 struct BitmapLoad {
-    int error = 0;     // 0, or why the file could not be loaded (see LoadBitmapFile)
+    int error = 0;     // 0, or why the file could not be loaded
     PackedDib bitmap;  // the picture when error is 0
 };
 
 // Loads the bitmap file at `path` as a packed DIB of the file's own depth: rows bottom-up
 // whatever the file's order, a colour table of 2, 16 or 256 entries for 1, 4 and 8 bits
 // (entries the file leaves out are black), biSize 40, biClrUsed 0, biSizeImage the size of
-// the rows, the resolution fields as in the file.
-// Errors: the errno of a failed open, stat or read; EISDIR or EINVAL for something that is
-// not a regular file; EINVAL for a file that is not a well-formed bitmap (wrong signature,
-// sizes, offsets or depth, a colour table longer than the depth allows, rows running past
-// the end of the file); ENOTSUP for a well-formed bitmap we do not read (compressed rows,
-// BI_BITFIELDS, the 12-byte OS/2 header); ENOMEM. Any thread; blocks on file I/O.
+// the rows, the resolution fields as in the file. The whole picture is held in memory: a
+// caller that only passes the rows on reads them with BitmapRowReader. Any thread; blocks on
+// file I/O.
 BitmapLoad LoadBitmapFile(const std::string& path);
 
 // The same for the bytes of a whole bitmap file held in memory.
 BitmapLoad ParseBitmapFile(std::span<const std::uint8_t> fileBytes);
+
+// A bitmap file read a few rows at a time, whatever its size. One thread at a time.
+class BitmapRowReader {
+public:
+    BitmapRowReader();
+    ~BitmapRowReader();
+    BitmapRowReader(BitmapRowReader&&) noexcept;
+    BitmapRowReader& operator=(BitmapRowReader&&) noexcept;
+
+    // Opens and checks the file at `path`, or the bytes of a whole file (which must outlive
+    // the reader). Returns 0 or an error code as above.
+    int Open(const std::string& path);
+    int Parse(std::span<const std::uint8_t> fileBytes);
+
+    std::int32_t width() const;
+    std::int32_t height() const;  // positive, whatever the order of the rows in the file
+    unsigned bitCount() const;
+    std::size_t rowStrideBytes() const;  // the bytes of one stored row, padding included
+    // The colour table as a packed DIB holds it: 4-byte entries blue, green, red, reserved;
+    // 2, 16 or 256 of them for 1, 4 and 8 bits (those the file leaves out are black), none
+    // above.
+    std::span<const std::uint8_t> colourTable() const;
+    // The opened file (zeros for bytes in memory).
+    const platform::FileIdentity& identity() const;
+
+    // Reads the stored bytes of `count` rows starting at picture row `top` (0 is the top of
+    // the picture) into `dest`, top row first, rowStrideBytes() each. Returns 0, or the errno
+    // of the failed read (EIO when the file has become shorter), EINVAL for rows outside the
+    // picture.
+    int ReadRows(std::uint32_t top, std::uint32_t count, std::uint8_t* dest) const;
+
+private:
+    friend struct BitmapLoader;
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // The loaded `bitmap` turned into the packed DIB handed to the JPEG encoder: the rows and
 // colour table as they are, the header rewritten to biSize 40, biPlanes 1, the bitmap's

@@ -1,37 +1,24 @@
 // DibRowsToRgb: packed DIB rows of every depth to the encoder's red-green-blue rows.
+#include <algorithm>
 #include <optional>
 
+#include "output/dib_row_convert.h"
 #include "output/jpeg_codec.h"
 #include "output/packed_dib.h"
 
 namespace {
 
-struct Rgb {
-    std::uint8_t red;
-    std::uint8_t green;
-    std::uint8_t blue;
-};
+using Rgb = RgbPalette::value_type;
 
-using Palette = std::array<Rgb, 256>;
-
-Palette ReadPalette(std::span<const std::uint8_t> dib, const DibLayout& layout) {
-    Palette palette{};
-    const std::uint8_t* entry = dib.data() + layout.colourTableOffset;
-    for (std::size_t i = 0; i < layout.colourTableEntries; ++i, entry += kRgbQuadBytes) {
-        palette[i] = Rgb{entry[2], entry[1], entry[0]};
-    }
-    return palette;
-}
-
-void Put(std::uint8_t* out, Rgb colour) {
-    out[0] = colour.red;
-    out[1] = colour.green;
-    out[2] = colour.blue;
+void Put(std::uint8_t* out, const Rgb& colour) {
+    out[0] = colour[0];
+    out[1] = colour[1];
+    out[2] = colour[2];
 }
 
 // Pixels of 1, 4 or 8 bits, packed from the most significant bit of each byte.
 void IndexedRow(const std::uint8_t* in, std::uint8_t* out, std::size_t width, unsigned bitCount,
-                const Palette& palette) {
+                const RgbPalette& palette) {
     const unsigned perByte = 8 / bitCount;
     const unsigned mask = (1u << bitCount) - 1;
     for (std::size_t x = 0; x < width; ++x) {
@@ -63,20 +50,38 @@ void ConvertRows(std::span<const std::uint8_t> dib, const DibLayout& layout,
     const unsigned bitCount = layout.header.biBitCount;
     const auto width = static_cast<std::size_t>(layout.header.biWidth);
     const auto height = static_cast<std::size_t>(layout.header.biHeight);
-    const Palette palette = ReadPalette(dib, layout);
+    const RgbPalette palette = ReadRgbPalette(dib.subspan(
+        layout.colourTableOffset, layout.colourTableEntries * kRgbQuadBytes));
     for (std::size_t i = 0; i < height; ++i) {
-        const std::uint8_t* in =
-            dib.data() + layout.rowsOffset + (height - 1 - i) * layout.rowStrideBytes;
-        std::uint8_t* out = rows[i];
-        if (bitCount <= 8) {
-            IndexedRow(in, out, width, bitCount, palette);
-        } else if (bitCount == 16) {
-            FiveBitRow(in, out, width);
-        } else {
-            DirectRow(in, out, width, bitCount / 8);
-        }
+        DibRowToRgb(dib.data() + layout.rowsOffset + (height - 1 - i) * layout.rowStrideBytes,
+                    rows[i], width, bitCount, palette);
     }
 }
+
+}  // namespace
+
+RgbPalette ReadRgbPalette(std::span<const std::uint8_t> colourTable) {
+    RgbPalette palette{};
+    const std::size_t entries = std::min<std::size_t>(colourTable.size() / kRgbQuadBytes, 256);
+    for (std::size_t i = 0; i < entries; ++i) {
+        const std::uint8_t* entry = colourTable.data() + i * kRgbQuadBytes;
+        palette[i] = Rgb{entry[2], entry[1], entry[0]};
+    }
+    return palette;
+}
+
+void DibRowToRgb(const std::uint8_t* in, std::uint8_t* out, std::size_t width, unsigned bitCount,
+                 const RgbPalette& palette) {
+    if (bitCount <= 8) {
+        IndexedRow(in, out, width, bitCount, palette);
+    } else if (bitCount == 16) {
+        FiveBitRow(in, out, width);
+    } else {
+        DirectRow(in, out, width, bitCount / 8);
+    }
+}
+
+namespace {
 
 bool Fail(std::string* errorText, const char* text) {
     if (errorText != nullptr) {

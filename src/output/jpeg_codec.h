@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -38,7 +39,8 @@ bool DibRowsToRgb(std::span<const std::uint8_t> dib, int rowLengthBytes, std::ui
 
 // Writes the packed DIB in `dib` as a baseline JFIF file at `jpegPath` with `quality`
 // (0 to 100). The file appears only when the whole picture was written; a failure leaves
-// no file behind, and an older file of that name is kept as it was.
+// no file behind, and an older file of that name is kept as it was. The path is resolved as
+// OutputFile does.
 // Returns true exactly when `errorText` was given and is empty at the end. Error texts:
 // kInvalidInputData (quality out of range, no DIB, empty path, a picture that is not a
 // bottom-up DIB lying wholly inside `dib`, or wider or taller than 65,500 pixels; no file
@@ -48,10 +50,48 @@ bool DibRowsToRgb(std::span<const std::uint8_t> dib, int rowLengthBytes, std::ui
 bool DibToJpeg(std::span<const std::uint8_t> dib, int quality, const std::string& jpegPath,
                std::string* errorText);
 
+// The widest and tallest picture a JPEG file can hold.
+inline constexpr std::int32_t kJpegMaxSide = 65500;
+
+// Asked between the rows of a conversion; true abandons it.
+using StopRequested = std::function<bool()>;
+
+// What became of a bitmap file's conversion to JPEG, in enough detail to tell a user why.
+struct BitmapFileConversion {
+    enum class Outcome {
+        kWritten,      // the JPEG file is there, whole
+        kUnreadable,   // the bitmap file cannot be opened or read: LoadBitmapFile's `error`
+        kReadFailed,   // reading its rows failed on the way: `error` (an errno)
+        kTooLarge,     // `width` or `height` is over kJpegMaxSide
+        kSameFile,     // the JPEG path names the bitmap file itself, or another name of it
+        kUnwritable,   // the JPEG file could not be created or written: `error` (an errno)
+        kOutOfMemory,  //
+        kStopped,      // StopRequested said so
+        kFailed,       // the JPEG library failed: `text` says how
+    };
+    Outcome outcome = Outcome::kWritten;
+    int error = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::string text;  // the error text BitmapFileToJpeg gives; empty when written
+};
+
+// Converts the bitmap file at `bmpPath` to a baseline JFIF file at `jpegPath` with `quality`
+// (0 to 100), reading and encoding a few rows at a time, so that memory stays small
+// whatever the picture's size. The file appears only when it was written whole: every
+// failure, and a stop, leaves no file behind and an older file of that name as it was. The
+// JPEG path is resolved as OutputFile does (links followed; a device, FIFO or folder is never
+// replaced). `stopRequested`, when given, is asked before each row. Any thread.
+BitmapFileConversion ConvertBitmapFileToJpeg(const std::string& bmpPath,
+                                             const std::string& jpegPath, int quality,
+                                             const StopRequested& stopRequested = {});
+
 // Converts the bitmap file at `bmpPath` (see LoadBitmapFile) to a JPEG file at `jpegPath`,
-// quality 100. Returns 0 when the bitmap file was loaded, whatever became of the conversion,
-// else the loader's error code, with no JPEG file. `conversionError`, when given, receives
-// DibToJpeg's error text: empty exactly when the JPEG file was written. Any thread.
+// quality 100. Returns 0 when the bitmap file was read, whatever became of the conversion,
+// else the reader's error code, with no JPEG file. `conversionError`, when given, receives
+// the error text: empty exactly when the JPEG file was written, else as DibToJpeg gives it
+// (kInvalidInputData for a picture too large for JPEG, kCannotOpen + path, or the system's
+// or the library's words). Any thread.
 std::int32_t BitmapFileToJpeg(const std::string& bmpPath, const std::string& jpegPath,
                               std::string* conversionError = nullptr);
 

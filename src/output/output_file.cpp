@@ -16,10 +16,9 @@ std::atomic<unsigned> temporaryCounter{0};
 
 // ".<name>.<pid>-<n>.part" in the folder of `targetPath`.
 std::string TemporaryPathFor(const std::string& targetPath) {
-    const std::size_t slash = targetPath.find_last_of('/');
-    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-    return targetPath.substr(0, nameStart) + "." + targetPath.substr(nameStart) + "." +
-           std::to_string(::getpid()) + "-" + std::to_string(temporaryCounter++) + ".part";
+    return platform::HiddenSiblingPath(targetPath, std::to_string(::getpid()) + "-" +
+                                                       std::to_string(temporaryCounter++) +
+                                                       ".part");
 }
 
 }  // namespace
@@ -33,12 +32,16 @@ int OutputFile::Create(const std::string& targetPath) {
     if (targetPath.empty()) {
         return ENOENT;
     }
+    platform::WriteTarget target = platform::ResolveWriteTarget(targetPath);
+    if (target.error != 0) {
+        return target.error;
+    }
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        std::string candidate = TemporaryPathFor(targetPath);
+        std::string candidate = TemporaryPathFor(target.path);
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             fd_ = fd;
-            targetPath_ = targetPath;
+            target_ = std::move(target);
             temporaryPath_ = std::move(candidate);
             return 0;
         }
@@ -60,7 +63,12 @@ int OutputFile::Commit() {
     const int fd = fd_;
     fd_ = -1;
     int error = ::close(fd) == 0 ? 0 : errno;
-    if (error == 0 && std::rename(temporaryPath_.c_str(), targetPath_.c_str()) != 0) {
+    if (error == 0) {
+        // Something other than a regular file may have taken the target's place meanwhile;
+        // it is not replaced.
+        error = platform::ResolveWriteTarget(target_.path).error;
+    }
+    if (error == 0 && std::rename(temporaryPath_.c_str(), target_.path.c_str()) != 0) {
         error = errno;
     }
     if (error != 0) {

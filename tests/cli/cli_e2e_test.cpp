@@ -239,13 +239,14 @@ TEST(CliProgram, ToJpegFailuresLeaveNoFile) {
     const struct {
         std::string input;
         std::string output;
-        const char* message;
+        std::string message;
     } cases[] = {
         {folder + "/missing.bmp", folder + "/a.jpg", "cannot read"},
         {folder + "/text.bmp", folder + "/a.jpg", "not a bitmap file"},
         {folder + "/truncated.bmp", older, "not a bitmap file"},
         {folder, folder + "/a.jpg", "cannot read"},
-        {run.Picture(0), folder + "/no folder/a.jpg", "cannot create"},
+        {run.Picture(0), folder + "/no folder/a.jpg",
+         "cannot write " + folder + "/no folder/a.jpg: No such file or directory"},
     };
     for (const auto& c : cases) {
         const RunResult result =

@@ -127,28 +127,27 @@ struct Lie {
 
 TEST(ParseBitmapFile, RefusesFilesWhoseHeadersLie) {
     const std::vector<Lie> lies = {
-        {"signature", [](auto& f) { f[0] = 'X'; }, EINVAL},
-        {"cut inside the header", [](auto& f) { f.resize(30); }, EINVAL},
-        {"cut inside the rows", [](auto& f) { f.pop_back(); }, EINVAL},
-        {"rows offset past the end", [](auto& f) { Put32(f, 10, 0xFFFFFFF0u); }, EINVAL},
-        {"rows offset inside the colour table", [](auto& f) { Put32(f, 10, 60); }, EINVAL},
-        {"header size past the end", [](auto& f) { Put32(f, kInfoOffset, 0x7FFFFFFF); }, EINVAL},
-        {"header size too small", [](auto& f) { Put32(f, kInfoOffset, 39); }, EINVAL},
-        {"OS/2 core header", [](auto& f) { Put32(f, kInfoOffset, 12); }, ENOTSUP},
-        {"width 0", [](auto& f) { Put32(f, kInfoOffset + 4, 0); }, EINVAL},
-        {"negative width", [](auto& f) { Put32(f, kInfoOffset + 4, 0xFFFFFFFBu); }, EINVAL},
-        {"huge width", [](auto& f) { Put32(f, kInfoOffset + 4, 0x7FFFFFFF); }, EINVAL},
-        {"height 0", [](auto& f) { Put32(f, kInfoOffset + 8, 0); }, EINVAL},
-        {"huge height", [](auto& f) { Put32(f, kInfoOffset + 8, 0x7FFFFFFF); }, EINVAL},
-        {"most negative height", [](auto& f) { Put32(f, kInfoOffset + 8, 0x80000000u); }, EINVAL},
-        {"two planes", [](auto& f) { Put16(f, kInfoOffset + 12, 2); }, EINVAL},
-        {"2 bits", [](auto& f) { Put16(f, kInfoOffset + 14, 2); }, EINVAL},
-        {"0 bits", [](auto& f) { Put16(f, kInfoOffset + 14, 0); }, EINVAL},
-        {"16 bits, rows too short", [](auto& f) { Put16(f, kInfoOffset + 14, 16); }, EINVAL},
+        {"signature", [](auto& f) { f[0] = 'X'; }, EBADMSG},
+        {"cut inside the header", [](auto& f) { f.resize(30); }, EBADMSG},
+        {"cut inside the rows", [](auto& f) { f.pop_back(); }, EBADMSG},
+        {"rows offset past the end", [](auto& f) { Put32(f, 10, 0xFFFFFFF0u); }, EBADMSG},
+        {"rows offset inside the colour table", [](auto& f) { Put32(f, 10, 60); }, EBADMSG},
+        {"header size past the end", [](auto& f) { Put32(f, kInfoOffset, 0x7FFFFFFF); }, EBADMSG},
+        {"header size too small", [](auto& f) { Put32(f, kInfoOffset, 39); }, EBADMSG},
+        {"width 0", [](auto& f) { Put32(f, kInfoOffset + 4, 0); }, EBADMSG},
+        {"negative width", [](auto& f) { Put32(f, kInfoOffset + 4, 0xFFFFFFFBu); }, EBADMSG},
+        {"huge width", [](auto& f) { Put32(f, kInfoOffset + 4, 0x7FFFFFFF); }, EBADMSG},
+        {"height 0", [](auto& f) { Put32(f, kInfoOffset + 8, 0); }, EBADMSG},
+        {"huge height", [](auto& f) { Put32(f, kInfoOffset + 8, 0x7FFFFFFF); }, EBADMSG},
+        {"most negative height", [](auto& f) { Put32(f, kInfoOffset + 8, 0x80000000u); }, EBADMSG},
+        {"two planes", [](auto& f) { Put16(f, kInfoOffset + 12, 2); }, EBADMSG},
+        {"2 bits", [](auto& f) { Put16(f, kInfoOffset + 14, 2); }, EBADMSG},
+        {"0 bits", [](auto& f) { Put16(f, kInfoOffset + 14, 0); }, EBADMSG},
+        {"16 bits, rows too short", [](auto& f) { Put16(f, kInfoOffset + 14, 16); }, EBADMSG},
         {"colour table longer than the depth allows",
-         [](auto& f) { Put32(f, kInfoOffset + 32, 257); }, EINVAL},
+         [](auto& f) { Put32(f, kInfoOffset + 32, 257); }, EBADMSG},
         {"colour table of 2^32-1 entries", [](auto& f) { Put32(f, kInfoOffset + 32, 0xFFFFFFFF); },
-         EINVAL},
+         EBADMSG},
         {"BI_BITFIELDS", [](auto& f) { Put32(f, kInfoOffset + 16, kBiBitfields); }, ENOTSUP},
         {"run-length encoded", [](auto& f) { Put32(f, kInfoOffset + 16, 1); }, ENOTSUP},
     };
@@ -161,7 +160,7 @@ TEST(ParseBitmapFile, RefusesFilesWhoseHeadersLie) {
         EXPECT_EQ(load.error, lie.error) << lie.what;
         EXPECT_TRUE(load.bitmap.empty()) << lie.what;
     }
-    EXPECT_EQ(ParseBitmapFile({}).error, EINVAL);
+    EXPECT_EQ(ParseBitmapFile({}).error, EBADMSG);
 }
 
 TEST(ParseBitmapFile, ReadsBiClrUsedZeroAsAFullColourTable) {
@@ -169,7 +168,7 @@ TEST(ParseBitmapFile, ReadsBiClrUsedZeroAsAFullColourTable) {
     // refused rather than read with rows as colours.
     BitmapLayout layout = Indexed5x3();
     layout.clrUsed = 0;
-    EXPECT_EQ(ParseBitmapFile(MakeBitmapFile(layout)).error, EINVAL);
+    EXPECT_EQ(ParseBitmapFile(MakeBitmapFile(layout)).error, EBADMSG);
     layout.colourTable.resize(256 * 4, 0);
     EXPECT_EQ(ParseBitmapFile(MakeBitmapFile(layout)).error, 0);
 }
@@ -186,7 +185,59 @@ TEST(LoadBitmapFile, ReadsAFileAndReportsWhyOneCannotBeRead) {
     EXPECT_EQ(LoadBitmapFile(dir.path()).error, EISDIR);
     EXPECT_EQ(LoadBitmapFile("/dev/null").error, EINVAL);
     testsupport::WriteFile(path, "BM");
-    EXPECT_EQ(LoadBitmapFile(path).error, EINVAL);
+    EXPECT_EQ(LoadBitmapFile(path).error, EBADMSG);
+}
+
+TEST(ParseBitmapFile, ReadsTheOs2HeaderAndItsThreeByteColourTable) {
+    // 12-byte header: 16-bit width, height, planes, depth; 3-byte entries up to the rows.
+    // Three colours stored of the 16 a 4-bit picture may have; the rest are black.
+    std::vector<std::uint8_t> file = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 35, 0, 0, 0,
+                                      12, 0, 0, 0, 3, 0, 2, 0, 1, 0, 4, 0,
+                                      10, 20, 30, 40, 50, 60, 70, 80, 90};
+    const std::vector<std::uint8_t> rows = {0x01, 0x20, 0, 0, 0x12, 0x00, 0, 0};
+    file.insert(file.end(), rows.begin(), rows.end());
+    BitmapLoad load = ParseBitmapFile(file);
+    ASSERT_EQ(load.error, 0);
+    const BitmapInfoHeader& header = load.bitmap.layout().header;
+    EXPECT_EQ(header.biWidth, 3);
+    EXPECT_EQ(header.biHeight, 2);
+    EXPECT_EQ(header.biBitCount, 4);
+    EXPECT_EQ(Rows(load), rows);
+    const auto table = load.bitmap.ColourTable();
+    ASSERT_EQ(table.size(), 16u * 4u);
+    EXPECT_EQ(std::vector<std::uint8_t>(table.begin(), table.begin() + 16),
+              (std::vector<std::uint8_t>{10, 20, 30, 0, 40, 50, 60, 0, 70, 80, 90, 0, 0, 0, 0, 0}));
+
+    // The OS/2 header has no 16- or 32-bit pictures, and no room for a 40-byte header's.
+    std::vector<std::uint8_t> sixteen = file;
+    sixteen[24] = 16;
+    EXPECT_EQ(ParseBitmapFile(sixteen).error, EBADMSG);
+}
+
+TEST(BitmapRowReader, ReadsBandsOfRowsTopFirstWhateverTheFileOrder) {
+    BitmapLayout layout{.width = 1, .height = 5, .bitCount = 8, .clrUsed = 1};
+    layout.colourTable = {0, 0, 0, 0};
+    // Stored bottom-up: picture row y holds the byte 10 + y.
+    for (int stored = 0; stored < 5; ++stored) {
+        layout.rows.insert(layout.rows.end(), {static_cast<std::uint8_t>(14 - stored), 0, 0, 0});
+    }
+    const std::vector<std::uint8_t> bottomUp = MakeBitmapFile(layout);
+    for (std::uint8_t* row = layout.rows.data(); row < layout.rows.data() + 20; row += 4) {
+        *row = static_cast<std::uint8_t>(24 - *row);  // top-down now: 10 at the top
+    }
+    layout.height = -5;
+    const std::vector<std::uint8_t> topDown = MakeBitmapFile(layout);
+    for (const auto* file : {&bottomUp, &topDown}) {
+        BitmapRowReader reader;
+        ASSERT_EQ(reader.Parse(*file), 0);
+        EXPECT_EQ(reader.height(), 5);
+        std::uint8_t band[12] = {};
+        ASSERT_EQ(reader.ReadRows(1, 3, band), 0);
+        EXPECT_EQ(band[0], 11);
+        EXPECT_EQ(band[4], 12);
+        EXPECT_EQ(band[8], 13);
+        EXPECT_EQ(reader.ReadRows(3, 3, band), EINVAL) << "past the bottom row";
+    }
 }
 
 TEST(BitmapToPackedDib, RewritesTheHeaderAndRefusesBitfields) {

@@ -199,7 +199,7 @@ TEST(BitmapFileToJpeg, ReportsALoadFailureAndKeepsAConversionFailureApart) {
     const testsupport::TempDir dir;
     EXPECT_EQ(BitmapFileToJpeg(dir / "missing.bmp", dir / "a.jpg"), ENOENT);
     testsupport::WriteFile(dir / "bad.bmp", "BM not a bitmap at all");
-    EXPECT_EQ(BitmapFileToJpeg(dir / "bad.bmp", dir / "a.jpg"), EINVAL);
+    EXPECT_EQ(BitmapFileToJpeg(dir / "bad.bmp", dir / "a.jpg"), EBADMSG);
     EXPECT_FALSE(testsupport::Exists(dir / "a.jpg"));
 
     BitmapLayout layout{.width = 4, .height = 4};

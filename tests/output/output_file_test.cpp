@@ -66,12 +66,15 @@ TEST(OutputFile, ReportsWhyItCannotBeMadeOrCommitted) {
     EXPECT_EQ(file.Create(dir / "missing/picture.jpg"), ENOENT);
     EXPECT_EQ(file.fd(), -1);
 
-    // A folder in the way: the rename fails and the temporary file goes.
+    // A folder is refused at once; one that appears meanwhile makes the commit fail, and the
+    // temporary file goes.
     std::filesystem::create_directory(dir / "taken");
-    testsupport::WriteFile(dir / "taken/inside", "x");
-    ASSERT_EQ(file.Create(dir / "taken"), 0);
-    EXPECT_NE(file.Commit(), 0);
-    EXPECT_EQ(EntriesIn(dir.path()), 1u);
+    EXPECT_EQ(file.Create(dir / "taken"), EISDIR);
+    ASSERT_EQ(file.Create(dir / "later"), 0);
+    std::filesystem::create_directory(dir / "later");
+    testsupport::WriteFile(dir / "later/inside", "x");
+    EXPECT_EQ(file.Commit(), EISDIR);
+    EXPECT_EQ(EntriesIn(dir.path()), 2u);
 }
 
 TEST(OutputFile, TwoOutputsForOneTargetDoNotShareATemporaryFile) {
