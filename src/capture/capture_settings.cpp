@@ -13,6 +13,7 @@
 
 #include "app/debug_trace.h"
 #include "app/program_paths.h"
+#include "platform/regular_files.h"
 #include "platform/unique_fd.h"
 
 namespace {
@@ -198,9 +199,15 @@ int LoadCapConfig(const std::string& path, CaptureSettings& settings) {
 }
 
 bool SaveCapConfig(const std::string& path, const CaptureSettings& settings) {
+    // A link is written through: the file it leads to is replaced and the link stays. A
+    // device or FIFO in the file's place is never replaced.
+    const platform::WriteTarget target = platform::ResolveWriteTarget(path);
+    if (target.error != 0) {
+        return false;
+    }
     const CaptureSettingsBytes record = SerializeCaptureSettings(settings);
-    const std::vector<std::uint8_t> tail = ReadTail(path);
-    std::string temporary = path + ".XXXXXX";
+    const std::vector<std::uint8_t> tail = ReadTail(target.path);
+    std::string temporary = target.path + ".XXXXXX";
     platform::UniqueFd file(::mkstemp(temporary.data()));
     if (file.get() < 0) {
         return false;
@@ -209,7 +216,7 @@ bool SaveCapConfig(const std::string& path, const CaptureSettings& settings) {
                          platform::WriteAll(file.get(), record.data(), record.size()) == 0 &&
                          platform::WriteAll(file.get(), tail.data(), tail.size()) == 0 &&
                          ::fsync(file.get()) == 0 && file.Close() == 0;
-    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+    if (!written || ::rename(temporary.c_str(), target.path.c_str()) != 0) {
         ::unlink(temporary.c_str());
         return false;
     }
