@@ -146,7 +146,9 @@ int main() {
     const std::string oneBit = folder / "one_bit.bmp";
     const std::string rgb = folder / "rgb.bmp";
     const std::string jpeg = folder / "out.jpg";
-    const auto stripes = [](int x, int y) { return static_cast<std::uint32_t>((x / 7 + y / 5) & 1); };
+    const auto stripes = [](int x, int y) {
+        return static_cast<std::uint32_t>((x / 7 + y / 5) & 1);
+    };
     const auto shading = [](int x, int y) {
         return static_cast<std::uint32_t>(((x / 16) & 0xFF) << 16 | ((y / 16) & 0xFF) << 8 |
                                           ((x + y) & 0xFF));
@@ -173,18 +175,17 @@ int main() {
     const long oneBitFile = static_cast<long>(std::filesystem::file_size(oneBit));
     const long rgbFile = static_cast<long>(std::filesystem::file_size(rgb));
     std::printf("peak resident size of a child that converts nothing: %.1f MiB\n", MiB(idle));
-    std::printf("20000 x 20000, 1 bit, %.1f MiB file: peak %.1f MiB, ratio to the file %.3f "
-                "(converting alone %.1f MiB, ratio %.3f)\n",
-                MiB(oneBitFile), MiB(oneBitPeak),
-                static_cast<double>(oneBitPeak) / static_cast<double>(oneBitFile),
-                MiB(oneBitPeak - idle),
-                static_cast<double>(oneBitPeak - idle) / static_cast<double>(oneBitFile));
-    std::printf("6000 x 6000, 24 bits, %.1f MiB file: peak %.1f MiB, ratio to the file %.3f "
-                "(converting alone %.1f MiB, ratio %.3f)\n",
-                MiB(rgbFile), MiB(rgbPeak),
-                static_cast<double>(rgbPeak) / static_cast<double>(rgbFile),
-                MiB(rgbPeak - idle),
-                static_cast<double>(rgbPeak - idle) / static_cast<double>(rgbFile));
+    std::printf(
+        "20000 x 20000, 1 bit, %.1f MiB file: peak %.1f MiB, ratio to the file %.3f "
+        "(converting alone %.1f MiB, ratio %.3f)\n",
+        MiB(oneBitFile), MiB(oneBitPeak),
+        static_cast<double>(oneBitPeak) / static_cast<double>(oneBitFile), MiB(oneBitPeak - idle),
+        static_cast<double>(oneBitPeak - idle) / static_cast<double>(oneBitFile));
+    std::printf(
+        "6000 x 6000, 24 bits, %.1f MiB file: peak %.1f MiB, ratio to the file %.3f "
+        "(converting alone %.1f MiB, ratio %.3f)\n",
+        MiB(rgbFile), MiB(rgbPeak), static_cast<double>(rgbPeak) / static_cast<double>(rgbFile),
+        MiB(rgbPeak - idle), static_cast<double>(rgbPeak - idle) / static_cast<double>(rgbFile));
     std::printf("cjpeg -quality 100 on the 24-bit file: peak %.1f MiB; ours / cjpeg %.3f\n",
                 MiB(cjpegPeak), static_cast<double>(rgbPeak) / static_cast<double>(cjpegPeak));
     return 0;

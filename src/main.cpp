@@ -3,8 +3,8 @@
 #include "app/microscope_app.h"
 #include "app/startup.h"
 #include "app/termination_signals.h"
-#include "platform/standard_streams.h"
 #include "mainwindow/microscope_dlg.h"
+#include "platform/standard_streams.h"
 
 int main(int argc, char** argv) {
     platform::GuardStandardDescriptors();

@@ -41,8 +41,8 @@ int ReportConversion(const BitmapFileConversion& result, const std::string& inpu
                                 "file holds at most %d on a side",
                                 input, result.width, result.height, kJpegMaxSide);
         case Outcome::kSameFile:
-            return console.Fail(kExitFile, "cannot write %s: it names the bitmap file being converted",
-                                output);
+            return console.Fail(
+                kExitFile, "cannot write %s: it names the bitmap file being converted", output);
         case Outcome::kUnwritable:
             return console.Fail(kExitFile, "cannot write %s: %s", output,
                                 platform::FileErrorText(result.error).c_str());

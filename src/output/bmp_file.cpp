@@ -120,10 +120,9 @@ int PlanOs2Header(const std::uint8_t* core, const BitmapFileHeader& fileHeader, 
     plan->colourEntryBytes = kOs2ColourEntryBytes;
     plan->colourTableOffset = kBitmapFileHeaderBytes + kOs2CoreHeaderBytes;
     if (header.biBitCount <= 8 && fileHeader.bfOffBits > plan->colourTableOffset) {
-        plan->colourTableEntries =
-            std::min<std::uint64_t>(ColourTableEntries(header.biBitCount),
-                                    (fileHeader.bfOffBits - plan->colourTableOffset) /
-                                        kOs2ColourEntryBytes);
+        plan->colourTableEntries = std::min<std::uint64_t>(
+            ColourTableEntries(header.biBitCount),
+            (fileHeader.bfOffBits - plan->colourTableOffset) / kOs2ColourEntryBytes);
     }
     return 0;
 }
@@ -340,8 +339,8 @@ struct BitmapLoader {
         }
         const std::span<const std::uint8_t> table = reader.colourTable();
         std::copy(table.begin(), table.end(), dib->ColourTable().begin());
-        result.error = state.ReadStoredRows(0, static_cast<std::uint64_t>(plan.height),
-                                            dib->Rows().data());
+        result.error =
+            state.ReadStoredRows(0, static_cast<std::uint64_t>(plan.height), dib->Rows().data());
         if (result.error != 0) {
             return result;
         }

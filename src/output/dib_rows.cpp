@@ -50,8 +50,8 @@ void ConvertRows(std::span<const std::uint8_t> dib, const DibLayout& layout,
     const unsigned bitCount = layout.header.biBitCount;
     const auto width = static_cast<std::size_t>(layout.header.biWidth);
     const auto height = static_cast<std::size_t>(layout.header.biHeight);
-    const RgbPalette palette = ReadRgbPalette(dib.subspan(
-        layout.colourTableOffset, layout.colourTableEntries * kRgbQuadBytes));
+    const RgbPalette palette = ReadRgbPalette(
+        dib.subspan(layout.colourTableOffset, layout.colourTableEntries * kRgbQuadBytes));
     for (std::size_t i = 0; i < height; ++i) {
         DibRowToRgb(dib.data() + layout.rowsOffset + (height - 1 - i) * layout.rowStrideBytes,
                     rows[i], width, bitCount, palette);

@@ -85,8 +85,8 @@ public:
     DibRows(std::span<const std::uint8_t> dib, const DibLayout& layout)
         : dib_(dib), layout_(layout), direct_(layout.header.biBitCount == 24) {
         if (!direct_) {
-            palette_ = ReadRgbPalette(dib.subspan(layout.colourTableOffset,
-                                                  layout.colourTableEntries * kRgbQuadBytes));
+            palette_ = ReadRgbPalette(
+                dib.subspan(layout.colourTableOffset, layout.colourTableEntries * kRgbQuadBytes));
             row_.reset(new (std::nothrow)
                            JSAMPLE[3 * static_cast<std::size_t>(layout.header.biWidth)]);
         }
@@ -94,8 +94,8 @@ public:
     bool bgr() const override { return direct_; }
     const JSAMPLE* Row(JDIMENSION y, int* error) override {
         const auto height = static_cast<std::size_t>(layout_.header.biHeight);
-        const std::uint8_t* in = dib_.data() + layout_.rowsOffset + (height - 1 - y) *
-                                                                        layout_.rowStrideBytes;
+        const std::uint8_t* in =
+            dib_.data() + layout_.rowsOffset + (height - 1 - y) * layout_.rowStrideBytes;
         if (direct_) {
             return in;
         }
@@ -124,9 +124,8 @@ public:
           stride_(reader.rowStrideBytes()),
           direct_(reader.bitCount() == 24),
           palette_(ReadRgbPalette(reader.colourTable())) {
-        bandRows_ = static_cast<std::uint32_t>(
-            std::clamp<std::size_t>(kBandBytes / stride_, 1,
-                                    static_cast<std::size_t>(reader.height())));
+        bandRows_ = static_cast<std::uint32_t>(std::clamp<std::size_t>(
+            kBandBytes / stride_, 1, static_cast<std::size_t>(reader.height())));
         band_.reset(new (std::nothrow) std::uint8_t[bandRows_ * stride_]);
         if (!direct_) {
             row_.reset(new (std::nothrow) JSAMPLE[3 * static_cast<std::size_t>(reader.width())]);

@@ -16,9 +16,9 @@ std::atomic<unsigned> temporaryCounter{0};
 
 // ".<name>.<pid>-<n>.part" in the folder of `targetPath`.
 std::string TemporaryPathFor(const std::string& targetPath) {
-    return platform::HiddenSiblingPath(targetPath, std::to_string(::getpid()) + "-" +
-                                                       std::to_string(temporaryCounter++) +
-                                                       ".part");
+    return platform::HiddenSiblingPath(
+        targetPath,
+        std::to_string(::getpid()) + "-" + std::to_string(temporaryCounter++) + ".part");
 }
 
 }  // namespace

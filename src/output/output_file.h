@@ -49,4 +49,3 @@ private:
     platform::WriteTarget target_;
     std::string temporaryPath_;
 };
-

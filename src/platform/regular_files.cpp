@@ -84,7 +84,8 @@ WriteTarget ResolveWriteTarget(const std::string& path) {
             target.error = ELOOP;
             return target;
         }
-        std::string link(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : PATH_MAX), '\0');
+        std::string link(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : PATH_MAX),
+                         '\0');
         const ssize_t length = ::readlink(target.path.c_str(), link.data(), link.size());
         if (length < 0) {
             target.error = errno;

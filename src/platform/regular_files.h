@@ -36,9 +36,9 @@ OpenedFile OpenRegularFileForReading(const std::string& path);
 // symbolic links it starts (a relative link counts from the link's folder), so that
 // replacing the file there keeps the links.
 struct WriteTarget {
-    int error = 0;       // 0, ELOOP after 40 links, EISDIR, EINVAL, or the errno of lstat
-    std::string path;    // the file to replace or create
-    bool exists = false; // a regular file is there now
+    int error = 0;          // 0, ELOOP after 40 links, EISDIR, EINVAL, or the errno of lstat
+    std::string path;       // the file to replace or create
+    bool exists = false;    // a regular file is there now
     FileIdentity identity;  // that file's, when it exists
 };
 WriteTarget ResolveWriteTarget(const std::string& path);

@@ -1,6 +1,4 @@
-// Runs the built digital-microscope-cli as a script would: no display, a private home, and
-// a private copy of the program (CapConfig.dat is kept beside the executable, so no test
-// sees another's choice of frame size).
+// Runs the built digital-microscope-cli as a script would (see cli_run.h).
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -11,123 +9,23 @@
 #include <filesystem>
 #include <vector>
 
-#include "sim/simulated_microscope.h"
+#include "cli/cli_run.h"
 #include "support/process_signal.h"
 #include "support/temp_dir.h"
 
 namespace {
 
+using clitest::Bitmap;
+using clitest::CliRun;
+using clitest::FilesIn;
+using clitest::kBmpHeaderBytes;
+using clitest::ReadStill;
+using clitest::RunResult;
+using clitest::StillBytes;
 using testsupport::Exists;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
-
-constexpr std::size_t kBmpHeaderBytes = 54;
-
-struct RunResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-class CliRun {
-public:
-    CliRun() : executable_(program_ / "digital-microscope-cli") {
-        std::filesystem::copy_file(DM_CLI_EXECUTABLE, executable_);
-        environment_ = QProcessEnvironment::systemEnvironment();
-        for (const char* name :
-             {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_CONFIG_HOME",
-              "XDG_DOCUMENTS_DIR", "DIGITAL_MICROSCOPE_SIMULATE", "LC_ALL", "LANG"}) {
-            environment_.remove(QString::fromLatin1(name));
-        }
-        environment_.insert(QStringLiteral("HOME"), QString::fromStdString(home_.path()));
-        environment_.insert(QStringLiteral("XDG_RUNTIME_DIR"),
-                            QString::fromStdString(home_.path()));
-    }
-
-    RunResult Run(const QStringList& arguments) const {
-        QProcess process;
-        process.setProcessEnvironment(environment_);
-        process.start(QString::fromStdString(executable_), arguments);
-        EXPECT_TRUE(process.waitForFinished(60000)) << "the program did not end";
-        RunResult result;
-        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        result.out = process.readAllStandardOutput().toStdString();
-        result.err = process.readAllStandardError().toStdString();
-        return result;
-    }
-
-    void SetVariable(const char* name, const char* value) {
-        environment_.insert(QString::fromLatin1(name), QString::fromLatin1(value));
-    }
-    const QProcessEnvironment& environment() const { return environment_; }
-    const std::string& executable() const { return executable_; }
-    std::string Documents() const { return home_ / "Documents"; }
-    std::string Pictures() const { return home_ / "Documents/Microscope files/Picture"; }
-    std::string Picture(int number) const {
-        return Pictures() + "/StillCap" + std::to_string(number) + ".bmp";
-    }
-    std::string CapConfig() const { return program_ / "CapConfig.dat"; }
-    const TempDir& scratch() const { return scratch_; }
-
-private:
-    TempDir home_;
-    TempDir program_;
-    TempDir scratch_;
-    std::string executable_;
-    QProcessEnvironment environment_;
-};
-
-std::vector<std::string> FilesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-std::int32_t LittleEndian32(const std::string& bytes, std::size_t offset) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i) {
-        value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[offset + i]))
-                 << (8 * i);
-    }
-    return static_cast<std::int32_t>(value);
-}
-
-struct Bitmap {
-    int width = 0;
-    int height = 0;
-    std::size_t sizeBytes = 0;
-    std::optional<std::uint32_t> frameIndex;  // the simulated frame the still holds
-};
-
-Bitmap ReadStill(const std::string& path) {
-    const std::string file = ReadFile(path);
-    Bitmap bitmap;
-    bitmap.sizeBytes = file.size();
-    if (file.size() < kBmpHeaderBytes || file.compare(0, 2, "BM") != 0) {
-        return bitmap;
-    }
-    bitmap.width = LittleEndian32(file, 18);
-    bitmap.height = LittleEndian32(file, 22);
-    const std::size_t stride = (static_cast<std::size_t>(bitmap.width) * 3 + 3) & ~std::size_t{3};
-    // Rows are stored bottom-up: the picture's top row comes last.
-    const std::size_t topRow =
-        kBmpHeaderBytes + stride * static_cast<std::size_t>(bitmap.height - 1);
-    if (bitmap.height > 0 && topRow + stride <= file.size()) {
-        bitmap.frameIndex = sim::ReadFrameIndexBgr(
-            reinterpret_cast<const std::uint8_t*>(file.data() + topRow), bitmap.width);
-    }
-    return bitmap;
-}
-
-std::size_t StillBytes(int width, int height) {
-    return kBmpHeaderBytes + ((static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3}) *
-                                 static_cast<std::size_t>(height);
-}
 
 TEST(CliProgram, SnapWritesAStillOfTheFrameSizeInUse) {
     // Without CapConfig.dat each kind starts in its default size.

@@ -155,7 +155,11 @@ TEST(Startup, AnUnknownSimulatedKindIsRefused) {
     TempDir home;
     QProcessEnvironment environment = PrivateEnvironment(home);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    EXPECT_EQ(RunToEnd({QStringLiteral("--simulate=telescope")}, environment).exitCode, 2);
+    const RunResult option = RunToEnd({QStringLiteral("--simulate=telescope")}, environment);
+    EXPECT_EQ(option.exitCode, 2);
+    EXPECT_NE(option.err.find("unknown simulated device 'telescope' (it is microscope or camera)"),
+              std::string::npos)
+        << option.err;
     environment.insert(QStringLiteral("DIGITAL_MICROSCOPE_SIMULATE"), QStringLiteral("telescope"));
     EXPECT_EQ(RunToEnd({}, environment).exitCode, 2);
 }

@@ -191,9 +191,9 @@ TEST(LoadBitmapFile, ReadsAFileAndReportsWhyOneCannotBeRead) {
 TEST(ParseBitmapFile, ReadsTheOs2HeaderAndItsThreeByteColourTable) {
     // 12-byte header: 16-bit width, height, planes, depth; 3-byte entries up to the rows.
     // Three colours stored of the 16 a 4-bit picture may have; the rest are black.
-    std::vector<std::uint8_t> file = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 35, 0, 0, 0,
-                                      12, 0, 0, 0, 3, 0, 2, 0, 1, 0, 4, 0,
-                                      10, 20, 30, 40, 50, 60, 70, 80, 90};
+    std::vector<std::uint8_t> file = {'B', 'M', 0,  0,  0,  0,  0,  0,  0,  0,  35, 0,
+                                      0,   0,   12, 0,  0,  0,  3,  0,  2,  0,  1,  0,
+                                      4,   0,   10, 20, 30, 40, 50, 60, 70, 80, 90};
     const std::vector<std::uint8_t> rows = {0x01, 0x20, 0, 0, 0x12, 0x00, 0, 0};
     file.insert(file.end(), rows.begin(), rows.end());
     BitmapLoad load = ParseBitmapFile(file);

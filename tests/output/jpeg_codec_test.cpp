@@ -2,16 +2,20 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
 #include "output/bitmap_builder.h"
+#include "output/bmp_file.h"
 #include "output/jpeg_test_files.h"
 #include "support/temp_dir.h"
 
@@ -209,6 +213,105 @@ TEST(BitmapFileToJpeg, ReportsALoadFailureAndKeepsAConversionFailureApart) {
     const std::string target = dir / "no-such-folder/a.jpg";
     EXPECT_EQ(BitmapFileToJpeg(dir / "ok.bmp", target, &error), 0);
     EXPECT_EQ(error, kCannotOpen + target);
+}
+
+// A picture of `bitCount` bits whose rows and colour table are noise; rows top-down when
+// `height` is negative.
+BitmapLayout NoiseLayout(std::int32_t width, std::int32_t height, unsigned bitCount) {
+    BitmapLayout layout{.width = width, .height = height, .bitCount = bitCount};
+    std::uint32_t noise = bitCount * 7919u + (height < 0 ? 1u : 0u);
+    const auto next = [&noise] {
+        noise = noise * 1664525u + 1013904223u;
+        return static_cast<std::uint8_t>(noise >> 24);
+    };
+    layout.colourTable.resize(bitCount <= 8 ? (std::size_t{4} << bitCount) : 0);
+    std::generate(layout.colourTable.begin(), layout.colourTable.end(), next);
+    layout.rows.resize(outputtest::StrideOf(width, bitCount) *
+                       static_cast<std::size_t>(std::abs(height)));
+    std::generate(layout.rows.begin(), layout.rows.end(), next);
+    return layout;
+}
+
+// The file is read in bands of rows; the picture is the one the whole loaded bitmap gives.
+// 4000 pixels wide, every depth but 1 bit spans several bands.
+TEST(ConvertBitmapFileToJpeg, ReadingAFewRowsAtATimeGivesThePictureOfTheWholeFile) {
+    const testsupport::TempDir dir;
+    for (const unsigned bitCount : {1u, 4u, 8u, 16u, 24u, 32u}) {
+        for (const std::int32_t height : {140, -140}) {
+            SCOPED_TRACE(std::to_string(bitCount) + " bits, height " + std::to_string(height));
+            const std::string bmp = dir / "picture.bmp";
+            testsupport::WriteFile(
+                bmp, AsString(outputtest::MakeBitmapFile(NoiseLayout(4000, height, bitCount))));
+            const BitmapFileConversion streamed =
+                ConvertBitmapFileToJpeg(bmp, dir / "streamed.jpg", 90);
+            ASSERT_EQ(streamed.outcome, BitmapFileConversion::Outcome::kWritten) << streamed.text;
+
+            BitmapLoad load = LoadBitmapFile(bmp);
+            ASSERT_EQ(load.error, 0);
+            std::string error;
+            ASSERT_TRUE(DibToJpeg(load.bitmap.bytes(), 90, dir / "whole.jpg", &error)) << error;
+            EXPECT_TRUE(testsupport::ReadFile(dir / "streamed.jpg") ==
+                        testsupport::ReadFile(dir / "whole.jpg"));
+        }
+    }
+}
+
+TEST(ConvertBitmapFileToJpeg, AStopBetweenRowsLeavesNoFileAndTheOlderOneAsItWas) {
+    const testsupport::TempDir dir;
+    testsupport::WriteFile(dir / "a.bmp",
+                           AsString(outputtest::MakeBitmapFile(NoiseLayout(64, 200, 24))));
+    testsupport::WriteFile(dir / "a.jpg", "older");
+    int asked = 0;
+    const BitmapFileConversion result = ConvertBitmapFileToJpeg(dir / "a.bmp", dir / "a.jpg", 100,
+                                                                [&asked] { return ++asked > 100; });
+    EXPECT_EQ(result.outcome, BitmapFileConversion::Outcome::kStopped);
+    EXPECT_EQ(asked, 101);
+    EXPECT_EQ(testsupport::ReadFile(dir / "a.jpg"), "older");
+    EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"a.bmp", "a.jpg"}));
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define DM_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define DM_SANITIZED 1
+#endif
+#endif
+
+// The address space this process has now, from /proc/self/statm.
+std::size_t AddressSpaceBytes() {
+    std::size_t pages = 0;
+    if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%zu", &pages) != 1) {
+            pages = 0;
+        }
+        std::fclose(statm);
+    }
+    return pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// Runs in a process of its own (a fresh heap): with 256 KB of address space to spare, the
+// library's buffers for a picture 65000 pixels wide (over 1 MB) do not fit.
+void ConvertWithoutMemory(const std::string& path) {
+    const std::vector<std::uint8_t> dib = FlatDib(65000, 16, {1, 2, 3});
+    const rlim_t limit = AddressSpaceBytes() + 256 * 1024;
+    const rlimit tight = {limit, limit};
+    setrlimit(RLIMIT_AS, &tight);
+    std::string error;
+    const bool written = DibToJpeg(dib, 100, path, &error);
+    std::fprintf(stderr, "[%s]", error.c_str());
+    std::exit(!written && error == std::strerror(ENOMEM) && !testsupport::Exists(path) ? 0 : 1);
+}
+
+TEST(DibToJpeg, RunningOutOfMemorySaysSoInWords) {
+#ifdef DM_SANITIZED
+    GTEST_SKIP() << "the sanitizers reserve more address space than any limit leaves";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const testsupport::TempDir dir;
+    EXPECT_EXIT(ConvertWithoutMemory(dir / "a.jpg"), testing::ExitedWithCode(0),
+                "\\[Cannot allocate memory\\]");
+#endif
 }
 
 // Quality 100 keeps every sample of a smooth picture within a few levels. Sharp colour

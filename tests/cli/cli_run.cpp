@@ -1,0 +1,139 @@
+#include "cli/cli_run.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "sim/simulated_microscope.h"
+
+namespace clitest {
+
+using testsupport::ReadFile;
+
+CliRun::CliRun() : executable_(program_ / "digital-microscope-cli") {
+    std::filesystem::copy_file(DM_CLI_EXECUTABLE, executable_);
+    environment_ = QProcessEnvironment::systemEnvironment();
+    for (const char* name :
+         {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_CONFIG_HOME", "XDG_DOCUMENTS_DIR",
+          "DIGITAL_MICROSCOPE_SIMULATE", "LC_ALL", "LANG"}) {
+        environment_.remove(QString::fromLatin1(name));
+    }
+    environment_.insert(QStringLiteral("HOME"), QString::fromStdString(home_.path()));
+    environment_.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(home_.path()));
+}
+
+void CliRun::Start(QProcess& process, const QStringList& arguments,
+                   const ChildSetup& inChild) const {
+    process.setProcessEnvironment(environment_);
+    if (inChild) {
+        process.setChildProcessModifier(inChild);
+    }
+    process.start(QString::fromStdString(executable_), arguments);
+}
+
+RunResult CliRun::Run(const QStringList& arguments, const ChildSetup& inChild) const {
+    QProcess process;
+    Start(process, arguments, inChild);
+    EXPECT_TRUE(process.waitForFinished(60000)) << "the program did not end";
+    RunResult result;
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = process.readAllStandardOutput().toStdString();
+    result.err = process.readAllStandardError().toStdString();
+    return result;
+}
+
+void CliRun::SetVariable(const char* name, const char* value) {
+    environment_.insert(QString::fromLatin1(name), QString::fromLatin1(value));
+}
+
+void CliRun::OpenToEveryone() const {
+    ::chmod(program_.path().c_str(), 0755);
+    ::chmod(scratch_.path().c_str(), 0777);
+}
+
+void DefaultTerminationSignals() {
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ}) {
+        ::signal(signalNumber, SIG_DFL);
+    }
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+namespace {
+
+std::int32_t LittleEndian32(const std::string& bytes, std::size_t offset) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[offset + i]))
+                 << (8 * i);
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+}  // namespace
+
+Bitmap ReadStill(const std::string& path) {
+    const std::string file = ReadFile(path);
+    Bitmap bitmap;
+    bitmap.sizeBytes = file.size();
+    if (file.size() < kBmpHeaderBytes || file.compare(0, 2, "BM") != 0) {
+        return bitmap;
+    }
+    bitmap.width = LittleEndian32(file, 18);
+    bitmap.height = LittleEndian32(file, 22);
+    const std::size_t stride = (static_cast<std::size_t>(bitmap.width) * 3 + 3) & ~std::size_t{3};
+    // Rows are stored bottom-up: the picture's top row comes last.
+    const std::size_t topRow =
+        kBmpHeaderBytes + stride * static_cast<std::size_t>(bitmap.height - 1);
+    if (bitmap.height > 0 && topRow + stride <= file.size()) {
+        bitmap.frameIndex = sim::ReadFrameIndexBgr(
+            reinterpret_cast<const std::uint8_t*>(file.data() + topRow), bitmap.width);
+    }
+    return bitmap;
+}
+
+std::size_t StillBytes(int width, int height) {
+    return kBmpHeaderBytes + ((static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3}) *
+                                 static_cast<std::size_t>(height);
+}
+
+std::string MakeBitmapFile(int width, int height, std::uint32_t seed) {
+    const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
+    std::string file(kBmpHeaderBytes + stride * static_cast<std::size_t>(height), '\0');
+    const auto put32 = [&file](std::size_t offset, std::uint32_t value) {
+        for (std::size_t i = 0; i < 4; ++i) {
+            file[offset + i] = static_cast<char>(value >> (8 * i));
+        }
+    };
+    file[0] = 'B';
+    file[1] = 'M';
+    put32(2, static_cast<std::uint32_t>(file.size()));
+    put32(10, kBmpHeaderBytes);
+    put32(14, 40);
+    put32(18, static_cast<std::uint32_t>(width));
+    put32(22, static_cast<std::uint32_t>(height));
+    file[26] = 1;
+    file[28] = 24;
+    std::uint32_t noise = seed;
+    for (std::size_t i = kBmpHeaderBytes; i < file.size(); ++i) {
+        noise = noise * 1664525u + 1013904223u;
+        file[i] = static_cast<char>(noise >> 24);
+    }
+    return file;
+}
+
+}  // namespace clitest
