@@ -238,6 +238,10 @@ TEST(CliProgram, HelpAndVersionNeedNoDevice) {
     const RunResult help = run.Run({QStringLiteral("--help")});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_EQ(help.out.rfind("Usage: digital-microscope-cli", 0), 0u) << help.out;
+    EXPECT_NE(
+        help.out.find("after a command, show that\n                         command's help\n"),
+        std::string::npos)
+        << help.out;
     for (const char* command : {"list", "snap", "resolution", "to-jpeg"}) {
         const RunResult commandHelp =
             run.Run({QString::fromLatin1(command), QStringLiteral("--help")});

@@ -131,6 +131,17 @@ TEST(CliHostileInput, ToJpegReplacesOnlyARegularFileThatIsNotItsInput) {
     }
 }
 
+TEST(CliHostileInput, ResolutionKeepsCapConfigALink) {
+    CliRun run;
+    const std::string kept = run.scratch() / "kept.dat";
+    ASSERT_EQ(::symlink(kept.c_str(), run.CapConfig().c_str()), 0);
+    const RunResult result = run.Run(
+        {QStringLiteral("--simulate"), QStringLiteral("resolution"), QStringLiteral("640x480")});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(LinkTarget(run.CapConfig()), kept);
+    EXPECT_EQ(ReadFile(kept).size(), 88u);
+}
+
 TEST(CliHostileInput, ToJpegRefusesInputsThatAreNotFilesWithoutWaiting) {
     CliRun run;
     const std::string dir = run.scratch().path();
