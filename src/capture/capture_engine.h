@@ -50,6 +50,8 @@ public:
     void SetWindows(NotifyTarget* notifyWindow);
     void SetDeviceLibrary(DeviceLibrary* library) { deviceLibrary_ = library; }
     void SetCapConfigPath(std::string path) { capConfigPath_ = std::move(path); }
+    // Why the last SetResolution could not write CapConfig.dat (an errno); 0 when it could.
+    int capConfigError() const { return capConfigError_; }
     // The display side: every frame is drawn into it, and the graph's full tear-down
     // releases its surface. Set before frames flow.
     void SetDisplayWindow(FrameDrawer* display);
@@ -113,6 +115,7 @@ private:
     DeviceLibrary* deviceLibrary_ = nullptr;
     FrameDrawer* displayWindow_ = nullptr;
     std::string capConfigPath_;
+    int capConfigError_ = 0;
 
     // Discovery.
     bool enumerator_ = false;

@@ -59,7 +59,7 @@ HResult CaptureEngine::SetResolution(int width, int height) {
         captureSettings_.dwBitRate =
             BitRateFor(captureSettings_.biSizeImage, captureSettings_.AvgTimePerFrame);
         deviceFormat = captureSettings_;
-        SaveCapConfig(capConfigPath_, captureSettings_);
+        capConfigError_ = SaveCapConfig(capConfigPath_, captureSettings_) ? 0 : errno;
         result = backend_.SetFormat(deviceFormat);
         if (Failed(result)) {
             DebugTrace(0, "%x: Cannot set frame rate for preview\n", HexOf(result));

@@ -203,6 +203,7 @@ bool SaveCapConfig(const std::string& path, const CaptureSettings& settings) {
     // device or FIFO in the file's place is never replaced.
     const platform::WriteTarget target = platform::ResolveWriteTarget(path);
     if (target.error != 0) {
+        errno = target.error;
         return false;
     }
     const CaptureSettingsBytes record = SerializeCaptureSettings(settings);
@@ -217,7 +218,9 @@ bool SaveCapConfig(const std::string& path, const CaptureSettings& settings) {
                          platform::WriteAll(file.get(), tail.data(), tail.size()) == 0 &&
                          ::fsync(file.get()) == 0 && file.Close() == 0;
     if (!written || ::rename(temporary.c_str(), target.path.c_str()) != 0) {
+        const int error = errno != 0 ? errno : EIO;
         ::unlink(temporary.c_str());
+        errno = error;
         return false;
     }
     return true;

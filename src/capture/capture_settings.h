@@ -78,5 +78,7 @@ int LoadCapConfig(const std::string& path, CaptureSettings& settings);
 
 // Writes the record as the file's first 88 bytes; bytes after them in an existing file
 // are kept. The file is replaced whole (written beside it, then renamed), so a failed
-// write never leaves a damaged file. Returns true when the file holds the record.
+// write never leaves a damaged file. A symbolic link is written through; a device, FIFO or
+// folder in the file's place is never replaced. Returns true when the file holds the
+// record; on false, errno says why (EINVAL for something that is not a regular file).
 bool SaveCapConfig(const std::string& path, const CaptureSettings& settings);

@@ -9,6 +9,7 @@
 
 #include "capture/capture_settings.h"
 #include "output/still_file.h"
+#include "platform/regular_files.h"
 
 namespace {
 
@@ -177,7 +178,10 @@ int RunResolution(CaptureSession& session, const std::string& capConfigPath, int
     CaptureSettings stored;
     if (LoadCapConfig(capConfigPath, stored) != 1 || stored.biWidth != width ||
         stored.biHeight != height) {
-        return console.Fail(kExitFile, "could not write %s", capConfigPath.c_str());
+        return console.Fail(
+            kExitFile, "cannot write %s: %s", capConfigPath.c_str(),
+            platform::FileErrorText(engine.capConfigError() != 0 ? engine.capConfigError() : EIO)
+                .c_str());
     }
     if (Failed(result) || frame.biWidth != width || frame.biHeight != height) {
         if (hadKept) {

@@ -131,15 +131,28 @@ TEST(CliHostileInput, ToJpegReplacesOnlyARegularFileThatIsNotItsInput) {
     }
 }
 
-TEST(CliHostileInput, ResolutionKeepsCapConfigALink) {
-    CliRun run;
-    const std::string kept = run.scratch() / "kept.dat";
-    ASSERT_EQ(::symlink(kept.c_str(), run.CapConfig().c_str()), 0);
-    const RunResult result = run.Run(
-        {QStringLiteral("--simulate"), QStringLiteral("resolution"), QStringLiteral("640x480")});
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(LinkTarget(run.CapConfig()), kept);
-    EXPECT_EQ(ReadFile(kept).size(), 88u);
+TEST(CliHostileInput, ResolutionWritesThroughALinkAndNeverOverAFifo) {
+    const QStringList resolution = {QStringLiteral("--simulate"), QStringLiteral("resolution"),
+                                    QStringLiteral("640x480")};
+    {
+        CliRun run;
+        const std::string kept = run.scratch() / "kept.dat";
+        ASSERT_EQ(::symlink(kept.c_str(), run.CapConfig().c_str()), 0);
+        const RunResult result = run.Run(resolution);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(LinkTarget(run.CapConfig()), kept);
+        EXPECT_EQ(ReadFile(kept).size(), 88u);
+    }
+    {
+        CliRun run;
+        ASSERT_EQ(::mkfifo(run.CapConfig().c_str(), 0644), 0);
+        const RunResult result = run.Run(resolution);
+        EXPECT_EQ(result.exitCode, 3);
+        EXPECT_NE(result.err.find("cannot write " + run.CapConfig() + ": not a regular file"),
+                  std::string::npos)
+            << result.err;
+        EXPECT_EQ(TypeOf(run.CapConfig()), S_IFIFO);
+    }
 }
 
 TEST(CliHostileInput, ToJpegRefusesInputsThatAreNotFilesWithoutWaiting) {
