@@ -75,12 +75,3 @@ StorageFolders CreateStorageFolders(std::string_view documentsFolder) {
     MakeFolder(folders.pictureFolder);
     return folders;
 }
-
-bool RemoveLeftoverProbe(std::string_view videoFolder) {
-    const std::string probe = JoinPath(videoFolder, kCompressorProbeFileName);
-    struct stat info = {};
-    if (::lstat(probe.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) {
-        return false;
-    }
-    return ::unlink(probe.c_str()) == 0;
-}

@@ -36,8 +36,6 @@ inline constexpr const char* kStorageRootName = "Microscope files";
 inline constexpr const char* kPictureFolderName = "Picture";
 inline constexpr const char* kVideoFolderName = "Video";
 inline constexpr const char* kHelpFileName = "DigitalMicroscope.html";
-// The file the compressor choice writes while probing; a leftover is removed at start-up.
-inline constexpr const char* kCompressorProbeFileName = "test.avi";
 
 struct StorageFolders {
     std::string storageRoot;
@@ -50,7 +48,3 @@ struct StorageFolders {
 // that cannot be created is not reported (writes into it fail later, where they are seen).
 // An empty `documentsFolder` gives empty names and creates nothing.
 StorageFolders CreateStorageFolders(std::string_view documentsFolder);
-
-// Removes a leftover compressor probe file from the video folder. Anything else of that
-// name (a folder, say) is left alone. Returns true when a file was removed.
-bool RemoveLeftoverProbe(std::string_view videoFolder);

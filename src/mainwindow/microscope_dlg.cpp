@@ -57,8 +57,6 @@ bool CMicroscopeDlg::OnInitDialog() {
     messageTitle_ = LocalizedText(TextId::MsgTitle);
     setWindowTitle(messageTitle_);
 
-    RemoveLeftoverProbe(paths_.videoFolder);
-
     skin_->CreateSkin();
     skin_->BuildMenus();
 

@@ -49,9 +49,9 @@ public:
     ~CMicroscopeDlg() override;
 
     // Initialises the window before it is first shown: fixes the program folder, the
-    // language file and the storage tree, loads the message title, removes a leftover
-    // compressor probe, builds the skin and the menus, makes the first connection to the
-    // capture device and starts watching for device changes and resumes. UI thread.
+    // language file and the storage tree, loads the message title, builds the skin and the
+    // menus, makes the first connection to the capture device and starts watching for device
+    // changes and resumes. Files already in the storage tree are left as they are. UI thread.
     // Returns true when the window can be shown.
     bool OnInitDialog();
 

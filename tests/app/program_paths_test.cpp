@@ -76,22 +76,6 @@ TEST(StorageFolders, FailuresAreNotReportedAndCrashNothing) {
     EXPECT_EQ(none.pictureFolder, "");
 }
 
-TEST(StorageFolders, LeftoverProbeIsRemovedButNothingElse) {
-    TempDir documents;
-    const StorageFolders folders = CreateStorageFolders(documents.path());
-    WriteFile(folders.videoFolder + "/test.avi", "probe");
-    WriteFile(folders.videoFolder + "/VCap0000.avi", "keep");
-    EXPECT_TRUE(RemoveLeftoverProbe(folders.videoFolder));
-    EXPECT_FALSE(Exists(folders.videoFolder + "/test.avi"));
-    EXPECT_EQ(ReadFile(folders.videoFolder + "/VCap0000.avi"), "keep");
-    EXPECT_FALSE(RemoveLeftoverProbe(folders.videoFolder));  // nothing left to remove
-
-    ASSERT_EQ(::mkdir((folders.videoFolder + "/test.avi").c_str(), 0755), 0);
-    EXPECT_FALSE(RemoveLeftoverProbe(folders.videoFolder));
-    EXPECT_TRUE(IsDirectory(folders.videoFolder + "/test.avi"));
-    EXPECT_FALSE(RemoveLeftoverProbe(""));
-}
-
 TEST(Startup, FixesEveryPathInOrder) {
     TempDir documents;
     TempDir program;
