@@ -54,12 +54,22 @@ std::string RunningExecutablePath() {
 }
 
 std::string UserDocumentsFolder() {
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (folder.isEmpty()) {
         return {};
     }
+    // Qt 6.4 expands a leading "$HOME" of the user-dirs.dirs value but hands back any other
+    // value as written: "${HOME}/Docs" and a relative "Docs" would land in the working
+    // folder. xdg-user-dirs takes both as relative to the home folder.
+    const QString braced = QStringLiteral("${HOME}");
+    if (folder.startsWith(braced)) {
+        folder = QDir::homePath() + folder.mid(braced.size());
+    } else if (QDir::isRelativePath(folder)) {
+        folder = QDir::homePath() + u'/' + folder;
+    }
+    folder = QDir::cleanPath(folder);
     QDir().mkpath(folder);
-    return QDir::cleanPath(folder).toStdString();
+    return folder.toStdString();
 }
 
 StorageFolders CreateStorageFolders(std::string_view documentsFolder) {

@@ -29,7 +29,9 @@ std::string ProgramFolderFromExecutable(std::string_view executablePath);
 // The running executable's full path ("/proc/self/exe"); empty when it cannot be read.
 std::string RunningExecutablePath();
 
-// The user's documents folder (XDG_DOCUMENTS_DIR, else ~/Documents), created when missing.
+// The user's documents folder, created when missing: XDG_DOCUMENTS_DIR of user-dirs.dirs
+// (a relative value is taken from the home folder), else ~/Documents. Always absolute;
+// empty when Qt knows no documents folder.
 std::string UserDocumentsFolder();
 
 inline constexpr const char* kStorageRootName = "Microscope files";

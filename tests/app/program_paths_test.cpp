@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <cstdlib>
+#include <optional>
 
 #include "app/startup.h"
 #include "support/temp_dir.h"
@@ -27,6 +32,81 @@ TEST(ProgramPaths, RunningExecutableIsThisTest) {
     const std::string self = RunningExecutablePath();
     ASSERT_FALSE(self.empty());
     EXPECT_NE(self.find("app_tests"), std::string::npos);
+}
+
+// Sets an environment variable for one test and puts the old value back.
+class VariableScope {
+public:
+    VariableScope(const char* name, const std::string& value)
+        : name_(name), saved_(qEnvironmentVariableIsSet(name)
+                                  ? std::optional<QByteArray>(qgetenv(name))
+                                  : std::nullopt) {
+        qputenv(name, QByteArray::fromStdString(value));
+    }
+    ~VariableScope() {
+        if (saved_) {
+            qputenv(name_, *saved_);
+        } else {
+            qunsetenv(name_);
+        }
+    }
+    VariableScope(const VariableScope&) = delete;
+    VariableScope& operator=(const VariableScope&) = delete;
+
+private:
+    const char* name_;
+    std::optional<QByteArray> saved_;
+};
+
+// Runs the test in a folder of its own, so a path taken from the working folder shows.
+class WorkingFolderScope {
+public:
+    explicit WorkingFolderScope(const std::string& folder) : saved_(getcwd(nullptr, 0)) {
+        EXPECT_EQ(::chdir(folder.c_str()), 0);
+    }
+    ~WorkingFolderScope() {
+        static_cast<void>(::chdir(saved_));
+        std::free(saved_);
+    }
+    WorkingFolderScope(const WorkingFolderScope&) = delete;
+    WorkingFolderScope& operator=(const WorkingFolderScope&) = delete;
+
+private:
+    char* saved_;
+};
+
+TEST(ProgramPaths, DocumentsFolderIsAbsoluteForEveryFormOfUserDirs) {
+    TempDir home;
+    TempDir working;
+    TempDir elsewhere;
+    ASSERT_EQ(::mkdir((home / ".config").c_str(), 0755), 0);
+    VariableScope homeVariable("HOME", home.path());
+    VariableScope configVariable("XDG_CONFIG_HOME", home / ".config");
+    WorkingFolderScope cwd(working.path());
+    const struct {
+        std::string line;  // in user-dirs.dirs; empty: no such file
+        std::string expected;
+    } cases[] = {
+        {"", home / "Documents"},
+        {"XDG_DOCUMENTS_DIR=\"Docs\"", home / "Docs"},
+        {"XDG_DOCUMENTS_DIR=Docs/Notes/", home / "Docs/Notes"},
+        {"XDG_DOCUMENTS_DIR=\"./Docs\"", home / "Docs"},
+        {"XDG_DOCUMENTS_DIR=\"$HOME/Papers\"", home / "Papers"},
+        {"XDG_DOCUMENTS_DIR=\"${HOME}/Papers\"", home / "Papers"},
+        {"XDG_DOCUMENTS_DIR=\"" + elsewhere / "Absolute" + "\"", elsewhere / "Absolute"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        ::unlink((home / ".config/user-dirs.dirs").c_str());
+        if (!c.line.empty()) {
+            WriteFile(home / ".config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n" +
+                                                           c.line + "\n");
+        }
+        EXPECT_EQ(UserDocumentsFolder(), c.expected);
+        EXPECT_TRUE(IsDirectory(c.expected));
+    }
+    EXPECT_FALSE(Exists(working / "Docs"));
+    EXPECT_FALSE(Exists(working / "${HOME}"));
 }
 
 TEST(StorageFolders, CreatedUnderTheDocumentsFolder) {

@@ -48,6 +48,8 @@ public:
     RunResult Run(const QStringList& arguments) const {
         QProcess process;
         process.setProcessEnvironment(environment_);
+        // A path taken from the working folder would show up here, not in the test's folder.
+        process.setWorkingDirectory(QString::fromStdString(scratch_.path()));
         process.start(QString::fromStdString(executable_), arguments);
         EXPECT_TRUE(process.waitForFinished(60000)) << "the program did not end";
         RunResult result;
@@ -62,6 +64,7 @@ public:
     }
     const QProcessEnvironment& environment() const { return environment_; }
     const std::string& executable() const { return executable_; }
+    const std::string& Home() const { return home_.path(); }
     std::string Documents() const { return home_ / "Documents"; }
     std::string Pictures() const { return home_ / "Documents/Microscope files/Picture"; }
     std::string Picture(int number) const {
@@ -150,6 +153,18 @@ TEST(CliProgram, SnapWritesAStillOfTheFrameSizeInUse) {
         EXPECT_TRUE(still.frameIndex.has_value()) << kind.option;
         EXPECT_EQ(FilesIn(run.Pictures()), std::vector<std::string>{"StillCap0.bmp"});
     }
+}
+
+TEST(CliProgram, SnapPrintsAnAbsolutePathForARelativeDocumentsFolder) {
+    CliRun run;
+    ASSERT_TRUE(std::filesystem::create_directories(run.Home() + "/.config"));
+    WriteFile(run.Home() + "/.config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"Lab notes\"\n");
+    const RunResult result = run.Run({QStringLiteral("--simulate"), QStringLiteral("snap")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::string still = run.Home() + "/Lab notes/Microscope files/Picture/StillCap0.bmp";
+    EXPECT_EQ(result.out, still + "\n");
+    EXPECT_EQ(ReadStill(still).sizeBytes, StillBytes(720, 480));
+    EXPECT_FALSE(Exists(run.scratch() / "Lab notes"));
 }
 
 TEST(CliProgram, ASeriesTakesTheFirstFreeNumbersAndNewFrames) {
