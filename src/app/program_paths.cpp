@@ -5,14 +5,28 @@
 
 #include <QDir>
 #include <QStandardPaths>
+#include <cerrno>
 #include <climits>
+#include <utility>
 
 namespace {
 ProgramPaths currentPaths;
 
-// An existing folder, or one we may not create, is no error here.
-void MakeFolder(const std::string& path) {
-    static_cast<void>(::mkdir(path.c_str(), 0777));
+// Makes `path` unless it is a folder already (or a link to one); `forFiles`: files must
+// also be creatable in it.
+FolderFailure MakeFolder(const std::string& path, bool forFiles) {
+    if (::mkdir(path.c_str(), 0777) == 0) {
+        return {};
+    }
+    const int error = errno;
+    struct stat info = {};
+    if (error != EEXIST || ::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        return {path, error, FolderFailure::kMake};
+    }
+    if (forFiles && ::access(path.c_str(), W_OK | X_OK) != 0) {
+        return {path, errno, FolderFailure::kWrite};
+    }
+    return {};
 }
 }  // namespace
 
@@ -80,8 +94,13 @@ StorageFolders CreateStorageFolders(std::string_view documentsFolder) {
     folders.storageRoot = JoinPath(documentsFolder, kStorageRootName);
     folders.videoFolder = JoinPath(folders.storageRoot, kVideoFolderName);
     folders.pictureFolder = JoinPath(folders.storageRoot, kPictureFolderName);
-    MakeFolder(folders.storageRoot);
-    MakeFolder(folders.videoFolder);
-    MakeFolder(folders.pictureFolder);
+    for (const auto& [path, forFiles] : {std::pair{&folders.storageRoot, false},
+                                         std::pair{&folders.videoFolder, true},
+                                         std::pair{&folders.pictureFolder, true}}) {
+        FolderFailure failure = MakeFolder(*path, forFiles);
+        if (failure && !folders.failure) {
+            folders.failure = std::move(failure);
+        }
+    }
     return folders;
 }

@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <cstring>
 
 #include "app/debug_trace.h"
 #include "capture/capture_settings.h"
@@ -17,6 +18,22 @@
 #include "platform/resume_watcher.h"
 #include "platform/sound_player.h"
 #include "skin_resources.h"
+
+namespace {
+
+// The system's words for an errno value, in the user's language where the C library has it.
+QString SystemReason(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// What the user is told about a storage folder that cannot be used.
+QString FolderFailureText(const FolderFailure& failure) {
+    return LocalizedText(failure.step == FolderFailure::kMake ? TextId::MakeFolderFail
+                                                              : TextId::WriteFolderFail,
+                         QString::fromStdString(failure.path), SystemReason(failure.error));
+}
+
+}  // namespace
 
 CMicroscopeDlg::CMicroscopeDlg(StartupEnvironment environment, QWidget* parent)
     : QMainWindow(parent), environment_(std::move(environment)) {
@@ -52,10 +69,19 @@ CMicroscopeDlg::~CMicroscopeDlg() {
 
 bool CMicroscopeDlg::OnInitDialog() {
     // Program folder, language file and manual, storage tree: in this order.
-    paths_ = FixProgramPaths(environment_);
+    FolderFailure storageFailure;
+    paths_ = FixProgramPaths(environment_, &storageFailure);
 
     messageTitle_ = LocalizedText(TextId::MsgTitle);
     setWindowTitle(messageTitle_);
+    if (storageFailure) {
+        // The live picture needs no folder, so the start goes on; the warning comes once the
+        // window is up.
+        const QString text = FolderFailureText(storageFailure);
+        DebugTrace(0, "Storage folder unusable: %s\n", text.toLocal8Bit().constData());
+        QMetaObject::invokeMethod(
+            this, [this, text] { ShowWarningWithoutWaiting(text); }, Qt::QueuedConnection);
+    }
 
     skin_->CreateSkin();
     skin_->BuildMenus();
@@ -266,6 +292,22 @@ void CMicroscopeDlg::ShowMessage(TextId text) {
     box.exec();
 }
 
+QMessageBox* CMicroscopeDlg::openWarning() const {
+    return openWarning_ && openWarning_->isVisible() ? openWarning_.data() : nullptr;
+}
+
+void CMicroscopeDlg::ShowWarningWithoutWaiting(const QString& text) {
+    if (openWarning() != nullptr) {
+        DebugTrace(0, "Warning not shown while another is open: %s\n",
+                   text.toLocal8Bit().constData());
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Warning, messageTitle_, text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    openWarning_ = box;
+    box->open();
+}
+
 void CMicroscopeDlg::OnTimer(int id) {
     // The recording counter and the playback position come with recording and playback.
     CommandNotAvailableYet(id);
@@ -388,6 +430,9 @@ void CMicroscopeDlg::closeEvent(QCloseEvent* event) {
         positionTimer_.Kill();
         presence_->CaptureShutdown();
         DebugTrace(0, "Capture shut down\n");
+    }
+    if (QMessageBox* box = openWarning()) {
+        box->close();
     }
     event->accept();
 }

@@ -5,8 +5,12 @@
 #include <unistd.h>
 
 #include <QByteArray>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <optional>
+#include <vector>
 
 #include "app/startup.h"
 #include "support/temp_dir.h"
@@ -140,20 +144,84 @@ TEST(StorageFolders, SecondStartLeavesTheTreeAndItsFilesUntouched) {
     EXPECT_EQ(before.st_ino, after.st_ino);
 }
 
-TEST(StorageFolders, FailuresAreNotReportedAndCrashNothing) {
-    TempDir documents;
-    // A file where the root folder should be: nothing can be created below it.
-    WriteFile(documents / "Microscope files", "in the way");
-    const StorageFolders blocked = CreateStorageFolders(documents.path());
-    EXPECT_FALSE(IsDirectory(blocked.videoFolder));
-    EXPECT_EQ(ReadFile(documents / "Microscope files"), "in the way");
+TEST(StorageFolders, TheFirstFolderThatCannotBeUsedIsReported) {
+    const bool root = ::geteuid() == 0;  // root writes into read-only folders
+    const struct {
+        const char* name;
+        std::function<void(const TempDir&)> prepare;
+        const char* failedFolder;  // under the documents folder; nullptr: no failure
+        int error;
+        FolderFailure::Step step;
+        std::vector<const char*> madeFolders;
+    } cases[] = {
+        {"a fresh tree", [](const TempDir&) {}, nullptr, 0, FolderFailure::kMake,
+         {"Microscope files", "Microscope files/Video", "Microscope files/Picture"}},
+        {"a file in the root's place",
+         [](const TempDir& d) { WriteFile(d / "Microscope files", "in the way"); },
+         "Microscope files", EEXIST, FolderFailure::kMake, {}},
+        {"a file in the video folder's place, the picture folder is still made",
+         [](const TempDir& d) {
+             ASSERT_EQ(::mkdir((d / "Microscope files").c_str(), 0755), 0);
+             WriteFile(d / "Microscope files/Video", "in the way");
+         },
+         "Microscope files/Video", EEXIST, FolderFailure::kMake, {"Microscope files/Picture"}},
+        {"a dangling link in the picture folder's place",
+         [](const TempDir& d) {
+             ASSERT_EQ(::mkdir((d / "Microscope files").c_str(), 0755), 0);
+             ASSERT_EQ(::symlink("nowhere", (d / "Microscope files/Picture").c_str()), 0);
+         },
+         "Microscope files/Picture", EEXIST, FolderFailure::kMake, {"Microscope files/Video"}},
+        {"a link to a folder is a folder",
+         [](const TempDir& d) {
+             ASSERT_EQ(::mkdir((d / "Microscope files").c_str(), 0755), 0);
+             ASSERT_EQ(::mkdir((d / "elsewhere").c_str(), 0755), 0);
+             ASSERT_EQ(::symlink("../elsewhere", (d / "Microscope files/Picture").c_str()), 0);
+         },
+         nullptr, 0, FolderFailure::kMake, {"Microscope files/Video", "Microscope files/Picture"}},
+        {"a read-only picture folder",
+         [](const TempDir& d) {
+             ASSERT_EQ(::mkdir((d / "Microscope files").c_str(), 0755), 0);
+             ASSERT_EQ(::mkdir((d / "Microscope files/Picture").c_str(), 0555), 0);
+         },
+         root ? nullptr : "Microscope files/Picture", root ? 0 : EACCES, FolderFailure::kWrite,
+         {"Microscope files/Video"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir documents;
+        c.prepare(documents);
+        const StorageFolders folders = CreateStorageFolders(documents.path());
+        EXPECT_EQ(folders.pictureFolder, documents / "Microscope files/Picture");
+        if (c.failedFolder == nullptr) {
+            EXPECT_FALSE(folders.failure) << folders.failure.path;
+        } else {
+            EXPECT_EQ(folders.failure.path, documents / c.failedFolder);
+            EXPECT_EQ(folders.failure.error, c.error) << std::strerror(folders.failure.error);
+            EXPECT_EQ(folders.failure.step, c.step);
+        }
+        for (const char* folder : c.madeFolders) {
+            EXPECT_TRUE(IsDirectory(documents / folder)) << folder;
+        }
+    }
+}
 
-    const StorageFolders missing = CreateStorageFolders(documents / "does/not/exist");
+TEST(StorageFolders, AMissingOrNonFolderDocumentsFolderFailsAtTheRoot) {
+    TempDir home;
+    WriteFile(home / "Documents", "a file");
+    const StorageFolders underFile = CreateStorageFolders(home / "Documents");
+    EXPECT_EQ(underFile.failure.path, home / "Documents/Microscope files");
+    EXPECT_EQ(underFile.failure.error, ENOTDIR);
+    EXPECT_EQ(ReadFile(home / "Documents"), "a file");
+
+    const StorageFolders missing = CreateStorageFolders(home / "does/not/exist");
+    EXPECT_EQ(missing.failure.path, home / "does/not/exist/Microscope files");
+    EXPECT_EQ(missing.failure.error, ENOENT);
     EXPECT_FALSE(Exists(missing.storageRoot));
 
     const StorageFolders none = CreateStorageFolders("");
     EXPECT_EQ(none.storageRoot, "");
     EXPECT_EQ(none.pictureFolder, "");
+    EXPECT_FALSE(none.failure);
 }
 
 TEST(Startup, FixesEveryPathInOrder) {
@@ -165,7 +233,9 @@ TEST(Startup, FixesEveryPathInOrder) {
     environment.documentsFolder = documents.path();
     environment.languageId = 0x0804;
 
-    const ProgramPaths paths = FixProgramPaths(environment);
+    FolderFailure failure;
+    const ProgramPaths paths = FixProgramPaths(environment, &failure);
+    EXPECT_FALSE(failure) << failure.path;
     EXPECT_EQ(paths.programFolder, program.path());
     EXPECT_EQ(paths.languageFilePath, program / "Chinese936.ini");
     EXPECT_EQ(paths.helpFilePath, program / "DigitalMicroscope.html");
@@ -174,6 +244,10 @@ TEST(Startup, FixesEveryPathInOrder) {
     EXPECT_EQ(paths.videoFolder, documents / "Microscope files/Video");
     EXPECT_EQ(CurrentProgramPaths().languageFilePath, paths.languageFilePath);
     EXPECT_TRUE(IsDirectory(paths.pictureFolder));
+
+    environment.documentsFolder = program / "Chinese936.ini";  // a file
+    FixProgramPaths(environment, &failure);
+    EXPECT_EQ(failure.path, program / "Chinese936.ini/Microscope files");
     SetProgramPaths({});
 }
 

@@ -7,6 +7,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -31,6 +32,7 @@ using testsupport::Exists;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WaitUntil;
+using testsupport::WriteFile;
 
 constexpr const char* kBrowseText = "Please leave browse status first, And then try it agian";
 constexpr const char* kConnectText = "Please connect USB 2.0 Digital Microscope";
@@ -106,7 +108,7 @@ protected:
     void Start(int kind = 0) {
         StartupEnvironment environment;
         environment.executablePath = program / "digital-microscope";
-        environment.documentsFolder = documents.path();
+        environment.documentsFolder = documentsFolder.empty() ? documents.path() : documentsFolder;
         environment.languageId = 0x0409;
         environment.simulatedKind = kind;
         environment.audioSink = "fakesink";
@@ -153,6 +155,7 @@ protected:
 
     TempDir program;
     TempDir documents;
+    std::string documentsFolder;  // instead of `documents`
     std::unique_ptr<CMicroscopeDlg> dialog;
 };
 
@@ -172,6 +175,34 @@ TEST_F(ControllerTest, CameraInLiveWritesAStillAndPlaysTheShutter) {
     ASSERT_TRUE(WaitUntil([&] { return sounds.count() == 2; }));
     EXPECT_TRUE(Exists(Picture(1)));
     EXPECT_TRUE(engine().running());
+}
+
+TEST_F(ControllerTest, AStorageTreeThatCannotBeMadeIsSaidOnceAtStartUp) {
+    const struct {
+        const char* inTheWay;   // a file, under `documents`
+        const char* documents;  // the documents folder, under `documents`
+        const char* reason;
+    } cases[] = {
+        {"Microscope files", "", "File exists"},
+        {"Documents", "Documents", "Not a directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.inTheWay);
+        WriteFile(documents / c.inTheWay, "in the way");
+        documentsFolder = *c.documents != '\0' ? documents / c.documents : documents.path();
+        MessageBoxAnswerer answerer;
+        Start();
+        ExpectLive();  // the live picture needs no folder
+        ASSERT_TRUE(WaitUntil([&] { return !answerer.boxes.empty(); }));
+        EXPECT_EQ(answerer.boxes[0].title, dialog->MessageTitle());
+        EXPECT_EQ(answerer.boxes[0].icon, QMessageBox::Warning);
+        EXPECT_EQ(answerer.boxes[0].text.toStdString(),
+                  "The folder " + documentsFolder + "/Microscope files could not be made: " +
+                      c.reason);
+        EXPECT_FALSE(WaitUntil([&] { return answerer.boxes.size() > 1; }, 300));
+        dialog.reset();
+        std::filesystem::remove(documents / c.inTheWay);
+    }
 }
 
 TEST_F(ControllerTest, PreviewSwitchesBetweenLiveAndBrowseWhereCameraAndClockOnlyExplain) {
