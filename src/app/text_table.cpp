@@ -24,6 +24,7 @@ constexpr TextEntry kTextTable[] = {
     {"Second", 16, "Seconds"},
     {"MakeFolderFail", 256, "The folder %1 could not be made: %2"},
     {"WriteFolderFail", 256, "Nothing can be saved in the folder %1: %2"},
+    {"SaveStillFail", 256, "The picture could not be saved to %1: %2"},
 
     // Main window tooltips.
     {"TipPreview", kTipBytes, "Preview"},

@@ -20,6 +20,7 @@ enum class TextId {
     // Storage failures; %1 is the folder or file, %2 the system's reason.
     MakeFolderFail,   // a storage folder could not be made
     WriteFolderFail,  // a storage folder takes no files
+    SaveStillFail,    // a still could not be written
 
     // Main window tooltips.
     TipPreview,

@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <cerrno>
 #include <cstring>
 
 #include "app/debug_trace.h"
@@ -330,12 +331,20 @@ bool CMicroscopeDlg::event(QEvent* event) {
 
 void CMicroscopeDlg::OnStillArrived(std::intptr_t armed) {
     CaptureEngine& engine = capture_->engine();
+    std::atomic<int>& stillRequested = engine.stillFlags().stillRequested;
+    const bool requested = stillRequested.load() != 0;
+    FolderFailure folderFailure;
+    if (requested) {
+        // Folders deleted while the program runs are made again before the still is written.
+        folderFailure = CreateStorageFolders(environment_.documentsFolder).failure;
+    }
     LatestFrame& frame = engine.latestFrame();
     frame.AcquireCopy();
     const BitmapInfoHeader header = frame.Header();
     const StillFrame still{frame.pixels.get(), header.biSizeImage, frame.capacity, header.biWidth,
                            header.biHeight};
-    if (stillWriter_->SaveStillBitmap(engine.stillFlags().stillRequested, still) == 1) {
+    const bool saved = stillWriter_->SaveStillBitmap(stillRequested, still) == 1;
+    if (saved) {
         // The file list takes the new still here once the program has one.
         stillWriter_->AdvanceCounter();
     }
@@ -344,6 +353,24 @@ void CMicroscopeDlg::OnStillArrived(std::intptr_t armed) {
     if (engine.recordingActive().load() != 0 || armed != 0) {
         capture_->notifyTarget().NewGeneration();
         engine.RestartGraph();
+    }
+    if (requested && !saved) {
+        // No shutter for a still that is not there, but the reason. The video folder alone
+        // does not explain a failed still.
+        QString text;
+        if (folderFailure && folderFailure.path != paths_.videoFolder) {
+            text = FolderFailureText(folderFailure);
+        } else {
+            const int error = stillWriter_->lastError();
+            // An unusable frame never got as far as a file name.
+            const std::string& target =
+                error == EINVAL ? paths_.pictureFolder : stillWriter_->stillFileName();
+            text = LocalizedText(TextId::SaveStillFail, QString::fromStdString(target),
+                                 SystemReason(error));
+        }
+        DebugTrace(0, "Still not saved: %s\n", text.toLocal8Bit().constData());
+        ShowWarningWithoutWaiting(text);
+        return;
     }
     sounds_->Play(sound::kShutter);
 }

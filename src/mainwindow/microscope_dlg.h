@@ -99,9 +99,10 @@ private:
     void OnTimeLapse();
     void OnHelpButton();
     void ToggleOverlay(std::atomic<int>& overlaySwitch);
-    // A still arrived from the frame callback: save it, then play the shutter sound. The
-    // graph is rebuilt after a still the device itself asked for, so its one-shot still
-    // grabber is armed again, and during a recording.
+    // A still arrived from the frame callback: make the storage folders again where they
+    // have gone, save it, then play the shutter sound, or say why a requested still was not
+    // saved. The graph is rebuilt after a still the device itself asked for, so its one-shot
+    // still grabber is armed again, and during a recording.
     void OnStillArrived(std::intptr_t armed);
     void OnTimer(int id);
     // A command whose feature is not in the program yet: it does nothing but say so in the

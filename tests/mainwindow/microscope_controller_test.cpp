@@ -7,6 +7,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -25,6 +26,8 @@
 #include "sim/simulated_microscope.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -153,6 +156,20 @@ protected:
         EXPECT_EQ(display().connectText(), QString::fromUtf8(kConnectText));
     }
 
+    // The message boxes on screen.
+    static int VisibleMessageBoxes() {
+        int count = 0;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            count += qobject_cast<QMessageBox*>(widget) != nullptr && widget->isVisible() ? 1 : 0;
+        }
+        return count;
+    }
+    // Asks for a still and waits until the window has handled it.
+    bool TakePicture() {
+        dialog->OnCommand(control::kCamera);
+        return WaitUntil([&] { return engine().stillFlags().stillRequested.load() == 0; });
+    }
+
     TempDir program;
     TempDir documents;
     std::string documentsFolder;  // instead of `documents`
@@ -203,6 +220,79 @@ TEST_F(ControllerTest, AStorageTreeThatCannotBeMadeIsSaidOnceAtStartUp) {
         dialog.reset();
         std::filesystem::remove(documents / c.inTheWay);
     }
+}
+
+TEST_F(ControllerTest, AStillThatCannotBeSavedIsSaidInOneBoxAndNotWithTheShutter) {
+    Start();
+    ExpectLive();
+    const std::string pictures = documents / "Microscope files/Picture";
+    // A file in the picture folder's place, which not even root can write into.
+    ASSERT_TRUE(std::filesystem::remove(pictures));
+    WriteFile(pictures, "in the way");
+    QSignalSpy sounds(&dialog->sounds(), &SoundPlayer::soundRequested);
+
+    ASSERT_TRUE(TakePicture());
+    ASSERT_TRUE(WaitUntil([&] { return dialog->openWarning() != nullptr; }));
+    QMessageBox* box = dialog->openWarning();
+    EXPECT_EQ(box->windowTitle(), dialog->MessageTitle());
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
+    EXPECT_EQ(box->text().toStdString(),
+              "The folder " + pictures + " could not be made: File exists");
+    EXPECT_TRUE(box->isModal());
+    // A burst of further failures while it is open adds no box, and the picture goes on.
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(TakePicture());
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(VisibleMessageBoxes(), 1);
+    EXPECT_EQ(sounds.count(), 0);
+    EXPECT_EQ(ReadFile(pictures), "in the way");
+    EXPECT_TRUE(Streaming());
+
+    // Answered, the window takes stills again once the folder can be made.
+    QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return VisibleMessageBoxes() == 0; }));
+    ASSERT_TRUE(std::filesystem::remove(pictures));
+    ASSERT_TRUE(TakePicture());
+    ASSERT_TRUE(WaitUntil([&] { return sounds.count() == 1; }));
+    EXPECT_EQ(sounds.at(0).at(0).toInt(), sound::kShutter);
+    EXPECT_TRUE(Exists(Picture(0)));
+    EXPECT_EQ(dialog->openWarning(), nullptr);
+}
+
+TEST_F(ControllerTest, AStillCutShortByAFullFileSystemIsSaidAndLeavesNoFile) {
+    Start();
+    ExpectLive();
+    QSignalSpy sounds(&dialog->sounds(), &SoundPlayer::soundRequested);
+    // The file size limit fails a write the way a full disk does, for root too.
+    struct rlimit saved = {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const sighandler_t savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = saved;
+    limit.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const bool handled = TakePicture();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedHandler);
+    ASSERT_TRUE(handled);
+
+    ASSERT_TRUE(WaitUntil([&] { return dialog->openWarning() != nullptr; }));
+    EXPECT_EQ(dialog->openWarning()->text().toStdString(),
+              "The picture could not be saved to " + Picture(0) + ": File too large");
+    EXPECT_FALSE(Exists(Picture(0)));
+    EXPECT_EQ(sounds.count(), 0);
+}
+
+TEST_F(ControllerTest, AStorageTreeDeletedWhileRunningIsMadeAgainForTheNextStill) {
+    Start();
+    ExpectLive();
+    std::filesystem::remove_all(documents / "Microscope files");
+    QSignalSpy sounds(&dialog->sounds(), &SoundPlayer::soundRequested);
+    ASSERT_TRUE(TakePicture());
+    ASSERT_TRUE(WaitUntil([&] { return sounds.count() == 1; }));
+    EXPECT_TRUE(Exists(Picture(0)));
+    EXPECT_TRUE(testsupport::IsDirectory(documents / "Microscope files/Video"));
+    EXPECT_EQ(VisibleMessageBoxes(), 0);
 }
 
 TEST_F(ControllerTest, PreviewSwitchesBetweenLiveAndBrowseWhereCameraAndClockOnlyExplain) {
