@@ -205,21 +205,14 @@ TEST(StorageFolders, TheFirstFolderThatCannotBeUsedIsReported) {
     }
 }
 
-TEST(StorageFolders, AMissingOrNonFolderDocumentsFolderFailsAtTheRoot) {
+TEST(StorageFolders, WithoutADocumentsFolderNothingIsMade) {
     TempDir home;
-    WriteFile(home / "Documents", "a file");
-    const StorageFolders underFile = CreateStorageFolders(home / "Documents");
-    EXPECT_EQ(underFile.failure.path, home / "Documents/Microscope files");
-    EXPECT_EQ(underFile.failure.error, ENOTDIR);
-    EXPECT_EQ(ReadFile(home / "Documents"), "a file");
-
     const StorageFolders missing = CreateStorageFolders(home / "does/not/exist");
     EXPECT_EQ(missing.failure.path, home / "does/not/exist/Microscope files");
     EXPECT_EQ(missing.failure.error, ENOENT);
-    EXPECT_FALSE(Exists(missing.storageRoot));
+    EXPECT_FALSE(Exists(home / "does"));
 
     const StorageFolders none = CreateStorageFolders("");
-    EXPECT_EQ(none.storageRoot, "");
     EXPECT_EQ(none.pictureFolder, "");
     EXPECT_FALSE(none.failure);
 }
