@@ -5,14 +5,28 @@
 
 #include <QDir>
 #include <QStandardPaths>
+#include <cerrno>
 #include <climits>
+#include <utility>
 
 namespace {
 ProgramPaths currentPaths;
 
-// An existing folder, or one we may not create, is no error here.
-void MakeFolder(const std::string& path) {
-    static_cast<void>(::mkdir(path.c_str(), 0777));
+// Makes `path` unless it is a folder already (or a link to one); `forFiles`: files must
+// also be creatable in it.
+FolderFailure MakeFolder(const std::string& path, bool forFiles) {
+    if (::mkdir(path.c_str(), 0777) == 0) {
+        return {};
+    }
+    const int error = errno;
+    struct stat info = {};
+    if (error != EEXIST || ::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        return {path, error, FolderFailure::kMake};
+    }
+    if (forFiles && ::access(path.c_str(), W_OK | X_OK) != 0) {
+        return {path, errno, FolderFailure::kWrite};
+    }
+    return {};
 }
 }  // namespace
 
@@ -54,12 +68,22 @@ std::string RunningExecutablePath() {
 }
 
 std::string UserDocumentsFolder() {
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (folder.isEmpty()) {
         return {};
     }
+    // Qt 6.4 expands a leading "$HOME" of the user-dirs.dirs value but hands back any other
+    // value as written: "${HOME}/Docs" and a relative "Docs" would land in the working
+    // folder. xdg-user-dirs takes both as relative to the home folder.
+    const QString braced = QStringLiteral("${HOME}");
+    if (folder.startsWith(braced)) {
+        folder = QDir::homePath() + folder.mid(braced.size());
+    } else if (QDir::isRelativePath(folder)) {
+        folder = QDir::homePath() + u'/' + folder;
+    }
+    folder = QDir::cleanPath(folder);
     QDir().mkpath(folder);
-    return QDir::cleanPath(folder).toStdString();
+    return folder.toStdString();
 }
 
 StorageFolders CreateStorageFolders(std::string_view documentsFolder) {
@@ -70,17 +94,13 @@ StorageFolders CreateStorageFolders(std::string_view documentsFolder) {
     folders.storageRoot = JoinPath(documentsFolder, kStorageRootName);
     folders.videoFolder = JoinPath(folders.storageRoot, kVideoFolderName);
     folders.pictureFolder = JoinPath(folders.storageRoot, kPictureFolderName);
-    MakeFolder(folders.storageRoot);
-    MakeFolder(folders.videoFolder);
-    MakeFolder(folders.pictureFolder);
-    return folders;
-}
-
-bool RemoveLeftoverProbe(std::string_view videoFolder) {
-    const std::string probe = JoinPath(videoFolder, kCompressorProbeFileName);
-    struct stat info = {};
-    if (::lstat(probe.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) {
-        return false;
+    for (const auto& [path, forFiles] : {std::pair{&folders.storageRoot, false},
+                                         std::pair{&folders.videoFolder, true},
+                                         std::pair{&folders.pictureFolder, true}}) {
+        FolderFailure failure = MakeFolder(*path, forFiles);
+        if (failure && !folders.failure) {
+            folders.failure = std::move(failure);
+        }
     }
-    return ::unlink(probe.c_str()) == 0;
+    return folders;
 }

@@ -29,28 +29,39 @@ std::string ProgramFolderFromExecutable(std::string_view executablePath);
 // The running executable's full path ("/proc/self/exe"); empty when it cannot be read.
 std::string RunningExecutablePath();
 
-// The user's documents folder (XDG_DOCUMENTS_DIR, else ~/Documents), created when missing.
+// The user's documents folder, created when missing: XDG_DOCUMENTS_DIR of user-dirs.dirs
+// (a relative value is taken from the home folder), else ~/Documents. Always absolute;
+// empty when Qt knows no documents folder.
 std::string UserDocumentsFolder();
 
 inline constexpr const char* kStorageRootName = "Microscope files";
 inline constexpr const char* kPictureFolderName = "Picture";
 inline constexpr const char* kVideoFolderName = "Video";
 inline constexpr const char* kHelpFileName = "DigitalMicroscope.html";
-// The file the compressor choice writes while probing; a leftover is removed at start-up.
-inline constexpr const char* kCompressorProbeFileName = "test.avi";
+
+// A storage folder that cannot be used. Either it could not be made (kMake: mkdir's error,
+// EEXIST when something that is not a folder has its name), or it is there but files cannot
+// be created in it (kWrite: the error of access()).
+struct FolderFailure {
+    enum Step { kMake, kWrite };
+    std::string path;  // empty when every folder can be used
+    int error = 0;     // errno
+    Step step = kMake;
+
+    explicit operator bool() const { return !path.empty(); }
+};
 
 struct StorageFolders {
     std::string storageRoot;
     std::string pictureFolder;
     std::string videoFolder;
+    FolderFailure failure;  // the first folder that cannot be used, in creation order
 };
 
 // Names the storage tree under `documentsFolder` and creates the root, the video folder
-// and the picture folder in that order. Folders that exist are left as they are; a folder
-// that cannot be created is not reported (writes into it fail later, where they are seen).
-// An empty `documentsFolder` gives empty names and creates nothing.
+// and the picture folder in that order. Folders that exist are left as they are. Every
+// folder is tried even after one has failed; the first failure is reported: a folder that
+// cannot be made, a non-folder in a folder's place, or a video or picture folder that is
+// not writable. An empty `documentsFolder` gives empty names and creates nothing. Also
+// used to make the tree again when part of it has been deleted while the program runs.
 StorageFolders CreateStorageFolders(std::string_view documentsFolder);
-
-// Removes a leftover compressor probe file from the video folder. Anything else of that
-// name (a folder, say) is left alone. Returns true when a file was removed.
-bool RemoveLeftoverProbe(std::string_view videoFolder);

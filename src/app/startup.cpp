@@ -12,7 +12,8 @@ StartupEnvironment SystemStartupEnvironment() {
     return environment;
 }
 
-ProgramPaths FixProgramPaths(const StartupEnvironment& environment) {
+ProgramPaths FixProgramPaths(const StartupEnvironment& environment,
+                             FolderFailure* storageFailure) {
     ProgramPaths paths;
     paths.programFolder = ProgramFolderFromExecutable(environment.executablePath);
     paths.languageFilePath =
@@ -22,6 +23,9 @@ ProgramPaths FixProgramPaths(const StartupEnvironment& environment) {
     paths.storageRoot = storage.storageRoot;
     paths.videoFolder = storage.videoFolder;
     paths.pictureFolder = storage.pictureFolder;
+    if (storageFailure != nullptr) {
+        *storageFailure = storage.failure;
+    }
     SetProgramPaths(paths);
     return paths;
 }

@@ -25,5 +25,7 @@ StartupEnvironment SystemStartupEnvironment();
 
 // Fixes the process-wide paths in start-up order: the program folder, then the language
 // file and the manual, then the storage tree (root, video, picture folders, created when
-// missing). Returns what it set.
-ProgramPaths FixProgramPaths(const StartupEnvironment& environment);
+// missing). Returns what it set; the first storage folder that cannot be used goes to
+// `storageFailure` when given.
+ProgramPaths FixProgramPaths(const StartupEnvironment& environment,
+                             FolderFailure* storageFailure = nullptr);

@@ -22,6 +22,9 @@ constexpr TextEntry kTextTable[] = {
     {"SelectFile", 128, "Please select a picture or video first, And then try it agian"},
     {"SelectFile", 256, "Please select a picture or video first, And then try it agian"},
     {"Second", 16, "Seconds"},
+    {"MakeFolderFail", 256, "The folder %1 could not be made: %2"},
+    {"WriteFolderFail", 256, "Nothing can be saved in the folder %1: %2"},
+    {"SaveStillFail", 256, "The picture could not be saved to %1: %2"},
 
     // Main window tooltips.
     {"TipPreview", kTipBytes, "Preview"},
@@ -186,4 +189,12 @@ QString LocalizedText(TextId id) {
     std::string text;
     GetLocalizedText(entry.key, text, entry.sizeBytes, entry.defaultText);
     return QString::fromStdString(text);
+}
+
+QString LocalizedText(TextId id, const QString& first, const QString& second) {
+    QString text = LocalizedText(id);
+    if (!text.contains(QLatin1String("%1")) || !text.contains(QLatin1String("%2"))) {
+        text = QString::fromUtf8(TextEntryFor(id).defaultText);
+    }
+    return text.arg(first, second);
 }

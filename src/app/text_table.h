@@ -17,6 +17,10 @@ enum class TextId {
     SelectFileSave,   // Save / Save as and Open without a selected file
     SelectFileEMail,  // E-mail without a selected file
     CounterSecond,    // unit after the recording counter
+    // Storage failures; %1 is the folder or file, %2 the system's reason.
+    MakeFolderFail,   // a storage folder could not be made
+    WriteFolderFail,  // a storage folder takes no files
+    SaveStillFail,    // a still could not be written
 
     // Main window tooltips.
     TipPreview,
@@ -159,3 +163,8 @@ int GetLocalizedText(std::string_view key, std::string& text, int sizeBytes,
 
 // One row of the table, looked up in the process-wide language file.
 QString LocalizedText(TextId id);
+
+// A row with the placeholders %1 and %2, filled in with `first` and `second` in one pass
+// (so a "%2" in `first` stays as it is). A translation that lacks either placeholder is not
+// used, so the message never loses the file or the reason: the default text is.
+QString LocalizedText(TextId id, const QString& first, const QString& second);

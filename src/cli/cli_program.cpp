@@ -29,7 +29,17 @@ constexpr std::chrono::seconds kFrameTimeout{5};
 
 int SnapIntoPictureFolder(CaptureSession& session, const CommandLine& line,
                           const Console& console) {
-    const ProgramPaths paths = FixProgramPaths(SystemStartupEnvironment());
+    FolderFailure storageFailure;
+    const ProgramPaths paths = FixProgramPaths(SystemStartupEnvironment(), &storageFailure);
+    // Said before the device is started, and in the folder's words rather than as a file
+    // that cannot be written; a snap needs no video folder.
+    if (storageFailure && storageFailure.path != paths.videoFolder) {
+        return console.Fail(kExitFile,
+                            storageFailure.step == FolderFailure::kMake
+                                ? "cannot make folder %s: %s"
+                                : "cannot write into folder %s: %s",
+                            storageFailure.path.c_str(), std::strerror(storageFailure.error));
+    }
     session.engine().SetCapConfigPath(CapConfigPath(paths.programFolder));
     StillWriter writer(paths.pictureFolder);
     return RunSnap(session, writer, {line.count, line.intervalMs}, console);

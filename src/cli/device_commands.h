@@ -14,7 +14,8 @@ class StillWriter;
 //   kExitNoDevice  no supported device, it cannot be started, or it delivers no picture or
 //                  no still within the session's frame timeout;
 //   kExitUsage     a frame size the device refuses;
-//   kExitFile      a still or CapConfig.dat that could not be written;
+//   kExitFile      a still or CapConfig.dat that could not be written (a picture folder that
+//                  cannot be made or written into is reported before RunSnap);
 //   ExitCodeForSignal(n) when the session was interrupted by signal n.
 
 // One line per device discovery lists: index, friendly name ("-" when it has none), the

@@ -43,7 +43,8 @@ constexpr const char* kSnapUsage =
     "                        default) takes each on the next new frame\n"
     "\n"
     "A device that delivers no picture within a few seconds is an error (exit status 2);\n"
-    "a still that cannot be written leaves no file (exit status 3).\n";
+    "a picture folder that cannot be made or written into, or a still that cannot be\n"
+    "written, is exit status 3; a still that cannot be written leaves no file.\n";
 
 constexpr const char* kResolutionUsage =
     "Usage: digital-microscope-cli [--simulate[=KIND]] resolution WIDTHxHEIGHT\n"

@@ -5,6 +5,8 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <cerrno>
+#include <cstring>
 
 #include "app/debug_trace.h"
 #include "capture/capture_settings.h"
@@ -17,6 +19,22 @@
 #include "platform/resume_watcher.h"
 #include "platform/sound_player.h"
 #include "skin_resources.h"
+
+namespace {
+
+// The system's words for an errno value, in the user's language where the C library has it.
+QString SystemReason(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// What the user is told about a storage folder that cannot be used.
+QString FolderFailureText(const FolderFailure& failure) {
+    return LocalizedText(failure.step == FolderFailure::kMake ? TextId::MakeFolderFail
+                                                              : TextId::WriteFolderFail,
+                         QString::fromStdString(failure.path), SystemReason(failure.error));
+}
+
+}  // namespace
 
 CMicroscopeDlg::CMicroscopeDlg(StartupEnvironment environment, QWidget* parent)
     : QMainWindow(parent), environment_(std::move(environment)) {
@@ -52,12 +70,19 @@ CMicroscopeDlg::~CMicroscopeDlg() {
 
 bool CMicroscopeDlg::OnInitDialog() {
     // Program folder, language file and manual, storage tree: in this order.
-    paths_ = FixProgramPaths(environment_);
+    FolderFailure storageFailure;
+    paths_ = FixProgramPaths(environment_, &storageFailure);
 
     messageTitle_ = LocalizedText(TextId::MsgTitle);
     setWindowTitle(messageTitle_);
-
-    RemoveLeftoverProbe(paths_.videoFolder);
+    if (storageFailure) {
+        // The live picture needs no folder, so the start goes on; the warning comes once the
+        // window is up.
+        const QString text = FolderFailureText(storageFailure);
+        DebugTrace(0, "Storage folder unusable: %s\n", text.toLocal8Bit().constData());
+        QMetaObject::invokeMethod(
+            this, [this, text] { ShowWarningWithoutWaiting(text); }, Qt::QueuedConnection);
+    }
 
     skin_->CreateSkin();
     skin_->BuildMenus();
@@ -268,6 +293,22 @@ void CMicroscopeDlg::ShowMessage(TextId text) {
     box.exec();
 }
 
+QMessageBox* CMicroscopeDlg::openWarning() const {
+    return openWarning_ && openWarning_->isVisible() ? openWarning_.data() : nullptr;
+}
+
+void CMicroscopeDlg::ShowWarningWithoutWaiting(const QString& text) {
+    if (openWarning() != nullptr) {
+        DebugTrace(0, "Warning not shown while another is open: %s\n",
+                   text.toLocal8Bit().constData());
+        return;
+    }
+    auto* box = new QMessageBox(QMessageBox::Warning, messageTitle_, text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    openWarning_ = box;
+    box->open();
+}
+
 void CMicroscopeDlg::OnTimer(int id) {
     // The recording counter and the playback position come with recording and playback.
     CommandNotAvailableYet(id);
@@ -290,12 +331,20 @@ bool CMicroscopeDlg::event(QEvent* event) {
 
 void CMicroscopeDlg::OnStillArrived(std::intptr_t armed) {
     CaptureEngine& engine = capture_->engine();
+    std::atomic<int>& stillRequested = engine.stillFlags().stillRequested;
+    const bool requested = stillRequested.load() != 0;
+    FolderFailure folderFailure;
+    if (requested) {
+        // Folders deleted while the program runs are made again before the still is written.
+        folderFailure = CreateStorageFolders(environment_.documentsFolder).failure;
+    }
     LatestFrame& frame = engine.latestFrame();
     frame.AcquireCopy();
     const BitmapInfoHeader header = frame.Header();
     const StillFrame still{frame.pixels.get(), header.biSizeImage, frame.capacity, header.biWidth,
                            header.biHeight};
-    if (stillWriter_->SaveStillBitmap(engine.stillFlags().stillRequested, still) == 1) {
+    const bool saved = stillWriter_->SaveStillBitmap(stillRequested, still) == 1;
+    if (saved) {
         // The file list takes the new still here once the program has one.
         stillWriter_->AdvanceCounter();
     }
@@ -304,6 +353,24 @@ void CMicroscopeDlg::OnStillArrived(std::intptr_t armed) {
     if (engine.recordingActive().load() != 0 || armed != 0) {
         capture_->notifyTarget().NewGeneration();
         engine.RestartGraph();
+    }
+    if (requested && !saved) {
+        // No shutter for a still that is not there, but the reason. The video folder alone
+        // does not explain a failed still.
+        QString text;
+        if (folderFailure && folderFailure.path != paths_.videoFolder) {
+            text = FolderFailureText(folderFailure);
+        } else {
+            const int error = stillWriter_->lastError();
+            // An unusable frame never got as far as a file name.
+            const std::string& target =
+                error == EINVAL ? paths_.pictureFolder : stillWriter_->stillFileName();
+            text = LocalizedText(TextId::SaveStillFail, QString::fromStdString(target),
+                                 SystemReason(error));
+        }
+        DebugTrace(0, "Still not saved: %s\n", text.toLocal8Bit().constData());
+        ShowWarningWithoutWaiting(text);
+        return;
     }
     sounds_->Play(sound::kShutter);
 }
@@ -390,6 +457,9 @@ void CMicroscopeDlg::closeEvent(QCloseEvent* event) {
         positionTimer_.Kill();
         presence_->CaptureShutdown();
         DebugTrace(0, "Capture shut down\n");
+    }
+    if (QMessageBox* box = openWarning()) {
+        box->close();
     }
     event->accept();
 }

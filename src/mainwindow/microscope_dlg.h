@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <atomic>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include "mainwindow/window_timers.h"
 
 class CaptureStack;
+class QMessageBox;
 class DevicePresence;
 class MainWindowSkin;
 class SkinBackground;
@@ -49,9 +51,10 @@ public:
     ~CMicroscopeDlg() override;
 
     // Initialises the window before it is first shown: fixes the program folder, the
-    // language file and the storage tree, loads the message title, removes a leftover
-    // compressor probe, builds the skin and the menus, makes the first connection to the
-    // capture device and starts watching for device changes and resumes. UI thread.
+    // language file and the storage tree, loads the message title, builds the skin and the
+    // menus, makes the first connection to the capture device and starts watching for device
+    // changes and resumes. Files already in the storage tree are left as they are; a storage
+    // folder that cannot be used is shown in a warning once the window is up. UI thread.
     // Returns true when the window can be shown.
     bool OnInitDialog();
 
@@ -62,6 +65,8 @@ public:
     DevicePresence* presence() const { return presence_.get(); }
     SoundPlayer& sounds() const { return *sounds_; }
     const StillWriter* stillWriter() const { return stillWriter_.get(); }
+    // The warning shown without waiting for an answer, while it is open; else null.
+    QMessageBox* openWarning() const;
 
     // The caption of the main window's message boxes.
     const QString& MessageTitle() const { return messageTitle_; }
@@ -94,9 +99,10 @@ private:
     void OnTimeLapse();
     void OnHelpButton();
     void ToggleOverlay(std::atomic<int>& overlaySwitch);
-    // A still arrived from the frame callback: save it, then play the shutter sound. The
-    // graph is rebuilt after a still the device itself asked for, so its one-shot still
-    // grabber is armed again, and during a recording.
+    // A still arrived from the frame callback: make the storage folders again where they
+    // have gone, save it, then play the shutter sound, or say why a requested still was not
+    // saved. The graph is rebuilt after a still the device itself asked for, so its one-shot
+    // still grabber is armed again, and during a recording.
     void OnStillArrived(std::intptr_t armed);
     void OnTimer(int id);
     // A command whose feature is not in the program yet: it does nothing but say so in the
@@ -104,6 +110,11 @@ private:
     void CommandNotAvailableYet(int id);
     // A message box with the window's caption and the exclamation icon.
     void ShowMessage(TextId text);
+    // The same box for something the user did not just ask for (a failed still, a start-up
+    // problem): window-modal, but nobody waits for the answer, so the events that follow
+    // (further stills, the graph's restart) are handled meanwhile. One at a time: while one
+    // is open, further warnings only go to the trace.
+    void ShowWarningWithoutWaiting(const QString& text);
 
     StartupEnvironment environment_;
     ProgramPaths paths_;
@@ -119,5 +130,6 @@ private:
     std::unique_ptr<DevicePresence> presence_;
     std::unique_ptr<platform::DeviceChangeMonitor> deviceMonitor_;
     std::unique_ptr<platform::ResumeWatcher> resumeWatcher_;
+    QPointer<QMessageBox> openWarning_;
     bool shutDown_ = false;
 };

@@ -181,6 +181,32 @@ TEST(TextTable, FileSavedAsUtf8WithBomIsReadAsUtf8) {
     EXPECT_EQ(LocalizedText(TextId::CounterSecond), QString::fromUtf8("СекундыСекундыС"));
 }
 
+TEST(TextTable, MessagesWithPlaceholdersKeepTheFolderAndTheReason) {
+    TempDir dir;
+    const QString folder = QStringLiteral("/home/u/100%2 sure/Microscope files");
+    const QString reason = QStringLiteral("Permission denied");
+    const struct {
+        const char* translation;  // of MakeFolderFail; nullptr: none
+        const char* expected;
+    } cases[] = {
+        {nullptr,
+         "The folder /home/u/100%2 sure/Microscope files could not be made: Permission denied"},
+        {"%2 - Ordner nicht angelegt: %1",
+         "Permission denied - Ordner nicht angelegt: /home/u/100%2 sure/Microscope files"},
+        // A translation that would drop the reason is passed over.
+        {"Ordner %1 nicht angelegt",
+         "The folder /home/u/100%2 sure/Microscope files could not be made: Permission denied"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expected);
+        WriteFile(dir / "German1252.ini",
+                  c.translation ? std::string("[Zentra]\nMakeFolderFail=") + c.translation + "\n"
+                                : std::string("[Zentra]\n"));
+        LanguageFileScope scope(dir / "German1252.ini");
+        EXPECT_EQ(LocalizedText(TextId::MakeFolderFail, folder, reason).toStdString(), c.expected);
+    }
+}
+
 TEST(TextTable, FileIsReadAnewOnEveryLookup) {
     TempDir dir;
     LanguageFileScope scope(dir / "Dutch1252.ini");

@@ -28,6 +28,8 @@ CliRun::CliRun() : executable_(program_ / "digital-microscope-cli") {
 void CliRun::Start(QProcess& process, const QStringList& arguments,
                    const ChildSetup& inChild) const {
     process.setProcessEnvironment(environment_);
+    // A path taken from the working folder would show up here, not in the test's folder.
+    process.setWorkingDirectory(QString::fromStdString(scratch_.path()));
     if (inChild) {
         process.setChildProcessModifier(inChild);
     }

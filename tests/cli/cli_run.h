@@ -38,6 +38,7 @@ public:
     void SetVariable(const char* name, const char* value);
     const QProcessEnvironment& environment() const { return environment_; }
     const std::string& executable() const { return executable_; }
+    const std::string& Home() const { return home_.path(); }
     std::string Documents() const { return home_ / "Documents"; }
     std::string Pictures() const { return home_ / "Documents/Microscope files/Picture"; }
     std::string Picture(int number) const {

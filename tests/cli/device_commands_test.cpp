@@ -183,6 +183,21 @@ TEST_F(DeviceCommands, ADeviceThatFallsSilentIsAnErrorAndLeavesNoFile) {
     EXPECT_EQ(output.Out(), "");
 }
 
+TEST_F(DeviceCommands, AStillThatCannotBeWrittenEndsTheSeriesWithTheFileCode) {
+    auto session = MakeSession(std::chrono::seconds(10));
+    StillWriter writer(pictures / "gone");
+    EXPECT_EQ(RunSnap(*session, writer, {.count = 3, .intervalMs = 0}, output.console()),
+              kExitFile);
+    session->Stop();
+    EXPECT_NE(output.Err().find("cannot write " + pictures / "gone/StillCap0.bmp" +
+                                ": No such file or directory"),
+              std::string::npos)
+        << output.Err();
+    EXPECT_EQ(output.Out(), "");
+    EXPECT_TRUE(Pictures().empty());
+    ExpectGraphTornDown();
+}
+
 TEST_F(DeviceCommands, AnInterruptedSeriesEndsWithTheSignalsCode) {
     auto session = MakeSession(std::chrono::seconds(10));
     StillWriter writer(pictures.path());
@@ -273,7 +288,9 @@ TEST_F(DeviceCommands, ResolutionFailsWhenItsChoiceCannotBeKept) {
     auto session = MakeSession(std::chrono::seconds(10));
     session->engine().SetCapConfigPath(capConfig);
     EXPECT_EQ(RunResolution(*session, capConfig, 320, 240, output.console()), kExitFile);
-    EXPECT_NE(output.Err().find("could not write " + capConfig), std::string::npos) << output.Err();
+    EXPECT_NE(output.Err().find("cannot write " + capConfig + ": No such file or directory"),
+              std::string::npos)
+        << output.Err();
 }
 
 }  // namespace

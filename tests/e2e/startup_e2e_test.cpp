@@ -78,7 +78,7 @@ TEST(Startup, RunsUntilAskedToEndAndKeepsTheStorageTree) {
     ASSERT_EQ(::mkdir((home / "Documents").c_str(), 0755), 0);
     ASSERT_EQ(::mkdir(root.c_str(), 0755), 0);
     ASSERT_EQ(::mkdir((root + "/Video").c_str(), 0755), 0);
-    WriteFile(root + "/Video/test.avi", "probe left by a crash");
+    WriteFile(root + "/Video/test.avi", "the user's recording");
     WriteFile(root + "/Video/VCap0000.avi", "recording");
 
     QProcessEnvironment environment = PrivateEnvironment(home);
@@ -88,8 +88,7 @@ TEST(Startup, RunsUntilAskedToEndAndKeepsTheStorageTree) {
     process.start(QStringLiteral(DM_EXECUTABLE), {});
     ASSERT_TRUE(process.waitForStarted(10000));
 
-    EXPECT_TRUE(WaitUntil([&] { return !Exists(root + "/Video/test.avi"); }, 20000));
-    EXPECT_TRUE(IsDirectory(root + "/Picture"));
+    EXPECT_TRUE(WaitUntil([&] { return IsDirectory(root + "/Picture"); }, 20000));
     EXPECT_EQ(process.state(), QProcess::Running);
 
     testsupport::SendSignal(process, SIGTERM);
@@ -97,6 +96,7 @@ TEST(Startup, RunsUntilAskedToEndAndKeepsTheStorageTree) {
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
     EXPECT_EQ(ReadFile(root + "/Video/VCap0000.avi"), "recording");
+    EXPECT_EQ(ReadFile(root + "/Video/test.avi"), "the user's recording");
 }
 
 TEST(Startup, MissingDocumentsFolderIsCreated) {

@@ -7,6 +7,8 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <csignal>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -25,12 +27,15 @@
 #include "support/temp_dir.h"
 #include "support/wait.h"
 
+#include <sys/resource.h>
+
 namespace {
 
 using testsupport::Exists;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WaitUntil;
+using testsupport::WriteFile;
 
 constexpr const char* kBrowseText = "Please leave browse status first, And then try it agian";
 constexpr const char* kConnectText = "Please connect USB 2.0 Digital Microscope";
@@ -106,7 +111,7 @@ protected:
     void Start(int kind = 0) {
         StartupEnvironment environment;
         environment.executablePath = program / "digital-microscope";
-        environment.documentsFolder = documents.path();
+        environment.documentsFolder = documentsFolder.empty() ? documents.path() : documentsFolder;
         environment.languageId = 0x0409;
         environment.simulatedKind = kind;
         environment.audioSink = "fakesink";
@@ -151,8 +156,23 @@ protected:
         EXPECT_EQ(display().connectText(), QString::fromUtf8(kConnectText));
     }
 
+    // The message boxes on screen.
+    static int VisibleMessageBoxes() {
+        int count = 0;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            count += qobject_cast<QMessageBox*>(widget) != nullptr && widget->isVisible() ? 1 : 0;
+        }
+        return count;
+    }
+    // Asks for a still and waits until the window has handled it.
+    bool TakePicture() {
+        dialog->OnCommand(control::kCamera);
+        return WaitUntil([&] { return engine().stillFlags().stillRequested.load() == 0; });
+    }
+
     TempDir program;
     TempDir documents;
+    std::string documentsFolder;  // instead of `documents`
     std::unique_ptr<CMicroscopeDlg> dialog;
 };
 
@@ -172,6 +192,94 @@ TEST_F(ControllerTest, CameraInLiveWritesAStillAndPlaysTheShutter) {
     ASSERT_TRUE(WaitUntil([&] { return sounds.count() == 2; }));
     EXPECT_TRUE(Exists(Picture(1)));
     EXPECT_TRUE(engine().running());
+}
+
+TEST_F(ControllerTest, AStorageTreeThatCannotBeMadeIsSaidOnceAtStartUp) {
+    documentsFolder = documents / "Documents";
+    WriteFile(documentsFolder, "a file where the documents folder should be");
+    MessageBoxAnswerer answerer;
+    Start();
+    ExpectLive();  // the live picture needs no folder
+    ASSERT_TRUE(WaitUntil([&] { return !answerer.boxes.empty(); }));
+    EXPECT_EQ(answerer.boxes[0].title, dialog->MessageTitle());
+    EXPECT_EQ(answerer.boxes[0].icon, QMessageBox::Warning);
+    EXPECT_EQ(answerer.boxes[0].text.toStdString(),
+              "The folder " + documentsFolder + "/Microscope files could not be made: Not a "
+                                                "directory");
+    EXPECT_FALSE(WaitUntil([&] { return answerer.boxes.size() > 1; }, 300));
+}
+
+TEST_F(ControllerTest, AStillThatCannotBeSavedIsSaidInOneBoxAndNotWithTheShutter) {
+    Start();
+    ExpectLive();
+    const std::string pictures = documents / "Microscope files/Picture";
+    // A file in the picture folder's place, which not even root can write into.
+    ASSERT_TRUE(std::filesystem::remove(pictures));
+    WriteFile(pictures, "in the way");
+    QSignalSpy sounds(&dialog->sounds(), &SoundPlayer::soundRequested);
+
+    ASSERT_TRUE(TakePicture());
+    ASSERT_TRUE(WaitUntil([&] { return dialog->openWarning() != nullptr; }));
+    QMessageBox* box = dialog->openWarning();
+    EXPECT_EQ(box->windowTitle(), dialog->MessageTitle());
+    EXPECT_EQ(box->icon(), QMessageBox::Warning);
+    EXPECT_EQ(box->text().toStdString(),
+              "The folder " + pictures + " could not be made: File exists");
+    EXPECT_TRUE(box->isModal());
+    // A burst of further failures while it is open adds no box, and the picture goes on.
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(TakePicture());
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(VisibleMessageBoxes(), 1);
+    EXPECT_EQ(sounds.count(), 0);
+    EXPECT_EQ(ReadFile(pictures), "in the way");
+    EXPECT_TRUE(Streaming());
+
+    // Answered, the window takes stills again once the folder can be made.
+    QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return VisibleMessageBoxes() == 0; }));
+    ASSERT_TRUE(std::filesystem::remove(pictures));
+    ASSERT_TRUE(TakePicture());
+    ASSERT_TRUE(WaitUntil([&] { return sounds.count() == 1; }));
+    EXPECT_EQ(sounds.at(0).at(0).toInt(), sound::kShutter);
+    EXPECT_TRUE(Exists(Picture(0)));
+    EXPECT_EQ(dialog->openWarning(), nullptr);
+}
+
+TEST_F(ControllerTest, AStillCutShortByAFullFileSystemIsSaidAndLeavesNoFile) {
+    Start();
+    ExpectLive();
+    QSignalSpy sounds(&dialog->sounds(), &SoundPlayer::soundRequested);
+    // The file size limit fails a write the way a full disk does, for root too.
+    struct rlimit saved = {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const sighandler_t savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = saved;
+    limit.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const bool handled = TakePicture();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedHandler);
+    ASSERT_TRUE(handled);
+
+    ASSERT_TRUE(WaitUntil([&] { return dialog->openWarning() != nullptr; }));
+    EXPECT_EQ(dialog->openWarning()->text().toStdString(),
+              "The picture could not be saved to " + Picture(0) + ": File too large");
+    EXPECT_FALSE(Exists(Picture(0)));
+    EXPECT_EQ(sounds.count(), 0);
+}
+
+TEST_F(ControllerTest, AStorageTreeDeletedWhileRunningIsMadeAgainForTheNextStill) {
+    Start();
+    ExpectLive();
+    std::filesystem::remove_all(documents / "Microscope files");
+    QSignalSpy sounds(&dialog->sounds(), &SoundPlayer::soundRequested);
+    ASSERT_TRUE(TakePicture());
+    ASSERT_TRUE(WaitUntil([&] { return sounds.count() == 1; }));
+    EXPECT_TRUE(Exists(Picture(0)));
+    EXPECT_TRUE(testsupport::IsDirectory(documents / "Microscope files/Video"));
+    EXPECT_EQ(VisibleMessageBoxes(), 0);
 }
 
 TEST_F(ControllerTest, PreviewSwitchesBetweenLiveAndBrowseWhereCameraAndClockOnlyExplain) {

@@ -64,15 +64,16 @@ TEST_F(MicroscopeDlgTest, TitleComesFromTheLanguageOfTheSystem) {
     EXPECT_EQ(dialog.windowTitle(), QString::fromUtf8("Микроскоп"));
 }
 
-TEST_F(MicroscopeDlgTest, LeftoverProbeGoesAndCapturedFilesStay) {
+TEST_F(MicroscopeDlgTest, StartingKeepsEveryFileInTheVideoFolder) {
     ASSERT_EQ(::mkdir((documents / "Microscope files").c_str(), 0755), 0);
     ASSERT_EQ(::mkdir((documents / "Microscope files/Video").c_str(), 0755), 0);
-    WriteFile(documents / "Microscope files/Video/test.avi", "probe");
+    // A recording of the user's that happens to have the name of the compressor probe.
+    WriteFile(documents / "Microscope files/Video/test.avi", "the user's recording");
     WriteFile(documents / "Microscope files/Video/VCap0000.avi", "recording");
 
     CMicroscopeDlg dialog(Environment());
     ASSERT_TRUE(dialog.OnInitDialog());
-    EXPECT_FALSE(Exists(documents / "Microscope files/Video/test.avi"));
+    EXPECT_EQ(ReadFile(documents / "Microscope files/Video/test.avi"), "the user's recording");
     EXPECT_EQ(ReadFile(documents / "Microscope files/Video/VCap0000.avi"), "recording");
     EXPECT_TRUE(IsDirectory(documents / "Microscope files/Picture"));
 }
