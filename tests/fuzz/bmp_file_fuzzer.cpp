@@ -1,7 +1,10 @@
-// Feeds arbitrary bytes to the bitmap file reader, and the same bytes after the 14-byte
-// file header to the row converter as a packed DIB.
+// Feeds arbitrary bytes to the bitmap file reader (whole, and a few rows at a time, which
+// must agree), and the same bytes after the 14-byte file header to the row converter as a
+// packed DIB.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "output/bmp_file.h"
@@ -34,12 +37,43 @@ void ConvertRows(std::span<const std::uint8_t> dib) {
     }
 }
 
+// Reads the picture a few rows at a time, as the JPEG conversion does, and checks every
+// band against the rows of the whole loaded picture.
+void CompareBands(std::span<const std::uint8_t> bytes, const PackedDib& whole) {
+    BitmapRowReader reader;
+    if (reader.Parse(bytes) != 0) {
+        __builtin_trap();  // the whole picture loaded
+    }
+    const std::size_t stride = reader.rowStrideBytes();
+    const auto height = static_cast<std::uint32_t>(reader.height());
+    if (stride != whole.layout().rowStrideBytes ||
+        static_cast<std::int32_t>(height) != whole.layout().header.biHeight) {
+        __builtin_trap();
+    }
+    const std::span<const std::uint8_t> rows = whole.Rows();
+    std::vector<std::uint8_t> band(3 * stride);
+    for (std::uint32_t top = 0; top < height; top += 3) {
+        const std::uint32_t count = std::min<std::uint32_t>(3, height - top);
+        if (reader.ReadRows(top, count, band.data()) != 0) {
+            __builtin_trap();
+        }
+        for (std::uint32_t i = 0; i < count; ++i) {
+            // The whole picture is stored bottom-up.
+            const std::uint8_t* expected = rows.data() + (height - 1 - top - i) * stride;
+            if (std::memcmp(band.data() + i * stride, expected, stride) != 0) {
+                __builtin_trap();
+            }
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> bytes(data, size);
     BitmapLoad load = ParseBitmapFile(bytes);
     if (load.error == 0) {
+        CompareBands(bytes, load.bitmap);
         const std::optional<PackedDib> dib = BitmapToPackedDib(std::move(load.bitmap), kBiRgb);
         if (!dib || !DescribePackedDib(dib->bytes())) {
             __builtin_trap();
