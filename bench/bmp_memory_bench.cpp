@@ -23,34 +23,11 @@
 #include "output/jpeg_codec.h"
 #include "output/output_file.h"
 #include "platform/bitmap_records.h"
+#include "scratch_folder.h"
 
 extern char** environ;
 
 namespace {
-
-// A private folder, removed with its content at the end.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        std::string pattern = std::filesystem::temp_directory_path() / "bmp_memory_bench.XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path_ = pattern;
-        }
-    }
-    ~ScratchFolder() {
-        if (!path_.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(path_, ignored);
-        }
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    bool ok() const { return !path_.empty(); }
-    std::string operator/(const char* name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 // Writes a bottom-up bitmap file row by row: `pixel(x, y)` gives the bits of a pixel (an
 // index for 1 bit, blue-green-red packed as 0xRRGGBB for 24 bits).
@@ -142,7 +119,7 @@ double MiB(long bytes) {
 }  // namespace
 
 int main() {
-    const ScratchFolder folder;
+    const bench::ScratchFolder folder("bmp_memory_bench");
     const std::string oneBit = folder / "one_bit.bmp";
     const std::string rgb = folder / "rgb.bmp";
     const std::string jpeg = folder / "out.jpg";

@@ -115,6 +115,7 @@ int main(int argc, char** argv) {
     std::printf("  Qt QImage::scaled, fast transformation  %8.3f ms\n", Median(qtScaled));
     std::printf("  ratio compose / plain scale             %8.2f\n", composeMs / plainMs);
     std::printf("  ratio compose / Qt fast scale           %8.2f\n", composeMs / Median(qtScaled));
-    std::printf("  share of a 30 fps frame period          %7.1f %%\n", composeMs / (1000.0 / 30) * 100);
+    std::printf("  share of a 30 fps frame period          %7.1f %%\n",
+                composeMs / (1000.0 / 30) * 100);
     return 0;
 }

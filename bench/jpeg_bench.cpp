@@ -22,9 +22,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/bitmap_records.h"
 #include "output/jpeg_codec.h"
 #include "output/output_file.h"
+#include "platform/bitmap_records.h"
+#include "scratch_folder.h"
 
 extern char** environ;
 
@@ -35,30 +36,6 @@ constexpr std::int32_t kHeight = 1024;
 constexpr std::size_t kViewerBufferBytes = 5'242'880;
 
 using Clock = std::chrono::steady_clock;
-
-// A private folder, removed with its content at the end.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "jpeg_bench.XXXXXX");
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            path_ = pattern;
-        }
-    }
-    ~ScratchFolder() {
-        if (!path_.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(path_, ignored);
-        }
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    bool ok() const { return !path_.empty(); }
-    std::string operator/(const char* name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
 
 // A 24-bit bottom-up bitmap file of a specimen-like picture: smooth shading, round cells
 // and a little grain, so that the encoder has realistic work.
@@ -160,7 +137,7 @@ void Report(const char* what, double oursMs, const char* tool, double toolMs, do
 
 int main(int argc, char** argv) {
     const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
-    const ScratchFolder folder;
+    const bench::ScratchFolder folder("jpeg_bench");
     const std::string bmp = folder / "specimen.bmp";
     const std::string ours = folder / "ours.jpg";
     const std::string theirs = folder / "cjpeg.jpg";
