@@ -16,8 +16,11 @@ if(DM_THREAD_SANITIZER)
   target_link_options(dm_options INTERFACE -fsanitize=thread)
 endif()
 if(DM_BUILD_FUZZERS)
+  # Undefined behaviour aborts instead of printing and going on, so libFuzzer stops on it
+  # and saves the input as a crash file.
   target_compile_options(dm_options INTERFACE
-    -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+    -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+    -fno-omit-frame-pointer)
   target_link_options(dm_options INTERFACE -fsanitize=address,undefined)
 endif()
 target_compile_definitions(dm_options INTERFACE QT_NO_KEYWORDS QT_NO_CAST_FROM_ASCII)

@@ -84,7 +84,9 @@ public:
     int routeCount() const { return routeCount_; }
     int stillPinExists() const { return stillPinExists_; }
 
-    // The capture format.
+    // The capture format. SetResolution stores and applies a frame size and restarts the
+    // preview; a size that is not usable (IsUsableFrameSize) returns kInvalidArgument and
+    // changes nothing.
     HResult SetResolution(int width, int height);
     void SetGrabberFrameRate(int framesPerSecond);
     const CaptureSettings& Settings() const { return captureSettings_; }

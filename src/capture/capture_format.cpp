@@ -43,6 +43,9 @@ HResult CaptureEngine::SetResolution(int width, int height) {
     if (!streamConfig_) {
         return 0;
     }
+    if (!IsUsableFrameSize(width, height)) {
+        return hr::kInvalidArgument;
+    }
     const bool wasRunning = running_;
     StopGraph();
     TearDownDownstream();

@@ -13,6 +13,7 @@
 
 #include "app/debug_trace.h"
 #include "app/program_paths.h"
+#include "capture/frame_grabbing.h"
 #include "platform/regular_files.h"
 #include "platform/unique_fd.h"
 
@@ -160,6 +161,10 @@ std::uint32_t FrameBytesFor(std::int32_t width, std::int32_t height, std::uint16
         std::min<std::uint64_t>(bytes, std::numeric_limits<std::uint32_t>::max()));
 }
 
+bool IsUsableFrameSize(std::int32_t width, std::int32_t height) {
+    return BgrImageBytes(width, height) != 0;
+}
+
 std::string CapConfigPath(const std::string& programFolder) {
     if (!programFolder.empty() && ::access(programFolder.c_str(), W_OK) == 0) {
         return JoinPath(programFolder, kCapConfigFileName);
@@ -194,7 +199,12 @@ int LoadCapConfig(const std::string& path, CaptureSettings& settings) {
         DebugTrace(0, "Read config file failed(0x%08X)\n", static_cast<unsigned>(errno));
         return 0;
     }
-    settings = ParseCaptureSettings(bytes);
+    const CaptureSettings stored = ParseCaptureSettings(bytes);
+    if (!IsUsableFrameSize(stored.biWidth, stored.biHeight)) {
+        DebugTrace(0, "Read config file failed(0x%08X)\n", static_cast<unsigned>(EINVAL));
+        return 0;
+    }
+    settings = stored;
     return 1;
 }
 

@@ -65,6 +65,10 @@ std::uint32_t BitRateFor(std::uint32_t sizeImageBytes, std::int64_t avgTimePerFr
 // sizes that are not positive. Saturates at the largest 32-bit value.
 std::uint32_t FrameBytesFor(std::int32_t width, std::int32_t height, std::uint16_t bitCount);
 
+// Whether frames of this size can be handled: both sides positive, and a 24-bit frame of it
+// (rows padded to 4 bytes, as the grabbers deliver them) fits in 32 bits.
+bool IsUsableFrameSize(std::int32_t width, std::int32_t height);
+
 // The capture-format file.
 inline constexpr const char* kCapConfigFileName = "CapConfig.dat";
 
@@ -73,7 +77,8 @@ inline constexpr const char* kCapConfigFileName = "CapConfig.dat";
 std::string CapConfigPath(const std::string& programFolder);
 
 // Replaces `settings` with the first 88 bytes of the file. Returns 1 when it did, 0 (with
-// a trace, the record unchanged) when the file cannot be opened or holds fewer bytes.
+// a trace, the record unchanged) when the file cannot be opened, holds fewer bytes, or
+// names a frame size that is not usable (IsUsableFrameSize).
 int LoadCapConfig(const std::string& path, CaptureSettings& settings);
 
 // Writes the record as the file's first 88 bytes; bytes after them in an existing file

@@ -7,6 +7,9 @@
 #include "app/debug_trace.h"
 
 bool LatestFrame::CopyFrame(double frameTime, const std::uint8_t* buffer, std::size_t lengthBytes) {
+    if (buffer == nullptr || lengthBytes == 0) {
+        return false;
+    }
     if (!pixels || capacity < lengthBytes) {
         pixels.reset();
         capacity = 0;
@@ -34,7 +37,7 @@ void LatestFrame::SetHeader(int width, int height) {
     header.biBitCount = 24;
     header.biWidth = width;
     header.biHeight = height;
-    header.biSizeImage = BgrRowBytes(width) * static_cast<std::uint32_t>(std::max(height, 0));
+    header.biSizeImage = BgrImageBytes(width, height);
     std::lock_guard<std::mutex> lock(headerMutex_);
     header_ = header;
 }

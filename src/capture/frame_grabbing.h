@@ -3,14 +3,25 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <mutex>
 
 #include "platform/bitmap_records.h"
 
-// Bytes of one row of a 24-bit bitmap: 3 per pixel, padded to a multiple of 4.
-constexpr std::uint32_t BgrRowBytes(std::int32_t width) {
-    return width <= 0 ? 0u : (static_cast<std::uint32_t>(width) * 3u + 3u) & ~3u;
+// Bytes of one row of a 24-bit bitmap: 3 per pixel, padded to a multiple of 4; 0 for a
+// width that is not positive. In 64 bits, so no positive width wraps to 0.
+constexpr std::uint64_t BgrRowBytes(std::int32_t width) {
+    return width <= 0 ? 0u : (static_cast<std::uint64_t>(width) * 3u + 3u) & ~std::uint64_t{3};
+}
+
+// Bytes of a 24-bit frame of `height` such rows (its biSizeImage). 0 when a side is not
+// positive or the bytes do not fit in 32 bits: no frame of that size is usable.
+constexpr std::uint32_t BgrImageBytes(std::int32_t width, std::int32_t height) {
+    const std::uint64_t bytes =
+        height <= 0 ? 0u : BgrRowBytes(width) * static_cast<std::uint64_t>(height);
+    return bytes <= std::numeric_limits<std::uint32_t>::max() ? static_cast<std::uint32_t>(bytes)
+                                                              : 0u;
 }
 
 // Where frames and requests meet the rest of the program. Messages go to the main
@@ -74,8 +85,8 @@ struct LatestFrame {
     std::size_t capacity = 0;  // bytes allocated for pixels; only grows
     double sampleTime = 0.0;   // seconds
 
-    // Copies a frame, growing the buffer when it is too small, and publishes it. False when
-    // no memory.
+    // Copies a frame, growing the buffer when it is too small, and publishes it. False (the
+    // copy held left alone) for a frame without bytes, or when no memory.
     bool CopyFrame(double frameTime, const std::uint8_t* buffer, std::size_t lengthBytes);
     void Free();
 

@@ -22,12 +22,12 @@ CaptureSettings SampleRecord() {
     record.AvgTimePerFrame = 0x0102030405060708;
     record.biSize = 40;
     record.biWidth = 640;
-    record.biHeight = -480;
+    record.biHeight = 480;
     record.biPlanes = 1;
     record.biBitCount = 16;
     record.biCompression = kFourccYuy2;
     record.biSizeImage = 614400;
-    record.biXPelsPerMeter = 11;
+    record.biXPelsPerMeter = -11;
     record.biYPelsPerMeter = 12;
     record.biClrUsed = 13;
     record.biClrImportant = 14;
@@ -52,11 +52,12 @@ TEST(CaptureSettingsRecordTest, FieldsSitAtTheirLittleEndianOffsets) {
     EXPECT_EQ(At<std::int64_t>(bytes, 40), 0x0102030405060708);
     EXPECT_EQ(At<std::uint32_t>(bytes, 48), 40u);
     EXPECT_EQ(At<std::int32_t>(bytes, 52), 640);
-    EXPECT_EQ(At<std::int32_t>(bytes, 56), -480);
+    EXPECT_EQ(At<std::int32_t>(bytes, 56), 480);
     EXPECT_EQ(At<std::uint16_t>(bytes, 60), 1);
     EXPECT_EQ(At<std::uint16_t>(bytes, 62), 16);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data()) + 64, 4), "YUY2");
     EXPECT_EQ(At<std::uint32_t>(bytes, 68), 614400u);
+    EXPECT_EQ(At<std::int32_t>(bytes, 72), -11);
     EXPECT_EQ(At<std::uint32_t>(bytes, 84), 14u);
     EXPECT_EQ(ParseCaptureSettings(bytes), SampleRecord());
 }
@@ -222,20 +223,53 @@ TEST_F(FormatTest, ADeviceRefusingEveryFormatStillPreviewsInItsOwn) {
     EXPECT_EQ(engine.frameCallback().width(), 640);  // what the device holds
 }
 
-TEST_F(FormatTest, GarbageInTheFileNeverBreaksThePreparation) {
-    for (const auto& [width, height, time] :
-         {std::tuple{0, 0, std::int64_t{0}}, std::tuple{-640, -480, std::int64_t{-1}},
-          std::tuple{0x7FFFFFFF, 0x7FFFFFFF, std::int64_t{1}}}) {
+// A frame size whose 24-bit frame does not fit in 32 bits (0x55555555 squared made the
+// padded row wrap to 0 bytes), or with a side that is not positive, is no format: the file
+// is refused as a short one is, the device starts from its defaults, and frames of that
+// size are never asked for. Sizes just inside 32 bits still load.
+TEST_F(FormatTest, AFileWithoutAUsableFrameSizeIsRefusedLikeAMissingOne) {
+    const struct {
+        std::int32_t width;
+        std::int32_t height;
+        bool usable;
+    } cases[] = {
+        {0x55555555, 0x55555555, false},
+        {0x7FFFFFFF, 0x7FFFFFFF, false},
+        {21845, 65536, false},  // rows of 65536 bytes: exactly 2^32
+        {0, 0, false},
+        {-640, -480, false},
+        {640, 0, false},
+        {21845, 65535, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
         CaptureSettings stored = FakeMediaBackend::DefaultDeviceFormat();
-        stored.biWidth = width;
-        stored.biHeight = height;
-        stored.AvgTimePerFrame = time;
-        stored.biBitCount = 0xFFFF;
+        stored.biWidth = c.width;
+        stored.biHeight = c.height;
         ASSERT_TRUE(SaveCapConfig(path, stored));
+        CaptureSettings loaded = SampleRecord();
+        {
+            TraceRecorder traces;
+            EXPECT_EQ(LoadCapConfig(path, loaded), c.usable ? 1 : 0);
+            EXPECT_EQ(loaded, c.usable ? stored : SampleRecord());
+            EXPECT_EQ(traces.Contains("Read config file failed(0x00000016)\n"), !c.usable);
+        }
+        if (c.usable) {
+            continue;  // frames of 4 GB are not made here
+        }
+
         Start(1);
+        EXPECT_EQ(engine.Settings().biWidth, 1280);
+        EXPECT_EQ(engine.Settings().biHeight, 1024);
+        EXPECT_EQ(engine.frameCallback().width(), 1280);
+
+        // Nor is such a size taken as a new resolution.
+        backend.formatsSet.clear();
+        EXPECT_EQ(engine.SetResolution(c.width, c.height), hr::kInvalidArgument);
+        EXPECT_TRUE(backend.formatsSet.empty());
         EXPECT_TRUE(engine.running());
-        const BitmapInfoHeader header = engine.latestFrame().Header();
-        (void)header;
+        const CaptureSettingsBytes record = SerializeCaptureSettings(stored);
+        EXPECT_EQ(testsupport::ReadFile(path), std::string(record.begin(), record.end()));
         EXPECT_EQ(engine.SetResolution(640, 480), hr::kOk);
         EXPECT_EQ(engine.Settings().biWidth, 640);
         engine.StopGraph();

@@ -68,9 +68,48 @@ TEST_F(FrameTest, TheHeaderDescribesPaddedBottomUpRows) {
     EXPECT_EQ(header.biHeight, 5);
     EXPECT_EQ(header.biBitCount, 24);
     EXPECT_EQ(header.biSizeImage, 12u * 5u);
-    EXPECT_EQ(BgrRowBytes(640), 1920u);
-    EXPECT_EQ(BgrRowBytes(1), 4u);
-    EXPECT_EQ(BgrRowBytes(0), 0u);
+}
+
+// Rows are counted in 64 bits (in 32, a width of 0x55555555 wrapped to rows of 0 bytes); a
+// frame whose bytes do not fit in 32 bits, or with a side that is not positive, has size 0.
+TEST(FrameSizeTest, RowAndFrameBytesNeverWrap) {
+    const struct {
+        std::int32_t width;
+        std::int32_t height;
+        std::uint64_t rowBytes;
+        std::uint32_t imageBytes;
+    } cases[] = {
+        {1, 1, 4, 4},
+        {640, 480, 1920, 921600},
+        {-4, 5, 0, 0},
+        {4, 0, 12, 0},
+        {0x55555555, 0x55555555, 0x100000000, 0},
+        {21845, 65535, 65536, 4294901760u},  // the largest frame of 65536-byte rows
+        {21845, 65536, 65536, 0},
+        {0x7FFFFFFF, 0x7FFFFFFF, 0x180000000, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
+        EXPECT_EQ(BgrRowBytes(c.width), c.rowBytes);
+        EXPECT_EQ(BgrImageBytes(c.width, c.height), c.imageBytes);
+        LatestFrame frame;
+        frame.SetHeader(c.width, c.height);
+        EXPECT_EQ(frame.Header().biSizeImage, c.imageBytes);
+    }
+}
+
+TEST_F(FrameTest, AFrameWithoutBytesIsNotCopied) {
+    LatestFrame empty;
+    EXPECT_FALSE(empty.CopyFrame(1.0, nullptr, 0));
+    EXPECT_EQ(empty.AcquireCopy(), 0u);
+
+    Deliver(Frame(1), 0.5);
+    const std::uint8_t byte = 9;
+    EXPECT_FALSE(frame.CopyFrame(1.0, nullptr, 0));
+    EXPECT_FALSE(frame.CopyFrame(1.0, &byte, 0));
+    EXPECT_EQ(frame.AcquireCopy(), 1u);
+    EXPECT_EQ(Held(), 1);
+    EXPECT_DOUBLE_EQ(frame.sampleTime, 0.5);
 }
 
 TEST_F(FrameTest, ASnapshotKeepsTheFrameCopiedBeforeTheRequest) {
