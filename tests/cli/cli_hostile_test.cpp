@@ -15,6 +15,7 @@
 
 #include "cli/cli_run.h"
 #include "support/process_signal.h"
+#include "support/sanitizers.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
 
@@ -227,6 +228,26 @@ TEST(CliHostileInput, ASignalStopsToJpegAndLeavesNoFile) {
         EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"large.bmp", "out.jpg"}));
         EXPECT_EQ(ReadFile(dir + "/out.jpg"), "older");
     }
+}
+
+TEST(CliHostileInput, ToJpegConvertsAHugePictureInLittleMemory) {
+    if (testsupport::kSanitizedBuild) {
+        GTEST_SKIP() << "the sanitizers reserve more address space than any limit leaves";
+    }
+    // 400 million pixels would take 1.2 GB as red-green-blue rows; 256 MB of address space
+    // is all the program gets, its libraries included.
+    CliRun run;
+    const std::string dir = run.scratch().path();
+    const std::string input = MakeLargeOneBitBitmap(dir + "/large.bmp");
+    const RunResult result = run.Run({QStringLiteral("to-jpeg"), QString::fromStdString(input),
+                                      QString::fromStdString(dir + "/large.jpg")},
+                                     [] {
+                                         DefaultTerminationSignals();
+                                         const rlimit limit = {256 << 20, 256 << 20};
+                                         ::setrlimit(RLIMIT_AS, &limit);
+                                     });
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(IsJpeg(dir + "/large.jpg"));
 }
 
 // The child's files may grow to `limitBytes`; a write past that fails instead of ending it.

@@ -17,6 +17,7 @@
 #include "output/bitmap_builder.h"
 #include "output/bmp_file.h"
 #include "output/jpeg_test_files.h"
+#include "support/sanitizers.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -270,14 +271,6 @@ TEST(ConvertBitmapFileToJpeg, AStopBetweenRowsLeavesNoFileAndTheOlderOneAsItWas)
     EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"a.bmp", "a.jpg"}));
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define DM_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define DM_SANITIZED 1
-#endif
-#endif
-
 // The address space this process has now, from /proc/self/statm.
 std::size_t AddressSpaceBytes() {
     std::size_t pages = 0;
@@ -304,14 +297,13 @@ void ConvertWithoutMemory(const std::string& path) {
 }
 
 TEST(DibToJpeg, RunningOutOfMemorySaysSoInWords) {
-#ifdef DM_SANITIZED
-    GTEST_SKIP() << "the sanitizers reserve more address space than any limit leaves";
-#else
+    if (testsupport::kSanitizedBuild) {
+        GTEST_SKIP() << "the sanitizers reserve more address space than any limit leaves";
+    }
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const testsupport::TempDir dir;
     EXPECT_EXIT(ConvertWithoutMemory(dir / "a.jpg"), testing::ExitedWithCode(0),
                 "\\[Cannot allocate memory\\]");
-#endif
 }
 
 // Quality 100 keeps every sample of a smooth picture within a few levels. Sharp colour
