@@ -7,6 +7,7 @@
 #include <QStandardPaths>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -29,6 +30,13 @@ FolderFailure MakeFolder(const std::string& path, bool forFiles) {
     return {};
 }
 }  // namespace
+
+std::string FolderFailure::Reason() const {
+    if (step == kMake && error == EEXIST) {
+        return "a file of that name is in the way";
+    }
+    return std::strerror(error);
+}
 
 const ProgramPaths& CurrentProgramPaths() {
     return currentPaths;
@@ -94,9 +102,9 @@ StorageFolders CreateStorageFolders(std::string_view documentsFolder) {
     folders.storageRoot = JoinPath(documentsFolder, kStorageRootName);
     folders.videoFolder = JoinPath(folders.storageRoot, kVideoFolderName);
     folders.pictureFolder = JoinPath(folders.storageRoot, kPictureFolderName);
-    for (const auto& [path, forFiles] : {std::pair{&folders.storageRoot, false},
-                                         std::pair{&folders.videoFolder, true},
-                                         std::pair{&folders.pictureFolder, true}}) {
+    for (const auto& [path, forFiles] :
+         {std::pair{&folders.storageRoot, false}, std::pair{&folders.videoFolder, true},
+          std::pair{&folders.pictureFolder, true}}) {
         FolderFailure failure = MakeFolder(*path, forFiles);
         if (failure && !folders.failure) {
             folders.failure = std::move(failure);

@@ -49,6 +49,8 @@ struct FolderFailure {
     Step step = kMake;
 
     explicit operator bool() const { return !path.empty(); }
+    // Why, in words: the system's, except for something else that stands in a folder's place.
+    std::string Reason() const;
 };
 
 struct StorageFolders {

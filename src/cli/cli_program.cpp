@@ -38,7 +38,7 @@ int SnapIntoPictureFolder(CaptureSession& session, const CommandLine& line,
                             storageFailure.step == FolderFailure::kMake
                                 ? "cannot make folder %s: %s"
                                 : "cannot write into folder %s: %s",
-                            storageFailure.path.c_str(), std::strerror(storageFailure.error));
+                            storageFailure.path.c_str(), storageFailure.Reason().c_str());
     }
     session.engine().SetCapConfigPath(CapConfigPath(paths.programFolder));
     StillWriter writer(paths.pictureFolder);

@@ -29,9 +29,9 @@ QString SystemReason(int error) {
 
 // What the user is told about a storage folder that cannot be used.
 QString FolderFailureText(const FolderFailure& failure) {
-    return LocalizedText(failure.step == FolderFailure::kMake ? TextId::MakeFolderFail
-                                                              : TextId::WriteFolderFail,
-                         QString::fromStdString(failure.path), SystemReason(failure.error));
+    return LocalizedText(
+        failure.step == FolderFailure::kMake ? TextId::MakeFolderFail : TextId::WriteFolderFail,
+        QString::fromStdString(failure.path), QString::fromLocal8Bit(failure.Reason().c_str()));
 }
 
 }  // namespace

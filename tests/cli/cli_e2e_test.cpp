@@ -178,8 +178,8 @@ TEST(CliProgram, ASnapWithoutAUsablePictureFolderNamesTheFolder) {
     WriteFile(run.Pictures(), "in the way");
     const RunResult result = run.Run({QStringLiteral("--simulate"), QStringLiteral("snap")});
     EXPECT_EQ(result.exitCode, 3);
-    EXPECT_EQ(result.err,
-              "digital-microscope-cli: cannot make folder " + run.Pictures() + ": File exists\n");
+    EXPECT_EQ(result.err, "digital-microscope-cli: cannot make folder " + run.Pictures() +
+                              ": a file of that name is in the way\n");
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(ReadFile(run.Pictures()), "in the way");
 }

@@ -1,5 +1,6 @@
 // The main window driven as a user drives it, with the simulated microscope behind it.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -26,8 +27,6 @@
 #include "sim/simulated_microscope.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
-
-#include <sys/resource.h>
 
 namespace {
 
@@ -204,8 +203,9 @@ TEST_F(ControllerTest, AStorageTreeThatCannotBeMadeIsSaidOnceAtStartUp) {
     EXPECT_EQ(answerer.boxes[0].title, dialog->MessageTitle());
     EXPECT_EQ(answerer.boxes[0].icon, QMessageBox::Warning);
     EXPECT_EQ(answerer.boxes[0].text.toStdString(),
-              "The folder " + documentsFolder + "/Microscope files could not be made: Not a "
-                                                "directory");
+              "The folder " + documentsFolder +
+                  "/Microscope files could not be made: Not a "
+                  "directory");
     EXPECT_FALSE(WaitUntil([&] { return answerer.boxes.size() > 1; }, 300));
 }
 
@@ -224,7 +224,7 @@ TEST_F(ControllerTest, AStillThatCannotBeSavedIsSaidInOneBoxAndNotWithTheShutter
     EXPECT_EQ(box->windowTitle(), dialog->MessageTitle());
     EXPECT_EQ(box->icon(), QMessageBox::Warning);
     EXPECT_EQ(box->text().toStdString(),
-              "The folder " + pictures + " could not be made: File exists");
+              "The folder " + pictures + " could not be made: a file of that name is in the way");
     EXPECT_TRUE(box->isModal());
     // A burst of further failures while it is open adds no box, and the picture goes on.
     for (int i = 0; i < 3; ++i) {
