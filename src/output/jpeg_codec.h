@@ -65,7 +65,7 @@ struct BitmapFileConversion {
         kTooLarge,     // `width` or `height` is over kJpegMaxSide
         kSameFile,     // the JPEG path names the bitmap file itself, or another name of it
         kUnwritable,   // the JPEG file could not be created or written: `error` (an errno)
-        kOutOfMemory,  //
+        kOutOfMemory,  // the library or the row buffers found no memory
         kStopped,      // StopRequested said so
         kFailed,       // the JPEG library failed: `text` says how
     };
