@@ -107,36 +107,24 @@ void DevicePresence::OnConnectionTimer() {
     ConnectionCheck();
 }
 
-int DevicePresence::OnDeviceChange(const platform::DeviceChange& change) {
-    switch (change.event) {
-        case platform::kDbtDevNodesChanged:
+void DevicePresence::OnDeviceEvent(platform::DeviceEvent event) {
+    switch (event) {
+        case platform::DeviceEvent::NodesChanged:
             // A burst of changes ends in one check a second after the last of them.
             connectionTimer_.Kill();
             connectionTimer_.Set(1000);
             break;
-        case platform::kDbtDeviceArrival:
-            if (change.headerDeviceType == platform::kDbtDevTypDeviceInterface) {
-                ConnectionCheck();
-            }
-            break;
-        case platform::kDbtDeviceRemoveComplete:
+        case platform::DeviceEvent::NodeRemoved:
             ConnectionCheck();
             break;
-        default:
-            break;
     }
-    return 0;
 }
 
-int DevicePresence::OnPowerBroadcast(unsigned event) {
-    if (event == powerevent::kResumeCritical || event == powerevent::kResumeSuspend ||
-        event == powerevent::kResumeAutomatic) {
-        DebugTrace(0, "Resumed: reconnecting the capture device\n");
-        EndDeviceUse();
-        CaptureShutdown();
-        ConnectionCheck();
-    }
-    return 0;
+void DevicePresence::OnResumed() {
+    DebugTrace(0, "Resumed: reconnecting the capture device\n");
+    EndDeviceUse();
+    CaptureShutdown();
+    ConnectionCheck();
 }
 
 void DevicePresence::PollButton() {

@@ -5,7 +5,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 
 #include "capture/capture_engine.h"
 #include "mainwindow/window_timers.h"
@@ -13,13 +12,6 @@
 #include "platform/snapshot_button.h"
 
 class QueuedNotifyTarget;
-
-// Power events, numbered like the desktop's power broadcasts.
-namespace powerevent {
-inline constexpr unsigned kResumeCritical = 6;
-inline constexpr unsigned kResumeSuspend = 7;
-inline constexpr unsigned kResumeAutomatic = 18;
-}  // namespace powerevent
 
 // What keeping the capture side in step with the hardware asks of the main window. Every
 // hook may be left empty.
@@ -60,10 +52,11 @@ public:
     // are dropped with it.
     void CaptureShutdown();
 
-    // A device change. Returns 0.
-    int OnDeviceChange(const platform::DeviceChange& change);
-    // A power event. Returns 0.
-    int OnPowerBroadcast(unsigned event);
+    // A device event: a removed video node is checked at once; a burst of node changes
+    // once, a second after the last of them.
+    void OnDeviceEvent(platform::DeviceEvent event);
+    // The system woke from sleep: the capture is set up anew.
+    void OnResumed();
     // The camera key reached the window.
     void NoteCameraKey();
 

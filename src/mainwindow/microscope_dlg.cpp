@@ -106,10 +106,10 @@ bool CMicroscopeDlg::OnInitDialog() {
 
     deviceMonitor_ = capture_->CreateDeviceChangeMonitor();
     connect(deviceMonitor_.get(), &platform::DeviceChangeMonitor::deviceChanged, this,
-            [this](const platform::DeviceChange& change) { presence_->OnDeviceChange(change); });
+            [this](platform::DeviceEvent event) { presence_->OnDeviceEvent(event); });
     resumeWatcher_ = std::make_unique<platform::ResumeWatcher>();
     connect(resumeWatcher_.get(), &platform::ResumeWatcher::resumed, this,
-            [this] { presence_->OnPowerBroadcast(powerevent::kResumeAutomatic); });
+            [this] { presence_->OnResumed(); });
 
     skin_->LayOutPlaybackControls();
     return true;

@@ -83,7 +83,7 @@ private:
             if (!device) {
                 break;
             }
-            const std::optional<DeviceChange> change =
+            const std::optional<DeviceEvent> change =
                 ClassifyUevent(Text(udev_device_get_subsystem(device.get())),
                                Text(udev_device_get_action(device.get())));
             if (change) {
@@ -102,7 +102,7 @@ private:
             // The socket's buffer overflowed and events were dropped; whatever they were,
             // the devices have to be looked at again.
             qCInfo(deviceChangeCategory, "Udev events were lost; reporting a device change");
-            Q_EMIT deviceChanged(DeviceChange{kDbtDevNodesChanged, std::nullopt});
+            Q_EMIT deviceChanged(DeviceEvent::NodesChanged);
             return;
         }
         // Anything else may leave the message queued and the socket readable; stop watching
@@ -126,15 +126,12 @@ private:
 
 }  // namespace
 
-std::optional<DeviceChange> ClassifyUevent(std::string_view subsystem, std::string_view action) {
+std::optional<DeviceEvent> ClassifyUevent(std::string_view subsystem, std::string_view action) {
     if (subsystem == "video4linux") {
-        if (action == "remove") {
-            return DeviceChange{kDbtDeviceRemoveComplete, kDbtDevTypDeviceInterface};
-        }
-        return DeviceChange{kDbtDevNodesChanged, std::nullopt};
+        return action == "remove" ? DeviceEvent::NodeRemoved : DeviceEvent::NodesChanged;
     }
     if (subsystem == "usb") {
-        return DeviceChange{kDbtDevNodesChanged, std::nullopt};
+        return DeviceEvent::NodesChanged;
     }
     return std::nullopt;
 }

@@ -157,13 +157,13 @@ bool IsCameraPress(const unsigned char* bytes) {
 
 }  // namespace
 
-RIDO2800::RIDO2800(std::string sysRoot) : sysRoot_(std::move(sysRoot)) {}
+EvdevSnapshotButton::EvdevSnapshotButton(std::string sysRoot) : sysRoot_(std::move(sysRoot)) {}
 
-RIDO2800::~RIDO2800() {
+EvdevSnapshotButton::~EvdevSnapshotButton() {
     CloseInterface();
 }
 
-int RIDO2800::OpenInterface() {
+int EvdevSnapshotButton::OpenInterface() {
     CloseInterface();
     const std::string usbDevice = FindUsbDevice(sysRoot_);
     if (usbDevice.empty()) {
@@ -185,7 +185,7 @@ int RIDO2800::OpenInterface() {
     return 1;
 }
 
-void RIDO2800::CloseInterface() {
+void EvdevSnapshotButton::CloseInterface() {
     input_ = UniqueFd();
     inputNode_.clear();
     partialRecord_.clear();
@@ -193,7 +193,7 @@ void RIDO2800::CloseInterface() {
     keyNoted_ = false;
 }
 
-int RIDO2800::IsButtonPressed() {
+int EvdevSnapshotButton::IsButtonPressed() {
     if (!open_) {
         return 0;
     }
@@ -234,7 +234,7 @@ int RIDO2800::IsButtonPressed() {
     return pressed ? 1 : 0;
 }
 
-void RIDO2800::NoteCameraKey() {
+void EvdevSnapshotButton::NoteCameraKey() {
     if (open_ && !input_.valid()) {
         keyNoted_ = true;
     }

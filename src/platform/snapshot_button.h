@@ -25,14 +25,15 @@ public:
 
 // The snapshot button of the row-0 microscope (USB vendor eb1a, product 1860), read from the
 // Linux input device its driver creates: an event node under the same USB device that
-// reports KEY_CAMERA. Files are found under `sysRoot` ("<sysRoot>/sys", "<sysRoot>/dev"), so
-// tests can give a tree of their own.
-class RIDO2800 final : public SnapshotButtonLibrary {
+// reports KEY_CAMERA. It is the device library the main window opens for that microscope.
+// Files are found under `sysRoot` ("<sysRoot>/sys", "<sysRoot>/dev"), so tests can give a
+// tree of their own.
+class EvdevSnapshotButton final : public SnapshotButtonLibrary {
 public:
-    explicit RIDO2800(std::string sysRoot = "/");
-    ~RIDO2800() override;
-    RIDO2800(const RIDO2800&) = delete;
-    RIDO2800& operator=(const RIDO2800&) = delete;
+    explicit EvdevSnapshotButton(std::string sysRoot = "/");
+    ~EvdevSnapshotButton() override;
+    EvdevSnapshotButton(const EvdevSnapshotButton&) = delete;
+    EvdevSnapshotButton& operator=(const EvdevSnapshotButton&) = delete;
 
     // Nonzero when a USB device eb1a:1860 is present. Then looks for its KEY_CAMERA input
     // node and opens it (read-only, non-blocking); when there is none, or it may not be

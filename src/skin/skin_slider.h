@@ -2,13 +2,8 @@
 
 #include <QImage>
 #include <QWidget>
-#include <cstdint>
 
 #include "skin/skin_drawing.h"
-
-// The messages the slider posts to its owner, as signals: the control id and the new position.
-inline constexpr std::uint32_t WM_SKINSLIDER_MOVING = 0x28D1;  // the thumb moved during a drag
-inline constexpr std::uint32_t WM_SKINSLIDER_MOVED = 0x28D2;   // a drag ended or a key moved it
 
 // A horizontal slider drawn from skin images: a channel (track), an optional active channel
 // for the part left of the thumb, a thumb and an optional active thumb shown while dragging.
@@ -53,8 +48,9 @@ public:
     bool dragging() const { return dragging_; }
 
 Q_SIGNALS:
-    void sliderMoving(int controlId, int position);  // WM_SKINSLIDER_MOVING
-    void sliderMoved(int controlId, int position);   // WM_SKINSLIDER_MOVED
+    // The control id and the new position.
+    void sliderMoving(int controlId, int position);  // the thumb moved during a drag
+    void sliderMoved(int controlId, int position);   // a drag ended or a key moved it
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -12,7 +12,6 @@
 
 namespace {
 
-using platform::DeviceChange;
 using testsupport::FakeMediaBackend;
 using testsupport::WaitUntil;
 
@@ -149,7 +148,7 @@ TEST_F(DevicePresenceTest, ADeviceThatWillNotStreamIsNotConnectedAndIsTriedAgain
     EXPECT_FALSE(engine.hasGraph());
     // Once it is free, the next device change connects.
     backend.results.erase("Run");
-    presence.OnDeviceChange({platform::kDbtDeviceRemoveComplete, std::nullopt});
+    presence.OnDeviceEvent(platform::DeviceEvent::NodeRemoved);
     EXPECT_EQ(presence.deviceConnected(), 1);
     EXPECT_TRUE(engine.running());
 }
@@ -207,27 +206,18 @@ TEST_F(DevicePresenceTest, DeviceChangesCheckAtOnceOrOnceAfterABurst) {
     ASSERT_EQ(presence.FirstConnection(), 1);
     Unplug();
 
-    // Arrivals count only with a device-interface header; other events are ignored.
-    EXPECT_EQ(presence.OnDeviceChange({platform::kDbtDeviceArrival, std::nullopt}), 0);
-    EXPECT_EQ(presence.OnDeviceChange({platform::kDbtDeviceArrival, 3}), 0);
-    EXPECT_EQ(presence.OnDeviceChange({0x8001, platform::kDbtDevTypDeviceInterface}), 0);
-    EXPECT_EQ(presence.deviceConnected(), 1);
-    EXPECT_TRUE(refreshes.empty());
-
-    EXPECT_EQ(
-        presence.OnDeviceChange({platform::kDbtDeviceArrival, platform::kDbtDevTypDeviceInterface}),
-        0);
+    // A removed node checks at once.
+    presence.OnDeviceEvent(platform::DeviceEvent::NodeRemoved);
     EXPECT_EQ(presence.deviceConnected(), 0);
     PlugRow(kRow0Path, "USB\\VID_EB1A&PID_1860");
-    // A removal checks at once, with or without a header.
-    EXPECT_EQ(presence.OnDeviceChange({platform::kDbtDeviceRemoveComplete, std::nullopt}), 0);
+    presence.OnDeviceEvent(platform::DeviceEvent::NodeRemoved);
     EXPECT_EQ(presence.deviceConnected(), 1);
 
     // A burst of node changes: the timer starts over with each, and one check follows.
     Unplug();
     const std::size_t checks = refreshes.size();
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(presence.OnDeviceChange({platform::kDbtDevNodesChanged, std::nullopt}), 0);
+        presence.OnDeviceEvent(platform::DeviceEvent::NodesChanged);
         ASSERT_TRUE(presence.connectionTimer().isActive());
         EXPECT_EQ(presence.connectionTimer().interval(), 1000);
         EXPECT_GT(presence.connectionTimer().remainingTime(), 500);
@@ -242,20 +232,15 @@ TEST_F(DevicePresenceTest, DeviceChangesCheckAtOnceOrOnceAfterABurst) {
 TEST_F(DevicePresenceTest, ResumeAlwaysTearsDownAndReconnects) {
     PlugRow(kRow0Path, "USB\\VID_EB1A&PID_1860");
     ASSERT_EQ(presence.FirstConnection(), 1);
-    for (const unsigned event :
-         {powerevent::kResumeCritical, powerevent::kResumeSuspend, powerevent::kResumeAutomatic}) {
+    for (int wake = 0; wake < 2; ++wake) {
         const int binds = Binds();
         const int lost = devicesLost;
-        EXPECT_EQ(presence.OnPowerBroadcast(event), 0);
-        EXPECT_EQ(Binds(), binds + 1) << event;
-        EXPECT_EQ(devicesLost, lost + 1) << event;
+        presence.OnResumed();
+        EXPECT_EQ(Binds(), binds + 1) << wake;
+        EXPECT_EQ(devicesLost, lost + 1) << wake;
         EXPECT_TRUE(engine.running());
         EXPECT_EQ(presence.deviceConnected(), 1);
     }
-    const int binds = Binds();
-    EXPECT_EQ(presence.OnPowerBroadcast(4), 0);  // going to sleep
-    EXPECT_EQ(presence.OnPowerBroadcast(10), 0);
-    EXPECT_EQ(Binds(), binds);
 }
 
 TEST_F(DevicePresenceTest, ShutdownClosesTheButtonAndDropsWhatTheOldGraphWasAskedFor) {

@@ -369,7 +369,7 @@ TEST_F(ControllerTest, ABurstOfChangesWhileConnectedChangesNothingVisible) {
     ExpectLive();
     TraceRecorder trace;
     for (int i = 0; i < 3; ++i) {
-        presence().OnDeviceChange({platform::kDbtDevNodesChanged, std::nullopt});
+        presence().OnDeviceEvent(platform::DeviceEvent::NodesChanged);
     }
     ASSERT_TRUE(WaitUntil([&] { return !presence().connectionTimer().isActive(); }));
     ExpectLive();
@@ -383,7 +383,7 @@ TEST_F(ControllerTest, ResumeTearsDownAndReconnectsEvenFromBrowse) {
     dialog->OnCommand(control::kPreview);
     ASSERT_FALSE(PreviewOn());
     TraceRecorder trace;
-    presence().OnPowerBroadcast(powerevent::kResumeSuspend);
+    presence().OnResumed();
     EXPECT_TRUE(trace.Contains("Sample Format(720,480)\n"));
     ExpectLive();
 }

@@ -8,14 +8,14 @@
 namespace platform {
 namespace {
 
-const DeviceChange kNodesChanged{kDbtDevNodesChanged, std::nullopt};
-const DeviceChange kInterfaceRemoved{kDbtDeviceRemoveComplete, kDbtDevTypDeviceInterface};
+constexpr DeviceEvent kNodesChanged = DeviceEvent::NodesChanged;
+constexpr DeviceEvent kInterfaceRemoved = DeviceEvent::NodeRemoved;
 
 TEST(ClassifyUeventTest, OnlyARemovedCaptureNodeIsReportedAsARemoval) {
     struct Case {
         const char* subsystem;
         const char* action;
-        std::optional<DeviceChange> expected;
+        std::optional<DeviceEvent> expected;
     };
     const Case cases[] = {
         {"video4linux", "remove", kInterfaceRemoved},
@@ -27,7 +27,7 @@ TEST(ClassifyUeventTest, OnlyARemovedCaptureNodeIsReportedAsARemoval) {
         {"video4linux", "unbind", kNodesChanged},
         {"video4linux", "online", kNodesChanged},
         {"video4linux", "offline", kNodesChanged},
-        // USB devices and interfaces never carry a header, not even when they go.
+        // USB devices and interfaces are node changes, even when they go.
         {"usb", "add", kNodesChanged},
         {"usb", "remove", kNodesChanged},
         {"usb", "bind", kNodesChanged},

@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 using fakesysfs::FakeSysfs;
 using fakesysfs::UsbDevice;
-using platform::RIDO2800;
+using platform::EvdevSnapshotButton;
 using platform::UniqueFd;
 
 constexpr const char* kCameraKeyOnly = "100000 0 0 0";  // bit 212, KEY_CAMERA
@@ -76,7 +76,7 @@ protected:
 };
 
 TEST_F(SnapshotButtonTest, TakesOnlyTheMicroscopeWhateverTheCaseOfItsIds) {
-    RIDO2800 button(sysfs_.root());
+    EvdevSnapshotButton button(sysfs_.root());
     EXPECT_EQ(button.OpenInterface(), 0);
 
     UsbDevice other;  // same vendor, other product, first on the bus
@@ -96,7 +96,7 @@ TEST_F(SnapshotButtonTest, TakesOnlyTheMicroscopeWhateverTheCaseOfItsIds) {
 
 TEST_F(SnapshotButtonTest, WithoutInputNodeEachCameraKeyCountsOnce) {
     AddUsb(sysfs_, UsbDevice{});
-    RIDO2800 button(sysfs_.root());
+    EvdevSnapshotButton button(sysfs_.root());
     button.NoteCameraKey();
     EXPECT_EQ(button.IsButtonPressed(), 0);  // not open yet
 
@@ -135,7 +135,7 @@ TEST(SnapshotButton, UsesOnlyInputDevicesWithTheCameraKey) {
         SCOPED_TRACE(c.bitmap);
         FakeSysfs sysfs;
         AddButton(sysfs, UsbDevice{}, "event5", c.bitmap);
-        RIDO2800 button(sysfs.root());
+        EvdevSnapshotButton button(sysfs.root());
         ASSERT_EQ(button.OpenInterface(), 1);
         EXPECT_EQ(button.inputNode().empty(), !c.camera);
         button.NoteCameraKey();
@@ -145,7 +145,7 @@ TEST(SnapshotButton, UsesOnlyInputDevicesWithTheCameraKey) {
 
 TEST_F(SnapshotButtonTest, CountsPressesFromTheNodeOncePerPoll) {
     AddMicroscopeWithButton();
-    RIDO2800 button(sysfs_.root());
+    EvdevSnapshotButton button(sysfs_.root());
     ASSERT_EQ(button.OpenInterface(), 1);
     ASSERT_EQ(button.inputNode(), Node("event5"));
     EXPECT_EQ(button.IsButtonPressed(), 0);
@@ -175,7 +175,7 @@ TEST_F(SnapshotButtonTest, CountsPressesFromTheNodeOncePerPoll) {
 
 TEST_F(SnapshotButtonTest, RecordSplitAcrossPollsIsReadWhole) {
     AddMicroscopeWithButton();
-    RIDO2800 button(sysfs_.root());
+    EvdevSnapshotButton button(sysfs_.root());
     ASSERT_EQ(button.OpenInterface(), 1);
 
     const std::size_t cut = sizeof(input_event) / 2 + 1;
@@ -197,7 +197,7 @@ TEST_F(SnapshotButtonTest, NodeThatCannotBeOpenedLeavesTheCameraKey) {
         if (directory) {
             fs::create_directory(node);
         }
-        RIDO2800 button(sysfs_.root());
+        EvdevSnapshotButton button(sysfs_.root());
         ASSERT_EQ(button.OpenInterface(), 1);
         EXPECT_EQ(button.inputNode(), "");
         button.NoteCameraKey();
@@ -214,7 +214,7 @@ TEST_F(SnapshotButtonTest, ReadErrorClosesTheNodeAndLeavesTheCameraKey) {
     fs::remove(node);
     // Reading a process's memory at address 0 fails with EIO, as a gone device does.
     fs::create_symlink("/proc/self/mem", node);
-    RIDO2800 button(sysfs_.root());
+    EvdevSnapshotButton button(sysfs_.root());
     ASSERT_EQ(button.OpenInterface(), 1);
     ASSERT_EQ(button.inputNode(), Node("event5"));
     button.NoteCameraKey();  // ignored: the node is still in use
@@ -228,7 +228,7 @@ TEST_F(SnapshotButtonTest, ReadErrorClosesTheNodeAndLeavesTheCameraKey) {
 
 TEST_F(SnapshotButtonTest, OpensAgainAfterClosing) {
     AddMicroscopeWithButton();
-    RIDO2800 button(sysfs_.root());
+    EvdevSnapshotButton button(sysfs_.root());
     ASSERT_EQ(button.OpenInterface(), 1);
     ASSERT_EQ(button.OpenInterface(), 1);  // starts over with the same node
     Write(kPress);

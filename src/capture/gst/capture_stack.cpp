@@ -33,7 +33,7 @@ std::unique_ptr<platform::SnapshotButtonLibrary> CaptureStack::CreateButtonLibra
     if (simulated_) {
         return std::make_unique<gstcapture::SimulatedButtonLibrary>(*simulated_);
     }
-    return std::make_unique<platform::RIDO2800>();
+    return std::make_unique<platform::EvdevSnapshotButton>();
 }
 
 std::unique_ptr<platform::DeviceChangeMonitor> CaptureStack::CreateDeviceChangeMonitor() {

@@ -5,22 +5,21 @@
 
 namespace gstcapture {
 
-using platform::DeviceChange;
+using platform::DeviceEvent;
 
 SimulatedDeviceChangeMonitor::SimulatedDeviceChangeMonitor(sim::SimulatedMicroscope& microscope,
                                                            QObject* parent)
     : DeviceChangeMonitor(parent), microscope_(microscope) {
     microscope_.SetPlugObserver([this](bool plugged) {
         // The USB device and its interfaces come and go around the capture node.
-        const DeviceChange nodes{platform::kDbtDevNodesChanged, std::nullopt};
-        const DeviceChange removed{platform::kDbtDeviceRemoveComplete,
-                                   platform::kDbtDevTypDeviceInterface};
-        const std::array<DeviceChange, 3> burst =
-            plugged ? std::array{nodes, nodes, nodes} : std::array{nodes, removed, nodes};
-        for (const DeviceChange& change : burst) {
+        constexpr DeviceEvent nodes = DeviceEvent::NodesChanged;
+        const std::array<DeviceEvent, 3> burst =
+            plugged ? std::array{nodes, nodes, nodes}
+                    : std::array{nodes, DeviceEvent::NodeRemoved, nodes};
+        for (const DeviceEvent event : burst) {
             // Dropped by Qt when the monitor is gone before the event is delivered.
             QMetaObject::invokeMethod(
-                this, [this, change] { Q_EMIT deviceChanged(change); }, Qt::QueuedConnection);
+                this, [this, event] { Q_EMIT deviceChanged(event); }, Qt::QueuedConnection);
         }
     });
 }
