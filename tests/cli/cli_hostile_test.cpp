@@ -182,24 +182,9 @@ TEST(CliHostileInput, ToJpegRefusesInputsThatAreNotFilesWithoutWaiting) {
 // A 20000 x 20000 1-bit picture: 50 MB on disk (sparse), seconds of work to convert.
 std::string MakeLargeOneBitBitmap(const std::string& path) {
     constexpr std::uint32_t kSide = 20000;
-    constexpr std::uint32_t kStride = 2500;
-    std::string header(62, '\0');
-    const auto put32 = [&header](std::size_t offset, std::uint32_t value) {
-        for (std::size_t i = 0; i < 4; ++i) {
-            header[offset + i] = static_cast<char>(value >> (8 * i));
-        }
-    };
-    header[0] = 'B';
-    header[1] = 'M';
-    put32(10, 62);
-    put32(14, 40);
-    put32(18, kSide);
-    put32(22, kSide);
-    header[26] = 1;
-    header[28] = 1;
-    header[58] = static_cast<char>(0xFF);  // colour 1 is white
-    WriteFile(path, header);
-    std::filesystem::resize_file(path, 62 + std::uintmax_t{kStride} * kSide);
+    const std::string headers = clitest::BitmapHeaders(kSide, kSide, 1);
+    WriteFile(path, headers);
+    std::filesystem::resize_file(path, headers.size() + clitest::BitmapRowsBytes(kSide, kSide, 1));
     return path;
 }
 
@@ -382,12 +367,8 @@ TEST(CliHostileInput, ToJpegSaysWhatReallyHappened) {
     const std::string dir = run.scratch().path();
 
     // One pixel wider than a JPEG file can be: 65501 x 1, 1 bit.
-    std::string wide = clitest::MakeBitmapFile(1, 1);
-    wide.resize(62 + 8192, '\0');
-    wide[10] = 62;
-    wide[18] = static_cast<char>(65501 & 0xFF);
-    wide[19] = static_cast<char>(65501 >> 8);
-    wide[28] = 1;
+    std::string wide = clitest::BitmapHeaders(65501, 1, 1);
+    wide.resize(wide.size() + clitest::BitmapRowsBytes(65501, 1, 1), '\0');
     WriteFile(dir + "/wide.bmp", wide);
     const RunResult tooWide =
         run.Run({QStringLiteral("to-jpeg"), QString::fromStdString(dir + "/wide.bmp"),

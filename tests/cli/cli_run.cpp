@@ -113,23 +113,38 @@ std::size_t StillBytes(int width, int height) {
                                  static_cast<std::size_t>(height);
 }
 
-std::string MakeBitmapFile(int width, int height, std::uint32_t seed) {
-    const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
-    std::string file(kBmpHeaderBytes + stride * static_cast<std::size_t>(height), '\0');
-    const auto put32 = [&file](std::size_t offset, std::uint32_t value) {
+std::size_t BitmapRowsBytes(std::uint32_t width, std::uint32_t height, unsigned bitCount) {
+    return (std::size_t{width} * bitCount + 31) / 32 * 4 * height;
+}
+
+std::string BitmapHeaders(std::uint32_t width, std::uint32_t height, unsigned bitCount) {
+    const std::size_t tableBytes = bitCount == 1 ? 8 : 0;
+    std::string headers(kBmpHeaderBytes + tableBytes, '\0');
+    const auto put32 = [&headers](std::size_t offset, std::size_t value) {
         for (std::size_t i = 0; i < 4; ++i) {
-            file[offset + i] = static_cast<char>(value >> (8 * i));
+            headers[offset + i] = static_cast<char>(value >> (8 * i));
         }
     };
-    file[0] = 'B';
-    file[1] = 'M';
-    put32(2, static_cast<std::uint32_t>(file.size()));
-    put32(10, kBmpHeaderBytes);
+    headers[0] = 'B';
+    headers[1] = 'M';
+    put32(2, headers.size() + BitmapRowsBytes(width, height, bitCount));
+    put32(10, headers.size());
     put32(14, 40);
-    put32(18, static_cast<std::uint32_t>(width));
-    put32(22, static_cast<std::uint32_t>(height));
-    file[26] = 1;
-    file[28] = 24;
+    put32(18, width);
+    put32(22, height);
+    headers[26] = 1;
+    headers[28] = static_cast<char>(bitCount);
+    if (bitCount == 1) {
+        headers.replace(kBmpHeaderBytes + 4, 3, "\xFF\xFF\xFF");  // colour 1 is white
+    }
+    return headers;
+}
+
+std::string MakeBitmapFile(int width, int height, std::uint32_t seed) {
+    std::string file =
+        BitmapHeaders(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), 24);
+    file.resize(file.size() + BitmapRowsBytes(static_cast<std::uint32_t>(width),
+                                              static_cast<std::uint32_t>(height), 24));
     std::uint32_t noise = seed;
     for (std::size_t i = kBmpHeaderBytes; i < file.size(); ++i) {
         noise = noise * 1664525u + 1013904223u;

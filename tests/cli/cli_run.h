@@ -75,6 +75,11 @@ struct Bitmap {
 Bitmap ReadStill(const std::string& path);
 std::size_t StillBytes(int width, int height);
 
+// The bytes of a bottom-up BI_RGB picture's rows, and its file and info headers followed by
+// the colour table (black and white for 1 bit, none for 24 bits): the rows come next.
+std::size_t BitmapRowsBytes(std::uint32_t width, std::uint32_t height, unsigned bitCount);
+std::string BitmapHeaders(std::uint32_t width, std::uint32_t height, unsigned bitCount);
+
 // A 24-bit bottom-up bitmap file whose pixels are a noisy pattern from `seed`.
 std::string MakeBitmapFile(int width, int height, std::uint32_t seed = 1);
 
