@@ -53,9 +53,9 @@ std::uint64_t ProcessCpuNanoseconds() {
 }
 
 // Takes the still and graph-event messages nobody handles here.
-class DiscardingTarget : public NotifyTarget {
+class DiscardingTarget : public EngineMessageTarget {
 public:
-    void PostMessage(std::uint32_t, std::intptr_t, std::intptr_t) override {}
+    void Post(EngineMessage, int) override {}
 };
 
 // Thread CPU nanoseconds of one memcpy of a frame, rotating through several source frames so

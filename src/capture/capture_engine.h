@@ -8,7 +8,8 @@
 #include <string_view>
 
 #include "capture/capture_settings.h"
-#include "capture/frame_grabbing.h"
+#include "capture/engine_messages.h"
+#include "capture/grabber_callbacks.h"
 #include "capture/media_backend.h"
 
 // The identity strings that make a device the microscope. The row is both the device kind
@@ -47,7 +48,7 @@ public:
     CaptureEngine& operator=(const CaptureEngine&) = delete;
 
     // Where still messages and graph events go; also clears the device count.
-    void SetWindows(NotifyTarget* notifyWindow);
+    void SetWindows(EngineMessageTarget* notifyWindow);
     void SetDeviceLibrary(DeviceLibrary* library) { deviceLibrary_ = library; }
     void SetCapConfigPath(std::string path) { capConfigPath_ = std::move(path); }
     // Why the last SetResolution could not write CapConfig.dat (an errno); 0 when it could.
@@ -92,16 +93,18 @@ public:
     const CaptureSettings& Settings() const { return captureSettings_; }
     void ApplyDefaultFormat(CaptureSettings& deviceFormat);
 
-    // Frames and stills.
+    // Frames. Stills and recording on/off go through the CaptureSession.
     LatestFrame& latestFrame() { return latestFrame_; }
-    StillFlags& stillFlags() { return stillFlags_; }
     FrameCallback& frameCallback() { return frameCallback_; }
-    std::atomic<int>& recordingActive() { return recordingActive_; }
 
     // The backend's picture properties and norm, for the settings dialog.
     MediaBackend& backend() { return backend_; }
 
 private:
+    friend class CaptureSession;
+    StillFlags& stillFlags() { return stillFlags_; }
+    std::atomic<int>& recordingActive() { return recordingActive_; }
+
     int OpenDeviceLibrary();
     void CloseDeviceLibrary();
     void MakeCurrent(int index);
@@ -113,7 +116,7 @@ private:
     void NukeDownstream(FilterId filter);
 
     MediaBackend& backend_;
-    NotifyTarget* notifyWindow_ = nullptr;
+    EngineMessageTarget* notifyWindow_ = nullptr;
     DeviceLibrary* deviceLibrary_ = nullptr;
     FrameDrawer* displayWindow_ = nullptr;
     std::string capConfigPath_;

@@ -16,7 +16,7 @@ CaptureEngine::~CaptureEngine() {
     TearDownGraph();
 }
 
-void CaptureEngine::SetWindows(NotifyTarget* notifyWindow) {
+void CaptureEngine::SetWindows(EngineMessageTarget* notifyWindow) {
     notifyWindow_ = notifyWindow;
     deviceCount_ = 0;
 }

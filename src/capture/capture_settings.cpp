@@ -13,7 +13,7 @@
 
 #include "app/debug_trace.h"
 #include "app/program_paths.h"
-#include "capture/frame_grabbing.h"
+#include "capture/frame_buffer.h"
 #include "platform/regular_files.h"
 #include "platform/unique_fd.h"
 

@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "capture/capture_settings.h"
-#include "capture/frame_grabbing.h"
+#include "capture/engine_messages.h"
+#include "capture/grabber_callbacks.h"
 #include "capture/hresult.h"
 
 // A video-input device as enumeration reports it.
@@ -95,7 +96,7 @@ public:
 
     // Graph events: once set up, each event posts kWmGraphEvent to `target` (from any
     // thread) and waits to be fetched.
-    virtual HResult SetUpGraphEvents(NotifyTarget* target) = 0;
+    virtual HResult SetUpGraphEvents(EngineMessageTarget* target) = 0;
     virtual HResult GetGraphEvent(long& code, std::intptr_t& param1, std::intptr_t& param2) = 0;
     virtual HResult FreeEventParams(long code, std::intptr_t param1, std::intptr_t param2) = 0;
 

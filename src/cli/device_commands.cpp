@@ -13,7 +13,7 @@
 
 namespace {
 
-int WaitFailure(const CaptureSession& session, WaitResult result, const char* what,
+int WaitFailure(const CommandSession& session, WaitResult result, const char* what,
                 const Console& console) {
     if (result == WaitResult::Interrupted) {
         return console.FailForSignal(session.interruptSignal());
@@ -23,7 +23,7 @@ int WaitFailure(const CaptureSession& session, WaitResult result, const char* wh
                         seconds);
 }
 
-int ConnectOrFail(CaptureSession& session, const Console& console) {
+int ConnectOrFail(CommandSession& session, const Console& console) {
     switch (session.Connect()) {
         case ConnectResult::Streaming:
             return kExitSuccess;
@@ -38,7 +38,7 @@ int ConnectOrFail(CaptureSession& session, const Console& console) {
 }
 
 // Connects and waits for the first frame, so that the first still has a picture to save.
-int StartStreaming(CaptureSession& session, const Console& console) {
+int StartStreaming(CommandSession& session, const Console& console) {
     if (const int code = ConnectOrFail(session, console); code != kExitSuccess) {
         return code;
     }
@@ -61,7 +61,7 @@ int ReportStill(const SavedStill& saved, const Console& console) {
                         std::strerror(saved.error));
 }
 
-int TakeStills(CaptureSession& session, const SnapOptions& options, const Console& console) {
+int TakeStills(CommandSession& session, const SnapOptions& options, const Console& console) {
     const std::chrono::milliseconds interval(options.intervalMs);
     auto due = std::chrono::steady_clock::now();
     for (int taken = 0; taken < options.count; ++taken) {
@@ -95,7 +95,7 @@ int TakeStills(CaptureSession& session, const SnapOptions& options, const Consol
 
 }  // namespace
 
-int RunList(CaptureSession& session, const Console& console) {
+int RunList(CommandSession& session, const Console& console) {
     const bool selected = session.Discover();
     const CaptureEngine& engine = session.engine();
     for (int index = 0; index < engine.deviceCount(); ++index) {
@@ -116,7 +116,7 @@ int RunList(CaptureSession& session, const Console& console) {
                                            : "none of these is a supported microscope");
 }
 
-int RunSnap(CaptureSession& session, StillWriter& writer, const SnapOptions& options,
+int RunSnap(CommandSession& session, StillWriter& writer, const SnapOptions& options,
             const Console& console) {
     session.SetStillWriter(&writer);
     int code = StartStreaming(session, console);
@@ -153,7 +153,7 @@ std::string SizeList(const std::vector<FrameSize>& sizes) {
 
 }  // namespace
 
-int RunResolution(CaptureSession& session, const std::string& capConfigPath, int width, int height,
+int RunResolution(CommandSession& session, const std::string& capConfigPath, int width, int height,
                   const Console& console) {
     if (const int code = ConnectOrFail(session, console); code != kExitSuccess) {
         return code;

@@ -88,7 +88,9 @@ bool CMicroscopeDlg::OnInitDialog() {
     skin_->BuildMenus();
 
     stillWriter_ = std::make_unique<StillWriter>(paths_.pictureFolder);
-    capture_ = std::make_unique<CaptureStack>(environment_.simulatedKind, this);
+    capture_ = std::make_unique<CaptureStack>(environment_.simulatedKind);
+    connect(&capture_->session(), &CaptureSession::stillArrived, this,
+            &CMicroscopeDlg::OnStillArrived);
     CaptureEngine& engine = capture_->engine();
     engine.SetCapConfigPath(CapConfigPath(paths_.programFolder));
     engine.SetDisplayWindow(displayWindow_);
@@ -98,8 +100,7 @@ bool CMicroscopeDlg::OnInitDialog() {
     hooks.repaintDisplay = [this] { displayWindow_->update(); };
     hooks.deviceLost = [this] { OnDeviceLost(); };
     presence_ = std::make_unique<DevicePresence>(
-        engine, capture_->notifyTarget(), [this] { return capture_->CreateButtonLibrary(); },
-        std::move(hooks));
+        capture_->session(), [this] { return capture_->CreateButtonLibrary(); }, std::move(hooks));
     if (presence_->FirstConnection() == 0) {
         DebugTrace(0, "No capture device is streaming\n");
     }
@@ -142,9 +143,9 @@ void CMicroscopeDlg::ShowConnected(bool connected) {
 void CMicroscopeDlg::OnDeviceLost() {
     // A recording ends with the device that feeds it; a closed recording stays playable.
     // The recorder and the time-lapse run are stopped here once the program has them.
-    CaptureEngine& engine = capture_->engine();
-    if (engine.recordingActive().load() != 0) {
-        engine.recordingActive().store(0);
+    CaptureSession& session = capture_->session();
+    if (session.recording()) {
+        session.SetRecording(false);
         recordCounterTimer_.Kill();
         skin_->Toggle(control::kAvi)->SetOff();
     }
@@ -251,9 +252,9 @@ void CMicroscopeDlg::OnPreviewToggle() {
         preview->SetOff();
         engine.StopGraph();
     } else {
-        if (engine.recordingActive().load() != 0) {
+        if (capture_->session().recording()) {
             // The recorder closes the recording here once the program has one.
-            engine.recordingActive().store(0);
+            capture_->session().SetRecording(false);
             skin_->Toggle(control::kAvi)->SetOff();
         }
         preview->SetOn();
@@ -267,9 +268,7 @@ void CMicroscopeDlg::OnTakePicture() {
         ShowMessage(TextId::BrowseToCamera);
         return;
     }
-    StillFlags& flags = capture_->engine().stillFlags();
-    flags.skipNextFrame.store(0);
-    flags.stillRequested.store(1);
+    capture_->session().RequestStill(StillSource::CameraButton);
 }
 
 void CMicroscopeDlg::OnTimeLapse() {
@@ -314,45 +313,19 @@ void CMicroscopeDlg::OnTimer(int id) {
     CommandNotAvailableYet(id);
 }
 
-bool CMicroscopeDlg::event(QEvent* event) {
-    if (event->type() != EngineMessageEvent::Type()) {
-        return QMainWindow::event(event);
-    }
-    const auto* message = static_cast<EngineMessageEvent*>(event);
-    if (capture_ && capture_->notifyTarget().IsCurrent(*message)) {
-        if (message->message() == kWmStillArrived) {
-            OnStillArrived(message->wParam());
-        } else if (message->message() == kWmGraphEvent) {
-            capture_->engine().DrainGraphEvent();
-        }
-    }
-    return true;
-}
-
-void CMicroscopeDlg::OnStillArrived(std::intptr_t armed) {
-    CaptureEngine& engine = capture_->engine();
-    std::atomic<int>& stillRequested = engine.stillFlags().stillRequested;
-    const bool requested = stillRequested.load() != 0;
+void CMicroscopeDlg::OnStillArrived() {
+    CaptureSession& session = capture_->session();
+    const bool requested = session.StillPending();
     FolderFailure folderFailure;
     if (requested) {
         // Folders deleted while the program runs are made again before the still is written.
         folderFailure = CreateStorageFolders(environment_.documentsFolder).failure;
     }
-    LatestFrame& frame = engine.latestFrame();
-    frame.AcquireCopy();
-    const BitmapInfoHeader header = frame.Header();
-    const StillFrame still{frame.pixels.get(), header.biSizeImage, frame.capacity, header.biWidth,
-                           header.biHeight};
-    const bool saved = stillWriter_->SaveStillBitmap(stillRequested, still) == 1;
+    const std::optional<KeptStill> kept = session.TakeStill();
+    const bool saved = kept && stillWriter_->SaveStillBitmap(kept->View()) == 1;
     if (saved) {
         // The file list takes the new still here once the program has one.
         stillWriter_->AdvanceCounter();
-    }
-    // Also after a failed write: the one-shot still grabber must be armed again, or the
-    // device's button would stop working.
-    if (engine.recordingActive().load() != 0 || armed != 0) {
-        capture_->notifyTarget().NewGeneration();
-        engine.RestartGraph();
     }
     if (requested && !saved) {
         // No shutter for a still that is not there, but the reason. The video folder alone
@@ -372,7 +345,9 @@ void CMicroscopeDlg::OnStillArrived(std::intptr_t armed) {
         ShowWarningWithoutWaiting(text);
         return;
     }
-    sounds_->Play(sound::kShutter);
+    if (requested) {
+        sounds_->Play(sound::kShutter);
+    }
 }
 
 bool CMicroscopeDlg::eventFilter(QObject* watched, QEvent* event) {

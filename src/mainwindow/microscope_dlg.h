@@ -77,7 +77,6 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    bool event(QEvent* event) override;
     // Clicks on the display and on the category tabs.
     bool eventFilter(QObject* watched, QEvent* event) override;
     // Escape leaves full screen; Escape and Enter never close anything; the camera key
@@ -99,11 +98,10 @@ private:
     void OnTimeLapse();
     void OnHelpButton();
     void ToggleOverlay(std::atomic<int>& overlaySwitch);
-    // A still arrived from the frame callback: make the storage folders again where they
+    // The capture session says a still arrived: make the storage folders again where they
     // have gone, save it, then play the shutter sound, or say why a requested still was not
-    // saved. The graph is rebuilt after a still the device itself asked for, so its one-shot
-    // still grabber is armed again, and during a recording.
-    void OnStillArrived(std::intptr_t armed);
+    // saved.
+    void OnStillArrived();
     void OnTimer(int id);
     // A command whose feature is not in the program yet: it does nothing but say so in the
     // trace.

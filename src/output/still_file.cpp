@@ -58,24 +58,13 @@ void StillWriter::AdvanceCounter() {
     }
 }
 
-int StillWriter::SaveStillBitmap(std::atomic<int>& stillRequested, const StillFrame& frame) {
-    if (stillRequested.load() == 0) {
-        return 0;
-    }
-    // The frame callback starts refilling the buffer as soon as the request is cleared, so
-    // the file is written from a copy taken before.
-    std::vector<std::uint8_t> file;
-    const bool usable = StillFrameIsConsistent(frame);
-    if (usable) {
-        file.resize(kBmpHeaderBytes + frame.sizeBytes);
-        WriteHeaders(file.data(), frame);
-        std::memcpy(file.data() + kBmpHeaderBytes, frame.pixels, frame.sizeBytes);
-    }
-    stillRequested.store(0);
-    if (!usable) {
+int StillWriter::SaveStillBitmap(const StillFrame& frame) {
+    if (!StillFrameIsConsistent(frame)) {
         lastError_ = EINVAL;
         return 0;
     }
+    std::uint8_t headers[kBmpHeaderBytes];
+    WriteHeaders(headers, frame);
 
     for (;;) {
         stillFileName_ = pictureFolder_ + "/StillCap" + std::to_string(stillCounter_) + ".bmp";
@@ -89,7 +78,10 @@ int StillWriter::SaveStillBitmap(std::atomic<int>& stillRequested, const StillFr
             lastError_ = errno;
             return 0;
         }
-        int error = platform::WriteAll(fd.get(), file.data(), file.size());
+        int error = platform::WriteAll(fd.get(), headers, sizeof headers);
+        if (error == 0) {
+            error = platform::WriteAll(fd.get(), frame.pixels, frame.sizeBytes);
+        }
         const int closeError = fd.Close();
         if (error == 0) {
             error = closeError;

@@ -101,7 +101,7 @@ public:
     std::vector<GrabberSlot> configureOrder;
 
     // Graph events.
-    NotifyTarget* eventTarget = nullptr;
+    EngineMessageTarget* eventTarget = nullptr;
     std::deque<long> events;
 
     bool runningGraph = false;
@@ -264,7 +264,7 @@ public:
         calls.push_back(Named("HideVideoWindow", slot));
     }
 
-    HResult SetUpGraphEvents(NotifyTarget* target) override {
+    HResult SetUpGraphEvents(EngineMessageTarget* target) override {
         const HResult result = Result("SetUpGraphEvents");
         if (Succeeded(result)) {
             eventTarget = target;

@@ -9,14 +9,14 @@
 namespace gsttest {
 namespace {
 
-bool IsStill(const Post& post) {
-    return post.message == kWmStillArrived;
+bool IsStill(const Posted& post) {
+    return post.message == EngineMessage::StillArrived;
 }
-bool IsArmedStill(const Post& post) {
-    return post.message == kWmStillArrived && post.wParam == 1;
+bool IsArmedStill(const Posted& post) {
+    return post.message == EngineMessage::StillArrived && post.value == 1;
 }
-bool IsGraphEvent(const Post& post) {
-    return post.message == kWmGraphEvent;
+bool IsGraphEvent(const Posted& post) {
+    return post.message == EngineMessage::GraphEvent;
 }
 
 sim::FrameSize DefaultSizeOf(sim::Kind kind) {
@@ -73,8 +73,7 @@ TEST_P(EngineOnGst, StreamsBottomUpFramesAndKeepsTheLatestForAStill) {
     ExpectFramesOf(rig.frames.Frames(), 0, size);
 
     // A snapshot request: the callback leaves the frame copy alone and tells the window.
-    rig.engine.stillFlags().skipNextFrame.store(0);
-    rig.engine.stillFlags().stillRequested.store(1);
+    rig.session.RequestStill(StillSource::CameraButton);
     ASSERT_TRUE(rig.target.WaitFor(IsStill));
     rig.engine.latestFrame().AcquireCopy();
     const BitmapInfoHeader header = rig.engine.latestFrame().Header();
@@ -84,7 +83,7 @@ TEST_P(EngineOnGst, StreamsBottomUpFramesAndKeepsTheLatestForAStill) {
     EXPECT_EQ(header.biSizeImage,
               BgrRowBytes(size.width) * static_cast<std::uint32_t>(size.height));
     EXPECT_TRUE(TopRowIndex(rig.engine.latestFrame().pixels.get(), size.width, size.height));
-    rig.engine.stillFlags().stillRequested.store(0);
+    rig.session.DropStill();
 
     EXPECT_EQ(rig.engine.StopGraph(), 1);
 }
@@ -149,7 +148,7 @@ TEST_P(EngineOnGstWithStillPin, ButtonPressTakesOneStillUntilTheGraphRestarts) {
     const BitmapInfoHeader header = rig.engine.latestFrame().Header();
     EXPECT_TRUE(
         TopRowIndex(rig.engine.latestFrame().pixels.get(), header.biWidth, header.biHeight));
-    rig.engine.stillFlags().stillRequested.store(0);
+    rig.session.DropStill();
 
     // The still grabber is one-shot: a second press goes unseen until the graph restarts.
     rig.microscope.PressButton();

@@ -224,7 +224,9 @@ TEST(GstGraphEvents, BusErrorsAndEndOfStreamBecomeEventsThatPostAMessage) {
     deliver(gst_message_new_eos(GST_OBJECT(source.get())));
     deliver(gst_message_new_latency(GST_OBJECT(source.get())));  // not an event
 
-    EXPECT_EQ(target.Count([](const Post& post) { return post.message == kWmGraphEvent; }), 3);
+    EXPECT_EQ(
+        target.Count([](const Posted& post) { return post.message == EngineMessage::GraphEvent; }),
+        3);
     ASSERT_TRUE(queue.Pop(event));
     EXPECT_EQ(event.code, gstcapture::kEventDeviceLost);
     ASSERT_TRUE(queue.Pop(event));

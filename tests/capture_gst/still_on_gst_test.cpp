@@ -11,7 +11,7 @@
 namespace {
 
 using testsupport::EngineHarness;
-using testsupport::EngineMessage;
+using testsupport::StillArrival;
 
 constexpr int kWidth = 640;
 constexpr int kHeight = 480;
@@ -75,10 +75,10 @@ TEST_F(StillOnGst, TheCameraButtonSavesExactlyTheFrameShownBeforeIt) {
     NextFrame();
     const std::uint32_t shown = NextFrame();
     harness.RequestStill(false);
-    EngineMessage message;
-    ASSERT_TRUE(harness.WaitForMessage(kWmStillArrived, &message));
-    EXPECT_EQ(message.wParam, 0);
-    ASSERT_EQ(harness.HandleStillArrived(message), 1);
+    StillArrival still;
+    ASSERT_TRUE(harness.WaitForStill(&still));
+    EXPECT_FALSE(still.armed);
+    ASSERT_EQ(still.written, 1);
     EXPECT_EQ(testsupport::ReadFile(pictures / "StillCap0.bmp").size(), 921654u);
     EXPECT_EQ(StillIndex(0), shown);
 }
@@ -87,10 +87,10 @@ TEST_F(StillOnGst, TheDeviceButtonSkipsOneFrameAndSavesTheSecond) {
     ASSERT_TRUE(Start());
     const std::uint32_t pressed = NextFrame();
     harness.RequestStill(true);
-    EngineMessage message;
-    ASSERT_TRUE(harness.WaitForMessage(kWmStillArrived, &message));
-    EXPECT_EQ(message.wParam, 1);
-    ASSERT_EQ(harness.HandleStillArrived(message), 1);
+    StillArrival still;
+    ASSERT_TRUE(harness.WaitForStill(&still));
+    EXPECT_TRUE(still.armed);
+    ASSERT_EQ(still.written, 1);
     EXPECT_EQ(StillIndex(0), pressed + 2);
     // The graph was restarted and streams again.
     EXPECT_TRUE(harness.engine().running());

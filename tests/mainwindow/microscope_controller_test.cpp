@@ -70,7 +70,8 @@ private:
 // whether a device still was armed when it was drawn.
 class FrameSpy : public FrameDrawer {
 public:
-    FrameSpy(FrameDrawer& display, const StillFlags& flags) : display_(display), flags_(flags) {}
+    FrameSpy(FrameDrawer& display, const CaptureSession& session)
+        : display_(display), session_(session) {}
     int DrawFrame(const std::uint8_t* buffer, std::size_t lengthBytes, int width,
                   int height) override {
         if (buffer != nullptr && width > 0 && height > 0 &&
@@ -79,7 +80,7 @@ public:
                 buffer + static_cast<std::size_t>(BgrRowBytes(width)) * (height - 1);
             if (const std::optional<std::uint32_t> index = sim::ReadFrameIndexBgr(topRow, width)) {
                 std::lock_guard lock(mutex_);
-                drawn_.push_back({*index, flags_.stillArmed.load() != 0});
+                drawn_.push_back({*index, session_.KeepsNextFrame()});
             }
         }
         return display_.DrawFrame(buffer, lengthBytes, width, height);
@@ -97,7 +98,7 @@ public:
 
 private:
     FrameDrawer& display_;
-    const StillFlags& flags_;
+    const CaptureSession& session_;
     mutable std::mutex mutex_;
     std::vector<Drawn> drawn_;
 };
@@ -120,6 +121,7 @@ protected:
     }
 
     CaptureEngine& engine() { return dialog->capture()->engine(); }
+    CaptureSession& session() { return dialog->capture()->session(); }
     sim::SimulatedMicroscope& microscope() { return *dialog->capture()->simulated(); }
     DevicePresence& presence() { return *dialog->presence(); }
     VideoDisplayWindow& display() { return *dialog->displayWindow(); }
@@ -166,7 +168,7 @@ protected:
     // Asks for a still and waits until the window has handled it.
     bool TakePicture() {
         dialog->OnCommand(control::kCamera);
-        return WaitUntil([&] { return engine().stillFlags().stillRequested.load() == 0; });
+        return WaitUntil([&] { return !session().StillPending(); });
     }
 
     TempDir program;
@@ -302,7 +304,7 @@ TEST_F(ControllerTest, PreviewSwitchesBetweenLiveAndBrowseWhereCameraAndClockOnl
         EXPECT_EQ(box.text, QString::fromUtf8(kBrowseText));
         EXPECT_EQ(box.icon, QMessageBox::Warning);
     }
-    EXPECT_EQ(engine().stillFlags().stillRequested.load(), 0);
+    EXPECT_FALSE(session().StillPending());
     QCoreApplication::processEvents();
     EXPECT_FALSE(Exists(Picture(0)));
     EXPECT_EQ(sounds.count(), 0);
@@ -393,15 +395,13 @@ TEST_F(ControllerTest, AButtonPressWhileAStillIsPendingWaitsUntilItIsDone) {
     ExpectLive();
     // Browse: the graph stands still, so the request stays pending.
     dialog->OnCommand(control::kPreview);
-    StillFlags& flags = engine().stillFlags();
-    flags.stillRequested = 1;
+    session().RequestStill(StillSource::CameraButton);
     microscope().PressButton();
     presence().PollButton();
-    EXPECT_EQ(flags.skipNextFrame.load(), 0);
-    flags.stillRequested = 0;
+    EXPECT_EQ(session().PendingStill(), StillSource::CameraButton);
+    session().DropStill();
     presence().PollButton();
-    EXPECT_EQ(flags.stillRequested.load(), 1);
-    EXPECT_EQ(flags.skipNextFrame.load(), 1);
+    EXPECT_EQ(session().PendingStill(), StillSource::DeviceButton);
 }
 
 TEST_F(ControllerTest, TheDeviceButtonSavesTheFrameAfterTheSkippedOne) {
@@ -409,7 +409,7 @@ TEST_F(ControllerTest, TheDeviceButtonSavesTheFrameAfterTheSkippedOne) {
     ExpectLive();
     ASSERT_EQ(engine().libraryDeviceMode(), 1);
     ASSERT_TRUE(presence().buttonPollTimer().isActive());
-    FrameSpy spy(display(), engine().stillFlags());
+    FrameSpy spy(display(), session());
     engine().SetDisplayWindow(&spy);
     QSignalSpy sounds(&dialog->sounds(), &SoundPlayer::soundRequested);
 
@@ -451,7 +451,7 @@ TEST_F(ControllerTest, TheCameraKeyStandsInForTheButtonOnlyWhereTheButtonCannotB
     QKeyEvent key(QEvent::KeyPress, Qt::Key_WebCam, Qt::NoModifier);
     QApplication::sendEvent(dialog.get(), &key);
     presence().PollButton();
-    EXPECT_EQ(engine().stillFlags().stillRequested.load(), 0);
+    EXPECT_FALSE(session().StillPending());
 }
 
 TEST_F(ControllerTest, AClickOnACategoryTabShowsThatCategory) {

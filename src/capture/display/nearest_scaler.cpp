@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "capture/frame_grabbing.h"
+#include "capture/frame_buffer.h"
 
 namespace {
 
@@ -26,8 +26,8 @@ void NearestScaler::PrepareColumns(int sourceWidth, int targetWidth) {
     targetWidth_ = targetWidth;
 }
 
-bool NearestScaler::Scale(const std::uint8_t* frame, std::size_t lengthBytes, int width,
-                          int height, QImage& target) {
+bool NearestScaler::Scale(const std::uint8_t* frame, std::size_t lengthBytes, int width, int height,
+                          QImage& target) {
     const std::size_t rowBytes = BgrRowBytes(width);
     if (frame == nullptr || width <= 0 || height <= 0 ||
         lengthBytes / rowBytes < static_cast<std::size_t>(height) || target.isNull() ||

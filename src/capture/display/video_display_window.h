@@ -12,7 +12,8 @@
 
 #include "capture/display/display_geometry.h"
 #include "capture/display/nearest_scaler.h"
-#include "capture/frame_grabbing.h"
+#include "capture/frame_buffer.h"
+#include "capture/frame_drawer.h"
 #include "output/overlays.h"
 
 // The window the live picture is shown in, and the capture engine's display side.
@@ -103,7 +104,7 @@ private:
 
     // Shared with the streaming thread.
     mutable std::mutex surfaceMutex_;
-    QImage surface_;   // guarded; Format_RGB32 of clientSize_, or null
+    QImage surface_;    // guarded; Format_RGB32 of clientSize_, or null
     QSize clientSize_;  // guarded; the window's size as the streaming thread sees it
     OverlaySwitches overlays_;
     std::atomic<bool> repaintPending_{false};

@@ -13,8 +13,8 @@ void GraphEventQueue::Post(long code, std::intptr_t param1, std::intptr_t param2
         }
         events_.push_back(GraphEvent{code, param1, param2});
     }
-    if (NotifyTarget* notify = target_.load()) {
-        notify->PostMessage(kWmGraphEvent, 0, 0);
+    if (EngineMessageTarget* notify = target_.load()) {
+        notify->Post(EngineMessage::GraphEvent, 0);
     }
 }
 

@@ -314,7 +314,7 @@ HResult GstMediaBackend::GetVideoWindow(GrabberSlot slot) {
 
 // Graph events.
 
-HResult GstMediaBackend::SetUpGraphEvents(NotifyTarget* target) {
+HResult GstMediaBackend::SetUpGraphEvents(EngineMessageTarget* target) {
     if (!pipeline_) {
         return hr::kNoInterface;
     }

@@ -72,7 +72,7 @@ public:
     HResult GetVideoWindow(GrabberSlot slot) override;
     void HideVideoWindow(GrabberSlot) override {}
 
-    HResult SetUpGraphEvents(NotifyTarget* target) override;
+    HResult SetUpGraphEvents(EngineMessageTarget* target) override;
     HResult GetGraphEvent(long& code, std::intptr_t& param1, std::intptr_t& param2) override;
     HResult FreeEventParams(long, std::intptr_t, std::intptr_t) override { return hr::kOk; }
 

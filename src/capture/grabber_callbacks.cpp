@@ -1,58 +1,13 @@
-#include "capture/frame_grabbing.h"
-
-#include <algorithm>
-#include <cstring>
-#include <new>
+#include "capture/grabber_callbacks.h"
 
 #include "app/debug_trace.h"
-
-bool LatestFrame::CopyFrame(double frameTime, const std::uint8_t* buffer, std::size_t lengthBytes) {
-    if (buffer == nullptr || lengthBytes == 0) {
-        return false;
-    }
-    if (!pixels || capacity < lengthBytes) {
-        pixels.reset();
-        capacity = 0;
-        pixels.reset(new (std::nothrow) std::uint8_t[lengthBytes]);
-        if (!pixels) {
-            return false;
-        }
-        capacity = lengthBytes;
-    }
-    sampleTime = frameTime;
-    std::memcpy(pixels.get(), buffer, lengthBytes);
-    copies_.fetch_add(1, std::memory_order_release);
-    return true;
-}
-
-BitmapInfoHeader LatestFrame::Header() const {
-    std::lock_guard<std::mutex> lock(headerMutex_);
-    return header_;
-}
-
-void LatestFrame::SetHeader(int width, int height) {
-    BitmapInfoHeader header;
-    header.biSize = kBitmapInfoHeaderBytes;
-    header.biPlanes = 1;
-    header.biBitCount = 24;
-    header.biWidth = width;
-    header.biHeight = height;
-    header.biSizeImage = BgrImageBytes(width, height);
-    std::lock_guard<std::mutex> lock(headerMutex_);
-    header_ = header;
-}
-
-void LatestFrame::Free() {
-    pixels.reset();
-    capacity = 0;
-}
 
 FrameCallback::FrameCallback(LatestFrame& frame, StillFlags& flags,
                              const std::atomic<int>& recordingActive)
     : frame_(frame), flags_(flags), recordingActive_(recordingActive) {}
 
-void FrameCallback::SetTarget(NotifyTarget* notifyTarget, int width, int height) {
-    notifyTarget_.store(notifyTarget);
+void FrameCallback::SetTarget(EngineMessageTarget* target, int width, int height) {
+    target_.store(target);
     width_.store(width);
     height_.store(height);
 }
@@ -76,8 +31,8 @@ void FrameCallback::BufferCB(double sampleTimeSeconds, const std::uint8_t* buffe
             if (armed != 0) {
                 frame_.CopyFrame(sampleTimeSeconds, buffer, lengthBytes);
             }
-            if (NotifyTarget* target = notifyTarget_.load()) {
-                target->PostMessage(kWmStillArrived, armed, 0);
+            if (EngineMessageTarget* target = target_.load()) {
+                target->Post(EngineMessage::StillArrived, armed);
             }
             flags_.stillArmed.store(0);
         }
