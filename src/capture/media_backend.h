@@ -9,6 +9,7 @@
 #include "capture/engine_messages.h"
 #include "capture/grabber_callbacks.h"
 #include "capture/hresult.h"
+#include "media/picture_properties.h"
 
 // A video-input device as enumeration reports it.
 struct DeviceMoniker {
@@ -30,14 +31,6 @@ struct PinConnection {
     PinId pin = 0;            // an output pin of the filter asked about
     PinId downstreamPin = 0;  // the input pin it is connected to
     FilterId downstreamFilter = 0;
-};
-
-struct PropertyRange {
-    int minimum = 0;
-    int maximum = 0;
-    int step = 0;
-    int defaultValue = 0;
-    int flags = 0;
 };
 
 // The operations the capture engine asks of the media framework. The engine keeps the

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "capture/capture_settings.h"
+#include "media/frame_size.h"
 #include "output/still_file.h"
 #include "platform/regular_files.h"
 
@@ -128,11 +129,6 @@ int RunSnap(CommandSession& session, StillWriter& writer, const SnapOptions& opt
 }
 
 namespace {
-
-struct FrameSize {
-    int width;
-    int height;
-};
 
 // The sizes the settings dialog offers for the device kind.
 std::vector<FrameSize> OfferedSizes(int libraryDeviceMode) {

@@ -19,13 +19,13 @@ bool IsGraphEvent(const Posted& post) {
     return post.message == EngineMessage::GraphEvent;
 }
 
-sim::FrameSize DefaultSizeOf(sim::Kind kind) {
-    return kind == sim::Kind::Microscope ? sim::FrameSize{720, 480} : sim::FrameSize{1280, 1024};
+FrameSize DefaultSizeOf(sim::Kind kind) {
+    return kind == sim::Kind::Microscope ? FrameSize{720, 480} : FrameSize{1280, 1024};
 }
 
 // Every frame drawn from `first` on has `size`, a full 24-bit buffer and a readable index,
 // and the indices increase.
-void ExpectFramesOf(const std::vector<DrawnFrame>& frames, std::size_t first, sim::FrameSize size) {
+void ExpectFramesOf(const std::vector<DrawnFrame>& frames, std::size_t first, FrameSize size) {
     ASSERT_LT(first, frames.size());
     std::optional<std::uint32_t> previous;
     for (std::size_t i = first; i < frames.size(); ++i) {
@@ -68,7 +68,7 @@ TEST_P(EngineOnGst, DiscoveryFindsTheDeviceWhilePluggedAndAgainAfterReplug) {
 TEST_P(EngineOnGst, StreamsBottomUpFramesAndKeepsTheLatestForAStill) {
     EngineRig rig(sim::Options{GetParam(), false});
     ASSERT_TRUE(rig.Start());
-    const sim::FrameSize size = DefaultSizeOf(GetParam());
+    const FrameSize size = DefaultSizeOf(GetParam());
     ASSERT_TRUE(rig.frames.WaitForFrames(5));
     ExpectFramesOf(rig.frames.Frames(), 0, size);
 
@@ -97,12 +97,12 @@ TEST_P(EngineOnGst, NewResolutionStreamsFramesOfThatSize) {
     EXPECT_TRUE(rig.engine.running());
     const std::size_t before = rig.frames.size();
     ASSERT_TRUE(rig.frames.WaitForFrames(4, before));
-    ExpectFramesOf(rig.frames.Frames(), before, sim::FrameSize{320, 240});
+    ExpectFramesOf(rig.frames.Frames(), before, FrameSize{320, 240});
 
     // A size the device does not offer is refused; the preview falls back to the kind's
     // default size.
-    const sim::FrameSize unsupported =
-        GetParam() == sim::Kind::Microscope ? sim::FrameSize{1280, 1024} : sim::FrameSize{720, 576};
+    const FrameSize unsupported =
+        GetParam() == sim::Kind::Microscope ? FrameSize{1280, 1024} : FrameSize{720, 576};
     EXPECT_TRUE(Failed(rig.engine.SetResolution(unsupported.width, unsupported.height)));
     const std::size_t after = rig.frames.size();
     ASSERT_TRUE(rig.frames.WaitForFrames(2, after));

@@ -170,7 +170,7 @@ TEST(GstBackendControls, PropertiesNormsAndInputsFollowTheDevice) {
     ASSERT_TRUE(microscope.bound);
     PropertyRange range;
     ASSERT_EQ(microscope.backend.GetPropertyRange(1, range), hr::kOk);
-    sim::PropertyRange expected;
+    PropertyRange expected;
     ASSERT_TRUE(microscope.microscope.GetPropertyRange(1, expected));
     EXPECT_EQ(range.minimum, expected.minimum);
     EXPECT_EQ(range.maximum, expected.maximum);
@@ -182,10 +182,10 @@ TEST(GstBackendControls, PropertiesNormsAndInputsFollowTheDevice) {
     EXPECT_EQ(value, expected.minimum);
     EXPECT_TRUE(Failed(microscope.backend.GetPropertyRange(6, range)));
 
-    ASSERT_EQ(microscope.backend.SetNorm(sim::kNormPalB), hr::kOk);
+    ASSERT_EQ(microscope.backend.SetNorm(kNormPalB), hr::kOk);
     int norm = 0;
     ASSERT_EQ(microscope.backend.GetNorm(norm), hr::kOk);
-    EXPECT_EQ(norm, sim::kNormPalB);
+    EXPECT_EQ(norm, kNormPalB);
     int routes = 0;
     ASSERT_EQ(microscope.backend.CountVideoRoutes(routes), hr::kOk);
     EXPECT_EQ(routes, 2);
@@ -194,7 +194,7 @@ TEST(GstBackendControls, PropertiesNormsAndInputsFollowTheDevice) {
     BoundBackend camera(sim::Options{sim::Kind::Camera, false});
     ASSERT_TRUE(camera.bound);
     EXPECT_TRUE(Failed(camera.backend.GetNorm(norm)));
-    EXPECT_TRUE(Failed(camera.backend.SetNorm(sim::kNormNtscM)));
+    EXPECT_TRUE(Failed(camera.backend.SetNorm(kNormNtscM)));
     ASSERT_EQ(camera.backend.CountVideoRoutes(routes), hr::kOk);
     EXPECT_EQ(routes, 0);
     EXPECT_TRUE(Failed(camera.backend.FindCrossbar(MediaMajor::Video)));

@@ -117,7 +117,7 @@ bool V4l2CaptureSource::Offers(std::uint32_t v4l2Fourcc, int width, int height) 
         if (format.sizes.empty()) {
             return true;  // the driver lists no sizes: let negotiation decide
         }
-        const v4l2::FrameSize wanted{width, height};
+        const FrameSize wanted{width, height};
         if (std::find(format.sizes.begin(), format.sizes.end(), wanted) != format.sizes.end()) {
             return true;
         }
@@ -205,7 +205,7 @@ HResult V4l2CaptureSource::PrepareToRun() {
 }
 
 HResult V4l2CaptureSource::GetPropertyRange(int property, PropertyRange& range) {
-    v4l2::ControlRange control;
+    PropertyRange control;
     if (property < 0 || property > 5 || !device_->GetRange(property, control)) {
         return hr::kNotFound;
     }
