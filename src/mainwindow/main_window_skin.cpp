@@ -117,7 +117,8 @@ void MainWindowSkin::CreateSkin() {
     slider_->SetThumbBitmaps(skinimage::kThumb, skinimage::kActiveThumb,
                              Transparency::kTransparent, KEY_FROM_PIXEL, 0, 0);
     slider_->SetFocusRect(false, false);
-    slider_->SetMargins(2, 3, 4, 2);
+    slider_->SetMargins(kSliderMargins.left(), kSliderMargins.top(), kSliderMargins.right(),
+                        kSliderMargins.bottom());
     slider_->hide();
 
     RegisterTooltips();

@@ -45,11 +45,11 @@ CMicroscopeDlg::CMicroscopeDlg(StartupEnvironment environment, QWidget* parent)
     }
     setWindowIcon(icon);
     clientArea_ = new SkinBackground(this);
-    clientArea_->setFixedSize(kClientWidth, kClientHeight);
+    clientArea_->setFixedSize(kClientRect.size());
     clientArea_->installEventFilter(this);
     setCentralWidget(clientArea_);
     displayWindow_ = new VideoDisplayWindow(clientArea_);
-    displayWindow_->setGeometry(kDisplayLeft, kDisplayTop, kDisplayWidth, kDisplayHeight);
+    displayWindow_->setGeometry(kDisplayRect);
     displayWindow_->installEventFilter(this);
     skin_ = new MainWindowSkin(*this, *clientArea_, *displayWindow_);
     connect(skin_, &MainWindowSkin::command, this, &CMicroscopeDlg::OnCommand);

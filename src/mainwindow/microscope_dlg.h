@@ -39,14 +39,6 @@ inline constexpr int kTimeLimit = 182;  // a recording reached its time limit
 class CMicroscopeDlg : public QMainWindow {
     Q_OBJECT
 public:
-    static constexpr int kClientWidth = 842;
-    static constexpr int kClientHeight = 579;
-    // Where the video display window sits in the client area.
-    static constexpr int kDisplayLeft = 221;
-    static constexpr int kDisplayTop = 0;
-    static constexpr int kDisplayWidth = 622;
-    static constexpr int kDisplayHeight = 487;
-
     explicit CMicroscopeDlg(StartupEnvironment environment, QWidget* parent = nullptr);
     ~CMicroscopeDlg() override;
 
