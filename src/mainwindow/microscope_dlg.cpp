@@ -51,7 +51,7 @@ CMicroscopeDlg::CMicroscopeDlg(StartupEnvironment environment, QWidget* parent)
     displayWindow_ = new VideoDisplayWindow(clientArea_);
     displayWindow_->setGeometry(kDisplayRect);
     displayWindow_->installEventFilter(this);
-    skin_ = new MainWindowSkin(*this, *clientArea_, *displayWindow_);
+    skin_ = new MainWindowSkin(*this, *clientArea_, *displayWindow_, [this] { return mode_; });
     connect(skin_, &MainWindowSkin::command, this, &CMicroscopeDlg::OnCommand);
     sounds_ = new SoundPlayer(this, QString::fromStdString(environment_.audioSink));
     for (WindowTimer* timer : {&recordCounterTimer_, &positionTimer_}) {
@@ -115,28 +115,14 @@ bool CMicroscopeDlg::OnInitDialog() {
     return true;
 }
 
-void CMicroscopeDlg::EnableCaptureButtons(bool enabled) {
-    for (const int id : {control::kPreview, control::kAvi, control::kCamera, control::kClock,
-                         control::kSetting, control::kSave, control::kEMail}) {
-        if (CBitmapButton* button = skin_->Button(id)) {
-            button->setEnabled(enabled);
-        }
-    }
+void CMicroscopeDlg::SetMode(WindowMode mode) {
+    mode_ = mode;
+    skin_->ShowMode();
 }
 
 void CMicroscopeDlg::ShowConnected(bool connected) {
-    EnableCaptureButtons(connected);
-    CToggleBitmapButton* preview = skin_->Toggle(control::kPreview);
-    if (connected) {
-        preview->SetOn();
-        displayWindow_->SetConnectText({});
-    } else {
-        // Without a device nothing is captured: a picture asked for now would be browsing.
-        preview->SetOff();
-        skin_->Toggle(control::kAvi)->SetOff();
-        displayWindow_->SetConnectText(LocalizedText(TextId::ConnectMsg));
-    }
-    skin_->LayOutPlaybackControls();
+    // Without a device nothing is captured: a picture asked for now would be browsing.
+    SetMode(connected ? WindowMode::Live : WindowMode::NoDevice);
 }
 
 void CMicroscopeDlg::OnDeviceLost() {
@@ -146,7 +132,9 @@ void CMicroscopeDlg::OnDeviceLost() {
     if (engine.recordingActive().load() != 0) {
         engine.recordingActive().store(0);
         recordCounterTimer_.Kill();
-        skin_->Toggle(control::kAvi)->SetOff();
+        if (mode_ == WindowMode::Recording) {
+            SetMode(WindowMode::Browse);
+        }
     }
 }
 
@@ -246,24 +234,28 @@ void CMicroscopeDlg::ToggleOverlay(std::atomic<int>& overlaySwitch) {
 
 void CMicroscopeDlg::OnPreviewToggle() {
     CaptureEngine& engine = capture_->engine();
-    CToggleBitmapButton* preview = skin_->Toggle(control::kPreview);
-    if (preview->IsOn() != 0) {
-        preview->SetOff();
-        engine.StopGraph();
-    } else {
-        if (engine.recordingActive().load() != 0) {
-            // The recorder closes the recording here once the program has one.
-            engine.recordingActive().store(0);
-            skin_->Toggle(control::kAvi)->SetOff();
-        }
-        preview->SetOn();
-        engine.RunGraph();
+    switch (mode_) {
+        case WindowMode::Live:
+            engine.StopGraph();
+            SetMode(WindowMode::Browse);
+            break;
+        case WindowMode::Recording:
+        case WindowMode::Browse:
+            if (engine.recordingActive().load() != 0) {
+                // The recorder closes the recording here once the program has one.
+                engine.recordingActive().store(0);
+            }
+            engine.RunGraph();
+            SetMode(WindowMode::Live);
+            break;
+        case WindowMode::NoDevice:
+            // The button is disabled: there is nothing to preview.
+            break;
     }
-    skin_->LayOutPlaybackControls();
 }
 
 void CMicroscopeDlg::OnTakePicture() {
-    if (!skin_->Capturing()) {
+    if (!Capturing()) {
         ShowMessage(TextId::BrowseToCamera);
         return;
     }
@@ -273,7 +265,7 @@ void CMicroscopeDlg::OnTakePicture() {
 }
 
 void CMicroscopeDlg::OnTimeLapse() {
-    if (!skin_->Capturing()) {
+    if (!Capturing()) {
         ShowMessage(TextId::BrowseToTimer);
         return;
     }

@@ -10,6 +10,7 @@
 #include "app/program_paths.h"
 #include "app/startup.h"
 #include "app/text_table.h"
+#include "mainwindow/window_mode.h"
 #include "mainwindow/window_timers.h"
 
 class CaptureStack;
@@ -33,9 +34,9 @@ inline constexpr int kTimeLimit = 182;  // a recording reached its time limit
 }  // namespace sound
 
 // The program's main window and the controller of its modes. Its client area is a fixed
-// 842 x 579 pixels. The toggle buttons hold the mode: Live (Preview on), Recording (AVI
-// on), Browse (both off), and No device (both off, capture buttons disabled, connect text
-// shown). UI thread.
+// kClientRect (842 x 579 pixels). It holds the mode, Live, Recording, Browse or No device;
+// the skin draws it, and the Preview and AVI toggle buttons only show it and take the clicks.
+// UI thread.
 class CMicroscopeDlg : public QMainWindow {
     Q_OBJECT
 public:
@@ -67,6 +68,11 @@ public:
     // A button or menu command.
     void OnCommand(int id);
 
+    WindowMode mode() const { return mode_; }
+    // Every change of the mode comes through here: the window takes `mode` and the skin
+    // draws it. No device until the first connection.
+    void SetMode(WindowMode mode);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* event) override;
@@ -79,8 +85,7 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    // The capture buttons are enabled and disabled together.
-    void EnableCaptureButtons(bool enabled);
+    bool Capturing() const { return IsCapturing(mode_); }
     // The connection was made or lost.
     void ShowConnected(bool connected);
     // The device in use is gone.
@@ -123,5 +128,6 @@ private:
     std::unique_ptr<platform::DeviceChangeMonitor> deviceMonitor_;
     std::unique_ptr<platform::ResumeWatcher> resumeWatcher_;
     QPointer<QMessageBox> openWarning_;
+    WindowMode mode_ = WindowMode::NoDevice;
     bool shutDown_ = false;
 };
