@@ -45,13 +45,13 @@ CMicroscopeDlg::CMicroscopeDlg(StartupEnvironment environment, QWidget* parent)
     }
     setWindowIcon(icon);
     clientArea_ = new SkinBackground(this);
-    clientArea_->setFixedSize(kClientWidth, kClientHeight);
+    clientArea_->setFixedSize(kClientRect.size());
     clientArea_->installEventFilter(this);
     setCentralWidget(clientArea_);
     displayWindow_ = new VideoDisplayWindow(clientArea_);
-    displayWindow_->setGeometry(kDisplayLeft, kDisplayTop, kDisplayWidth, kDisplayHeight);
+    displayWindow_->setGeometry(kDisplayRect);
     displayWindow_->installEventFilter(this);
-    skin_ = new MainWindowSkin(*this, *clientArea_, *displayWindow_);
+    skin_ = new MainWindowSkin(*this, *clientArea_, *displayWindow_, [this] { return mode_; });
     connect(skin_, &MainWindowSkin::command, this, &CMicroscopeDlg::OnCommand);
     sounds_ = new SoundPlayer(this, QString::fromStdString(environment_.audioSink));
     for (WindowTimer* timer : {&recordCounterTimer_, &positionTimer_}) {
@@ -116,28 +116,14 @@ bool CMicroscopeDlg::OnInitDialog() {
     return true;
 }
 
-void CMicroscopeDlg::EnableCaptureButtons(bool enabled) {
-    for (const int id : {control::kPreview, control::kAvi, control::kCamera, control::kClock,
-                         control::kSetting, control::kSave, control::kEMail}) {
-        if (CBitmapButton* button = skin_->Button(id)) {
-            button->setEnabled(enabled);
-        }
-    }
+void CMicroscopeDlg::SetMode(WindowMode mode) {
+    mode_ = mode;
+    skin_->ShowMode();
 }
 
 void CMicroscopeDlg::ShowConnected(bool connected) {
-    EnableCaptureButtons(connected);
-    CToggleBitmapButton* preview = skin_->Toggle(control::kPreview);
-    if (connected) {
-        preview->SetOn();
-        displayWindow_->SetConnectText({});
-    } else {
-        // Without a device nothing is captured: a picture asked for now would be browsing.
-        preview->SetOff();
-        skin_->Toggle(control::kAvi)->SetOff();
-        displayWindow_->SetConnectText(LocalizedText(TextId::ConnectMsg));
-    }
-    skin_->LayOutPlaybackControls();
+    // Without a device nothing is captured: a picture asked for now would be browsing.
+    SetMode(connected ? WindowMode::Live : WindowMode::NoDevice);
 }
 
 void CMicroscopeDlg::OnDeviceLost() {
@@ -147,7 +133,9 @@ void CMicroscopeDlg::OnDeviceLost() {
     if (session.recording()) {
         session.SetRecording(false);
         recordCounterTimer_.Kill();
-        skin_->Toggle(control::kAvi)->SetOff();
+        if (mode_ == WindowMode::Recording) {
+            SetMode(WindowMode::Browse);
+        }
     }
 }
 
@@ -247,24 +235,28 @@ void CMicroscopeDlg::ToggleOverlay(std::atomic<int>& overlaySwitch) {
 
 void CMicroscopeDlg::OnPreviewToggle() {
     CaptureEngine& engine = capture_->engine();
-    CToggleBitmapButton* preview = skin_->Toggle(control::kPreview);
-    if (preview->IsOn() != 0) {
-        preview->SetOff();
-        engine.StopGraph();
-    } else {
-        if (capture_->session().recording()) {
-            // The recorder closes the recording here once the program has one.
-            capture_->session().SetRecording(false);
-            skin_->Toggle(control::kAvi)->SetOff();
-        }
-        preview->SetOn();
-        engine.RunGraph();
+    switch (mode_) {
+        case WindowMode::Live:
+            engine.StopGraph();
+            SetMode(WindowMode::Browse);
+            break;
+        case WindowMode::Recording:
+        case WindowMode::Browse:
+            if (capture_->session().recording()) {
+                // The recorder closes the recording here once the program has one.
+                capture_->session().SetRecording(false);
+            }
+            engine.RunGraph();
+            SetMode(WindowMode::Live);
+            break;
+        case WindowMode::NoDevice:
+            // The button is disabled: there is nothing to preview.
+            break;
     }
-    skin_->LayOutPlaybackControls();
 }
 
 void CMicroscopeDlg::OnTakePicture() {
-    if (!skin_->Capturing()) {
+    if (!Capturing()) {
         ShowMessage(TextId::BrowseToCamera);
         return;
     }
@@ -272,7 +264,7 @@ void CMicroscopeDlg::OnTakePicture() {
 }
 
 void CMicroscopeDlg::OnTimeLapse() {
-    if (!skin_->Capturing()) {
+    if (!Capturing()) {
         ShowMessage(TextId::BrowseToTimer);
         return;
     }

@@ -134,6 +134,7 @@ protected:
         return WaitUntil([&] { return display().framesDrawn() >= before + 2; });
     }
     bool PreviewOn() const { return dialog->skin()->Toggle(control::kPreview)->IsOn() != 0; }
+    bool AviOn() const { return dialog->skin()->Toggle(control::kAvi)->IsOn() != 0; }
     int EnabledCaptureButtons() const {
         int enabled = 0;
         for (const int id : kCaptureButtons) {
@@ -142,6 +143,7 @@ protected:
         return enabled;
     }
     void ExpectLive() {
+        EXPECT_EQ(dialog->mode(), WindowMode::Live);
         EXPECT_EQ(presence().deviceConnected(), 1);
         EXPECT_TRUE(engine().running());
         EXPECT_TRUE(PreviewOn());
@@ -150,6 +152,7 @@ protected:
         EXPECT_TRUE(Streaming());
     }
     void ExpectNoDevice() {
+        EXPECT_EQ(dialog->mode(), WindowMode::NoDevice);
         EXPECT_EQ(presence().deviceConnected(), 0);
         EXPECT_FALSE(engine().running());
         EXPECT_FALSE(PreviewOn());
@@ -288,6 +291,7 @@ TEST_F(ControllerTest, PreviewSwitchesBetweenLiveAndBrowseWhereCameraAndClockOnl
     Start();
     ExpectLive();
     dialog->OnCommand(control::kPreview);
+    EXPECT_EQ(dialog->mode(), WindowMode::Browse);
     EXPECT_FALSE(PreviewOn());
     EXPECT_FALSE(engine().running());
     EXPECT_EQ(EnabledCaptureButtons(), 7);
@@ -311,6 +315,86 @@ TEST_F(ControllerTest, PreviewSwitchesBetweenLiveAndBrowseWhereCameraAndClockOnl
 
     dialog->OnCommand(control::kPreview);
     ExpectLive();
+}
+
+// What moves the window from one mode to another.
+enum class ModeEvent { Preview, Unplug, Plug, Resume };
+
+// Each row starts a window on the simulated microscope, brings it into `from` the way a user
+// gets there, and sends `event`.
+TEST_F(ControllerTest, EachModeAnswersPreviewUnplugPlugAndResume) {
+    using enum WindowMode;
+    using enum ModeEvent;
+    struct Row {
+        WindowMode from;
+        ModeEvent event;
+        WindowMode to;
+        bool previewOn;
+        bool aviOn;
+        bool captureButtonsEnabled;
+        bool graphRunning;
+    };
+    const Row rows[] = {
+        {Live, Preview, Browse, false, false, true, false},
+        {Browse, Preview, Live, true, false, true, true},
+        {Recording, Preview, Live, true, false, true, true},
+        // The disabled Preview button has nothing to preview.
+        {NoDevice, Preview, NoDevice, false, false, false, false},
+        {Live, Unplug, NoDevice, false, false, false, false},
+        {Browse, Unplug, NoDevice, false, false, false, false},
+        {Recording, Unplug, NoDevice, false, false, false, false},
+        {NoDevice, Plug, Live, true, false, true, true},
+        {Browse, Resume, Live, true, false, true, true},
+        {Recording, Resume, Live, true, false, true, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "from " << static_cast<int>(row.from) << ", event "
+                                        << static_cast<int>(row.event));
+        dialog.reset();
+        Start();
+        switch (row.from) {
+            case Live:
+                break;
+            case Browse:
+                dialog->OnCommand(control::kPreview);
+                break;
+            case Recording:
+                // The window cannot start a recording yet; this is what starting one leaves.
+                session().SetRecording(true);
+                dialog->SetMode(Recording);
+                break;
+            case NoDevice:
+                microscope().Unplug();
+                ASSERT_TRUE(WaitUntil([&] { return presence().deviceConnected() == 0; }));
+                break;
+        }
+        ASSERT_EQ(dialog->mode(), row.from);
+
+        switch (row.event) {
+            case Preview:
+                dialog->OnCommand(control::kPreview);
+                break;
+            case Unplug:
+                microscope().Unplug();
+                ASSERT_TRUE(WaitUntil([&] { return presence().deviceConnected() == 0; }));
+                break;
+            case Plug:
+                microscope().Plug();
+                ASSERT_TRUE(WaitUntil([&] { return presence().deviceConnected() == 1; }));
+                break;
+            case Resume:
+                presence().OnResumed();
+                break;
+        }
+        EXPECT_EQ(dialog->mode(), row.to);
+        EXPECT_EQ(PreviewOn(), row.previewOn);
+        EXPECT_EQ(AviOn(), row.aviOn);
+        EXPECT_EQ(EnabledCaptureButtons(), row.captureButtonsEnabled ? 7 : 0);
+        EXPECT_EQ(display().connectText().isEmpty(), row.captureButtonsEnabled);
+        EXPECT_EQ(engine().running(), row.graphRunning);
+        // Whatever leaves Recording ends the recording.
+        EXPECT_FALSE(session().recording());
+    }
 }
 
 TEST_F(ControllerTest, WithoutAnyMicroscopeTheWindowWaitsQuietly) {
