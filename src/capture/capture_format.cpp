@@ -23,7 +23,7 @@ bool CaptureEngine::PrepareFormat() {
         return false;
     }
     captureSettings_ = deviceFormat;
-    if (LoadCapConfig(capConfigPath_, captureSettings_) == 1) {
+    if (LoadCapConfig(capConfigPath_, captureSettings_)) {
         deviceFormat = captureSettings_;
     } else {
         ApplyDefaultFormat(deviceFormat);
@@ -62,7 +62,7 @@ HResult CaptureEngine::SetResolution(int width, int height) {
         captureSettings_.dwBitRate =
             BitRateFor(captureSettings_.biSizeImage, captureSettings_.AvgTimePerFrame);
         deviceFormat = captureSettings_;
-        capConfigError_ = SaveCapConfig(capConfigPath_, captureSettings_) ? 0 : errno;
+        capConfigError_ = SaveCapConfig(capConfigPath_, captureSettings_).error();
         result = backend_.SetFormat(deviceFormat);
         if (Failed(result)) {
             DebugTrace(0, "%x: Cannot set frame rate for preview\n", HexOf(result));

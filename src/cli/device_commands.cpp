@@ -164,7 +164,7 @@ int RunResolution(CommandSession& session, const std::string& capConfigPath, int
     }
     // What was kept before, to put back if the device refuses the new size.
     CaptureSettings kept;
-    const bool hadKept = LoadCapConfig(capConfigPath, kept) == 1;
+    const bool hadKept = LoadCapConfig(capConfigPath, kept).ok();
     const HResult result = engine.SetResolution(width, height);
     session.MarkFramesSeen();
     if (const WaitResult wait = session.WaitForNewFrame(); wait != WaitResult::Done) {
@@ -172,7 +172,7 @@ int RunResolution(CommandSession& session, const std::string& capConfigPath, int
     }
     const BitmapInfoHeader frame = engine.latestFrame().Header();
     CaptureSettings stored;
-    if (LoadCapConfig(capConfigPath, stored) != 1 || stored.biWidth != width ||
+    if (!LoadCapConfig(capConfigPath, stored) || stored.biWidth != width ||
         stored.biHeight != height) {
         return console.Fail(
             kExitFile, "cannot write %s: %s", capConfigPath.c_str(),
@@ -181,7 +181,9 @@ int RunResolution(CommandSession& session, const std::string& capConfigPath, int
     }
     if (Failed(result) || frame.biWidth != width || frame.biHeight != height) {
         if (hadKept) {
-            SaveCapConfig(capConfigPath, kept);
+            // Putting the older record back is all that can be done; its failure changes
+            // nothing in what is reported.
+            static_cast<void>(SaveCapConfig(capConfigPath, kept));
         } else {
             std::remove(capConfigPath.c_str());
         }

@@ -25,7 +25,7 @@ protected:
         CaptureSettings stored = FakeMediaBackend::DefaultDeviceFormat();
         stored.biWidth = kWidth;
         stored.biHeight = kHeight;
-        SaveCapConfig(config, stored);
+        EXPECT_TRUE(SaveCapConfig(config, stored));
     }
 
     // Delivers frame `index` (every byte holds it) on a thread of its own, as the

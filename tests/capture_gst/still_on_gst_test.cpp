@@ -30,7 +30,7 @@ protected:
         format.biBitCount = 16;
         format.biCompression = kFourccYuy2;
         format.biSizeImage = FrameBytesFor(kWidth, kHeight, 16);
-        SaveCapConfig(config, format);
+        EXPECT_TRUE(SaveCapConfig(config, format));
     }
 
     bool Start() {

@@ -245,7 +245,7 @@ TEST_F(DeviceCommands, ResolutionKeepsTheSizeAndReportsWhatTheDeviceDelivers) {
     }
     EXPECT_EQ(output.Out(), "320x240\n");
     CaptureSettings stored;
-    ASSERT_EQ(LoadCapConfig(capConfig, stored), 1);
+    ASSERT_TRUE(LoadCapConfig(capConfig, stored));
     EXPECT_EQ(stored.biWidth, 320);
     EXPECT_EQ(stored.biHeight, 240);
 
@@ -270,7 +270,7 @@ TEST_F(DeviceCommands, ResolutionKeepsTheSizeAndReportsWhatTheDeviceDelivers) {
     EXPECT_NE(refused.Err().find("does not take 640x480; it delivers 320x240"), std::string::npos)
         << refused.Err();
     EXPECT_EQ(refused.Out(), "");
-    ASSERT_EQ(LoadCapConfig(capConfig, stored), 1);
+    ASSERT_TRUE(LoadCapConfig(capConfig, stored));
     EXPECT_EQ(stored.biWidth, 320);
     EXPECT_EQ(stored.biHeight, 240);
 }
