@@ -113,9 +113,10 @@ void CommandSession::OnStillArrived() {
         const std::uint64_t copies = engine().latestFrame().AcquireCopy();
         const std::optional<KeptStill> kept = session.TakeStill();
         SavedStill saved;
-        saved.written = writer_->SaveStillBitmap(kept->View()) == 1;
+        const IoResult result = writer_->SaveStillBitmap(kept->View());
+        saved.written = result.ok();
         saved.path = writer_->stillFileName();
-        saved.error = saved.written ? 0 : writer_->lastError();
+        saved.error = result.error();
         if (saved.written) {
             writer_->AdvanceCounter();
         }

@@ -314,7 +314,8 @@ void CMicroscopeDlg::OnStillArrived() {
         folderFailure = CreateStorageFolders(environment_.documentsFolder).failure;
     }
     const std::optional<KeptStill> kept = session.TakeStill();
-    const bool saved = kept && stillWriter_->SaveStillBitmap(kept->View()) == 1;
+    const IoResult result = kept ? stillWriter_->SaveStillBitmap(kept->View()) : IoResult();
+    const bool saved = kept && result.ok();
     if (saved) {
         // The file list takes the new still here once the program has one.
         stillWriter_->AdvanceCounter();
@@ -326,7 +327,7 @@ void CMicroscopeDlg::OnStillArrived() {
         if (folderFailure && folderFailure.path != paths_.videoFolder) {
             text = FolderFailureText(folderFailure);
         } else {
-            const int error = stillWriter_->lastError();
+            const int error = result.error();
             // An unusable frame never got as far as a file name.
             const std::string& target =
                 error == EINVAL ? paths_.pictureFolder : stillWriter_->stillFileName();

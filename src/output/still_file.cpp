@@ -58,10 +58,9 @@ void StillWriter::AdvanceCounter() {
     }
 }
 
-int StillWriter::SaveStillBitmap(const StillFrame& frame) {
+IoResult StillWriter::SaveStillBitmap(const StillFrame& frame) {
     if (!StillFrameIsConsistent(frame)) {
-        lastError_ = EINVAL;
-        return 0;
+        return IoResult(EINVAL);
     }
     std::uint8_t headers[kBmpHeaderBytes];
     WriteHeaders(headers, frame);
@@ -75,8 +74,7 @@ int StillWriter::SaveStillBitmap(const StillFrame& frame) {
                 ++stillCounter_;
                 continue;
             }
-            lastError_ = errno;
-            return 0;
+            return IoResult(errno);
         }
         int error = platform::WriteAll(fd.get(), headers, sizeof headers);
         if (error == 0) {
@@ -88,10 +86,8 @@ int StillWriter::SaveStillBitmap(const StillFrame& frame) {
         }
         if (error != 0) {
             ::unlink(stillFileName_.c_str());
-            lastError_ = error;
-            return 0;
+            return IoResult(error);
         }
-        lastError_ = 0;
-        return 1;
+        return IoResult();
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cassert>
+#include <cerrno>
 #include <optional>
 #include <string>
 #include <utility>
@@ -34,8 +35,13 @@ class [[nodiscard]] IoResultOf {
 public:
     // Implicit, so that a function returns either as it stands.
     IoResultOf(T value) : value_(std::move(value)) {}
+    // A success without a value is a fault of the caller: it reads as EINVAL, never as a
+    // value that is not there.
     IoResultOf(IoResult failure) : status_(std::move(failure)) {
         assert(!status_.ok() && "a result without a value must be a failure");
+        if (status_.ok()) {
+            status_ = IoResult(EINVAL);
+        }
     }
 
     bool ok() const { return status_.ok(); }

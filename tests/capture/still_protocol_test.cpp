@@ -123,7 +123,9 @@ TEST_F(StillProtocolTest, EachRequestIsTakenOnceWhoeverMadeIt) {
         EXPECT_FALSE(session.RequestStill(StillSource::DeviceButton));
         const std::optional<KeptStill> kept = session.TakeStill();
         ASSERT_TRUE(kept.has_value());
+        Deliver(9);  // the callback copies frames again; the kept still is the session's own
         EXPECT_EQ(kept->pixels, std::vector<std::uint8_t>(kFrameBytes, 1));
+        Deliver(1);
         EXPECT_EQ(kept->View().sizeBytes, kFrameBytes);
         EXPECT_FALSE(session.StillPending());
         EXPECT_FALSE(session.TakeStill().has_value());  // a later answer finds nothing

@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const BitmapInfoHeader header = latest.Header();
     StillWriter writer(Folder());
     if (writer.SaveStillBitmap(StillFrame{latest.pixels.get(), header.biSizeImage, latest.capacity,
-                                          header.biWidth, header.biHeight}) == 1) {
+                                          header.biWidth, header.biHeight})) {
         ::unlink(writer.stillFileName().c_str());
     }
     engine.SetResolution(640, 480);

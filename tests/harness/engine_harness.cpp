@@ -34,7 +34,7 @@ void EngineHarness::RequestStill(bool fromButton) {
 void EngineHarness::OnStillArrived(bool armed) {
     StillArrival arrival{armed, 0};
     if (const std::optional<KeptStill> kept = session_->TakeStill()) {
-        arrival.written = writer_.SaveStillBitmap(kept->View());
+        arrival.written = writer_.SaveStillBitmap(kept->View()).ok() ? 1 : 0;
         if (arrival.written == 1) {
             writer_.AdvanceCounter();
         }
