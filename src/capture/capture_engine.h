@@ -76,7 +76,9 @@ public:
     int RunGraph();
     int StopGraph();
     int RestartGraph();
-    HResult DrainGraphEvent();
+    // Fetches one pending graph event once the still chain set graph events up; true when
+    // an event was fetched.
+    bool DrainGraphEvent();
     void TearDownDownstream();
     void TearDownGraph();
     bool prepared() const { return prepared_; }
@@ -131,18 +133,12 @@ private:
     std::atomic<int> libraryDeviceMode_{0};
 
     // What the graph holds.
-    bool graphBuilder_ = false;
     bool graph_ = false;
     bool captureFilter_ = false;
-    bool streamConfig_ = false;
-    bool crossbar_ = false;
-    bool captureDialogs_ = false;
     int routeCount_ = 0;
     int stillPinExists_ = 0;
     bool frameGrabber_ = false;
     bool stillGrabber_ = false;
-    bool frameVideoWindow_ = false;
-    bool stillVideoWindow_ = false;
     bool graphEvents_ = false;
     bool liveChainAttached_ = false;
     bool prepared_ = false;

@@ -19,7 +19,7 @@ void CaptureEngine::ApplyDefaultFormat(CaptureSettings& deviceFormat) {
 bool CaptureEngine::PrepareFormat() {
     CaptureSettings deviceFormat;
     bool isVideoInfo = false;
-    if (!streamConfig_ || Failed(backend_.GetFormat(deviceFormat, isVideoInfo)) || !isVideoInfo) {
+    if (!captureFilter_ || Failed(backend_.GetFormat(deviceFormat, isVideoInfo)) || !isVideoInfo) {
         return false;
     }
     captureSettings_ = deviceFormat;
@@ -40,7 +40,7 @@ bool CaptureEngine::PrepareFormat() {
 }
 
 HResult CaptureEngine::SetResolution(int width, int height) {
-    if (!streamConfig_) {
+    if (!captureFilter_) {
         return 0;
     }
     if (!IsUsableFrameSize(width, height)) {
@@ -79,7 +79,7 @@ void CaptureEngine::SetGrabberFrameRate(int framesPerSecond) {
     CaptureSettings deviceFormat;
     bool isVideoInfo = false;
     // A rate of 0 or less has no frame duration: the grabber keeps its rate.
-    if (!streamConfig_ || framesPerSecond <= 0 ||
+    if (!captureFilter_ || framesPerSecond <= 0 ||
         Failed(backend_.GetFormat(deviceFormat, isVideoInfo))) {
         return;
     }

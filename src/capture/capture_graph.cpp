@@ -22,12 +22,6 @@ void CaptureEngine::SetWindows(EngineMessageTarget* notifyWindow) {
 }
 
 int CaptureEngine::BuildGraph() {
-    if (!graphBuilder_) {
-        if (Failed(backend_.CreateGraphBuilder())) {
-            return 0;
-        }
-        graphBuilder_ = true;
-    }
     if (!graph_) {
         if (Failed(backend_.CreateFilterGraph())) {
             DebugTrace(0, "Cannot instantiate filtergraph\n");
@@ -52,38 +46,15 @@ int CaptureEngine::BuildGraph() {
         TearDownGraph();
         return 0;
     }
-    if (backend_.SetFilterGraph() != hr::kOk) {
-        DebugTrace(0, "Cannot give graph to builder\n");
-        TearDownGraph();
-        return 0;
-    }
     result = backend_.AddCaptureFilter();
     if (result != hr::kOk) {
         DebugTrace(0, "Error %x: Cannot add vidcap to filtergraph\n", HexOf(result));
         TearDownGraph();
         return 0;
     }
-    result = backend_.FindStreamConfig(MediaMajor::Video);
-    if (Failed(result)) {
-        result = backend_.FindStreamConfig(MediaMajor::Interleaved);
-    }
-    streamConfig_ = Succeeded(result);
-    if (!streamConfig_) {
-        DebugTrace(0, "Error %x: Cannot find VCapture:IAMStreamConfig", HexOf(result));
-    }
-    crossbar_ = Succeeded(backend_.FindCrossbar(MediaMajor::Video)) ||
-                Succeeded(backend_.FindCrossbar(MediaMajor::Interleaved));
-    if (streamConfig_) {
-        CaptureSettings ignored;
-        bool isVideoInfo = false;
-        backend_.GetFormat(ignored, isVideoInfo);
-    }
-    captureDialogs_ = Succeeded(backend_.FindCaptureDialogs());
-    if (captureDialogs_) {
-        DebugTrace(0, "CCrossbar Constructor\n");
-        int routes = 0;
-        routeCount_ = Succeeded(backend_.CountVideoRoutes(routes)) ? routes : 0;
-    }
+    DebugTrace(0, "CCrossbar Constructor\n");
+    int routes = 0;
+    routeCount_ = Succeeded(backend_.CountVideoRoutes(routes)) ? routes : 0;
     stillPinExists_ = backend_.FindStillPin() == hr::kOk ? 1 : 0;
     return 1;
 }
@@ -173,7 +144,7 @@ HResult CaptureEngine::BuildFrameGrabberChain() {
     };
     CaptureSettings format;
     bool isVideoInfo = false;
-    if (streamConfig_ && Succeeded(backend_.GetFormat(format, isVideoInfo))) {
+    if (Succeeded(backend_.GetFormat(format, isVideoInfo))) {
         frameCallback_.SetTarget(notifyWindow_, format.biWidth, format.biHeight);
         DebugTrace(0, "Sample Format(%d,%d)\n", format.biWidth, format.biHeight);
         const HResult result = backend_.SetGrabberMediaType(GrabberSlot::Frame, &format);
@@ -203,14 +174,6 @@ HResult CaptureEngine::BuildFrameGrabberChain() {
         return release(result);
     }
     AttachCallback(GrabberSlot::Frame);
-
-    result = backend_.GetVideoWindow(GrabberSlot::Frame);
-    if (Failed(result)) {
-        DebugTrace(0, "This graph cann't get video windows(%08x)\n", HexOf(result));
-        return result;
-    }
-    frameVideoWindow_ = true;
-    backend_.HideVideoWindow(GrabberSlot::Frame);
     return hr::kOk;
 }
 
@@ -257,14 +220,6 @@ HResult CaptureEngine::BuildStillChain() {
     // The second field names the filter the output pin belongs to.
     DebugTrace(0, "GrabOut(%08X:%08X)\n", outputPin, static_cast<unsigned>(GrabberSlot::Still));
     AttachCallback(GrabberSlot::Still);
-
-    result = backend_.GetVideoWindow(GrabberSlot::Still);
-    if (Failed(result)) {
-        DebugTrace(0, "This graph cann't get video windows(%08x) for still\n", HexOf(result));
-        return result;
-    }
-    stillVideoWindow_ = true;
-    backend_.HideVideoWindow(GrabberSlot::Still);
     graphEvents_ = Succeeded(backend_.SetUpGraphEvents(notifyWindow_));
     result = hr::kOk;
     DebugTrace(0, "Start capture1 (%08X)\n", HexOf(result));
@@ -278,12 +233,7 @@ int CaptureEngine::RunGraph() {
     if (!prepared_) {
         return 0;
     }
-    HResult result = backend_.QueryMediaControl();
-    if (Failed(result)) {
-        DebugTrace(0, "Error(%08x): Cannot query media control\n", HexOf(result));
-        return 0;
-    }
-    result = backend_.Run();
+    const HResult result = backend_.Run();
     if (Failed(result)) {
         // A device that does not stream (taken by another program, gone) is not running:
         // the caller shows it as not connected rather than as a black live picture.
@@ -300,10 +250,7 @@ int CaptureEngine::StopGraph() {
     if (!graph_) {
         return 1;
     }
-    HResult result = backend_.QueryMediaControl();
-    if (Succeeded(result)) {
-        result = backend_.Stop();
-    }
+    const HResult result = backend_.Stop();
     if (Failed(result)) {
         DebugTrace(0, "Error(%08x): Cannot stop preview graph\n", HexOf(result));
         return 0;
@@ -318,15 +265,14 @@ int CaptureEngine::RestartGraph() {
     return 0;
 }
 
-HResult CaptureEngine::DrainGraphEvent() {
+bool CaptureEngine::DrainGraphEvent() {
     if (!graphEvents_) {
-        return hr::kOk;
+        return false;
     }
     long code = 0;
     std::intptr_t param1 = 0;
     std::intptr_t param2 = 0;
-    backend_.GetGraphEvent(code, param1, param2);
-    return backend_.FreeEventParams(code, param1, param2);
+    return Succeeded(backend_.GetGraphEvent(code, param1, param2));
 }
 
 void CaptureEngine::TearDownDownstream() {
@@ -348,8 +294,6 @@ void CaptureEngine::NukeDownstream(FilterId filter) {
         liveChainAttached_ = false;
         frameGrabber_ = false;
         stillGrabber_ = false;
-        frameVideoWindow_ = false;
-        stillVideoWindow_ = false;
         graphEvents_ = false;
     }
 }
@@ -364,9 +308,9 @@ void CaptureEngine::TearDownGraph() {
         displayWindow_->ReleaseMemorySurface();
     }
     backend_.ReleaseGraph();
-    frameVideoWindow_ = stillVideoWindow_ = graphEvents_ = false;
-    graph_ = frameGrabber_ = stillGrabber_ = graphBuilder_ = liveChainAttached_ = false;
-    captureFilter_ = streamConfig_ = crossbar_ = captureDialogs_ = false;
+    graphEvents_ = false;
+    graph_ = frameGrabber_ = stillGrabber_ = liveChainAttached_ = false;
+    captureFilter_ = false;
     routeCount_ = 0;
     prepared_ = false;
     running_ = false;

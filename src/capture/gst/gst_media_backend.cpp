@@ -118,14 +118,11 @@ bool GstMediaBackend::ListPresentHardwareIds(std::vector<std::vector<std::string
 
 // The graph and its capture filter.
 
-HResult GstMediaBackend::CreateGraphBuilder() {
-    return CreateDeviceEnumerator();
-}
-
 HResult GstMediaBackend::CreateFilterGraph() {
     if (pipeline_) {
         return hr::kOk;
     }
+    gstReady_ = gstReady_ || EnsureGstInitialized();
     if (!gstReady_) {
         return hr::kFail;
     }
@@ -157,10 +154,6 @@ HResult GstMediaBackend::BindDevice(const DeviceMoniker& device) {
     return source_ ? hr::kOk : hr::kDeviceRemoved;
 }
 
-HResult GstMediaBackend::SetFilterGraph() {
-    return pipeline_ ? hr::kOk : hr::kPointer;
-}
-
 HResult GstMediaBackend::AddCaptureFilter() {
     if (!pipeline_ || !source_) {
         return hr::kPointer;
@@ -168,21 +161,6 @@ HResult GstMediaBackend::AddCaptureFilter() {
     // The pins' elements join the pipeline when they are connected.
     captureFilterInGraph_ = true;
     return hr::kOk;
-}
-
-HResult GstMediaBackend::FindStreamConfig(MediaMajor major) {
-    return source_ && major == MediaMajor::Video ? hr::kOk : hr::kNoInterface;
-}
-
-HResult GstMediaBackend::FindCrossbar(MediaMajor major) {
-    // An input selector in front of the capture pin: a device with several inputs.
-    return source_ && major == MediaMajor::Video && source_->VideoInputCount() > 1
-               ? hr::kOk
-               : hr::kNoInterface;
-}
-
-HResult GstMediaBackend::FindCaptureDialogs() {
-    return source_ ? hr::kOk : hr::kNoInterface;
 }
 
 HResult GstMediaBackend::CountVideoRoutes(int& routes) {
@@ -306,12 +284,6 @@ void GstMediaBackend::ReleaseGrabber(GrabberSlot slot) {
     RemoveGrabber(slot);
 }
 
-HResult GstMediaBackend::GetVideoWindow(GrabberSlot slot) {
-    // The renderer has no window of its own: the engine paints every frame itself.
-    const GrabberChain* grabber = chain(slot);
-    return grabber != nullptr && grabber->rendered() ? hr::kOk : hr::kNoInterface;
-}
-
 // Graph events.
 
 HResult GstMediaBackend::SetUpGraphEvents(EngineMessageTarget* target) {
@@ -334,10 +306,6 @@ HResult GstMediaBackend::GetGraphEvent(long& code, std::intptr_t& param1, std::i
 }
 
 // Running.
-
-HResult GstMediaBackend::QueryMediaControl() {
-    return pipeline_ ? hr::kOk : hr::kNoInterface;
-}
 
 HResult GstMediaBackend::Run() {
     if (!pipeline_) {
