@@ -1,3 +1,5 @@
+#include "capture/capture_discovery.h"
+
 #include <gtest/gtest.h>
 
 #include "app/debug_trace.h"
@@ -37,17 +39,17 @@ protected:
 };
 
 TEST(MatchIdentityTest, FindsEitherRowAnywhereInThePathIgnoringCase) {
-    EXPECT_EQ(CaptureEngine::MatchIdentity(kRow0Path), 0);
-    EXPECT_EQ(CaptureEngine::MatchIdentity(kRow1Path), 1);
-    EXPECT_EQ(CaptureEngine::MatchIdentity("USB#VID_EB1A&PID_1860&MI_00#X"), 0);
-    EXPECT_EQ(CaptureEngine::MatchIdentity(kOtherPath), -1);
+    EXPECT_EQ(DeviceDiscovery::MatchIdentity(kRow0Path), 0);
+    EXPECT_EQ(DeviceDiscovery::MatchIdentity(kRow1Path), 1);
+    EXPECT_EQ(DeviceDiscovery::MatchIdentity("USB#VID_EB1A&PID_1860&MI_00#X"), 0);
+    EXPECT_EQ(DeviceDiscovery::MatchIdentity(kOtherPath), -1);
     // A camera's second interface is not the microscope.
-    EXPECT_EQ(CaptureEngine::MatchIdentity("usb#vid_eb1a&pid_1760&mi_01#x"), -1);
-    EXPECT_EQ(CaptureEngine::MatchIdentity(""), -1);
-    EXPECT_EQ(CaptureEngine::MatchIdentity("vid_eb1a&pid_186"), -1);
+    EXPECT_EQ(DeviceDiscovery::MatchIdentity("usb#vid_eb1a&pid_1760&mi_01#x"), -1);
+    EXPECT_EQ(DeviceDiscovery::MatchIdentity(""), -1);
+    EXPECT_EQ(DeviceDiscovery::MatchIdentity("vid_eb1a&pid_186"), -1);
     // The identity may end the path (and may be all of it).
-    EXPECT_EQ(CaptureEngine::MatchIdentity("usb#vid_eb1a&pid_1860"), 0);
-    EXPECT_EQ(CaptureEngine::MatchIdentity("Vid_eb1a&Pid_1860"), 0);
+    EXPECT_EQ(DeviceDiscovery::MatchIdentity("usb#vid_eb1a&pid_1860"), 0);
+    EXPECT_EQ(DeviceDiscovery::MatchIdentity("Vid_eb1a&Pid_1860"), 0);
 }
 
 TEST_F(DiscoveryTest, WithoutAnEnumeratorNothingIsListed) {

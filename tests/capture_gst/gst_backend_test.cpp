@@ -47,7 +47,7 @@ TEST(GstBackendDevices, ListsTheSimulatedDeviceOnlyWhilePlugged) {
     BoundBackend rig(sim::Options{sim::Kind::Camera, false});
     ASSERT_TRUE(rig.bound);
     EXPECT_EQ(rig.moniker.nodePath, gstcapture::kSimulatedNodePath);
-    EXPECT_EQ(CaptureEngine::MatchIdentity(rig.moniker.devicePath), 1);
+    EXPECT_EQ(DeviceDiscovery::MatchIdentity(rig.moniker.devicePath), 1);
     std::vector<std::vector<std::string>> ids;
     ASSERT_TRUE(rig.backend.ListPresentHardwareIds(ids));
     ASSERT_EQ(ids.size(), 1u);
