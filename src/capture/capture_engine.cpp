@@ -4,6 +4,10 @@
 
 #include <optional>
 
+#include "capture/capture_logging.h"
+
+Q_LOGGING_CATEGORY(lcCaptureEngine, "microscope.capture.engine", QtWarningMsg)
+
 CaptureEngine::CaptureEngine(MediaBackend& backend)
     : backend_(backend),
       frameCallback_(latestFrame_, stillFlags_, recordingActive_),
@@ -97,6 +101,10 @@ int CaptureEngine::BuildGraph() {
     }
     discovery_.RefreshCurrentName();
     const std::optional<DeviceChoice> choice = discovery_.CurrentChoice();
+    if (choice) {
+        qCDebug(lcCaptureEngine, "Binding %s (%s)", choice->moniker.nodePath.c_str(),
+                choice->moniker.devicePath.c_str());
+    }
     if (!graph_.Bind(choice ? &choice->moniker : nullptr)) {
         TearDownGraph();
         return 0;

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "app/debug_trace.h"
+#include "capture/capture_logging.h"
 
 void CaptureFormat::ApplyDefaults(CaptureSettings& deviceFormat, DeviceMode mode) {
     if (mode == DeviceMode::Library) {
@@ -57,6 +59,10 @@ HResult CaptureFormat::ChangeFrameSize(int width, int height) {
     settings_.dwBitRate = BitRateFor(settings_.biSizeImage, settings_.AvgTimePerFrame);
     deviceFormat = settings_;
     capConfigError_ = SaveCapConfig(capConfigPath_, settings_) ? 0 : errno;
+    if (capConfigError_ != 0) {
+        qCWarning(lcCaptureEngine, "%s cannot be written: %s", capConfigPath_.c_str(),
+                  std::strerror(capConfigError_));
+    }
     result = backend_.SetFormat(deviceFormat);
     if (Failed(result)) {
         DebugTrace(0, "%x: Cannot set frame rate for preview\n", HexOf(result));

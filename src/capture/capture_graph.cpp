@@ -2,6 +2,7 @@
 #include "capture/capture_graph.h"
 
 #include "app/debug_trace.h"
+#include "capture/capture_logging.h"
 
 namespace {
 
@@ -255,7 +256,12 @@ bool CaptureGraph::DrainEvent() {
     long code = 0;
     std::intptr_t param1 = 0;
     std::intptr_t param2 = 0;
-    return Succeeded(backend_.GetGraphEvent(code, param1, param2));
+    if (Failed(backend_.GetGraphEvent(code, param1, param2))) {
+        return false;
+    }
+    qCDebug(lcCaptureEngine, "Graph event 0x%lx (%lld, %lld)", code, static_cast<long long>(param1),
+            static_cast<long long>(param2));
+    return true;
 }
 
 void CaptureGraph::TearDownDownstream() {

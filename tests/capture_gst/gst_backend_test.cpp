@@ -1,7 +1,11 @@
 // The GStreamer backend's own contract: formats, pins, graph walking, events, controls.
 #include <gtest/gtest.h>
 
+#include <QLoggingCategory>
 #include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "capture/gst/gst_media_backend.h"
 #include "capture/gst/simulated_device_registry.h"
@@ -200,6 +204,15 @@ TEST(GstBackendControls, PropertiesNormsAndInputsFollowTheDevice) {
     EXPECT_EQ(routes, 0);
 }
 
+// Warnings of the GStreamer backend's logging category; the bus messages are handed over on
+// the test's thread.
+std::vector<std::string> gstWarnings;
+void RecordGstWarning(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtWarningMsg && context.category == std::string_view("microscope.capture.gst")) {
+        gstWarnings.push_back(message.toStdString());
+    }
+}
+
 TEST(GstGraphEvents, BusErrorsAndEndOfStreamBecomeEventsThatPostAMessage) {
     ASSERT_TRUE(gstcapture::EnsureGstInitialized());
     gstcapture::GraphEventQueue queue;
@@ -210,6 +223,8 @@ TEST(GstGraphEvents, BusErrorsAndEndOfStreamBecomeEventsThatPostAMessage) {
 
     gstcapture::ElementPtr source = gstcapture::MakeElement("fakesrc");
     ASSERT_TRUE(source);
+    gstWarnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(RecordGstWarning);
     const auto deliver = [&](GstMessage* message) {
         EXPECT_EQ(gstcapture::GraphEventQueue::OnBusMessage(nullptr, message, &queue),
                   GST_BUS_DROP);
@@ -223,6 +238,12 @@ TEST(GstGraphEvents, BusErrorsAndEndOfStreamBecomeEventsThatPostAMessage) {
     g_error_free(broken);
     deliver(gst_message_new_eos(GST_OBJECT(source.get())));
     deliver(gst_message_new_latency(GST_OBJECT(source.get())));  // not an event
+    qInstallMessageHandler(previous);
+
+    // The trace names the error; the logging category also carries GStreamer's details.
+    ASSERT_EQ(gstWarnings.size(), 2u);
+    EXPECT_NE(gstWarnings[0].find(": gone (unplugged)"), std::string::npos) << gstWarnings[0];
+    EXPECT_NE(gstWarnings[1].find(": bad caps (no details)"), std::string::npos) << gstWarnings[1];
 
     EXPECT_EQ(
         target.Count([](const Posted& post) { return post.message == EngineMessage::GraphEvent; }),

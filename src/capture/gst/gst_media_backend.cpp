@@ -3,9 +3,12 @@
 #include <string_view>
 
 #include "app/debug_trace.h"
+#include "capture/gst/gst_logging.h"
 #include "capture/gst/sim_capture_source.h"
 #include "capture/gst/simulated_device_registry.h"
 #include "capture/gst/v4l2_capture_source.h"
+
+Q_LOGGING_CATEGORY(lcCaptureGst, "microscope.capture.gst", QtWarningMsg)
 
 namespace gstcapture {
 
@@ -328,6 +331,7 @@ HResult GstMediaBackend::Run() {
     // A live pipeline does not wait for frames; a source that cannot start fails here or
     // reports an error event later.
     if (gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        qCWarning(lcCaptureGst, "The capture pipeline cannot start playing");
         gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
         return hr::kFail;
     }
@@ -347,6 +351,9 @@ HResult GstMediaBackend::Stop() {
     }
     // Returns once no streaming thread runs a callback any more.
     const GstStateChangeReturn result = gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    if (result == GST_STATE_CHANGE_FAILURE) {
+        qCWarning(lcCaptureGst, "The capture pipeline cannot be stopped");
+    }
     for (const std::unique_ptr<GrabberChain>& grabber : grabbers_) {
         if (grabber) {
             grabber->WaitForDeliveries();
