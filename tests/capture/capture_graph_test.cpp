@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "app/debug_trace.h"
 #include "capture/capture_engine.h"
@@ -132,6 +134,61 @@ TEST_F(GraphTest, WithoutAReadableFormatTheBuildGoesOnAndTheFormatIsLeftAlone) {
     EXPECT_EQ(backend.grabberTypes[0].size(), types);
 }
 
+// The whole trace of a start and a tear-down, in order: the order of the steps is what
+// the trace tells, so a step moved or lost shows here.
+struct TraceSequence {
+    const char* name;
+    int row;
+    bool stillPin;
+    std::vector<std::string> lines;
+};
+
+class TraceSequenceTest : public GraphTest, public ::testing::WithParamInterface<TraceSequence> {};
+
+TEST_P(TraceSequenceTest, StartAndTearDownTraceEveryStepInOrder) {
+    backend.stillPin = GetParam().stillPin;
+    TraceRecorder traces;
+    Start(GetParam().row);
+    engine.StopGraph();
+    engine.TearDownDownstream();
+    engine.TearDownGraph();
+    EXPECT_EQ(traces.Lines(), GetParam().lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, TraceSequenceTest,
+    ::testing::Values(
+        TraceSequence{
+            "LibraryWithStillPin",
+            0,
+            true,
+            {"Find video capture device : Device\n", "CCrossbar Constructor\n",
+             "Open config file failed(0x00000002)\n", "Sample Format(720,480)\n",
+             "Simple Connect(00000100:00000200)\n", "Could not connect sample pin #0 to grabber\n",
+             "Still Connect(00000210:00000101)\n", "GrabOut(00000211:00000001)\n",
+             "Start capture1 (00000000)\n", "NukeDownstream(00000200:00000100)\n",
+             "NukeDownstream(00000300:00000201)\n", "NukeDownstream(00000210:00000101)\n",
+             "NukeDownstream(00000310:00000211)\n"}},
+        TraceSequence{
+            "CameraWithStillPin",
+            1,
+            true,
+            {"Find video capture device : Device\n", "CCrossbar Constructor\n",
+             "Open config file failed(0x00000002)\n", "Still Connect(00000210:00000100)\n",
+             "GrabOut(00000211:00000001)\n", "Start capture1 (00000000)\n",
+             "Sample Format(1280,1024)\n", "Could not connect sample pin #0 to grabber\n",
+             "Simple Connect(00000101:00000200)\n", "NukeDownstream(00000210:00000100)\n",
+             "NukeDownstream(00000310:00000211)\n", "NukeDownstream(00000200:00000101)\n",
+             "NukeDownstream(00000300:00000201)\n"}},
+        TraceSequence{"CameraWithoutStillPin",
+                      1,
+                      false,
+                      {"Find video capture device : Device\n", "CCrossbar Constructor\n",
+                       "Open config file failed(0x00000002)\n", "Sample Format(1280,1024)\n",
+                       "Simple Connect(00000100:00000200)\n", "NukeDownstream(00000200:00000100)\n",
+                       "NukeDownstream(00000300:00000201)\n"}}),
+    [](const ::testing::TestParamInfo<TraceSequence>& sequence) { return sequence.param.name; });
+
 TEST_F(GraphTest, LibraryModeWithoutStillPinBuildsOnlyTheLiveChain) {
     TraceRecorder traces;
     Start(0);
@@ -203,47 +260,60 @@ TEST_F(GraphTest, LibraryModeIgnoresAFailingStillChain) {
     EXPECT_TRUE(backend.Called("ReleaseGrabber(Still)"));
 }
 
-TEST_F(GraphTest, CameraModeStopsAtAFailingStillChainBeforeTheLiveChain) {
-    backend.stillPin = true;
-    backend.results["AddGrabberToGraph(Still)"] = hr::kFail;
-    Discover(1);
-    ASSERT_EQ(engine.BuildGraph(), 1);
-    TraceRecorder traces;
-    EXPECT_EQ(engine.PreparePreview(), 0);
-    EXPECT_FALSE(engine.prepared());
-    EXPECT_TRUE(traces.Contains("Could not put sample grabber in graph\n"));
-    EXPECT_FALSE(backend.Called("CreateGrabber(Frame)"));
-    EXPECT_EQ(engine.RunGraph(), 0);
-}
-
-// A failing step of the live chain: its trace, and the chain (so the preparation) fails.
+// A failing step of either chain in camera mode: its trace, the chain given back (unless it
+// was never made), and the preparation fails; a failing still chain, built first, keeps the
+// live chain from being built. Once the step works again the preview prepares.
 struct ChainFailure {
     const char* step;
     const char* trace;
+    bool stillPin;
 };
 
 class ChainFailureTest : public GraphTest, public ::testing::WithParamInterface<ChainFailure> {};
 
 TEST_P(ChainFailureTest, FailsThePreparationInCameraMode) {
+    const ChainFailure& failure = GetParam();
+    const GrabberSlot slot = std::string(failure.step).find("(Still)") != std::string::npos
+                                 ? GrabberSlot::Still
+                                 : GrabberSlot::Frame;
+    const std::string slotName = slot == GrabberSlot::Frame ? "(Frame)" : "(Still)";
+    backend.stillPin = failure.stillPin;
     Discover(1);
     ASSERT_EQ(engine.BuildGraph(), 1);
-    backend.results[GetParam().step] = hr::kFail;
+    backend.results[failure.step] = hr::kFail;
     TraceRecorder traces;
     EXPECT_EQ(engine.PreparePreview(), 0);
-    EXPECT_TRUE(traces.Contains(GetParam().trace)) << GetParam().trace;
+    EXPECT_TRUE(traces.Contains(failure.trace)) << failure.trace;
     EXPECT_FALSE(engine.prepared());
+    EXPECT_EQ(engine.RunGraph(), 0);
+    const bool made = std::string(failure.step).rfind("CreateGrabber", 0) != 0;
+    EXPECT_EQ(backend.Called("ReleaseGrabber" + slotName), made);
+    if (slot == GrabberSlot::Still) {
+        EXPECT_FALSE(backend.Called("CreateGrabber(Frame)"));
+    }
+
+    backend.results.erase(failure.step);
+    engine.TearDownDownstream();
+    EXPECT_EQ(engine.PreparePreview(), 1);
+    EXPECT_EQ(engine.RunGraph(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     EveryStep, ChainFailureTest,
     ::testing::Values(
         ChainFailure{"CreateGrabber(Frame)",
-                     "Could not create SampleGrabber (is qedit.dll registered?)\n"},
-        ChainFailure{"SetGrabberMediaType(full)(Frame)", "Could not set the media type\n"},
-        ChainFailure{"SetGrabberMediaType(rgb)(Frame)", "Could not set media type\n"},
-        ChainFailure{"AddGrabberToGraph(Frame)", "Could not put sample grabber in graph\n"},
+                     "Could not create SampleGrabber (is qedit.dll registered?)\n", false},
+        ChainFailure{"SetGrabberMediaType(full)(Frame)", "Could not set the media type\n", false},
+        ChainFailure{"SetGrabberMediaType(rgb)(Frame)", "Could not set media type\n", false},
+        ChainFailure{"AddGrabberToGraph(Frame)", "Could not put sample grabber in graph\n", false},
         ChainFailure{"RenderGrabberOutput(Frame)",
-                     "Could not render sample grabber output pin(0x80004005)\n"}));
+                     "Could not render sample grabber output pin(0x80004005)\n", false},
+        ChainFailure{"CreateGrabber(Still)",
+                     "Could not create SampleGrabber (is qedit.dll registered?)\n", true},
+        ChainFailure{"SetGrabberMediaType(rgb)(Still)", "Could not set media type\n", true},
+        ChainFailure{"AddGrabberToGraph(Still)", "Could not put sample grabber in graph\n", true},
+        ChainFailure{"RenderGrabberOutput(Still)",
+                     "Could not render still grabber output pin(0x80004005)\n", true}));
 
 TEST_F(GraphTest, APinThatRefusesIsPassedOverAndFourRefusalsFailTheChain) {
     backend.outputPins = 3;
