@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
     gstcapture::GstMediaBackend backend(registry, &microscope);
     DiscardingTarget target;
     CaptureEngine engine(backend);
-    engine.SetWindows(&target);
+    engine.SetMessageTarget(&target);
     // No CapConfig.dat: the camera kind's default of 1280 x 1024.
     const std::filesystem::path configFolder =
         std::filesystem::temp_directory_path() / ("stream_bench." + std::to_string(::getpid()));

@@ -21,8 +21,8 @@ CaptureEngine::~CaptureEngine() {
     TearDownGraph();
 }
 
-void CaptureEngine::SetWindows(EngineMessageTarget* notifyWindow) {
-    graph_.SetNotifyTarget(notifyWindow);
+void CaptureEngine::SetMessageTarget(EngineMessageTarget* target) {
+    graph_.SetMessageTarget(target);
     discovery_.ClearDeviceCount();
 }
 

@@ -45,7 +45,7 @@ public:
     CaptureEngine& operator=(const CaptureEngine&) = delete;
 
     // Where still messages and graph events go; also clears the device count.
-    void SetWindows(EngineMessageTarget* notifyWindow);
+    void SetMessageTarget(EngineMessageTarget* target);
     void SetDeviceLibrary(DeviceLibrary* library) { deviceLibrary_ = library; }
     void SetCapConfigPath(std::string path) { format_.SetCapConfigPath(std::move(path)); }
     // Why the last SetResolution could not write CapConfig.dat (an errno); 0 when it could.

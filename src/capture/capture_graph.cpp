@@ -151,7 +151,7 @@ HResult CaptureGraph::BuildGrabberChain(GrabberSlot slot) {
     }
     AttachCallback(slot);
     if (steps.setsUpGraphEvents) {
-        graphEvents_ = Succeeded(backend_.SetUpGraphEvents(notifyTarget_));
+        graphEvents_ = Succeeded(backend_.SetUpGraphEvents(messageTarget_));
         DebugTrace(0, "Start capture1 (%08X)\n", HexOf(hr::kOk));
     }
     return hr::kOk;
@@ -163,7 +163,7 @@ HResult CaptureGraph::SetLiveGrabberFormat() {
     if (Failed(backend_.GetFormat(format, isVideoInfo))) {
         return hr::kOk;  // the grabber takes the pin's format as it comes
     }
-    liveCallback_.SetTarget(notifyTarget_, format.biWidth, format.biHeight);
+    liveCallback_.SetTarget(messageTarget_, format.biWidth, format.biHeight);
     DebugTrace(0, "Sample Format(%d,%d)\n", format.biWidth, format.biHeight);
     const HResult result = backend_.SetGrabberMediaType(GrabberSlot::Frame, &format);
     if (Failed(result)) {

@@ -37,7 +37,7 @@ public:
 
     // Where the live callback posts still messages and graph events are announced; used by
     // the chains built after this.
-    void SetNotifyTarget(EngineMessageTarget* target) { notifyTarget_ = target; }
+    void SetMessageTarget(EngineMessageTarget* target) { messageTarget_ = target; }
 
     // Makes the empty graph unless there is one. False (traced) when it cannot be made; the
     // caller then releases the graph.
@@ -85,7 +85,7 @@ private:
     MediaBackend& backend_;
     FrameCallback& liveCallback_;
     GrabberCallback& stillPinCallback_;
-    EngineMessageTarget* notifyTarget_ = nullptr;
+    EngineMessageTarget* messageTarget_ = nullptr;
 
     bool graph_ = false;
     bool captureFilter_ = false;

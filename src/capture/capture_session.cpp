@@ -4,7 +4,7 @@
 #include <cstring>
 
 CaptureSession::CaptureSession(CaptureEngine& engine) : engine_(engine) {
-    engine_.SetWindows(&target_);
+    engine_.SetMessageTarget(&target_);
 }
 
 CaptureSession::~CaptureSession() {
@@ -12,7 +12,7 @@ CaptureSession::~CaptureSession() {
 }
 
 bool CaptureSession::Connect() {
-    engine_.SetWindows(&target_);
+    engine_.SetMessageTarget(&target_);
     engine_.CreateDeviceEnumerator();
     return engine_.DiscoverDevices() == 1 && engine_.BuildGraph() == 1 &&
            engine_.PreparePreview() == 1 && engine_.RunGraph() == 1;

@@ -63,7 +63,7 @@ std::size_t FrameRecorder::size() const {
 }
 
 EngineRig::EngineRig(sim::Options options) : microscope(options) {
-    engine.SetWindows(&target);  // after the session pointed them at itself
+    engine.SetMessageTarget(&target);  // after the session pointed them at itself
     engine.SetCapConfigPath(folder / "CapConfig.dat");
     engine.frameCallback().SetDrawer(&frames);
 }
