@@ -39,8 +39,8 @@ struct SavedStill {
     int error = 0;     // why it was not written: the writer's errno, EINVAL for a bad frame
 };
 
-// One device, opened for one command: receives the engine's messages as queued events,
-// takes stills the way the main window does, and waits for the device in a Qt event loop
+// One device, opened for one command: asks its capture session for stills and saves them
+// as the main window does, and waits for the device in a Qt event loop
 // that a deadline or Interrupt() ends, so no wait lasts forever. Stops and tears the graph
 // down in order when asked or destroyed. UI thread; needs a QCoreApplication.
 class CommandSession : public QObject {
