@@ -6,21 +6,32 @@
 
 #include "app/debug_trace.h"
 
-bool LatestFrame::CopyFrame(double frameTime, const std::uint8_t* buffer, std::size_t lengthBytes) {
-    if (buffer == nullptr || lengthBytes == 0) {
+bool LatestFrame::CopyFrame(double frameTime, const std::uint8_t* topDownRows,
+                            std::size_t lengthBytes, std::size_t rowStrideBytes, int height) {
+    if (topDownRows == nullptr || rowStrideBytes == 0 || height <= 0 ||
+        lengthBytes / rowStrideBytes < static_cast<std::size_t>(height)) {
         return false;
     }
-    if (!pixels || capacity < lengthBytes) {
+    const std::size_t rows = static_cast<std::size_t>(height);
+    const std::size_t frameBytes = rowStrideBytes * rows;  // within lengthBytes
+    if (!pixels || capacity < frameBytes) {
         pixels.reset();
         capacity = 0;
-        pixels.reset(new (std::nothrow) std::uint8_t[lengthBytes]);
+        pixels.reset(new (std::nothrow) std::uint8_t[frameBytes]);
         if (!pixels) {
             return false;
         }
-        capacity = lengthBytes;
+        capacity = frameBytes;
     }
     sampleTime = frameTime;
-    std::memcpy(pixels.get(), buffer, lengthBytes);
+    // The top row is stored last.
+    const std::uint8_t* from = topDownRows;
+    std::uint8_t* to = pixels.get() + frameBytes;
+    for (std::size_t row = 0; row < rows; ++row) {
+        to -= rowStrideBytes;
+        std::memcpy(to, from, rowStrideBytes);
+        from += rowStrideBytes;
+    }
     copies_.fetch_add(1, std::memory_order_release);
     return true;
 }
@@ -61,10 +72,11 @@ void FrameCallback::BufferCB(double sampleTimeSeconds, const std::uint8_t* buffe
                              std::size_t lengthBytes) {
     const int width = width_.load();
     const int height = height_.load();
+    const std::size_t rowBytes = BgrRowBytes(width);
     frame_.SetHeader(width, height);
 
     if (flags_.stillRequested.load() != 1) {
-        frame_.CopyFrame(sampleTimeSeconds, buffer, lengthBytes);
+        frame_.CopyFrame(sampleTimeSeconds, buffer, lengthBytes, rowBytes, height);
     } else {
         DebugTrace(0, "********* Save to buffer%d(%d:%d:%d)\n", flags_.skipNextFrame.load(),
                    static_cast<int>(lengthBytes), width, height);
@@ -74,7 +86,7 @@ void FrameCallback::BufferCB(double sampleTimeSeconds, const std::uint8_t* buffe
         } else {
             const int armed = flags_.stillArmed.load();
             if (armed != 0) {
-                frame_.CopyFrame(sampleTimeSeconds, buffer, lengthBytes);
+                frame_.CopyFrame(sampleTimeSeconds, buffer, lengthBytes, rowBytes, height);
             }
             if (NotifyTarget* target = notifyTarget_.load()) {
                 target->PostMessage(kWmStillArrived, armed, 0);

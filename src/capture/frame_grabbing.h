@@ -36,7 +36,10 @@ inline constexpr std::uint32_t kWmApp = 0x8000;
 inline constexpr std::uint32_t kWmStillArrived = kWmApp + 1;  // wParam: 1 when this frame was armed
 inline constexpr std::uint32_t kWmGraphEvent = kWmApp + 3;    // a capture graph event is pending
 
-// Takes each frame while a recording runs (streaming thread; must not block).
+// Takes each frame while a recording runs (streaming thread; must not block). The frame is
+// the grabber's own buffer, passed on without a copy: 24-bit blue-green-red, rows top-down and
+// padded to 4 bytes, the order encoders take (FFmpeg's bgr24 is top-down). Valid only during
+// the call.
 class RecordingSink {
 public:
     virtual ~RecordingSink() = default;
@@ -48,15 +51,16 @@ public:
 class FrameDrawer {
 public:
     virtual ~FrameDrawer() = default;
-    // Streaming thread; must not block for long. Returns 1, or 0 for frame bits it cannot
-    // draw (none, or fewer than `width` x `height` 24-bit rows).
+    // Streaming thread; must not block for long. `buffer` holds 24-bit blue-green-red rows,
+    // top-down and padded to 4 bytes. Returns 1, or 0 for frame bits it cannot draw (none, or
+    // fewer than `width` x `height` 24-bit rows).
     virtual int DrawFrame(const std::uint8_t* buffer, std::size_t lengthBytes, int width,
                           int height) = 0;
     // UI thread: lets go of the off-screen surface; the next paint makes a new, black one.
     virtual void ReleaseMemorySurface() {}
 };
 
-// What a grabber hands each frame to: 24-bit blue-green-red, rows bottom-up and padded to
+// What a grabber hands each frame to: 24-bit blue-green-red, rows top-down and padded to
 // 4 bytes. Called on the streaming thread.
 class GrabberCallback {
 public:
@@ -85,9 +89,13 @@ struct LatestFrame {
     std::size_t capacity = 0;  // bytes allocated for pixels; only grows
     double sampleTime = 0.0;   // seconds
 
-    // Copies a frame, growing the buffer when it is too small, and publishes it. False (the
-    // copy held left alone) for a frame without bytes, or when no memory.
-    bool CopyFrame(double frameTime, const std::uint8_t* buffer, std::size_t lengthBytes);
+    // Copies a frame given as `height` top-down rows `rowStrideBytes` apart into pixels in
+    // bottom-up order (the last row first, as a bitmap stores them), growing the buffer when
+    // it is too small, and publishes it. Bytes after the last row are left out. False (the
+    // copy held left alone) for a frame without rows, one shorter than its rows, or when no
+    // memory.
+    bool CopyFrame(double frameTime, const std::uint8_t* topDownRows, std::size_t lengthBytes,
+                   std::size_t rowStrideBytes, int height);
     void Free();
 
     // A reader on another thread calls this before it reads pixels in answer to a still

@@ -74,7 +74,7 @@ public:
     virtual HResult GetFormat(CaptureSettings& format, bool& isVideoInfo) = 0;
     virtual HResult SetFormat(const CaptureSettings& format) = 0;
 
-    // Grabbers: a filter that hands each frame, as 24-bit bottom-up blue-green-red, to a
+    // Grabbers: a filter that hands each frame, as 24-bit top-down blue-green-red, to a
     // callback on the streaming thread, and the renderer behind it.
     virtual HResult CreateGrabber(GrabberSlot slot) = 0;
     // nullptr asks for plain 24-bit RGB; else the device's full format.

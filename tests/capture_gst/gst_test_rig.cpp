@@ -97,7 +97,7 @@ int FrameRecorder::DrawFrame(const std::uint8_t* buffer, std::size_t lengthBytes
     DrawnFrame frame{width, height, lengthBytes, std::nullopt};
     if (lengthBytes >=
         static_cast<std::size_t>(BgrRowBytes(width)) * static_cast<std::size_t>(height)) {
-        frame.index = TopRowIndex(buffer, width, height);
+        frame.index = sim::ReadFrameIndexBgr(buffer, width);  // rows top-down
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);

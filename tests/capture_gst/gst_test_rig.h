@@ -45,7 +45,7 @@ struct DrawnFrame {
     int width = 0;
     int height = 0;
     std::size_t lengthBytes = 0;
-    std::optional<std::uint32_t> index;  // read from the picture's top row
+    std::optional<std::uint32_t> index;  // read from the picture's top row, the first drawn
 };
 
 // Records every frame the engine draws (streaming thread).

@@ -39,7 +39,7 @@ public:
     explicit VideoDisplayWindow(QWidget* parent = nullptr);
     ~VideoDisplayWindow() override;
 
-    // Streaming thread. Frames are 24-bit blue-green-red, rows bottom-up and padded to 4
+    // Streaming thread. Frames are 24-bit blue-green-red, rows top-down and padded to 4
     // bytes. Returns 1, or 0 for no bits or bits short of width x height rows.
     int DrawFrame(const std::uint8_t* buffer, std::size_t lengthBytes, int width,
                   int height) override;
@@ -103,7 +103,7 @@ private:
 
     // Shared with the streaming thread.
     mutable std::mutex surfaceMutex_;
-    QImage surface_;   // guarded; Format_RGB32 of clientSize_, or null
+    QImage surface_;    // guarded; Format_RGB32 of clientSize_, or null
     QSize clientSize_;  // guarded; the window's size as the streaming thread sees it
     OverlaySwitches overlays_;
     std::atomic<bool> repaintPending_{false};
