@@ -24,13 +24,14 @@ bool LatestFrame::CopyFrame(double frameTime, const std::uint8_t* topDownRows,
         capacity = frameBytes;
     }
     sampleTime = frameTime;
-    // The top row is stored last.
-    const std::uint8_t* from = topDownRows;
-    std::uint8_t* to = pixels.get() + frameBytes;
+    // The bottom row is stored first. Reading from the bottom takes the rows the converter
+    // wrote last, still in the cache, first; the writes run forward.
+    const std::uint8_t* from = topDownRows + frameBytes;
+    std::uint8_t* to = pixels.get();
     for (std::size_t row = 0; row < rows; ++row) {
-        to -= rowStrideBytes;
+        from -= rowStrideBytes;
         std::memcpy(to, from, rowStrideBytes);
-        from += rowStrideBytes;
+        to += rowStrideBytes;
     }
     copies_.fetch_add(1, std::memory_order_release);
     return true;
