@@ -54,7 +54,7 @@ bool WriteBitmap(const std::string& path, std::int32_t width, std::int32_t heigh
         std::copy(std::begin(table), std::end(table), header.begin() + 54);
     }
     OutputFile out;
-    if (out.Create(path) != 0 || out.Write(header.data(), header.size()) != 0) {
+    if (!out.Create(path) || !out.Write(header.data(), header.size())) {
         return false;
     }
     std::vector<std::uint8_t> row(stride);
@@ -72,11 +72,11 @@ bool WriteBitmap(const std::string& path, std::int32_t width, std::int32_t heigh
                 row[3 * static_cast<std::size_t>(x) + 2] = static_cast<std::uint8_t>(value >> 16);
             }
         }
-        if (out.Write(row.data(), row.size()) != 0) {
+        if (!out.Write(row.data(), row.size())) {
             return false;
         }
     }
-    return out.Commit() == 0;
+    return out.Commit().ok();
 }
 
 // Peak resident size in bytes of a finished child, or -1 when it failed.
@@ -136,10 +136,7 @@ int main() {
         return 1;
     }
     const auto convert = [&jpeg](const std::string& bmp) {
-        return [&jpeg, bmp] {
-            return ConvertBitmapFileToJpeg(bmp, jpeg, 100).outcome ==
-                   BitmapFileConversion::Outcome::kWritten;
-        };
+        return [&jpeg, bmp] { return ConvertBitmapFileToJpeg(bmp, jpeg, 100).ok(); };
     };
     const long idle = PeakOfChild([] { return true; });
     const long oneBitPeak = PeakOfChild(convert(oneBit));

@@ -72,7 +72,7 @@ bool WriteSpecimenBitmap(const std::string& path) {
         }
     }
     OutputFile out;
-    return out.Create(path) == 0 && out.Write(file.data(), file.size()) == 0 && out.Commit() == 0;
+    return out.Create(path) && out.Write(file.data(), file.size()) && out.Commit();
 }
 
 // Runs `argv` as a child process with standard output and error sent to /dev/null.
@@ -149,23 +149,22 @@ int main(int argc, char** argv) {
     std::size_t imageBytes = 0;
 
     // One untimed round of each warms the caches and checks that everything works.
-    std::string error;
-    if (BitmapFileToJpeg(bmp, ours, &error) != 0 || !error.empty() ||
-        JpegFileToDib(ours, dib, &imageBytes) != 0 ||
+    const IoResult encoded = BitmapFileToJpeg(bmp, ours);
+    if (!encoded || !JpegFileToDib(ours, dib, &imageBytes) ||
         !RunTool({"cjpeg", "-quality", "100", "-outfile", theirs, bmp}) ||
         !RunTool({"djpeg", "-outfile", "/dev/null", ours})) {
         std::fprintf(stderr, "a conversion failed (%s); are cjpeg and djpeg installed?\n",
-                     error.c_str());
+                     encoded.detail().c_str());
         return 1;
     }
 
     std::vector<Step> steps;
     steps.push_back({[] { return RunTool({"cjpeg", "-version"}); }});
-    steps.push_back({[&] { return BitmapFileToJpeg(bmp, ours, nullptr) == 0; }});
+    steps.push_back({[&] { return BitmapFileToJpeg(bmp, ours).ok(); }});
     steps.push_back({[&] {
         return RunTool({"cjpeg", "-quality", "100", "-outfile", theirs, bmp});
     }});
-    steps.push_back({[&] { return JpegFileToDib(ours, dib, &imageBytes) == 0; }});
+    steps.push_back({[&] { return JpegFileToDib(ours, dib, &imageBytes).ok(); }});
     steps.push_back({[&] { return RunTool({"djpeg", "-outfile", "/dev/null", ours}); }});
     if (!RunInterleaved(repetitions, steps)) {
         std::fprintf(stderr, "a timed run failed\n");

@@ -54,7 +54,7 @@ using gstcapture::ElementPtr;
 using gstcapture::MakeElement;
 using gstcapture::PadPtr;
 
-constexpr sim::FrameSize kSize{1280, 1024};
+constexpr FrameSize kSize{1280, 1024};
 constexpr int kFramesPerSecond = 30;
 constexpr int kDisplayWidth = 622;
 constexpr int kDisplayHeight = 487;
@@ -159,9 +159,10 @@ Round Measure(int ms, const std::function<std::uint64_t()>& frames,
     return round;
 }
 
-class DiscardingTarget : public NotifyTarget {
+// Takes the still and graph-event messages nobody handles here.
+class DiscardingTarget : public EngineMessageTarget {
 public:
-    void PostMessage(std::uint32_t, std::intptr_t, std::intptr_t) override {}
+    void Post(EngineMessage, int) override {}
 };
 
 // The program's live path: the engine on the GStreamer backend, drawing into the display.
@@ -170,7 +171,7 @@ public:
     LiveSide(sim::SimulatedMicroscope& microscope, VideoDisplayWindow& display,
              const std::string& configPath)
         : registry_(microscope), backend_(registry_, &microscope), engine_(backend_) {
-        engine_.SetWindows(&target_);
+        engine_.SetMessageTarget(&target_);
         engine_.SetDisplayWindow(&display);
         // No CapConfig.dat: the camera kind's default of 1280 x 1024.
         engine_.SetCapConfigPath(configPath);

@@ -17,7 +17,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr sim::FrameSize kSize{1280, 1024};
+constexpr FrameSize kSize{1280, 1024};
 
 double MillisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();

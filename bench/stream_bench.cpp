@@ -53,9 +53,9 @@ std::uint64_t ProcessCpuNanoseconds() {
 }
 
 // Takes the still and graph-event messages nobody handles here.
-class DiscardingTarget : public NotifyTarget {
+class DiscardingTarget : public EngineMessageTarget {
 public:
-    void PostMessage(std::uint32_t, std::intptr_t, std::intptr_t) override {}
+    void Post(EngineMessage, int) override {}
 };
 
 // Thread CPU nanoseconds of one memcpy of a frame, rotating through several source frames so
@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
     gstcapture::GstMediaBackend backend(registry, &microscope);
     DiscardingTarget target;
     CaptureEngine engine(backend);
-    engine.SetWindows(&target);
+    engine.SetMessageTarget(&target);
     // No CapConfig.dat: the camera kind's default of 1280 x 1024.
     const std::filesystem::path configFolder =
         std::filesystem::temp_directory_path() / ("stream_bench." + std::to_string(::getpid()));

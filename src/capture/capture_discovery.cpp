@@ -1,9 +1,10 @@
 // Finding the microscope among the video-input devices, and keeping track of it.
+#include "capture/capture_discovery.h"
+
 #include <algorithm>
-#include <cstring>
+#include <vector>
 
 #include "app/debug_trace.h"
-#include "capture/capture_engine.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ std::vector<DeviceMoniker> LimitDevices(std::vector<DeviceMoniker> devices, std:
     std::size_t kept = 0;
     for (int pass = 0; pass < 2; ++pass) {
         for (std::size_t i = 0; i < devices.size() && kept < limit; ++i) {
-            const bool supported = CaptureEngine::MatchIdentity(devices[i].devicePath) >= 0;
+            const bool supported = DeviceDiscovery::MatchIdentity(devices[i].devicePath) >= 0;
             if (!keep[i] && (pass == 1 || supported)) {
                 keep[i] = true;
                 ++kept;
@@ -42,9 +43,14 @@ std::vector<DeviceMoniker> LimitDevices(std::vector<DeviceMoniker> devices, std:
     return limited;
 }
 
+// The identity string of a row, empty for a device of no known kind.
+std::string IdentityOfRow(int row) {
+    return row >= 0 ? kDeviceIdentityTable[static_cast<std::size_t>(row)] : "";
+}
+
 }  // namespace
 
-HResult CaptureEngine::CreateDeviceEnumerator() {
+HResult DeviceDiscovery::CreateEnumerator() {
     const HResult result = backend_.CreateDeviceEnumerator();
     if (Failed(result)) {
         DebugTrace(0, "Error Creating Device Enumerator\n");
@@ -54,7 +60,7 @@ HResult CaptureEngine::CreateDeviceEnumerator() {
     return result;
 }
 
-int CaptureEngine::MatchIdentity(std::string_view devicePath) {
+int DeviceDiscovery::MatchIdentity(std::string_view devicePath) {
     for (std::size_t row = 0; row < kDeviceIdentityTable.size(); ++row) {
         const std::string_view identity = kDeviceIdentityTable[row];
         if (devicePath.size() < identity.size()) {
@@ -69,19 +75,27 @@ int CaptureEngine::MatchIdentity(std::string_view devicePath) {
     return -1;
 }
 
-const CaptureDeviceEntry* CaptureEngine::CurrentEntry() const {
+const CaptureDeviceEntry* DeviceDiscovery::CurrentEntry() const {
     return currentIndex_ >= 0 ? &devices_[static_cast<std::size_t>(currentIndex_)] : nullptr;
 }
 
-int CaptureEngine::DiscoverDevices() {
-    if (!enumerator_) {
-        return 0;
+std::optional<DeviceChoice> DeviceDiscovery::CurrentChoice() const {
+    const CaptureDeviceEntry* current = CurrentEntry();
+    if (current == nullptr || !current->moniker) {
+        return std::nullopt;
     }
-    std::array<CaptureDeviceEntry, kMaxDevices> scratch{};
+    return DeviceChoice{*current->moniker, current->identityRow};
+}
+
+DiscoveryOutcome DeviceDiscovery::Discover() {
+    if (!enumerator_) {
+        return DiscoveryOutcome::NoDevice;
+    }
+    DeviceList scratch{};
     std::vector<DeviceMoniker> found;
     if (backend_.EnumerateVideoInputDevices(found) != hr::kOk) {
         DebugTrace(0, "Sorry, you have no video capture hardware\n");
-        return 0;
+        return DiscoveryOutcome::NoDevice;
     }
     found = LimitDevices(std::move(found), kMaxDevices);
     int counted = 0;
@@ -114,13 +128,8 @@ int CaptureEngine::DiscoverDevices() {
     }
     devices_ = std::move(scratch);
     currentIndex_ = carried;
-
     if (carried >= 0) {
-        if (devices_[static_cast<std::size_t>(carried)].identityRow == 0) {
-            OpenDeviceLibrary();
-            libraryDeviceMode_.store(1);
-        }
-        return 1;
+        return DiscoveryOutcome::KeptCurrent;
     }
 
     int chosen = -1;
@@ -136,22 +145,14 @@ int CaptureEngine::DiscoverDevices() {
     }
     if (chosen < 0) {
         deviceIdentity_.clear();
-        return 0;
+        return DiscoveryOutcome::NoDevice;
     }
-    const int row = devices_[static_cast<std::size_t>(chosen)].identityRow;
-    if (row == 0) {
-        if (OpenDeviceLibrary() == 0) {
-            libraryDeviceMode_.store(0);
-        }
-    } else {
-        libraryDeviceMode_.store(0);
-    }
-    deviceIdentity_ = kDeviceIdentityTable[static_cast<std::size_t>(row)];
+    deviceIdentity_ = IdentityOfRow(devices_[static_cast<std::size_t>(chosen)].identityRow);
     MakeCurrent(chosen);
-    return 1;
+    return DiscoveryOutcome::ChoseDevice;
 }
 
-void CaptureEngine::MakeCurrent(int index) {
+void DeviceDiscovery::MakeCurrent(int index) {
     for (CaptureDeviceEntry& entry : devices_) {
         entry.isCurrent = 0;
     }
@@ -159,34 +160,34 @@ void CaptureEngine::MakeCurrent(int index) {
     currentIndex_ = index;
 }
 
-void CaptureEngine::SelectDevice(int index) {
+std::optional<DeviceChoice> DeviceDiscovery::Select(int index) {
     if (index < 0 || index >= kMaxDevices) {
-        return;
+        return std::nullopt;
     }
     const CaptureDeviceEntry& chosen = devices_[static_cast<std::size_t>(index)];
     const CaptureDeviceEntry* current = CurrentEntry();
     if (!chosen.moniker || (current != nullptr && current->moniker &&
                             backend_.IsSameDevice(*chosen.moniker, *current->moniker))) {
+        return std::nullopt;
+    }
+    MakeCurrent(index);
+    // A device of no known kind streams, but has no identity to test its presence by.
+    deviceIdentity_ = IdentityOfRow(chosen.identityRow);
+    return DeviceChoice{*chosen.moniker, chosen.identityRow};
+}
+
+void DeviceDiscovery::RefreshCurrentName() {
+    if (currentIndex_ < 0) {
         return;
     }
-    StopGraph();
-    TearDownDownstream();
-    TearDownGraph();
-    MakeCurrent(index);
-    const int row = chosen.identityRow;
-    if (row == 0) {
-        OpenDeviceLibrary();
-    } else {
-        libraryDeviceMode_.store(0);
-    }
-    // A device of no known kind streams, but has no identity to test its presence by.
-    deviceIdentity_ = row >= 0 ? kDeviceIdentityTable[static_cast<std::size_t>(row)] : "";
-    if (BuildGraph() == 1 && PreparePreview() == 1) {
-        RunGraph();
+    CaptureDeviceEntry& current = devices_[static_cast<std::size_t>(currentIndex_)];
+    std::string name;
+    if (current.moniker && Succeeded(backend_.ReadFriendlyName(*current.moniker, name))) {
+        current.friendlyName = name;
     }
 }
 
-bool CaptureEngine::IsDevicePresent() {
+bool DeviceDiscovery::IsDevicePresent() {
     if (deviceIdentity_.empty()) {
         return false;
     }
@@ -205,19 +206,4 @@ bool CaptureEngine::IsDevicePresent() {
     }
     deviceIdentity_.clear();
     return false;
-}
-
-int CaptureEngine::OpenDeviceLibrary() {
-    // Without a button library the device still streams in its kind's mode.
-    if (deviceLibrary_ == nullptr || deviceLibrary_->Open() == 1) {
-        libraryDeviceMode_.store(1);
-        return 1;
-    }
-    return 0;
-}
-
-void CaptureEngine::CloseDeviceLibrary() {
-    if (deviceLibrary_ != nullptr) {
-        deviceLibrary_->Close();
-    }
 }

@@ -1,10 +1,16 @@
-// The capture format: the stored choice, the defaults of each device kind, resolution
+// The capture format: the stored choice, the defaults of each device mode, resolution
 // changes and the recording frame rate.
-#include "app/debug_trace.h"
-#include "capture/capture_engine.h"
+#include "capture/capture_format.h"
 
-void CaptureEngine::ApplyDefaultFormat(CaptureSettings& deviceFormat) {
-    if (libraryDeviceMode_.load() == 1) {
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "app/debug_trace.h"
+#include "capture/capture_logging.h"
+
+void CaptureFormat::ApplyDefaults(CaptureSettings& deviceFormat, DeviceMode mode) {
+    if (mode == DeviceMode::Library) {
         deviceFormat.biWidth = 720;
         deviceFormat.biHeight = 480;
     } else {
@@ -12,25 +18,25 @@ void CaptureEngine::ApplyDefaultFormat(CaptureSettings& deviceFormat) {
         deviceFormat.biHeight = 1024;
     }
     deviceFormat.biSizeImage = FrameBytesFor(deviceFormat.biWidth, deviceFormat.biHeight, 16);
-    deviceFormat.dwBitRate = BitRateFor(deviceFormat.biSizeImage, captureSettings_.AvgTimePerFrame);
-    captureSettings_ = deviceFormat;
+    deviceFormat.dwBitRate = BitRateFor(deviceFormat.biSizeImage, settings_.AvgTimePerFrame);
+    settings_ = deviceFormat;
 }
 
-bool CaptureEngine::PrepareFormat() {
+bool CaptureFormat::ApplyToDevice(DeviceMode mode) {
     CaptureSettings deviceFormat;
     bool isVideoInfo = false;
-    if (!streamConfig_ || Failed(backend_.GetFormat(deviceFormat, isVideoInfo)) || !isVideoInfo) {
+    if (Failed(backend_.GetFormat(deviceFormat, isVideoInfo)) || !isVideoInfo) {
         return false;
     }
-    captureSettings_ = deviceFormat;
-    if (LoadCapConfig(capConfigPath_, captureSettings_) == 1) {
-        deviceFormat = captureSettings_;
+    settings_ = deviceFormat;
+    if (LoadCapConfig(capConfigPath_, settings_)) {
+        deviceFormat = settings_;
     } else {
-        ApplyDefaultFormat(deviceFormat);
+        ApplyDefaults(deviceFormat, mode);
     }
     HResult result = backend_.SetFormat(deviceFormat);
     if (Failed(result)) {
-        ApplyDefaultFormat(deviceFormat);
+        ApplyDefaults(deviceFormat, mode);
         result = backend_.SetFormat(deviceFormat);
         if (Failed(result)) {
             DebugTrace(0, "%x: Cannot set frame rate for preview\n", HexOf(result));
@@ -39,48 +45,36 @@ bool CaptureEngine::PrepareFormat() {
     return Succeeded(result);
 }
 
-HResult CaptureEngine::SetResolution(int width, int height) {
-    if (!streamConfig_) {
-        return 0;
-    }
-    if (!IsUsableFrameSize(width, height)) {
-        return hr::kInvalidArgument;
-    }
-    const bool wasRunning = running_;
-    StopGraph();
-    TearDownDownstream();
-
-    HResult result = hr::kFail;
+HResult CaptureFormat::ChangeFrameSize(int width, int height) {
     CaptureSettings deviceFormat;
     bool isVideoInfo = false;
-    result = backend_.GetFormat(deviceFormat, isVideoInfo);
-    if (Succeeded(result) && isVideoInfo) {
-        captureSettings_ = deviceFormat;
-        captureSettings_.biWidth = width;
-        captureSettings_.biHeight = height;
-        captureSettings_.biSizeImage = FrameBytesFor(width, height, captureSettings_.biBitCount);
-        captureSettings_.dwBitRate =
-            BitRateFor(captureSettings_.biSizeImage, captureSettings_.AvgTimePerFrame);
-        deviceFormat = captureSettings_;
-        capConfigError_ = SaveCapConfig(capConfigPath_, captureSettings_) ? 0 : errno;
-        result = backend_.SetFormat(deviceFormat);
-        if (Failed(result)) {
-            DebugTrace(0, "%x: Cannot set frame rate for preview\n", HexOf(result));
-        }
+    HResult result = backend_.GetFormat(deviceFormat, isVideoInfo);
+    if (Failed(result) || !isVideoInfo) {
+        return result;
     }
-    PreparePreview();
-    if (wasRunning) {
-        RunGraph();
+    settings_ = deviceFormat;
+    settings_.biWidth = width;
+    settings_.biHeight = height;
+    settings_.biSizeImage = FrameBytesFor(width, height, settings_.biBitCount);
+    settings_.dwBitRate = BitRateFor(settings_.biSizeImage, settings_.AvgTimePerFrame);
+    deviceFormat = settings_;
+    capConfigError_ = SaveCapConfig(capConfigPath_, settings_).error();
+    if (capConfigError_ != 0) {
+        qCWarning(lcCaptureEngine, "%s cannot be written: %s", capConfigPath_.c_str(),
+                  std::strerror(capConfigError_));
+    }
+    result = backend_.SetFormat(deviceFormat);
+    if (Failed(result)) {
+        DebugTrace(0, "%x: Cannot set frame rate for preview\n", HexOf(result));
     }
     return result;
 }
 
-void CaptureEngine::SetGrabberFrameRate(int framesPerSecond) {
+void CaptureFormat::SetGrabberFrameRate(int framesPerSecond) {
     CaptureSettings deviceFormat;
     bool isVideoInfo = false;
     // A rate of 0 or less has no frame duration: the grabber keeps its rate.
-    if (!streamConfig_ || framesPerSecond <= 0 ||
-        Failed(backend_.GetFormat(deviceFormat, isVideoInfo))) {
+    if (framesPerSecond <= 0 || Failed(backend_.GetFormat(deviceFormat, isVideoInfo))) {
         return;
     }
     deviceFormat.dwBitRate = static_cast<std::uint32_t>(

@@ -1,119 +1,179 @@
 // Building, running and tearing down the capture graph.
+#include "capture/capture_graph.h"
+
 #include "app/debug_trace.h"
-#include "capture/capture_engine.h"
+#include "capture/capture_logging.h"
 
 namespace {
+
 constexpr int kPinsTried = 4;
-}
 
-CaptureEngine::CaptureEngine(MediaBackend& backend)
-    : backend_(backend),
-      frameCallback_(latestFrame_, stillFlags_, recordingActive_),
-      stillPinCallback_(stillFlags_) {}
+// What sets the two grabber chains apart; every other step is the same for both.
+struct ChainSteps {
+    const char* filterName = nullptr;
+    bool needsStillPin = false;      // the device's still pin must exist before anything is made
+    bool setsDeviceFormat = false;   // the grabber is first given the device's full format
+    bool tracesOutputPin = false;    // the rendered output pin is traced
+    bool setsUpGraphEvents = false;  // graph events are set up once the chain stands
+};
 
-CaptureEngine::~CaptureEngine() {
-    StopGraph();
-    TearDownGraph();
-}
-
-void CaptureEngine::SetWindows(NotifyTarget* notifyWindow) {
-    notifyWindow_ = notifyWindow;
-    deviceCount_ = 0;
-}
-
-int CaptureEngine::BuildGraph() {
-    if (!graphBuilder_) {
-        if (Failed(backend_.CreateGraphBuilder())) {
-            return 0;
-        }
-        graphBuilder_ = true;
+constexpr ChainSteps StepsOf(GrabberSlot slot) {
+    if (slot == GrabberSlot::Frame) {
+        return ChainSteps{.filterName = "SampleGrabber", .setsDeviceFormat = true};
     }
-    if (!graph_) {
-        if (Failed(backend_.CreateFilterGraph())) {
-            DebugTrace(0, "Cannot instantiate filtergraph\n");
-            TearDownGraph();
-            return 0;
-        }
-        graph_ = true;
+    return ChainSteps{.filterName = "StillGrabber",
+                      .needsStillPin = true,
+                      .tracesOutputPin = true,
+                      .setsUpGraphEvents = true};
+}
+
+}  // namespace
+
+CaptureGraph::CaptureGraph(MediaBackend& backend, FrameCallback& liveCallback,
+                           GrabberCallback& stillPinCallback)
+    : backend_(backend), liveCallback_(liveCallback), stillPinCallback_(stillPinCallback) {}
+
+bool CaptureGraph::CreateFilterGraph() {
+    if (graph_) {
+        return true;
     }
+    if (Failed(backend_.CreateFilterGraph())) {
+        DebugTrace(0, "Cannot instantiate filtergraph\n");
+        return false;
+    }
+    graph_ = true;
+    return true;
+}
+
+bool CaptureGraph::Bind(const DeviceMoniker* device) {
     captureFilter_ = false;
     HResult result = hr::kPointer;
-    if (currentIndex_ >= 0) {
-        CaptureDeviceEntry& current = devices_[static_cast<std::size_t>(currentIndex_)];
-        std::string name;
-        if (Succeeded(backend_.ReadFriendlyName(*current.moniker, name))) {
-            current.friendlyName = name;
-        }
-        result = backend_.BindDevice(*current.moniker);
+    if (device != nullptr) {
+        result = backend_.BindDevice(*device);
         captureFilter_ = Succeeded(result);
     }
     if (!captureFilter_) {
         DebugTrace(0, "bind device fail(%08X)\n", HexOf(result));
-        TearDownGraph();
-        return 0;
-    }
-    if (backend_.SetFilterGraph() != hr::kOk) {
-        DebugTrace(0, "Cannot give graph to builder\n");
-        TearDownGraph();
-        return 0;
+        return false;
     }
     result = backend_.AddCaptureFilter();
     if (result != hr::kOk) {
         DebugTrace(0, "Error %x: Cannot add vidcap to filtergraph\n", HexOf(result));
-        TearDownGraph();
-        return 0;
+        return false;
     }
-    result = backend_.FindStreamConfig(MediaMajor::Video);
-    if (Failed(result)) {
-        result = backend_.FindStreamConfig(MediaMajor::Interleaved);
-    }
-    streamConfig_ = Succeeded(result);
-    if (!streamConfig_) {
-        DebugTrace(0, "Error %x: Cannot find VCapture:IAMStreamConfig", HexOf(result));
-    }
-    crossbar_ = Succeeded(backend_.FindCrossbar(MediaMajor::Video)) ||
-                Succeeded(backend_.FindCrossbar(MediaMajor::Interleaved));
-    if (streamConfig_) {
-        CaptureSettings ignored;
-        bool isVideoInfo = false;
-        backend_.GetFormat(ignored, isVideoInfo);
-    }
-    captureDialogs_ = Succeeded(backend_.FindCaptureDialogs());
-    if (captureDialogs_) {
-        DebugTrace(0, "CCrossbar Constructor\n");
-        int routes = 0;
-        routeCount_ = Succeeded(backend_.CountVideoRoutes(routes)) ? routes : 0;
-    }
+    DebugTrace(0, "CCrossbar Constructor\n");
+    int routes = 0;
+    routeCount_ = Succeeded(backend_.CountVideoRoutes(routes)) ? routes : 0;
     stillPinExists_ = backend_.FindStillPin() == hr::kOk ? 1 : 0;
-    return 1;
+    return true;
 }
 
-int CaptureEngine::PreparePreview() {
-    if (prepared_) {
-        return 1;
-    }
-    if (running_ || !captureFilter_) {
-        return 0;
-    }
-    PrepareFormat();
-    if (libraryDeviceMode_.load() == 1) {
-        BuildFrameGrabberChain();
+bool CaptureGraph::BuildChains(ChainOrder order) {
+    if (order == ChainOrder::LiveFirst) {
+        BuildGrabberChain(GrabberSlot::Frame);
         if (stillPinExists_ != 0) {
-            BuildStillChain();
+            BuildGrabberChain(GrabberSlot::Still);
         }
     } else {
-        if (stillPinExists_ != 0 && BuildStillChain() != hr::kOk) {
-            return 0;
+        if (stillPinExists_ != 0 && BuildGrabberChain(GrabberSlot::Still) != hr::kOk) {
+            return false;
         }
-        if (BuildFrameGrabberChain() != hr::kOk) {
-            return 0;
+        if (BuildGrabberChain(GrabberSlot::Frame) != hr::kOk) {
+            return false;
         }
     }
     prepared_ = true;
-    return 1;
+    return true;
 }
 
-HResult CaptureEngine::ConnectGrabber(GrabberSlot slot) {
+bool& CaptureGraph::GrabberCreated(GrabberSlot slot) {
+    return slot == GrabberSlot::Frame ? frameGrabber_ : stillGrabber_;
+}
+
+HResult CaptureGraph::BuildGrabberChain(GrabberSlot slot) {
+    const ChainSteps steps = StepsOf(slot);
+    const bool live = slot == GrabberSlot::Frame;
+    if (steps.needsStillPin) {
+        const HResult stillPin = backend_.FindStillPin();
+        if (stillPin != hr::kOk) {
+            return Failed(stillPin) ? stillPin : hr::kFail;
+        }
+    }
+    if (!captureFilter_ || !graph_) {
+        return -1;
+    }
+    bool& created = GrabberCreated(slot);
+    if (!created) {
+        if (Failed(backend_.CreateGrabber(slot))) {
+            DebugTrace(0, "Could not create SampleGrabber (is qedit.dll registered?)\n");
+            return hr::kFail;
+        }
+        created = true;
+    }
+    const auto release = [this, slot, &created](HResult failure) {
+        backend_.ReleaseGrabber(slot);
+        created = false;
+        return failure;
+    };
+    HResult result = hr::kOk;
+    if (steps.setsDeviceFormat) {
+        result = SetLiveGrabberFormat();
+        if (Failed(result)) {
+            return release(result);
+        }
+    }
+    result = backend_.SetGrabberMediaType(slot, nullptr);
+    if (Failed(result)) {
+        DebugTrace(0, "Could not set media type\n");
+        return release(result);
+    }
+    result = backend_.AddGrabberToGraph(slot, steps.filterName);
+    if (Failed(result)) {
+        DebugTrace(0, "Could not put sample grabber in graph\n");
+        return release(result);
+    }
+    result = ConnectGrabber(slot);
+    if (Failed(result)) {
+        return release(result);
+    }
+    PinId outputPin = 0;
+    result = backend_.RenderGrabberOutput(slot, outputPin);
+    if (Failed(result)) {
+        DebugTrace(0,
+                   live ? "Could not render sample grabber output pin(0x%08X)\n"
+                        : "Could not render still grabber output pin(0x%08X)\n",
+                   HexOf(result));
+        return release(result);
+    }
+    if (steps.tracesOutputPin) {
+        // The second field names the filter the output pin belongs to.
+        DebugTrace(0, "GrabOut(%08X:%08X)\n", outputPin, static_cast<unsigned>(slot));
+    }
+    AttachCallback(slot);
+    if (steps.setsUpGraphEvents) {
+        graphEvents_ = Succeeded(backend_.SetUpGraphEvents(messageTarget_));
+        DebugTrace(0, "Start capture1 (%08X)\n", HexOf(hr::kOk));
+    }
+    return hr::kOk;
+}
+
+HResult CaptureGraph::SetLiveGrabberFormat() {
+    CaptureSettings format;
+    bool isVideoInfo = false;
+    if (Failed(backend_.GetFormat(format, isVideoInfo))) {
+        return hr::kOk;  // the grabber takes the pin's format as it comes
+    }
+    liveCallback_.SetTarget(messageTarget_, format.biWidth, format.biHeight);
+    DebugTrace(0, "Sample Format(%d,%d)\n", format.biWidth, format.biHeight);
+    const HResult result = backend_.SetGrabberMediaType(GrabberSlot::Frame, &format);
+    if (Failed(result)) {
+        DebugTrace(0, "Could not set the media type\n");
+    }
+    return result;
+}
+
+HResult CaptureGraph::ConnectGrabber(GrabberSlot slot) {
+    const bool live = slot == GrabberSlot::Frame;
     HResult result = hr::kFail;
     for (int pin = 0; pin < kPinsTried; ++pin) {
         bool pinsExist = false;
@@ -127,7 +187,7 @@ HResult CaptureEngine::ConnectGrabber(GrabberSlot slot) {
         }
         result = connect;
         if (result == hr::kOk) {
-            if (slot == GrabberSlot::Frame) {
+            if (live) {
                 DebugTrace(0, "Simple Connect(%08X:%08X)\n", outputPin, grabberPin);
             } else {
                 DebugTrace(0, "Still Connect(%08X:%08X)\n", grabberPin, outputPin);
@@ -136,207 +196,82 @@ HResult CaptureEngine::ConnectGrabber(GrabberSlot slot) {
         }
         DebugTrace(0, "Could not connect sample pin #%d to grabber\n", pin);
     }
-    if (Failed(result) && slot == GrabberSlot::Frame) {
-        DebugTrace(0, "Could not connect sample pin #%d to grabber.\n", kPinsTried);
-    } else if (Failed(result)) {
-        DebugTrace(0, "Could not connect still pin #%d to grabber.\n", kPinsTried);
+    if (Failed(result)) {
+        DebugTrace(0,
+                   live ? "Could not connect sample pin #%d to grabber.\n"
+                        : "Could not connect still pin #%d to grabber.\n",
+                   kPinsTried);
+        return result;
     }
-    return Failed(result) ? result : hr::kFail;
+    return hr::kFail;
 }
 
-void CaptureEngine::AttachCallback(GrabberSlot slot) {
+void CaptureGraph::AttachCallback(GrabberSlot slot) {
     // Whichever grabber connected first sits on the live pin and takes every frame; the
     // one after it sits on the still pin, takes one frame and waits to be rebuilt.
     if (!liveChainAttached_) {
         liveChainAttached_ = true;
-        backend_.ConfigureGrabber(slot, false, &frameCallback_);
+        backend_.ConfigureGrabber(slot, false, &liveCallback_);
     } else {
         backend_.ConfigureGrabber(slot, true, &stillPinCallback_);
     }
 }
 
-HResult CaptureEngine::BuildFrameGrabberChain() {
-    if (!captureFilter_ || !graph_) {
-        return -1;
-    }
-    if (!frameGrabber_) {
-        if (Failed(backend_.CreateGrabber(GrabberSlot::Frame))) {
-            DebugTrace(0, "Could not create SampleGrabber (is qedit.dll registered?)\n");
-            return hr::kFail;
-        }
-        frameGrabber_ = true;
-    }
-    const auto release = [this](HResult result) {
-        backend_.ReleaseGrabber(GrabberSlot::Frame);
-        frameGrabber_ = false;
-        return result;
-    };
-    CaptureSettings format;
-    bool isVideoInfo = false;
-    if (streamConfig_ && Succeeded(backend_.GetFormat(format, isVideoInfo))) {
-        frameCallback_.SetTarget(notifyWindow_, format.biWidth, format.biHeight);
-        DebugTrace(0, "Sample Format(%d,%d)\n", format.biWidth, format.biHeight);
-        const HResult result = backend_.SetGrabberMediaType(GrabberSlot::Frame, &format);
-        if (Failed(result)) {
-            DebugTrace(0, "Could not set the media type\n");
-            return release(result);
-        }
-    }
-    HResult result = backend_.SetGrabberMediaType(GrabberSlot::Frame, nullptr);
-    if (Failed(result)) {
-        DebugTrace(0, "Could not set media type\n");
-        return release(result);
-    }
-    result = backend_.AddGrabberToGraph(GrabberSlot::Frame, "SampleGrabber");
-    if (Failed(result)) {
-        DebugTrace(0, "Could not put sample grabber in graph\n");
-        return release(result);
-    }
-    result = ConnectGrabber(GrabberSlot::Frame);
-    if (Failed(result)) {
-        return release(result);
-    }
-    PinId outputPin = 0;
-    result = backend_.RenderGrabberOutput(GrabberSlot::Frame, outputPin);
-    if (Failed(result)) {
-        DebugTrace(0, "Could not render sample grabber output pin(0x%08X)\n", HexOf(result));
-        return release(result);
-    }
-    AttachCallback(GrabberSlot::Frame);
-
-    result = backend_.GetVideoWindow(GrabberSlot::Frame);
-    if (Failed(result)) {
-        DebugTrace(0, "This graph cann't get video windows(%08x)\n", HexOf(result));
-        return result;
-    }
-    frameVideoWindow_ = true;
-    backend_.HideVideoWindow(GrabberSlot::Frame);
-    return hr::kOk;
-}
-
-HResult CaptureEngine::BuildStillChain() {
-    HResult result = backend_.FindStillPin();
-    if (result != hr::kOk) {
-        return Failed(result) ? result : hr::kFail;
-    }
-    if (!captureFilter_ || !graph_) {
-        return -1;
-    }
-    if (!stillGrabber_) {
-        if (Failed(backend_.CreateGrabber(GrabberSlot::Still))) {
-            DebugTrace(0, "Could not create SampleGrabber (is qedit.dll registered?)\n");
-            return hr::kFail;
-        }
-        stillGrabber_ = true;
-    }
-    const auto release = [this](HResult failure) {
-        backend_.ReleaseGrabber(GrabberSlot::Still);
-        stillGrabber_ = false;
-        return failure;
-    };
-    result = backend_.SetGrabberMediaType(GrabberSlot::Still, nullptr);
-    if (Failed(result)) {
-        DebugTrace(0, "Could not set media type\n");
-        return release(result);
-    }
-    result = backend_.AddGrabberToGraph(GrabberSlot::Still, "StillGrabber");
-    if (Failed(result)) {
-        DebugTrace(0, "Could not put sample grabber in graph\n");
-        return release(result);
-    }
-    result = ConnectGrabber(GrabberSlot::Still);
-    if (Failed(result)) {
-        return release(result);
-    }
-    PinId outputPin = 0;
-    result = backend_.RenderGrabberOutput(GrabberSlot::Still, outputPin);
-    if (Failed(result)) {
-        DebugTrace(0, "Could not render still grabber output pin(0x%08X)\n", HexOf(result));
-        return release(result);
-    }
-    // The second field names the filter the output pin belongs to.
-    DebugTrace(0, "GrabOut(%08X:%08X)\n", outputPin, static_cast<unsigned>(GrabberSlot::Still));
-    AttachCallback(GrabberSlot::Still);
-
-    result = backend_.GetVideoWindow(GrabberSlot::Still);
-    if (Failed(result)) {
-        DebugTrace(0, "This graph cann't get video windows(%08x) for still\n", HexOf(result));
-        return result;
-    }
-    stillVideoWindow_ = true;
-    backend_.HideVideoWindow(GrabberSlot::Still);
-    graphEvents_ = Succeeded(backend_.SetUpGraphEvents(notifyWindow_));
-    result = hr::kOk;
-    DebugTrace(0, "Start capture1 (%08X)\n", HexOf(result));
-    return result;
-}
-
-int CaptureEngine::RunGraph() {
+bool CaptureGraph::Run() {
     if (running_) {
-        return 1;
+        return true;
     }
     if (!prepared_) {
-        return 0;
+        return false;
     }
-    HResult result = backend_.QueryMediaControl();
-    if (Failed(result)) {
-        DebugTrace(0, "Error(%08x): Cannot query media control\n", HexOf(result));
-        return 0;
-    }
-    result = backend_.Run();
+    const HResult result = backend_.Run();
     if (Failed(result)) {
         // A device that does not stream (taken by another program, gone) is not running:
         // the caller shows it as not connected rather than as a black live picture.
         DebugTrace(0, "Error(%08x): Cannot run preview graph\n", HexOf(result));
         backend_.Stop();
-        return 0;
+        return false;
     }
     running_ = true;
-    return 1;
+    return true;
 }
 
-int CaptureEngine::StopGraph() {
+bool CaptureGraph::Stop() {
     running_ = false;
     if (!graph_) {
-        return 1;
+        return true;
     }
-    HResult result = backend_.QueryMediaControl();
-    if (Succeeded(result)) {
-        result = backend_.Stop();
-    }
+    const HResult result = backend_.Stop();
     if (Failed(result)) {
         DebugTrace(0, "Error(%08x): Cannot stop preview graph\n", HexOf(result));
-        return 0;
+        return false;
     }
-    return 1;
+    return true;
 }
 
-int CaptureEngine::RestartGraph() {
-    StopGraph();
-    PreparePreview();
-    RunGraph();
-    return 0;
-}
-
-HResult CaptureEngine::DrainGraphEvent() {
+bool CaptureGraph::DrainEvent() {
     if (!graphEvents_) {
-        return hr::kOk;
+        return false;
     }
     long code = 0;
     std::intptr_t param1 = 0;
     std::intptr_t param2 = 0;
-    backend_.GetGraphEvent(code, param1, param2);
-    return backend_.FreeEventParams(code, param1, param2);
+    if (Failed(backend_.GetGraphEvent(code, param1, param2))) {
+        return false;
+    }
+    qCDebug(lcCaptureEngine, "Graph event 0x%lx (%lld, %lld)", code, static_cast<long long>(param1),
+            static_cast<long long>(param2));
+    return true;
 }
 
-void CaptureEngine::TearDownDownstream() {
+void CaptureGraph::TearDownDownstream() {
     if (captureFilter_) {
         NukeDownstream(backend_.CaptureFilter());
     }
     prepared_ = false;
 }
 
-void CaptureEngine::NukeDownstream(FilterId filter) {
+void CaptureGraph::NukeDownstream(FilterId filter) {
     for (const PinConnection& connection : backend_.DownstreamConnections(filter)) {
         DebugTrace(0, "NukeDownstream(%08X:%08X)\n", connection.downstreamPin, connection.pin);
         NukeDownstream(connection.downstreamFilter);
@@ -348,28 +283,15 @@ void CaptureEngine::NukeDownstream(FilterId filter) {
         liveChainAttached_ = false;
         frameGrabber_ = false;
         stillGrabber_ = false;
-        frameVideoWindow_ = false;
-        stillVideoWindow_ = false;
         graphEvents_ = false;
     }
 }
 
-void CaptureEngine::SetDisplayWindow(FrameDrawer* display) {
-    displayWindow_ = display;
-    frameCallback_.SetDrawer(display);
-}
-
-void CaptureEngine::TearDownGraph() {
-    if (displayWindow_ != nullptr) {
-        displayWindow_->ReleaseMemorySurface();
-    }
+void CaptureGraph::Release() {
     backend_.ReleaseGraph();
-    frameVideoWindow_ = stillVideoWindow_ = graphEvents_ = false;
-    graph_ = frameGrabber_ = stillGrabber_ = graphBuilder_ = liveChainAttached_ = false;
-    captureFilter_ = streamConfig_ = crossbar_ = captureDialogs_ = false;
+    graph_ = captureFilter_ = false;
+    frameGrabber_ = stillGrabber_ = liveChainAttached_ = graphEvents_ = false;
     routeCount_ = 0;
     prepared_ = false;
     running_ = false;
-    latestFrame_.Free();
-    CloseDeviceLibrary();
 }

@@ -13,7 +13,7 @@
 
 #include "app/debug_trace.h"
 #include "app/program_paths.h"
-#include "capture/frame_grabbing.h"
+#include "capture/frame_buffer.h"
 #include "platform/regular_files.h"
 #include "platform/unique_fd.h"
 
@@ -83,6 +83,24 @@ std::vector<std::uint8_t> ReadTail(const std::string& path) {
     const ssize_t got = ::pread(file.get(), tail.data(), tail.size(), kCaptureSettingsBytes);
     tail.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
     return tail;
+}
+
+// Writes the record and the tail into the new file and closes it: 0 or an errno.
+int WriteRecordFile(platform::UniqueFd& file, const CaptureSettingsBytes& record,
+                    const std::vector<std::uint8_t>& tail) {
+    if (::fchmod(file.get(), 0644) != 0) {
+        return errno;
+    }
+    if (const int error = platform::WriteAll(file.get(), record.data(), record.size())) {
+        return error;
+    }
+    if (const int error = platform::WriteAll(file.get(), tail.data(), tail.size())) {
+        return error;
+    }
+    if (::fsync(file.get()) != 0) {
+        return errno;
+    }
+    return file.Close();
 }
 
 }  // namespace
@@ -174,13 +192,13 @@ std::string CapConfigPath(const std::string& programFolder) {
     return JoinPath(folder.toStdString(), kCapConfigFileName);
 }
 
-int LoadCapConfig(const std::string& path, CaptureSettings& settings) {
+IoResult LoadCapConfig(const std::string& path, CaptureSettings& settings) {
     platform::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat info = {};
     if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         const int error = file.get() < 0 ? errno : EINVAL;
         DebugTrace(0, "Open config file failed(0x%08X)\n", static_cast<unsigned>(error));
-        return 0;
+        return IoResult(error);
     }
     CaptureSettingsBytes bytes{};
     std::size_t filled = 0;
@@ -196,42 +214,39 @@ int LoadCapConfig(const std::string& path, CaptureSettings& settings) {
         filled += static_cast<std::size_t>(got);
     }
     if (filled != bytes.size()) {
-        DebugTrace(0, "Read config file failed(0x%08X)\n", static_cast<unsigned>(errno));
-        return 0;
+        const int error = errno;  // 0 when the file ends early
+        DebugTrace(0, "Read config file failed(0x%08X)\n", static_cast<unsigned>(error));
+        return IoResult(error != 0 ? error : EBADMSG);
     }
     const CaptureSettings stored = ParseCaptureSettings(bytes);
     if (!IsUsableFrameSize(stored.biWidth, stored.biHeight)) {
         DebugTrace(0, "Read config file failed(0x%08X)\n", static_cast<unsigned>(EINVAL));
-        return 0;
+        return IoResult(EINVAL);
     }
     settings = stored;
-    return 1;
+    return {};
 }
 
-bool SaveCapConfig(const std::string& path, const CaptureSettings& settings) {
+IoResult SaveCapConfig(const std::string& path, const CaptureSettings& settings) {
     // A link is written through: the file it leads to is replaced and the link stays. A
     // device or FIFO in the file's place is never replaced.
     const platform::WriteTarget target = platform::ResolveWriteTarget(path);
     if (target.error != 0) {
-        errno = target.error;
-        return false;
+        return IoResult(target.error);
     }
     const CaptureSettingsBytes record = SerializeCaptureSettings(settings);
     const std::vector<std::uint8_t> tail = ReadTail(target.path);
     std::string temporary = target.path + ".XXXXXX";
     platform::UniqueFd file(::mkstemp(temporary.data()));
     if (file.get() < 0) {
-        return false;
+        return IoResult(errno);
     }
-    const bool written = ::fchmod(file.get(), 0644) == 0 &&
-                         platform::WriteAll(file.get(), record.data(), record.size()) == 0 &&
-                         platform::WriteAll(file.get(), tail.data(), tail.size()) == 0 &&
-                         ::fsync(file.get()) == 0 && file.Close() == 0;
-    if (!written || ::rename(temporary.c_str(), target.path.c_str()) != 0) {
-        const int error = errno != 0 ? errno : EIO;
+    int error = WriteRecordFile(file, record, tail);
+    if (error == 0 && ::rename(temporary.c_str(), target.path.c_str()) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
         ::unlink(temporary.c_str());
-        errno = error;
-        return false;
     }
-    return true;
+    return IoResult(error);
 }

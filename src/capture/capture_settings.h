@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/io_result.h"
+
 // The capture format: the layout of a video format block (rectangles, rates, frame
 // duration and a BITMAPINFOHEADER), 88 bytes little-endian on disk. CapConfig.dat holds
 // exactly these bytes.
@@ -76,14 +78,17 @@ inline constexpr const char* kCapConfigFileName = "CapConfig.dat";
 // configuration folder (~/.config/digital-microscope), created when missing.
 std::string CapConfigPath(const std::string& programFolder);
 
-// Replaces `settings` with the first 88 bytes of the file. Returns 1 when it did, 0 (with
-// a trace, the record unchanged) when the file cannot be opened, holds fewer bytes, or
-// names a frame size that is not usable (IsUsableFrameSize).
-int LoadCapConfig(const std::string& path, CaptureSettings& settings);
+// Replaces `settings` with the first 88 bytes of the file. Succeeds when it did; otherwise
+// the record is unchanged, a trace is written, and the result (no detail) says why: the
+// errno of the failed open or read, EINVAL for something that is not a regular file or a
+// record naming a frame size that is not usable (IsUsableFrameSize), EBADMSG for a file of
+// fewer bytes.
+IoResult LoadCapConfig(const std::string& path, CaptureSettings& settings);
 
 // Writes the record as the file's first 88 bytes; bytes after them in an existing file
 // are kept. The file is replaced whole (written beside it, then renamed), so a failed
 // write never leaves a damaged file. A symbolic link is written through; a device, FIFO or
-// folder in the file's place is never replaced. Returns true when the file holds the
-// record; on false, errno says why (EINVAL for something that is not a regular file).
-bool SaveCapConfig(const std::string& path, const CaptureSettings& settings);
+// folder in the file's place is never replaced. Succeeds when the file holds the record;
+// otherwise fails with the errno of the failed step, no detail (EINVAL for something that
+// is not a regular file, EISDIR for a folder, ELOOP).
+IoResult SaveCapConfig(const std::string& path, const CaptureSettings& settings);

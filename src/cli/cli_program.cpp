@@ -13,8 +13,8 @@
 #include "app/termination_signals.h"
 #include "app/version.h"
 #include "capture/capture_settings.h"
-#include "cli/capture_session.h"
 #include "cli/command_line.h"
+#include "cli/command_session.h"
 #include "cli/console.h"
 #include "cli/device_commands.h"
 #include "cli/file_commands.h"
@@ -27,7 +27,7 @@ namespace {
 // How long a device may take to deliver a frame or a still before that is an error.
 constexpr std::chrono::seconds kFrameTimeout{5};
 
-int SnapIntoPictureFolder(CaptureSession& session, const CommandLine& line,
+int SnapIntoPictureFolder(CommandSession& session, const CommandLine& line,
                           const Console& console) {
     FolderFailure storageFailure;
     const ProgramPaths paths = FixProgramPaths(SystemStartupEnvironment(), &storageFailure);
@@ -45,7 +45,7 @@ int SnapIntoPictureFolder(CaptureSession& session, const CommandLine& line,
     return RunSnap(session, writer, {line.count, line.intervalMs}, console);
 }
 
-int ChooseResolution(CaptureSession& session, const CommandLine& line, const Console& console) {
+int ChooseResolution(CommandSession& session, const CommandLine& line, const Console& console) {
     const std::string capConfigPath =
         CapConfigPath(ProgramFolderFromExecutable(RunningExecutablePath()));
     session.engine().SetCapConfigPath(capConfigPath);
@@ -65,7 +65,7 @@ int RunDeviceCommand(int argc, char** argv, const CommandLine& line, const Conso
     QCoreApplication::setApplicationName(QString::fromUtf8(kProgramName));
     QCoreApplication application(argc, argv);
 
-    CaptureSession session(SystemCaptureSide(*simulatedKind), kFrameTimeout);
+    CommandSession session(SystemCaptureSide(*simulatedKind), kFrameTimeout);
     TerminationSignals termination(
         [&session, &termination] { session.Interrupt(termination.lastSignal()); });
     int code = kExitSuccess;

@@ -8,12 +8,13 @@
 #include <vector>
 
 #include "capture/capture_settings.h"
+#include "media/frame_size.h"
 #include "output/still_file.h"
 #include "platform/regular_files.h"
 
 namespace {
 
-int WaitFailure(const CaptureSession& session, WaitResult result, const char* what,
+int WaitFailure(const CommandSession& session, WaitResult result, const char* what,
                 const Console& console) {
     if (result == WaitResult::Interrupted) {
         return console.FailForSignal(session.interruptSignal());
@@ -23,7 +24,7 @@ int WaitFailure(const CaptureSession& session, WaitResult result, const char* wh
                         seconds);
 }
 
-int ConnectOrFail(CaptureSession& session, const Console& console) {
+int ConnectOrFail(CommandSession& session, const Console& console) {
     switch (session.Connect()) {
         case ConnectResult::Streaming:
             return kExitSuccess;
@@ -38,7 +39,7 @@ int ConnectOrFail(CaptureSession& session, const Console& console) {
 }
 
 // Connects and waits for the first frame, so that the first still has a picture to save.
-int StartStreaming(CaptureSession& session, const Console& console) {
+int StartStreaming(CommandSession& session, const Console& console) {
     if (const int code = ConnectOrFail(session, console); code != kExitSuccess) {
         return code;
     }
@@ -61,7 +62,7 @@ int ReportStill(const SavedStill& saved, const Console& console) {
                         std::strerror(saved.error));
 }
 
-int TakeStills(CaptureSession& session, const SnapOptions& options, const Console& console) {
+int TakeStills(CommandSession& session, const SnapOptions& options, const Console& console) {
     const std::chrono::milliseconds interval(options.intervalMs);
     auto due = std::chrono::steady_clock::now();
     for (int taken = 0; taken < options.count; ++taken) {
@@ -95,7 +96,7 @@ int TakeStills(CaptureSession& session, const SnapOptions& options, const Consol
 
 }  // namespace
 
-int RunList(CaptureSession& session, const Console& console) {
+int RunList(CommandSession& session, const Console& console) {
     const bool selected = session.Discover();
     const CaptureEngine& engine = session.engine();
     for (int index = 0; index < engine.deviceCount(); ++index) {
@@ -116,7 +117,7 @@ int RunList(CaptureSession& session, const Console& console) {
                                            : "none of these is a supported microscope");
 }
 
-int RunSnap(CaptureSession& session, StillWriter& writer, const SnapOptions& options,
+int RunSnap(CommandSession& session, StillWriter& writer, const SnapOptions& options,
             const Console& console) {
     session.SetStillWriter(&writer);
     int code = StartStreaming(session, console);
@@ -128,11 +129,6 @@ int RunSnap(CaptureSession& session, StillWriter& writer, const SnapOptions& opt
 }
 
 namespace {
-
-struct FrameSize {
-    int width;
-    int height;
-};
 
 // The sizes the settings dialog offers for the device kind.
 std::vector<FrameSize> OfferedSizes(int libraryDeviceMode) {
@@ -153,7 +149,7 @@ std::string SizeList(const std::vector<FrameSize>& sizes) {
 
 }  // namespace
 
-int RunResolution(CaptureSession& session, const std::string& capConfigPath, int width, int height,
+int RunResolution(CommandSession& session, const std::string& capConfigPath, int width, int height,
                   const Console& console) {
     if (const int code = ConnectOrFail(session, console); code != kExitSuccess) {
         return code;
@@ -168,7 +164,7 @@ int RunResolution(CaptureSession& session, const std::string& capConfigPath, int
     }
     // What was kept before, to put back if the device refuses the new size.
     CaptureSettings kept;
-    const bool hadKept = LoadCapConfig(capConfigPath, kept) == 1;
+    const bool hadKept = LoadCapConfig(capConfigPath, kept).ok();
     const HResult result = engine.SetResolution(width, height);
     session.MarkFramesSeen();
     if (const WaitResult wait = session.WaitForNewFrame(); wait != WaitResult::Done) {
@@ -176,7 +172,7 @@ int RunResolution(CaptureSession& session, const std::string& capConfigPath, int
     }
     const BitmapInfoHeader frame = engine.latestFrame().Header();
     CaptureSettings stored;
-    if (LoadCapConfig(capConfigPath, stored) != 1 || stored.biWidth != width ||
+    if (!LoadCapConfig(capConfigPath, stored) || stored.biWidth != width ||
         stored.biHeight != height) {
         return console.Fail(
             kExitFile, "cannot write %s: %s", capConfigPath.c_str(),
@@ -185,7 +181,9 @@ int RunResolution(CaptureSession& session, const std::string& capConfigPath, int
     }
     if (Failed(result) || frame.biWidth != width || frame.biHeight != height) {
         if (hadKept) {
-            SaveCapConfig(capConfigPath, kept);
+            // Putting the older record back is all that can be done; its failure changes
+            // nothing in what is reported.
+            static_cast<void>(SaveCapConfig(capConfigPath, kept));
         } else {
             std::remove(capConfigPath.c_str());
         }

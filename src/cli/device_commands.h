@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "cli/capture_session.h"
+#include "cli/command_session.h"
 #include "cli/console.h"
 
 class StillWriter;
@@ -20,7 +20,7 @@ class StillWriter;
 
 // One line per device discovery lists: index, friendly name ("-" when it has none), the
 // row of its identity or "-", and "*" on the one selected, separated by tabs.
-int RunList(CaptureSession& session, const Console& console);
+int RunList(CommandSession& session, const Console& console);
 
 struct SnapOptions {
     int count = 1;
@@ -30,10 +30,10 @@ struct SnapOptions {
 // Starts the graph, waits for the first frame, then takes `count` stills through the
 // Camera command's request into `writer`'s folder and prints the full path of each. A
 // still that cannot be written leaves no file and ends the series.
-int RunSnap(CaptureSession& session, StillWriter& writer, const SnapOptions& options,
+int RunSnap(CommandSession& session, StillWriter& writer, const SnapOptions& options,
             const Console& console);
 
 // Starts the graph and sets the frame size as the settings dialog does (which writes it to
 // `capConfigPath`), then prints the size of the frames that follow, as WIDTHxHEIGHT.
-int RunResolution(CaptureSession& session, const std::string& capConfigPath, int width, int height,
+int RunResolution(CommandSession& session, const std::string& capConfigPath, int width, int height,
                   const Console& console);

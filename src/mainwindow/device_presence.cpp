@@ -2,12 +2,11 @@
 
 #include "app/debug_trace.h"
 #include "app/text_table.h"
-#include "capture/queued_notify_target.h"
 
-DevicePresence::DevicePresence(CaptureEngine& engine, QueuedNotifyTarget& notifyTarget,
-                               ButtonFactory makeButton, PresenceHooks hooks)
-    : engine_(engine),
-      notifyTarget_(notifyTarget),
+DevicePresence::DevicePresence(CaptureSession& session, ButtonFactory makeButton,
+                               PresenceHooks hooks)
+    : session_(session),
+      engine_(session.engine()),
       makeButton_(std::move(makeButton)),
       hooks_(std::move(hooks)),
       buttonPollTimer_(timerid::kButtonPoll, this),
@@ -49,20 +48,10 @@ void DevicePresence::CaptureShutdown() {
         Close();
         engine_.SetLibraryDeviceMode(0);
     }
-    engine_.StopGraph();
-    engine_.TearDownDownstream();
-    engine_.TearDownGraph();
-    // Messages the old graph queued are not acted on, and a still it was asked for will not
-    // come from it.
-    notifyTarget_.NewGeneration();
-    StillFlags& flags = engine_.stillFlags();
-    flags.stillRequested.store(0);
-    flags.skipNextFrame.store(0);
-    flags.stillArmed.store(0);
+    session_.Shutdown();
 }
 
 int DevicePresence::FirstConnection() {
-    engine_.SetWindows(&notifyTarget_);
     engine_.CreateDeviceEnumerator();
     bool connected = false;
     if (engine_.DiscoverDevices() == 1 && engine_.BuildGraph() == 1) {
@@ -128,15 +117,13 @@ void DevicePresence::OnResumed() {
 }
 
 void DevicePresence::PollButton() {
-    StillFlags& flags = engine_.stillFlags();
-    if (engine_.libraryDeviceMode() == 0 || !button_ || flags.stillRequested.load() != 0) {
+    if (engine_.libraryDeviceMode() == 0 || !button_ || session_.StillPending()) {
         return;
     }
     // A press makes the frame thread skip one frame and keep the next. Without one nothing
-    // is written, so a request another thread makes meanwhile stays as it is.
+    // is asked, so a request another thread makes meanwhile stays as it is.
     if (button_->IsButtonPressed() == 1) {
-        flags.skipNextFrame.store(1);
-        flags.stillRequested.store(1);
+        session_.RequestStill(StillSource::DeviceButton);
     }
 }
 

@@ -7,11 +7,10 @@
 #include <mutex>
 
 #include "capture/capture_engine.h"
+#include "capture/capture_session.h"
 #include "mainwindow/window_timers.h"
 #include "platform/device_change_monitor.h"
 #include "platform/snapshot_button.h"
-
-class QueuedNotifyTarget;
 
 // What keeping the capture side in step with the hardware asks of the main window. Every
 // hook may be left empty.
@@ -37,9 +36,8 @@ class DevicePresence : public QObject, public DeviceLibrary {
 public:
     using ButtonFactory = std::function<std::unique_ptr<platform::SnapshotButtonLibrary>()>;
 
-    // Engine messages go to `notifyTarget`, whose generation moves on when the graph goes.
-    DevicePresence(CaptureEngine& engine, QueuedNotifyTarget& notifyTarget,
-                   ButtonFactory makeButton, PresenceHooks hooks);
+    // Drives the session's engine; stills the button asks for go through the session.
+    DevicePresence(CaptureSession& session, ButtonFactory makeButton, PresenceHooks hooks);
     ~DevicePresence() override;
 
     // The first connection at start-up; a preview format that cannot be set gets one more
@@ -81,8 +79,8 @@ private:
     void RepaintDisplay();
     void RefreshSettingsDialog(bool now);
 
+    CaptureSession& session_;
     CaptureEngine& engine_;
-    QueuedNotifyTarget& notifyTarget_;
     ButtonFactory makeButton_;
     PresenceHooks hooks_;
     std::unique_ptr<platform::SnapshotButtonLibrary> button_;

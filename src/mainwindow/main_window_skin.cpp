@@ -6,12 +6,18 @@
 #include <QResizeEvent>
 #include <QPainter>
 #include <QScreen>
+#include <array>
 
 #include "capture/display/video_display_window.h"
 
 namespace {
 
 constexpr QColor kFallbackBackground(32, 36, 42);
+
+// Enabled together while there is a device.
+constexpr std::array kCaptureButtons = {control::kPreview, control::kAvi,     control::kCamera,
+                                        control::kClock,   control::kSetting, control::kSave,
+                                        control::kEMail};
 
 }  // namespace
 
@@ -50,11 +56,13 @@ void SkinBackground::resizeEvent(QResizeEvent* event) {
 }
 
 MainWindowSkin::MainWindowSkin(QMainWindow& window, SkinBackground& clientArea,
-                               VideoDisplayWindow& display, SkinImageLoader loader)
+                               VideoDisplayWindow& display, std::function<WindowMode()> mode,
+                               SkinImageLoader loader)
     : QObject(&window),
       window_(window),
       clientArea_(clientArea),
       display_(display),
+      mode_(std::move(mode)),
       loader_(std::move(loader)) {
     // In full screen the display covers the client area, whenever the window manager sizes it.
     connect(&clientArea_, &SkinBackground::resized, this, [this] {
@@ -117,7 +125,8 @@ void MainWindowSkin::CreateSkin() {
     slider_->SetThumbBitmaps(skinimage::kThumb, skinimage::kActiveThumb,
                              Transparency::kTransparent, KEY_FROM_PIXEL, 0, 0);
     slider_->SetFocusRect(false, false);
-    slider_->SetMargins(2, 3, 4, 2);
+    slider_->SetMargins(kSliderMargins.left(), kSliderMargins.top(), kSliderMargins.right(),
+                        kSliderMargins.bottom());
     slider_->hide();
 
     RegisterTooltips();
@@ -146,12 +155,6 @@ std::optional<MediaKind> MainWindowSkin::CategoryAt(const QPoint& point) {
         return MediaKind::Videos;
     }
     return std::nullopt;
-}
-
-bool MainWindowSkin::Capturing() const {
-    const CToggleBitmapButton* preview = Toggle(control::kPreview);
-    const CToggleBitmapButton* avi = Toggle(control::kAvi);
-    return (preview != nullptr && preview->IsOn() != 0) || (avi != nullptr && avi->IsOn() != 0);
 }
 
 // A browsed video runs while Play is on and Open is off.
@@ -188,6 +191,28 @@ void MainWindowSkin::SwitchCategory(MediaKind kind) {
     }
     LayOutPlaybackControls();
     Hook(hooks_.showSelected);
+}
+
+void MainWindowSkin::ShowMode() {
+    const WindowMode mode = mode_();
+    const auto showOn = [this](int id, bool on) {
+        CToggleBitmapButton* toggle = Toggle(id);
+        if (toggle != nullptr && on) {
+            toggle->SetOn();
+        } else if (toggle != nullptr) {
+            toggle->SetOff();
+        }
+    };
+    showOn(control::kPreview, mode == WindowMode::Live);
+    showOn(control::kAvi, mode == WindowMode::Recording);
+    const bool connected = mode != WindowMode::NoDevice;
+    for (const int id : kCaptureButtons) {
+        if (CBitmapButton* button = Button(id)) {
+            button->setEnabled(connected);
+        }
+    }
+    display_.SetConnectText(connected ? QString() : LocalizedText(TextId::ConnectMsg));
+    LayOutPlaybackControls();
 }
 
 void MainWindowSkin::LayOutPlaybackControls() {

@@ -12,6 +12,7 @@
 
 #include "mainwindow/main_menus.h"
 #include "mainwindow/skin_layout.h"
+#include "mainwindow/window_mode.h"
 #include "skin/bitmap_button.h"
 #include "skin/skin_drawing.h"
 #include "skin/skin_slider.h"
@@ -52,13 +53,13 @@ struct SkinHooks {
 
 // The main window's skin and layout: the background, every button at its place with its
 // faces, the display window, the file list's place, the slider, the tooltips, the menus, and
-// the two window modes, normal and full screen. The controller owns the modes; the skin
-// shows them. UI thread.
+// normal and full screen. The controller owns the window's mode (Live, Recording, Browse, No
+// device), which the skin asks for through `mode` and draws. UI thread.
 class MainWindowSkin : public QObject {
     Q_OBJECT
 public:
     MainWindowSkin(QMainWindow& window, SkinBackground& clientArea, VideoDisplayWindow& display,
-                   SkinImageLoader loader = LoadSkinImage);
+                   std::function<WindowMode()> mode, SkinImageLoader loader = LoadSkinImage);
     ~MainWindowSkin() override;
 
     // Sizes the window to the background and centres it on its screen, places the display,
@@ -75,14 +76,15 @@ public:
     const MainMenus& menus() const { return menus_; }
 
     MediaKind mediaKind() const { return mediaKind_; }
-    // Preview or AVI is on.
-    bool Capturing() const;
     bool fullScreenMode() const { return fullScreenMode_; }
     // The category whose area holds `point` (client coordinates), if any.
     static std::optional<MediaKind> CategoryAt(const QPoint& point);
 
     // Shows the other category's tab and page; nothing happens for the one already shown.
     void SwitchCategory(MediaKind kind);
+    // Draws the controller's mode: Preview on in Live, AVI on in Recording, the capture
+    // buttons enabled and no connect text with a device; then lays the controls out.
+    void ShowMode();
     // Shows the playback or zoom controls that belong to the mode, hides the others.
     void LayOutPlaybackControls();
     // Gives the visible buttons of the mode their tooltips, and no others.
@@ -96,6 +98,7 @@ Q_SIGNALS:
     void command(int id);
 
 private:
+    bool Capturing() const { return IsCapturing(mode_()); }
     bool VideoRunning() const;
     void SetVisible(std::initializer_list<int> ids, bool visible);
     void ClearOrResetDisplay();
@@ -104,6 +107,7 @@ private:
     QMainWindow& window_;
     SkinBackground& clientArea_;
     VideoDisplayWindow& display_;
+    std::function<WindowMode()> mode_;
     SkinImageLoader loader_;
     SkinHooks hooks_;
     std::map<int, CBitmapButton*> buttons_;  // children of the client area

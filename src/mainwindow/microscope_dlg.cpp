@@ -45,13 +45,13 @@ CMicroscopeDlg::CMicroscopeDlg(StartupEnvironment environment, QWidget* parent)
     }
     setWindowIcon(icon);
     clientArea_ = new SkinBackground(this);
-    clientArea_->setFixedSize(kClientWidth, kClientHeight);
+    clientArea_->setFixedSize(kClientRect.size());
     clientArea_->installEventFilter(this);
     setCentralWidget(clientArea_);
     displayWindow_ = new VideoDisplayWindow(clientArea_);
-    displayWindow_->setGeometry(kDisplayLeft, kDisplayTop, kDisplayWidth, kDisplayHeight);
+    displayWindow_->setGeometry(kDisplayRect);
     displayWindow_->installEventFilter(this);
-    skin_ = new MainWindowSkin(*this, *clientArea_, *displayWindow_);
+    skin_ = new MainWindowSkin(*this, *clientArea_, *displayWindow_, [this] { return mode_; });
     connect(skin_, &MainWindowSkin::command, this, &CMicroscopeDlg::OnCommand);
     sounds_ = new SoundPlayer(this, QString::fromStdString(environment_.audioSink));
     for (WindowTimer* timer : {&recordCounterTimer_, &positionTimer_}) {
@@ -88,7 +88,9 @@ bool CMicroscopeDlg::OnInitDialog() {
     skin_->BuildMenus();
 
     stillWriter_ = std::make_unique<StillWriter>(paths_.pictureFolder);
-    capture_ = std::make_unique<CaptureStack>(environment_.simulatedKind, this);
+    capture_ = std::make_unique<CaptureStack>(environment_.simulatedKind);
+    connect(&capture_->session(), &CaptureSession::stillArrived, this,
+            &CMicroscopeDlg::OnStillArrived);
     CaptureEngine& engine = capture_->engine();
     engine.SetCapConfigPath(CapConfigPath(paths_.programFolder));
     engine.SetDisplayWindow(displayWindow_);
@@ -98,8 +100,7 @@ bool CMicroscopeDlg::OnInitDialog() {
     hooks.repaintDisplay = [this] { displayWindow_->update(); };
     hooks.deviceLost = [this] { OnDeviceLost(); };
     presence_ = std::make_unique<DevicePresence>(
-        engine, capture_->notifyTarget(), [this] { return capture_->CreateButtonLibrary(); },
-        std::move(hooks));
+        capture_->session(), [this] { return capture_->CreateButtonLibrary(); }, std::move(hooks));
     if (presence_->FirstConnection() == 0) {
         DebugTrace(0, "No capture device is streaming\n");
     }
@@ -115,38 +116,26 @@ bool CMicroscopeDlg::OnInitDialog() {
     return true;
 }
 
-void CMicroscopeDlg::EnableCaptureButtons(bool enabled) {
-    for (const int id : {control::kPreview, control::kAvi, control::kCamera, control::kClock,
-                         control::kSetting, control::kSave, control::kEMail}) {
-        if (CBitmapButton* button = skin_->Button(id)) {
-            button->setEnabled(enabled);
-        }
-    }
+void CMicroscopeDlg::SetMode(WindowMode mode) {
+    mode_ = mode;
+    skin_->ShowMode();
 }
 
 void CMicroscopeDlg::ShowConnected(bool connected) {
-    EnableCaptureButtons(connected);
-    CToggleBitmapButton* preview = skin_->Toggle(control::kPreview);
-    if (connected) {
-        preview->SetOn();
-        displayWindow_->SetConnectText({});
-    } else {
-        // Without a device nothing is captured: a picture asked for now would be browsing.
-        preview->SetOff();
-        skin_->Toggle(control::kAvi)->SetOff();
-        displayWindow_->SetConnectText(LocalizedText(TextId::ConnectMsg));
-    }
-    skin_->LayOutPlaybackControls();
+    // Without a device nothing is captured: a picture asked for now would be browsing.
+    SetMode(connected ? WindowMode::Live : WindowMode::NoDevice);
 }
 
 void CMicroscopeDlg::OnDeviceLost() {
     // A recording ends with the device that feeds it; a closed recording stays playable.
     // The recorder and the time-lapse run are stopped here once the program has them.
-    CaptureEngine& engine = capture_->engine();
-    if (engine.recordingActive().load() != 0) {
-        engine.recordingActive().store(0);
+    CaptureSession& session = capture_->session();
+    if (session.recording()) {
+        session.SetRecording(false);
         recordCounterTimer_.Kill();
-        skin_->Toggle(control::kAvi)->SetOff();
+        if (mode_ == WindowMode::Recording) {
+            SetMode(WindowMode::Browse);
+        }
     }
 }
 
@@ -246,34 +235,36 @@ void CMicroscopeDlg::ToggleOverlay(std::atomic<int>& overlaySwitch) {
 
 void CMicroscopeDlg::OnPreviewToggle() {
     CaptureEngine& engine = capture_->engine();
-    CToggleBitmapButton* preview = skin_->Toggle(control::kPreview);
-    if (preview->IsOn() != 0) {
-        preview->SetOff();
-        engine.StopGraph();
-    } else {
-        if (engine.recordingActive().load() != 0) {
-            // The recorder closes the recording here once the program has one.
-            engine.recordingActive().store(0);
-            skin_->Toggle(control::kAvi)->SetOff();
-        }
-        preview->SetOn();
-        engine.RunGraph();
+    switch (mode_) {
+        case WindowMode::Live:
+            engine.StopGraph();
+            SetMode(WindowMode::Browse);
+            break;
+        case WindowMode::Recording:
+        case WindowMode::Browse:
+            if (capture_->session().recording()) {
+                // The recorder closes the recording here once the program has one.
+                capture_->session().SetRecording(false);
+            }
+            engine.RunGraph();
+            SetMode(WindowMode::Live);
+            break;
+        case WindowMode::NoDevice:
+            // The button is disabled: there is nothing to preview.
+            break;
     }
-    skin_->LayOutPlaybackControls();
 }
 
 void CMicroscopeDlg::OnTakePicture() {
-    if (!skin_->Capturing()) {
+    if (!Capturing()) {
         ShowMessage(TextId::BrowseToCamera);
         return;
     }
-    StillFlags& flags = capture_->engine().stillFlags();
-    flags.skipNextFrame.store(0);
-    flags.stillRequested.store(1);
+    capture_->session().RequestStill(StillSource::CameraButton);
 }
 
 void CMicroscopeDlg::OnTimeLapse() {
-    if (!skin_->Capturing()) {
+    if (!Capturing()) {
         ShowMessage(TextId::BrowseToTimer);
         return;
     }
@@ -314,45 +305,20 @@ void CMicroscopeDlg::OnTimer(int id) {
     CommandNotAvailableYet(id);
 }
 
-bool CMicroscopeDlg::event(QEvent* event) {
-    if (event->type() != EngineMessageEvent::Type()) {
-        return QMainWindow::event(event);
-    }
-    const auto* message = static_cast<EngineMessageEvent*>(event);
-    if (capture_ && capture_->notifyTarget().IsCurrent(*message)) {
-        if (message->message() == kWmStillArrived) {
-            OnStillArrived(message->wParam());
-        } else if (message->message() == kWmGraphEvent) {
-            capture_->engine().DrainGraphEvent();
-        }
-    }
-    return true;
-}
-
-void CMicroscopeDlg::OnStillArrived(std::intptr_t armed) {
-    CaptureEngine& engine = capture_->engine();
-    std::atomic<int>& stillRequested = engine.stillFlags().stillRequested;
-    const bool requested = stillRequested.load() != 0;
+void CMicroscopeDlg::OnStillArrived() {
+    CaptureSession& session = capture_->session();
+    const bool requested = session.StillPending();
     FolderFailure folderFailure;
     if (requested) {
         // Folders deleted while the program runs are made again before the still is written.
         folderFailure = CreateStorageFolders(environment_.documentsFolder).failure;
     }
-    LatestFrame& frame = engine.latestFrame();
-    frame.AcquireCopy();
-    const BitmapInfoHeader header = frame.Header();
-    const StillFrame still{frame.pixels.get(), header.biSizeImage, frame.capacity, header.biWidth,
-                           header.biHeight};
-    const bool saved = stillWriter_->SaveStillBitmap(stillRequested, still) == 1;
+    const std::optional<KeptStill> kept = session.TakeStill();
+    const IoResult result = kept ? stillWriter_->SaveStillBitmap(kept->View()) : IoResult();
+    const bool saved = kept && result.ok();
     if (saved) {
         // The file list takes the new still here once the program has one.
         stillWriter_->AdvanceCounter();
-    }
-    // Also after a failed write: the one-shot still grabber must be armed again, or the
-    // device's button would stop working.
-    if (engine.recordingActive().load() != 0 || armed != 0) {
-        capture_->notifyTarget().NewGeneration();
-        engine.RestartGraph();
     }
     if (requested && !saved) {
         // No shutter for a still that is not there, but the reason. The video folder alone
@@ -361,7 +327,7 @@ void CMicroscopeDlg::OnStillArrived(std::intptr_t armed) {
         if (folderFailure && folderFailure.path != paths_.videoFolder) {
             text = FolderFailureText(folderFailure);
         } else {
-            const int error = stillWriter_->lastError();
+            const int error = result.error();
             // An unusable frame never got as far as a file name.
             const std::string& target =
                 error == EINVAL ? paths_.pictureFolder : stillWriter_->stillFileName();
@@ -372,7 +338,9 @@ void CMicroscopeDlg::OnStillArrived(std::intptr_t armed) {
         ShowWarningWithoutWaiting(text);
         return;
     }
-    sounds_->Play(sound::kShutter);
+    if (requested) {
+        sounds_->Play(sound::kShutter);
+    }
 }
 
 bool CMicroscopeDlg::eventFilter(QObject* watched, QEvent* event) {

@@ -10,6 +10,7 @@
 #include "app/program_paths.h"
 #include "app/startup.h"
 #include "app/text_table.h"
+#include "mainwindow/window_mode.h"
 #include "mainwindow/window_timers.h"
 
 class CaptureStack;
@@ -33,20 +34,12 @@ inline constexpr int kTimeLimit = 182;  // a recording reached its time limit
 }  // namespace sound
 
 // The program's main window and the controller of its modes. Its client area is a fixed
-// 842 x 579 pixels. The toggle buttons hold the mode: Live (Preview on), Recording (AVI
-// on), Browse (both off), and No device (both off, capture buttons disabled, connect text
-// shown). UI thread.
+// kClientRect (842 x 579 pixels). It holds the mode, Live, Recording, Browse or No device;
+// the skin draws it, and the Preview and AVI toggle buttons only show it and take the clicks.
+// UI thread.
 class CMicroscopeDlg : public QMainWindow {
     Q_OBJECT
 public:
-    static constexpr int kClientWidth = 842;
-    static constexpr int kClientHeight = 579;
-    // Where the video display window sits in the client area.
-    static constexpr int kDisplayLeft = 221;
-    static constexpr int kDisplayTop = 0;
-    static constexpr int kDisplayWidth = 622;
-    static constexpr int kDisplayHeight = 487;
-
     explicit CMicroscopeDlg(StartupEnvironment environment, QWidget* parent = nullptr);
     ~CMicroscopeDlg() override;
 
@@ -75,9 +68,13 @@ public:
     // A button or menu command.
     void OnCommand(int id);
 
+    WindowMode mode() const { return mode_; }
+    // Every change of the mode comes through here: the window takes `mode` and the skin
+    // draws it. No device until the first connection.
+    void SetMode(WindowMode mode);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
-    bool event(QEvent* event) override;
     // Clicks on the display and on the category tabs.
     bool eventFilter(QObject* watched, QEvent* event) override;
     // Escape leaves full screen; Escape and Enter never close anything; the camera key
@@ -87,8 +84,7 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    // The capture buttons are enabled and disabled together.
-    void EnableCaptureButtons(bool enabled);
+    bool Capturing() const { return IsCapturing(mode_); }
     // The connection was made or lost.
     void ShowConnected(bool connected);
     // The device in use is gone.
@@ -99,11 +95,10 @@ private:
     void OnTimeLapse();
     void OnHelpButton();
     void ToggleOverlay(std::atomic<int>& overlaySwitch);
-    // A still arrived from the frame callback: make the storage folders again where they
+    // The capture session says a still arrived: make the storage folders again where they
     // have gone, save it, then play the shutter sound, or say why a requested still was not
-    // saved. The graph is rebuilt after a still the device itself asked for, so its one-shot
-    // still grabber is armed again, and during a recording.
-    void OnStillArrived(std::intptr_t armed);
+    // saved.
+    void OnStillArrived();
     void OnTimer(int id);
     // A command whose feature is not in the program yet: it does nothing but say so in the
     // trace.
@@ -131,5 +126,6 @@ private:
     std::unique_ptr<platform::DeviceChangeMonitor> deviceMonitor_;
     std::unique_ptr<platform::ResumeWatcher> resumeWatcher_;
     QPointer<QMessageBox> openWarning_;
+    WindowMode mode_ = WindowMode::NoDevice;
     bool shutDown_ = false;
 };

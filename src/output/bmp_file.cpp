@@ -244,11 +244,11 @@ BitmapRowReader::~BitmapRowReader() = default;
 BitmapRowReader::BitmapRowReader(BitmapRowReader&&) noexcept = default;
 BitmapRowReader& BitmapRowReader::operator=(BitmapRowReader&&) noexcept = default;
 
-int BitmapRowReader::Open(const std::string& path) {
+IoResult BitmapRowReader::Open(const std::string& path) {
     platform::OpenedFile file = platform::OpenRegularFileForReading(path);
     if (file.error != 0) {
         state_.reset();
-        return file.error;
+        return IoResult(file.error);
     }
     state_ = std::make_unique<State>();
     state_->identity = file.identity;
@@ -257,16 +257,16 @@ int BitmapRowReader::Open(const std::string& path) {
     if (error != 0) {
         state_.reset();
     }
-    return error;
+    return IoResult(error);
 }
 
-int BitmapRowReader::Parse(std::span<const std::uint8_t> fileBytes) {
+IoResult BitmapRowReader::Parse(std::span<const std::uint8_t> fileBytes) {
     state_ = std::make_unique<State>();
     const int error = state_->Start(std::make_unique<MemorySource>(fileBytes));
     if (error != 0) {
         state_.reset();
     }
-    return error;
+    return IoResult(error);
 }
 
 std::int32_t BitmapRowReader::width() const {
@@ -297,52 +297,50 @@ const platform::FileIdentity& BitmapRowReader::identity() const {
     return state_ ? state_->identity : kNone;
 }
 
-int BitmapRowReader::ReadRows(std::uint32_t top, std::uint32_t count, std::uint8_t* dest) const {
+IoResult BitmapRowReader::ReadRows(std::uint32_t top, std::uint32_t count,
+                                   std::uint8_t* dest) const {
     if (!state_ || std::uint64_t{top} + count > static_cast<std::uint64_t>(height())) {
-        return EINVAL;
+        return IoResult(EINVAL);
     }
     const FilePlan& plan = state_->plan;
     if (plan.topDown) {
-        return state_->ReadStoredRows(top, count, dest);
+        return IoResult(state_->ReadStoredRows(top, count, dest));
     }
     // Bottom-up: the band lies in the file bottom row first.
     const std::uint64_t first = static_cast<std::uint64_t>(plan.height) - top - count;
     if (const int error = state_->ReadStoredRows(first, count, dest)) {
-        return error;
+        return IoResult(error);
     }
     FlipRows(dest, count, static_cast<std::size_t>(plan.rowStrideBytes));
-    return 0;
+    return {};
 }
 
 // Loads a whole picture through a reader's state, in the file's own row order where that is
 // already bottom-up.
 struct BitmapLoader {
-    static BitmapLoad Load(const BitmapRowReader& reader, int openError) {
-        BitmapLoad result;
-        result.error = openError;
-        if (result.error != 0) {
-            return result;
+    static IoResultOf<PackedDib> Load(const BitmapRowReader& reader, IoResult opened) {
+        if (!opened) {
+            return opened;
         }
         const BitmapRowReader::State& state = *reader.state_;
         const FilePlan& plan = state.plan;
         // biSizeImage of the loaded picture is 32 bits wide.
         if (plan.rowsBytes > UINT32_MAX) {
-            result.error = EFBIG;
-            return result;
+            return IoResult(EFBIG);
         }
-        std::optional<PackedDib> dib =
+        // The plan allows only sizes and depths a packed DIB can have: this fails only for
+        // want of memory.
+        IoResultOf<PackedDib> dib =
             PackedDib::Create(plan.header.biWidth, plan.height, plan.header.biBitCount,
                               RowFill::kUninitialised);  // every row is read from the file
         if (!dib) {
-            result.error = ENOMEM;
-            return result;
+            return IoResult(ENOMEM);
         }
         const std::span<const std::uint8_t> table = reader.colourTable();
         std::copy(table.begin(), table.end(), dib->ColourTable().begin());
-        result.error =
-            state.ReadStoredRows(0, static_cast<std::uint64_t>(plan.height), dib->Rows().data());
-        if (result.error != 0) {
-            return result;
+        if (const int error = state.ReadStoredRows(0, static_cast<std::uint64_t>(plan.height),
+                                                   dib->Rows().data())) {
+            return IoResult(error);
         }
         if (plan.topDown) {
             FlipRows(dib->Rows().data(), static_cast<std::size_t>(plan.height),
@@ -352,26 +350,39 @@ struct BitmapLoader {
         header.biXPelsPerMeter = plan.header.biXPelsPerMeter;
         header.biYPelsPerMeter = plan.header.biYPelsPerMeter;
         dib->SetHeader(header);
-        result.bitmap = std::move(*dib);
-        return result;
+        return dib;
     }
 };
 
-BitmapLoad LoadBitmapFile(const std::string& path) {
-    BitmapRowReader reader;
-    const int error = reader.Open(path);
-    return BitmapLoader::Load(reader, error);
+std::string BitmapFileErrorText(int error) {
+    switch (error) {
+        case EBADMSG:
+            return "not a bitmap file, or a damaged one";
+        case ENOTSUP:
+            return "a compressed or bit-field bitmap, which cannot be converted";
+        default:
+            return platform::FileErrorText(error);
+    }
 }
 
-BitmapLoad ParseBitmapFile(std::span<const std::uint8_t> fileBytes) {
+IoResultOf<PackedDib> LoadBitmapFile(const std::string& path) {
     BitmapRowReader reader;
-    const int error = reader.Parse(fileBytes);
-    return BitmapLoader::Load(reader, error);
+    IoResult opened = reader.Open(path);
+    return BitmapLoader::Load(reader, std::move(opened));
 }
 
-std::optional<PackedDib> BitmapToPackedDib(PackedDib bitmap, std::uint32_t compression) {
-    if (compression != kBiRgb || bitmap.empty()) {
-        return std::nullopt;
+IoResultOf<PackedDib> ParseBitmapFile(std::span<const std::uint8_t> fileBytes) {
+    BitmapRowReader reader;
+    IoResult opened = reader.Parse(fileBytes);
+    return BitmapLoader::Load(reader, std::move(opened));
+}
+
+IoResultOf<PackedDib> BitmapToPackedDib(PackedDib bitmap, std::uint32_t compression) {
+    if (compression != kBiRgb) {
+        return IoResult(ENOTSUP);
+    }
+    if (bitmap.empty()) {
+        return IoResult(EINVAL);
     }
     BitmapInfoHeader header;
     header.biSize = kBitmapInfoHeaderBytes;

@@ -2,11 +2,11 @@
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
 
 #include "output/packed_dib.h"
+#include "platform/io_result.h"
 #include "platform/regular_files.h"
 
 // Reading bitmap (.bmp) files: uncompressed (BI_RGB) pictures of 1, 4, 8, 16, 24 or 32 bits
@@ -15,7 +15,7 @@
 // top-down. Every size and offset in the file is checked against the file's length before
 // anything is read.
 //
-// Error codes, here and below:
+// Error codes (IoResult::error(); no detail), here and below:
 //   the errno of a failed stat, open or read; EIO when the file shrank while being read;
 //   EISDIR for a folder, EINVAL for something else that is not a regular file (a FIFO or a
 //   device is refused without waiting on it);
@@ -25,21 +25,20 @@
 //   EFBIG   (LoadBitmapFile only) for rows of over 4 GiB, more than a packed DIB can hold;
 //   ENOMEM.
 
-struct BitmapLoad {
-    int error = 0;     // 0, or why the file could not be loaded
-    PackedDib bitmap;  // the picture when error is 0
-};
+// The words for those codes: EBADMSG and ENOTSUP as they apply to bitmap files, the others
+// as platform::FileErrorText gives them.
+std::string BitmapFileErrorText(int error);
 
 // Loads the bitmap file at `path` as a packed DIB of the file's own depth: rows bottom-up
 // whatever the file's order, a colour table of 2, 16 or 256 entries for 1, 4 and 8 bits
 // (entries the file leaves out are black), biSize 40, biClrUsed 0, biSizeImage the size of
 // the rows, the resolution fields as in the file. The whole picture is held in memory: a
-// caller that only passes the rows on reads them with BitmapRowReader. Any thread; blocks on
-// file I/O.
-BitmapLoad LoadBitmapFile(const std::string& path);
+// caller that only passes the rows on reads them with BitmapRowReader. Gives the picture, or
+// fails with one of the codes above. Any thread; blocks on file I/O.
+IoResultOf<PackedDib> LoadBitmapFile(const std::string& path);
 
 // The same for the bytes of a whole bitmap file held in memory.
-BitmapLoad ParseBitmapFile(std::span<const std::uint8_t> fileBytes);
+IoResultOf<PackedDib> ParseBitmapFile(std::span<const std::uint8_t> fileBytes);
 
 // A bitmap file read a few rows at a time, whatever its size. One thread at a time.
 class BitmapRowReader {
@@ -50,9 +49,9 @@ public:
     BitmapRowReader& operator=(BitmapRowReader&&) noexcept;
 
     // Opens and checks the file at `path`, or the bytes of a whole file (which must outlive
-    // the reader). Returns 0 or an error code as above.
-    int Open(const std::string& path);
-    int Parse(std::span<const std::uint8_t> fileBytes);
+    // the reader). Fails with an error code as above, and the reader then holds no file.
+    IoResult Open(const std::string& path);
+    IoResult Parse(std::span<const std::uint8_t> fileBytes);
 
     std::int32_t width() const;
     std::int32_t height() const;  // positive, whatever the order of the rows in the file
@@ -66,10 +65,10 @@ public:
     const platform::FileIdentity& identity() const;
 
     // Reads the stored bytes of `count` rows starting at picture row `top` (0 is the top of
-    // the picture) into `dest`, top row first, rowStrideBytes() each. Returns 0, or the errno
-    // of the failed read (EIO when the file has become shorter), EINVAL for rows outside the
-    // picture.
-    int ReadRows(std::uint32_t top, std::uint32_t count, std::uint8_t* dest) const;
+    // the picture) into `dest`, top row first, rowStrideBytes() each. Fails with the errno of
+    // the failed read (EIO when the file has become shorter), or EINVAL for rows outside the
+    // picture; no detail.
+    IoResult ReadRows(std::uint32_t top, std::uint32_t count, std::uint8_t* dest) const;
 
 private:
     friend struct BitmapLoader;
@@ -80,6 +79,7 @@ private:
 // The loaded `bitmap` turned into the packed DIB handed to the JPEG encoder: the rows and
 // colour table as they are, the header rewritten to biSize 40, biPlanes 1, the bitmap's
 // width, height and bit count, `compression`, biSizeImage the size of the rows and every
-// other field 0. Returns nullopt for BI_BITFIELDS and any other compression than BI_RGB
-// (rows are never re-encoded), and for an empty bitmap. Any thread.
-std::optional<PackedDib> BitmapToPackedDib(PackedDib bitmap, std::uint32_t compression);
+// other field 0. Fails, with no detail, with ENOTSUP for BI_BITFIELDS and any other
+// compression than BI_RGB (rows are never re-encoded), and EINVAL for an empty bitmap. Any
+// thread.
+IoResultOf<PackedDib> BitmapToPackedDib(PackedDib bitmap, std::uint32_t compression);

@@ -1,6 +1,6 @@
 // DibRowsToRgb: packed DIB rows of every depth to the encoder's red-green-blue rows.
 #include <algorithm>
-#include <optional>
+#include <cerrno>
 
 #include "output/dib_row_convert.h"
 #include "output/jpeg_codec.h"
@@ -81,35 +81,24 @@ void DibRowToRgb(const std::uint8_t* in, std::uint8_t* out, std::size_t width, u
     }
 }
 
-namespace {
-
-bool Fail(std::string* errorText, const char* text) {
-    if (errorText != nullptr) {
-        *errorText = text;
-    }
-    return false;
-}
-
-}  // namespace
-
-bool DibRowsToRgb(std::span<const std::uint8_t> dib, int rowLengthBytes, std::uint8_t* const* rows,
-                  std::string* errorText) {
+IoResult DibRowsToRgb(std::span<const std::uint8_t> dib, int rowLengthBytes,
+                      std::uint8_t* const* rows) {
     if (dib.data() == nullptr || dib.size() < kBitmapInfoHeaderBytes || rowLengthBytes <= 0 ||
         rows == nullptr) {
-        return Fail(errorText, kInvalidInputData);
+        return IoResult(EINVAL, kInvalidInputData);
     }
     const BitmapInfoHeader header = ReadBitmapInfoHeader(dib.first<kBitmapInfoHeaderBytes>());
     if (!IsSupportedBitCount(header.biBitCount)) {
-        return Fail(errorText, kInvalidBitCount);
+        return IoResult(EINVAL, kInvalidBitCount);
     }
     if (header.biHeight <= 0) {
-        return true;
+        return {};
     }
-    const std::optional<DibLayout> layout = DescribePackedDib(dib);
+    const IoResultOf<DibLayout> layout = DescribePackedDib(dib);
     if (!layout || static_cast<std::uint64_t>(rowLengthBytes) <
                        3 * static_cast<std::uint64_t>(layout->header.biWidth)) {
-        return Fail(errorText, kInvalidInputData);
+        return IoResult(EINVAL, kInvalidInputData);
     }
     ConvertRows(dib, *layout, rows);
-    return true;
+    return {};
 }

@@ -114,25 +114,26 @@ struct FileCloser {
 
 }  // namespace
 
-int JpegStreamToDib(std::FILE* stream, std::span<std::uint8_t> dib, std::size_t* imageSizeBytes) {
+IoResult JpegStreamToDib(std::FILE* stream, std::span<std::uint8_t> dib,
+                         std::size_t* imageSizeBytes) {
     if (stream == nullptr) {
-        return EINVAL;
+        return IoResult(EINVAL);
     }
     Decompression job{};
     job.cinfo.err = InstallJpegErrorManager(&job.errors, JpegDamage::kFatal);
     job.stream = stream;
     job.dib = dib;
     job.imageSizeBytes = imageSizeBytes;
-    return Decode(&job);
+    return IoResult(Decode(&job));
 }
 
-int JpegFileToDib(const std::string& jpegPath, std::span<std::uint8_t> dib,
-                  std::size_t* imageSizeBytes) {
+IoResult JpegFileToDib(const std::string& jpegPath, std::span<std::uint8_t> dib,
+                       std::size_t* imageSizeBytes) {
     const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(jpegPath.c_str(), "rbe"));
     if (!file) {
         const int error = errno;
         std::fputs("Open file error!\n", stdout);
-        return error != 0 ? error : -1;
+        return IoResult(error != 0 ? error : EIO);
     }
     return JpegStreamToDib(file.get(), dib, imageSizeBytes);
 }

@@ -1,6 +1,7 @@
 // DibToJpeg, ConvertBitmapFileToJpeg and BitmapFileToJpeg: packed DIBs and bitmap files to
 // baseline JFIF files, a row at a time.
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -20,7 +21,27 @@ constexpr std::size_t kDestinationBufferBytes = 64 * 1024;
 // Rows of a bitmap file are read in bands of about this size (at least one row).
 constexpr std::size_t kBandBytes = 256 * 1024;
 
-using Outcome = BitmapFileConversion::Outcome;
+// What became of a conversion, in enough detail for each public function to say it its way.
+struct Conversion {
+    enum class Outcome {
+        kWritten,      // the JPEG file is there, whole
+        kUnreadable,   // the bitmap file cannot be opened or read: the reader's `error`
+        kReadFailed,   // reading its rows failed on the way: `error` (an errno)
+        kTooLarge,     // `width` or `height` is over kJpegMaxSide
+        kSameFile,     // the JPEG path names the bitmap file itself, or another name of it
+        kUnwritable,   // the JPEG file could not be created or written: `error` (an errno)
+        kOutOfMemory,  // the library or the row buffers found no memory
+        kStopped,      // StopRequested said so
+        kFailed,       // the input was refused, or the JPEG library failed: `text` says how
+    };
+    Outcome outcome = Outcome::kWritten;
+    int error = 0;  // the code the public functions return
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::string text;  // DibToJpeg's error text; empty when written or unreadable
+};
+
+using Outcome = Conversion::Outcome;
 
 std::string ErrorText(int error) {
     char text[128] = {};
@@ -50,7 +71,8 @@ void InitDestination(j_compress_ptr cinfo) {
 // Writes the first `sizeBytes` bytes of the buffer; a failed write ends the library call.
 void WriteBuffer(j_compress_ptr cinfo, std::size_t sizeBytes) {
     FileDestination* destination = DestinationOf(cinfo);
-    const int error = destination->file->Write(destination->buffer, sizeBytes);
+    // Only the code is kept: the jump below skips destructors.
+    const int error = destination->file->Write(destination->buffer, sizeBytes).error();
     if (error != 0) {
         destination->writeError = error;
         FailJpegCall(reinterpret_cast<j_common_ptr>(cinfo), "write failed");
@@ -140,7 +162,7 @@ public:
         if (y < bandTop_ || y >= bandTop_ + bandCount_) {
             bandTop_ = y;
             bandCount_ = std::min(bandRows_, static_cast<std::uint32_t>(reader_.height()) - y);
-            if ((*error = reader_.ReadRows(bandTop_, bandCount_, band_.get())) != 0) {
+            if ((*error = reader_.ReadRows(bandTop_, bandCount_, band_.get()).error()) != 0) {
                 bandCount_ = 0;
                 return nullptr;
             }
@@ -224,8 +246,8 @@ bool Compress(Compression* job) {
     return true;
 }
 
-BitmapFileConversion Failure(Outcome outcome, int error, std::string text) {
-    BitmapFileConversion result;
+Conversion Failure(Outcome outcome, int error, std::string text) {
+    Conversion result;
     result.outcome = outcome;
     result.error = error;
     result.text = std::move(text);
@@ -233,8 +255,8 @@ BitmapFileConversion Failure(Outcome outcome, int error, std::string text) {
 }
 
 // Writes the rows to `file`, which Create() opened, and commits it.
-BitmapFileConversion WriteJpeg(OutputFile& file, RowSupplier& rows, JDIMENSION width,
-                               JDIMENSION height, int quality, const StopRequested* stop) {
+Conversion WriteJpeg(OutputFile& file, RowSupplier& rows, JDIMENSION width, JDIMENSION height,
+                     int quality, const StopRequested* stop) {
     // Large: the library's state lives here, outside the function that calls setjmp.
     auto job = std::make_unique<Compression>();
     job->cinfo.err = InstallJpegErrorManager(&job->errors, JpegDamage::kCounted);
@@ -247,7 +269,7 @@ BitmapFileConversion WriteJpeg(OutputFile& file, RowSupplier& rows, JDIMENSION w
     if (!Compress(job.get())) {
         // The uncommitted file is removed when `file` goes.
         if (job->stopped) {
-            return Failure(Outcome::kStopped, 0, "Stopped");
+            return Failure(Outcome::kStopped, ECANCELED, {});
         }
         if (job->destination.writeError != 0) {
             return Failure(Outcome::kUnwritable, job->destination.writeError,
@@ -259,105 +281,126 @@ BitmapFileConversion WriteJpeg(OutputFile& file, RowSupplier& rows, JDIMENSION w
         if (job->rowError != 0) {
             return Failure(Outcome::kReadFailed, job->rowError, ErrorText(job->rowError));
         }
-        return Failure(Outcome::kFailed, 0, job->errors.message);
+        return Failure(Outcome::kFailed, EIO, job->errors.message);
     }
-    if (const int error = file.Commit()) {
-        return Failure(Outcome::kUnwritable, error, ErrorText(error));
+    if (const IoResult committed = file.Commit(); !committed) {
+        return Failure(Outcome::kUnwritable, committed.error(), ErrorText(committed.error()));
     }
     return {};
 }
 
-bool Fail(std::string* errorText, std::string text) {
-    if (errorText != nullptr) {
-        *errorText = std::move(text);
-    }
-    return false;
-}
-
-// The layout of a DIB the encoder takes, or why not.
-std::optional<DibLayout> CheckDib(std::span<const std::uint8_t> dib, std::string* errorText) {
+// The layout of a DIB the encoder takes, or why not (EINVAL and DibToJpeg's text).
+IoResultOf<DibLayout> CheckDib(std::span<const std::uint8_t> dib) {
     if (dib.size() >= kBitmapInfoHeaderBytes &&
         !IsSupportedBitCount(
             ReadBitmapInfoHeader(dib.first<kBitmapInfoHeaderBytes>()).biBitCount)) {
-        Fail(errorText, kInvalidBitCount);
-        return std::nullopt;
+        return IoResult(EINVAL, kInvalidBitCount);
     }
-    std::optional<DibLayout> layout = DescribePackedDib(dib);
+    IoResultOf<DibLayout> layout = DescribePackedDib(dib);
     if (!layout || layout->header.biWidth > kJpegMaxSide ||
         layout->header.biHeight > kJpegMaxSide) {
-        Fail(errorText, kInvalidInputData);
-        return std::nullopt;
+        return IoResult(EINVAL, kInvalidInputData);
     }
     return layout;
 }
 
-}  // namespace
-
-bool DibToJpeg(std::span<const std::uint8_t> dib, int quality, const std::string& jpegPath,
-               std::string* errorText) {
-    if (quality < 0 || quality > 100 || dib.data() == nullptr || dib.empty()) {
-        return Fail(errorText, kInvalidInputData);
-    }
-    if (errorText == nullptr) {
-        return false;
-    }
-    if (jpegPath.empty()) {
-        return Fail(errorText, kInvalidInputData);
-    }
-    const std::optional<DibLayout> layout = CheckDib(dib, errorText);
-    if (!layout) {
-        return false;
-    }
-    errorText->clear();
-
-    OutputFile file;
-    if (file.Create(jpegPath) != 0) {
-        return Fail(errorText, kCannotOpen + jpegPath);
-    }
-    DibRows rows(dib, *layout);
-    BitmapFileConversion result =
-        WriteJpeg(file, rows, static_cast<JDIMENSION>(layout->header.biWidth),
-                  static_cast<JDIMENSION>(layout->header.biHeight), quality, nullptr);
-    *errorText = std::move(result.text);
-    return errorText->empty();
-}
-
-BitmapFileConversion ConvertBitmapFileToJpeg(const std::string& bmpPath,
-                                             const std::string& jpegPath, int quality,
-                                             const StopRequested& stopRequested) {
+// Converts the bitmap file; see ConvertBitmapFileToJpeg.
+Conversion ConvertFile(const std::string& bmpPath, const std::string& jpegPath, int quality,
+                       const StopRequested* stopRequested) {
     BitmapRowReader reader;
-    if (const int error = reader.Open(bmpPath)) {
-        return Failure(Outcome::kUnreadable, error, ErrorText(error));
+    if (const IoResult opened = reader.Open(bmpPath); !opened) {
+        return Failure(Outcome::kUnreadable, opened.error(), {});
     }
     if (quality < 0 || quality > 100 || jpegPath.empty()) {
-        return Failure(Outcome::kFailed, 0, kInvalidInputData);
+        return Failure(Outcome::kFailed, EINVAL, kInvalidInputData);
     }
     if (reader.width() > kJpegMaxSide || reader.height() > kJpegMaxSide) {
-        BitmapFileConversion result = Failure(Outcome::kTooLarge, 0, kInvalidInputData);
+        Conversion result = Failure(Outcome::kTooLarge, EFBIG, kInvalidInputData);
         result.width = reader.width();
         result.height = reader.height();
         return result;
     }
     OutputFile file;
-    if (const int error = file.Create(jpegPath)) {
-        return Failure(Outcome::kUnwritable, error, kCannotOpen + jpegPath);
+    if (const IoResult created = file.Create(jpegPath); !created) {
+        return Failure(Outcome::kUnwritable, created.error(), kCannotOpen + jpegPath);
     }
     if (file.target().exists && file.target().identity == reader.identity()) {
-        return Failure(Outcome::kSameFile, 0, kCannotOpen + jpegPath);
+        return Failure(Outcome::kSameFile, EINVAL, kCannotOpen + jpegPath);
     }
     FileRows rows(reader);
     return WriteJpeg(file, rows, static_cast<JDIMENSION>(reader.width()),
-                     static_cast<JDIMENSION>(reader.height()), quality, &stopRequested);
+                     static_cast<JDIMENSION>(reader.height()), quality, stopRequested);
 }
 
-std::int32_t BitmapFileToJpeg(const std::string& bmpPath, const std::string& jpegPath,
-                              std::string* conversionError) {
-    BitmapFileConversion result = ConvertBitmapFileToJpeg(bmpPath, jpegPath, 100);
+// "<verb> <path>: <why>", as ConvertBitmapFileToJpeg tells a user.
+std::string Sentence(const char* verb, const std::string& path, const std::string& why) {
+    return std::string(verb) + " " + path + ": " + why;
+}
+
+std::string TooLargeText(const Conversion& result) {
+    char text[160] = {};
+    std::snprintf(text, sizeof text,
+                  "the picture is %d x %d pixels, and a JPEG file holds at most %d on a side",
+                  result.width, result.height, kJpegMaxSide);
+    return text;
+}
+
+// What ConvertBitmapFileToJpeg says about `result`.
+std::string UserText(const Conversion& result, const std::string& bmpPath,
+                     const std::string& jpegPath) {
+    switch (result.outcome) {
+        case Outcome::kWritten:
+        case Outcome::kStopped:
+            return {};
+        case Outcome::kUnreadable:
+            return Sentence("cannot read", bmpPath, BitmapFileErrorText(result.error));
+        case Outcome::kReadFailed:
+            return Sentence("cannot read", bmpPath, platform::FileErrorText(result.error));
+        case Outcome::kTooLarge:
+            return Sentence("cannot convert", bmpPath, TooLargeText(result));
+        case Outcome::kSameFile:
+            return Sentence("cannot write", jpegPath, "it names the bitmap file being converted");
+        case Outcome::kUnwritable:
+            return Sentence("cannot write", jpegPath, platform::FileErrorText(result.error));
+        case Outcome::kOutOfMemory:
+            return Sentence("cannot convert", bmpPath, "out of memory");
+        case Outcome::kFailed:
+            break;
+    }
+    return Sentence("cannot write", jpegPath, result.text);
+}
+
+}  // namespace
+
+IoResult DibToJpeg(std::span<const std::uint8_t> dib, int quality, const std::string& jpegPath) {
+    if (quality < 0 || quality > 100 || dib.data() == nullptr || dib.empty() || jpegPath.empty()) {
+        return IoResult(EINVAL, kInvalidInputData);
+    }
+    const IoResultOf<DibLayout> layout = CheckDib(dib);
+    if (!layout) {
+        return layout.status();
+    }
+    OutputFile file;
+    if (const IoResult created = file.Create(jpegPath); !created) {
+        return IoResult(created.error(), kCannotOpen + jpegPath);
+    }
+    DibRows rows(dib, *layout);
+    Conversion result =
+        WriteJpeg(file, rows, static_cast<JDIMENSION>(layout->header.biWidth),
+                  static_cast<JDIMENSION>(layout->header.biHeight), quality, nullptr);
+    return IoResult(result.error, std::move(result.text));
+}
+
+IoResult ConvertBitmapFileToJpeg(const std::string& bmpPath, const std::string& jpegPath,
+                                 int quality, const StopRequested& stopRequested) {
+    const Conversion result = ConvertFile(bmpPath, jpegPath, quality, &stopRequested);
+    return IoResult(result.error, UserText(result, bmpPath, jpegPath));
+}
+
+IoResult BitmapFileToJpeg(const std::string& bmpPath, const std::string& jpegPath) {
+    Conversion result = ConvertFile(bmpPath, jpegPath, 100, nullptr);
     if (result.outcome == Outcome::kUnreadable) {
-        return result.error;
+        return IoResult(result.error);
     }
-    if (conversionError != nullptr) {
-        *conversionError = std::move(result.text);
-    }
-    return 0;
+    return IoResult(result.error, std::move(result.text));
 }

@@ -27,14 +27,14 @@ OutputFile::~OutputFile() {
     Discard();
 }
 
-int OutputFile::Create(const std::string& targetPath) {
+IoResult OutputFile::Create(const std::string& targetPath) {
     Discard();
     if (targetPath.empty()) {
-        return ENOENT;
+        return IoResult(ENOENT);
     }
     platform::WriteTarget target = platform::ResolveWriteTarget(targetPath);
     if (target.error != 0) {
-        return target.error;
+        return IoResult(target.error);
     }
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         std::string candidate = TemporaryPathFor(target.path);
@@ -43,22 +43,22 @@ int OutputFile::Create(const std::string& targetPath) {
             fd_ = fd;
             target_ = std::move(target);
             temporaryPath_ = std::move(candidate);
-            return 0;
+            return {};
         }
         if (errno != EEXIST) {
-            return errno;
+            return IoResult(errno);
         }
     }
-    return EEXIST;
+    return IoResult(EEXIST);
 }
 
-int OutputFile::Write(const std::uint8_t* bytes, std::size_t sizeBytes) {
-    return fd_ < 0 ? EBADF : platform::WriteAll(fd_, bytes, sizeBytes);
+IoResult OutputFile::Write(const std::uint8_t* bytes, std::size_t sizeBytes) {
+    return IoResult(fd_ < 0 ? EBADF : platform::WriteAll(fd_, bytes, sizeBytes));
 }
 
-int OutputFile::Commit() {
+IoResult OutputFile::Commit() {
     if (fd_ < 0) {
-        return EBADF;
+        return IoResult(EBADF);
     }
     const int fd = fd_;
     fd_ = -1;
@@ -75,7 +75,7 @@ int OutputFile::Commit() {
         ::unlink(temporaryPath_.c_str());
     }
     temporaryPath_.clear();
-    return error;
+    return IoResult(error);
 }
 
 void OutputFile::Discard() {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/io_result.h"
 #include "platform/regular_files.h"
 
 // A file written in full or not at all. The bytes go to a new hidden file beside the target
@@ -21,11 +22,11 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Creates the temporary file for `targetPath`. Returns 0, or the errno of the failure
+    // Creates the temporary file for `targetPath`. Fails with the errno of the failure
     // (ENOENT for an empty path, EEXIST when no free temporary name was found, and those of
     // platform::ResolveWriteTarget: EISDIR, EINVAL for a target that is not a regular file,
-    // ELOOP).
-    int Create(const std::string& targetPath);
+    // ELOOP); no detail.
+    IoResult Create(const std::string& targetPath);
 
     // The file Commit() replaces or creates, once Create() succeeded.
     const platform::WriteTarget& target() const { return target_; }
@@ -33,13 +34,13 @@ public:
     // The open descriptor; -1 before Create() and after Commit().
     int fd() const { return fd_; }
 
-    // Writes all `sizeBytes` bytes. Returns 0, or the errno of the failed write (EBADF when
-    // the file is not open).
-    int Write(const std::uint8_t* bytes, std::size_t sizeBytes);
+    // Writes all `sizeBytes` bytes. Fails with the errno of the failed write (EBADF when the
+    // file is not open); no detail.
+    IoResult Write(const std::uint8_t* bytes, std::size_t sizeBytes);
 
-    // Closes the file and renames it over the target. Returns 0, or the errno of the failed
-    // close or rename; the temporary file is removed either way when it fails.
-    int Commit();
+    // Closes the file and renames it over the target. Fails with the errno of the failed
+    // close or rename (no detail); the temporary file is removed either way when it fails.
+    IoResult Commit();
 
     // Closes and removes the temporary file; nothing happens to the target.
     void Discard();

@@ -1,7 +1,9 @@
 #include "output/packed_dib.h"
 
+#include <cerrno>
 #include <cstring>
 #include <new>
+#include <optional>
 
 namespace {
 
@@ -42,21 +44,24 @@ std::optional<DibLayout> LayoutFor(const BitmapInfoHeader& header, std::uint64_t
 
 }  // namespace
 
-std::optional<DibLayout> DescribePackedDib(std::span<const std::uint8_t> block) {
+IoResultOf<DibLayout> DescribePackedDib(std::span<const std::uint8_t> block) {
     if (block.data() == nullptr || block.size() < kBitmapInfoHeaderBytes) {
-        return std::nullopt;
+        return IoResult(EBADMSG);
     }
     const BitmapInfoHeader header = ReadBitmapInfoHeader(block.first<kBitmapInfoHeaderBytes>());
     std::uint64_t blockBytes = 0;
     std::optional<DibLayout> layout = LayoutFor(header, &blockBytes);
     if (!layout || blockBytes > block.size()) {
-        return std::nullopt;
+        return IoResult(EBADMSG);
     }
-    return layout;
+    return *layout;
 }
 
-std::optional<PackedDib> PackedDib::Create(std::int32_t width, std::int32_t height,
-                                           unsigned bitCount, RowFill rows) {
+IoResultOf<PackedDib> PackedDib::Create(std::int32_t width, std::int32_t height, unsigned bitCount,
+                                        RowFill rows) {
+    if (width <= 0 || height <= 0 || !IsSupportedBitCount(bitCount)) {
+        return IoResult(EINVAL);
+    }
     BitmapInfoHeader header;
     header.biSize = kBitmapInfoHeaderBytes;
     header.biWidth = width;
@@ -65,10 +70,9 @@ std::optional<PackedDib> PackedDib::Create(std::int32_t width, std::int32_t heig
     header.biBitCount = static_cast<std::uint16_t>(bitCount);
     header.biCompression = kBiRgb;
     std::uint64_t blockBytes = 0;
-    std::optional<DibLayout> layout =
-        bitCount <= 32 ? LayoutFor(header, &blockBytes) : std::nullopt;
+    std::optional<DibLayout> layout = LayoutFor(header, &blockBytes);
     if (!layout || layout->imageBytes > UINT32_MAX) {
-        return std::nullopt;
+        return IoResult(EFBIG);
     }
     layout->header.biSizeImage = static_cast<std::uint32_t>(layout->imageBytes);
 
@@ -76,7 +80,7 @@ std::optional<PackedDib> PackedDib::Create(std::int32_t width, std::int32_t heig
     const auto size = static_cast<std::size_t>(blockBytes);
     dib.block_.reset(new (std::nothrow) std::uint8_t[size]);
     if (!dib.block_) {
-        return std::nullopt;
+        return IoResult(ENOMEM);
     }
     std::memset(dib.block_.get(), 0, rows == RowFill::kZeroed ? size : layout->rowsOffset);
     dib.sizeBytes_ = size;

@@ -3,10 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <span>
 
 #include "platform/bitmap_records.h"
+#include "platform/io_result.h"
 
 // A packed DIB is one block: a BITMAPINFOHEADER, the colour table (4-byte entries blue,
 // green, red, reserved; 2, 16 or 256 entries for 1, 4 and 8 bits, none above) and the
@@ -24,9 +24,9 @@ struct DibLayout {
 
 // The layout of the picture in `block` when its header describes a bottom-up picture
 // (biWidth and biHeight above 0, biSize at least 40, a supported bit count) whose colour
-// table and rows lie wholly inside the block; nullopt otherwise. biCompression, biSizeImage
-// and biClrUsed are not consulted. Any thread.
-std::optional<DibLayout> DescribePackedDib(std::span<const std::uint8_t> block);
+// table and rows lie wholly inside the block; otherwise fails with EBADMSG, no detail.
+// biCompression, biSizeImage and biClrUsed are not consulted. Any thread.
+IoResultOf<DibLayout> DescribePackedDib(std::span<const std::uint8_t> block);
 
 // What a new PackedDib's rows hold: zeros, or whatever the memory held (for a caller that
 // overwrites every row at once).
@@ -39,10 +39,11 @@ public:
 
     // A bottom-up BI_RGB picture of the given size and depth: biSize 40, biPlanes 1,
     // biSizeImage the size of the rows, every other header field 0, colour table zeroed,
-    // rows as `rows` says. nullopt for a size or depth a packed DIB cannot have, or when
-    // memory runs out.
-    static std::optional<PackedDib> Create(std::int32_t width, std::int32_t height,
-                                           unsigned bitCount, RowFill rows = RowFill::kZeroed);
+    // rows as `rows` says. Fails, with no detail, with EINVAL for a side of 0 or below or a
+    // depth a packed DIB cannot have, EFBIG for rows of over 4 GiB, ENOMEM when memory runs
+    // out.
+    static IoResultOf<PackedDib> Create(std::int32_t width, std::int32_t height, unsigned bitCount,
+                                        RowFill rows = RowFill::kZeroed);
 
     bool empty() const { return sizeBytes_ == 0; }
     std::span<const std::uint8_t> bytes() const { return {block_.get(), sizeBytes_}; }

@@ -58,24 +58,12 @@ void StillWriter::AdvanceCounter() {
     }
 }
 
-int StillWriter::SaveStillBitmap(std::atomic<int>& stillRequested, const StillFrame& frame) {
-    if (stillRequested.load() == 0) {
-        return 0;
+IoResult StillWriter::SaveStillBitmap(const StillFrame& frame) {
+    if (!StillFrameIsConsistent(frame)) {
+        return IoResult(EINVAL);
     }
-    // The frame callback starts refilling the buffer as soon as the request is cleared, so
-    // the file is written from a copy taken before.
-    std::vector<std::uint8_t> file;
-    const bool usable = StillFrameIsConsistent(frame);
-    if (usable) {
-        file.resize(kBmpHeaderBytes + frame.sizeBytes);
-        WriteHeaders(file.data(), frame);
-        std::memcpy(file.data() + kBmpHeaderBytes, frame.pixels, frame.sizeBytes);
-    }
-    stillRequested.store(0);
-    if (!usable) {
-        lastError_ = EINVAL;
-        return 0;
-    }
+    std::uint8_t headers[kBmpHeaderBytes];
+    WriteHeaders(headers, frame);
 
     for (;;) {
         stillFileName_ = pictureFolder_ + "/StillCap" + std::to_string(stillCounter_) + ".bmp";
@@ -86,20 +74,20 @@ int StillWriter::SaveStillBitmap(std::atomic<int>& stillRequested, const StillFr
                 ++stillCounter_;
                 continue;
             }
-            lastError_ = errno;
-            return 0;
+            return IoResult(errno);
         }
-        int error = platform::WriteAll(fd.get(), file.data(), file.size());
+        int error = platform::WriteAll(fd.get(), headers, sizeof headers);
+        if (error == 0) {
+            error = platform::WriteAll(fd.get(), frame.pixels, frame.sizeBytes);
+        }
         const int closeError = fd.Close();
         if (error == 0) {
             error = closeError;
         }
         if (error != 0) {
             ::unlink(stillFileName_.c_str());
-            lastError_ = error;
-            return 0;
+            return IoResult(error);
         }
-        lastError_ = 0;
-        return 1;
+        return IoResult();
     }
 }

@@ -1,21 +1,12 @@
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "media/still_frame.h"
 #include "platform/bitmap_records.h"
-
-// One live frame as the still writer gets it: 24-bit blue-green-red rows, bottom-up, each
-// padded to a multiple of 4 bytes.
-struct StillFrame {
-    const std::uint8_t* pixels = nullptr;
-    std::size_t sizeBytes = 0;       // the bytes of the picture (the frame header's biSizeImage)
-    std::size_t availableBytes = 0;  // the bytes the buffer holds
-    int width = 0;
-    int height = 0;
-};
+#include "platform/io_result.h"
 
 // Writes stills as "StillCap<n>.bmp" into the picture folder. The counter starts at 0 with
 // each run and only moves up: a still takes the first free number at or above it. Used on
@@ -24,27 +15,23 @@ class StillWriter {
 public:
     explicit StillWriter(std::string pictureFolder);
 
-    // Takes up a pending request: returns 0 at once when `stillRequested` is 0; otherwise
-    // copies the frame, clears the request (from then on the frame buffer may change) and
-    // writes the copy to a new file. Returns 1 when the whole file was written; 0 when the
-    // frame is unusable or the file cannot be created or written, in which case no file of
-    // that name is left behind. Two programs never write the same name: each name is
-    // claimed with O_EXCL.
-    int SaveStillBitmap(std::atomic<int>& stillRequested, const StillFrame& frame);
+    // Writes the frame to a new file; the frame must not change meanwhile (the capture
+    // session hands out a copy). Succeeds when the whole file was written; fails with EINVAL
+    // when the frame is unusable, or with the errno of the step that failed when the file
+    // cannot be created or written, in which case no file of that name is left behind. Two programs
+    // never write the same name: each name is claimed with O_EXCL.
+    IoResult SaveStillBitmap(const StillFrame& frame);
 
     // The caller moves on to the next number after each still it keeps.
     void AdvanceCounter();
     int stillCounter() const { return stillCounter_; }
     // The full path of the last still written (or tried).
     const std::string& stillFileName() const { return stillFileName_; }
-    // The errno value of the last failure; 0 after a success.
-    int lastError() const { return lastError_; }
 
 private:
     std::string pictureFolder_;
     int stillCounter_ = 0;
     std::string stillFileName_;
-    int lastError_ = 0;
 };
 
 inline constexpr std::size_t kBmpHeaderBytes = kBitmapFileHeaderBytes + kBitmapInfoHeaderBytes;

@@ -11,16 +11,7 @@ namespace sim {
 // that apply a set of values to a frame. Tables are built once per change of a value and are
 // immutable afterwards, so a stream can keep using one set while another is being built.
 
-// Indices into a value array, matching the property numbers of SimulatedMicroscope.
-enum PropertyId : int {
-    kBrightness = 0,
-    kContrast = 1,
-    kHue = 2,
-    kSaturation = 3,
-    kSharpness = 4,
-    kGamma = 5,
-};
-
+// A value for each of the properties 0..kPropertyCount-1, indexed by PictureProperty.
 using PropertyValues = std::array<int, kPropertyCount>;
 
 // The range of `property` (0..5); the caller checks the number.

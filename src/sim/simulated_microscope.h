@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "media/frame_size.h"
+#include "media/picture_properties.h"
+#include "media/video_norms.h"
+
 // A simulated USB microscope: a whole device (identity, formats, norms, inputs, picture
 // properties, snapshot button, optional still pin, plug state) whose frames are a slowly
 // moving procedural specimen in 16-bit YUY2, like the real devices deliver.
@@ -17,25 +21,8 @@ namespace sim {
 // program's identity table.
 enum class Kind { Microscope = 0, Camera = 1 };
 
-struct FrameSize {
-    int width = 0;
-    int height = 0;
-    friend bool operator==(const FrameSize&, const FrameSize&) = default;
-};
-
 // Property numbers: 0 brightness, 1 contrast, 2 hue, 3 saturation, 4 sharpness, 5 gamma.
 inline constexpr int kPropertyCount = 6;
-
-struct PropertyRange {
-    int minimum = 0;
-    int maximum = 0;
-    int step = 1;
-    int defaultValue = 0;
-};
-
-// Analog norms, as the program numbers them.
-inline constexpr int kNormNtscM = 1;
-inline constexpr int kNormPalB = 16;
 
 struct Options {
     Kind kind = Kind::Microscope;

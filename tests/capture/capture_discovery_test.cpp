@@ -1,4 +1,9 @@
+#include "capture/capture_discovery.h"
+
 #include <gtest/gtest.h>
+
+#include <optional>
+#include <vector>
 
 #include "app/debug_trace.h"
 #include "capture/capture_engine.h"
@@ -37,17 +42,81 @@ protected:
 };
 
 TEST(MatchIdentityTest, FindsEitherRowAnywhereInThePathIgnoringCase) {
-    EXPECT_EQ(CaptureEngine::MatchIdentity(kRow0Path), 0);
-    EXPECT_EQ(CaptureEngine::MatchIdentity(kRow1Path), 1);
-    EXPECT_EQ(CaptureEngine::MatchIdentity("USB#VID_EB1A&PID_1860&MI_00#X"), 0);
-    EXPECT_EQ(CaptureEngine::MatchIdentity(kOtherPath), -1);
+    EXPECT_EQ(DeviceDiscovery::MatchIdentity(kRow0Path), 0);
+    EXPECT_EQ(DeviceDiscovery::MatchIdentity(kRow1Path), 1);
+    EXPECT_EQ(DeviceDiscovery::MatchIdentity("USB#VID_EB1A&PID_1860&MI_00#X"), 0);
+    EXPECT_EQ(DeviceDiscovery::MatchIdentity(kOtherPath), -1);
     // A camera's second interface is not the microscope.
-    EXPECT_EQ(CaptureEngine::MatchIdentity("usb#vid_eb1a&pid_1760&mi_01#x"), -1);
-    EXPECT_EQ(CaptureEngine::MatchIdentity(""), -1);
-    EXPECT_EQ(CaptureEngine::MatchIdentity("vid_eb1a&pid_186"), -1);
+    EXPECT_EQ(DeviceDiscovery::MatchIdentity("usb#vid_eb1a&pid_1760&mi_01#x"), -1);
+    EXPECT_EQ(DeviceDiscovery::MatchIdentity(""), -1);
+    EXPECT_EQ(DeviceDiscovery::MatchIdentity("vid_eb1a&pid_186"), -1);
     // The identity may end the path (and may be all of it).
-    EXPECT_EQ(CaptureEngine::MatchIdentity("usb#vid_eb1a&pid_1860"), 0);
-    EXPECT_EQ(CaptureEngine::MatchIdentity("Vid_eb1a&Pid_1860"), 0);
+    EXPECT_EQ(DeviceDiscovery::MatchIdentity("usb#vid_eb1a&pid_1860"), 0);
+    EXPECT_EQ(DeviceDiscovery::MatchIdentity("Vid_eb1a&Pid_1860"), 0);
+}
+
+// Discovery on its own, without an engine or a graph: what each pass makes of the current
+// device, and what a selection hands over to be bound.
+TEST(DeviceDiscoveryTest, EachPassSettlesTheCurrentDeviceAndASelectionHandsItOver) {
+    FakeMediaBackend backend;
+    DeviceDiscovery discovery(backend);
+    EXPECT_EQ(discovery.Discover(), DiscoveryOutcome::NoDevice);  // no enumerator yet
+    ASSERT_EQ(discovery.CreateEnumerator(), hr::kOk);
+
+    const auto camera = FakeMediaBackend::Device(kRow1Path, "Camera", "c");
+    const auto microscope = FakeMediaBackend::Device(kRow0Path, "Microscope", "a");
+    const auto webcam = FakeMediaBackend::Device(kOtherPath, "Webcam", "w");
+    const struct {
+        std::vector<DeviceMoniker> devices;
+        HResult enumerateResult;
+        DiscoveryOutcome outcome;
+        const char* current;  // friendly name, nullptr for none
+        const char* identity;
+    } passes[] = {
+        {{webcam, camera},
+         hr::kOk,
+         DiscoveryOutcome::ChoseDevice,
+         "Camera",
+         kDeviceIdentityTable[1]},
+        {{microscope, camera},
+         hr::kOk,
+         DiscoveryOutcome::KeptCurrent,
+         "Camera",
+         kDeviceIdentityTable[1]},
+        {{}, hr::kFalse, DiscoveryOutcome::NoDevice, "Camera", kDeviceIdentityTable[1]},
+        {{webcam}, hr::kOk, DiscoveryOutcome::NoDevice, nullptr, ""},
+        {{webcam, microscope},
+         hr::kOk,
+         DiscoveryOutcome::ChoseDevice,
+         "Microscope",
+         kDeviceIdentityTable[0]},
+    };
+    for (const auto& pass : passes) {
+        SCOPED_TRACE(::testing::Message() << "pass with " << pass.devices.size() << " devices");
+        backend.devices = pass.devices;
+        backend.enumerateResult = pass.enumerateResult;
+        EXPECT_EQ(discovery.Discover(), pass.outcome);
+        const std::optional<DeviceChoice> choice = discovery.CurrentChoice();
+        ASSERT_EQ(choice.has_value(), pass.current != nullptr);
+        if (choice) {
+            EXPECT_EQ(choice->moniker.friendlyName, pass.current);
+            EXPECT_EQ(choice->identityRow,
+                      DeviceDiscovery::MatchIdentity(choice->moniker.devicePath));
+        }
+        EXPECT_EQ(discovery.deviceIdentity(), pass.identity);
+    }
+
+    // The webcam can be selected; it has no identity to test its presence by.
+    EXPECT_FALSE(discovery.Select(1).has_value());  // current already
+    EXPECT_FALSE(discovery.Select(2).has_value());  // empty slot
+    const std::optional<DeviceChoice> chosen = discovery.Select(0);
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(chosen->moniker.identity, "w");
+    EXPECT_EQ(chosen->identityRow, -1);
+    EXPECT_EQ(discovery.CurrentEntry(), &discovery.devices()[0]);
+    EXPECT_EQ(discovery.deviceIdentity(), "");
+    EXPECT_FALSE(discovery.IsDevicePresent());
+    EXPECT_FALSE(backend.Called("ListPresentHardwareIds"));
 }
 
 TEST_F(DiscoveryTest, WithoutAnEnumeratorNothingIsListed) {

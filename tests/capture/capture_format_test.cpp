@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "app/debug_trace.h"
@@ -91,7 +92,7 @@ TEST_F(CapConfigFileTest, SaveWritesExactly88BytesAndLoadReadsThemBack) {
     const CaptureSettingsBytes expected = SerializeCaptureSettings(SampleRecord());
     EXPECT_EQ(bytes, std::string(expected.begin(), expected.end()));
     CaptureSettings loaded;
-    EXPECT_EQ(LoadCapConfig(path, loaded), 1);
+    EXPECT_TRUE(LoadCapConfig(path, loaded));
     EXPECT_EQ(loaded, SampleRecord());
 }
 
@@ -101,7 +102,7 @@ TEST_F(CapConfigFileTest, ALongerFileIsReadFromItsFirst88BytesAndKeepsItsTailOnS
     bytes += "twelve bytes";
     testsupport::WriteFile(path, bytes);
     CaptureSettings loaded;
-    ASSERT_EQ(LoadCapConfig(path, loaded), 1);
+    ASSERT_TRUE(LoadCapConfig(path, loaded));
     EXPECT_EQ(loaded, SampleRecord());
 
     CaptureSettings changed = SampleRecord();
@@ -116,26 +117,26 @@ TEST_F(CapConfigFileTest, MissingShortOrOddFilesLeaveTheRecordAlone) {
     CaptureSettings record = SampleRecord();
     {
         TraceRecorder traces;
-        EXPECT_EQ(LoadCapConfig(path, record), 0);
+        EXPECT_EQ(LoadCapConfig(path, record).error(), ENOENT);
         EXPECT_TRUE(traces.Contains("Open config file failed(0x00000002)\n"));
     }
     testsupport::WriteFile(path, std::string(87, 'x'));
     {
         TraceRecorder traces;
-        EXPECT_EQ(LoadCapConfig(path, record), 0);
+        EXPECT_EQ(LoadCapConfig(path, record).error(), EBADMSG);
         ASSERT_EQ(traces.Lines().size(), 1u);
         EXPECT_EQ(traces.Lines()[0].rfind("Read config file failed(0x", 0), 0u);
     }
     EXPECT_EQ(testsupport::ReadFile(path), std::string(87, 'x'));
     ::mkdir((dir / "folder").c_str(), 0755);
-    EXPECT_EQ(LoadCapConfig(dir / "folder", record), 0);
+    EXPECT_EQ(LoadCapConfig(dir / "folder", record).error(), EINVAL);
     ::mkfifo((dir / "fifo").c_str(), 0644);
-    EXPECT_EQ(LoadCapConfig(dir / "fifo", record), 0);  // never blocks on a pipe
+    EXPECT_EQ(LoadCapConfig(dir / "fifo", record).error(), EINVAL);  // never blocks on a pipe
     EXPECT_EQ(record, SampleRecord());
 }
 
 TEST_F(CapConfigFileTest, SavingIntoAFolderThatCannotBeWrittenFailsCleanly) {
-    EXPECT_FALSE(SaveCapConfig((dir / "missing") + "/CapConfig.dat", SampleRecord()));
+    EXPECT_EQ(SaveCapConfig((dir / "missing") + "/CapConfig.dat", SampleRecord()).error(), ENOENT);
     EXPECT_FALSE(testsupport::Exists(dir / "missing"));
 }
 
@@ -250,7 +251,7 @@ TEST_F(FormatTest, AFileWithoutAUsableFrameSizeIsRefusedLikeAMissingOne) {
         CaptureSettings loaded = SampleRecord();
         {
             TraceRecorder traces;
-            EXPECT_EQ(LoadCapConfig(path, loaded), c.usable ? 1 : 0);
+            EXPECT_EQ(LoadCapConfig(path, loaded).error(), c.usable ? 0 : EINVAL);
             EXPECT_EQ(loaded, c.usable ? stored : SampleRecord());
             EXPECT_EQ(traces.Contains("Read config file failed(0x00000016)\n"), !c.usable);
         }
@@ -288,7 +289,7 @@ TEST_F(FormatTest, SetResolutionStoresAppliesAndRestarts) {
     EXPECT_TRUE(engine.prepared());
     EXPECT_EQ(engine.frameCallback().width(), 640);
     CaptureSettings stored;
-    ASSERT_EQ(LoadCapConfig(path, stored), 1);
+    ASSERT_TRUE(LoadCapConfig(path, stored));
     EXPECT_EQ(stored.biWidth, 640);
     EXPECT_EQ(stored, engine.Settings());
     EXPECT_EQ(backend.deviceFormat.biWidth, 640);

@@ -101,7 +101,7 @@ public:
     std::vector<GrabberSlot> configureOrder;
 
     // Graph events.
-    NotifyTarget* eventTarget = nullptr;
+    EngineMessageTarget* eventTarget = nullptr;
     std::deque<long> events;
 
     bool runningGraph = false;
@@ -138,14 +138,12 @@ public:
         return true;
     }
 
-    HResult CreateGraphBuilder() override { return Result("CreateGraphBuilder"); }
     HResult CreateFilterGraph() override { return Result("CreateFilterGraph"); }
     HResult BindDevice(const DeviceMoniker& device) override {
         boundIdentity = device.identity;
         return Result("BindDevice");
     }
     std::string boundIdentity;
-    HResult SetFilterGraph() override { return Result("SetFilterGraph"); }
     HResult AddCaptureFilter() override {
         const HResult result = Result("AddCaptureFilter");
         if (Succeeded(result)) {
@@ -153,15 +151,6 @@ public:
         }
         return result;
     }
-    HResult FindStreamConfig(MediaMajor major) override {
-        return Result(major == MediaMajor::Video ? "FindStreamConfig(Video)"
-                                                 : "FindStreamConfig(Interleaved)");
-    }
-    HResult FindCrossbar(MediaMajor major) override {
-        return Result(major == MediaMajor::Video ? "FindCrossbar(Video)"
-                                                 : "FindCrossbar(Interleaved)");
-    }
-    HResult FindCaptureDialogs() override { return Result("FindCaptureDialogs"); }
     HResult CountVideoRoutes(int& routes) override {
         routes = videoRoutes;
         return Result("CountVideoRoutes");
@@ -257,14 +246,8 @@ public:
             it = it->second.filter == GrabberFilter(slot) ? links_.erase(it) : std::next(it);
         }
     }
-    HResult GetVideoWindow(GrabberSlot slot) override {
-        return Result(Named("GetVideoWindow", slot));
-    }
-    void HideVideoWindow(GrabberSlot slot) override {
-        calls.push_back(Named("HideVideoWindow", slot));
-    }
 
-    HResult SetUpGraphEvents(NotifyTarget* target) override {
+    HResult SetUpGraphEvents(EngineMessageTarget* target) override {
         const HResult result = Result("SetUpGraphEvents");
         if (Succeeded(result)) {
             eventTarget = target;
@@ -281,11 +264,7 @@ public:
         events.pop_front();
         return hr::kOk;
     }
-    HResult FreeEventParams(long, std::intptr_t, std::intptr_t) override {
-        return Result("FreeEventParams");
-    }
 
-    HResult QueryMediaControl() override { return Result("QueryMediaControl"); }
     HResult Run() override {
         const HResult result = Result("Run");
         runningGraph = Succeeded(result);

@@ -11,8 +11,8 @@
 namespace {
 
 using testsupport::EngineHarness;
-using testsupport::EngineMessage;
 using testsupport::FakeMediaBackend;
+using testsupport::StillArrival;
 
 constexpr int kWidth = 8;
 constexpr int kHeight = 4;
@@ -25,7 +25,7 @@ protected:
         CaptureSettings stored = FakeMediaBackend::DefaultDeviceFormat();
         stored.biWidth = kWidth;
         stored.biHeight = kHeight;
-        SaveCapConfig(config, stored);
+        EXPECT_TRUE(SaveCapConfig(config, stored));
     }
 
     // Delivers frame `index` (every byte holds it) on a thread of its own, as the
@@ -55,11 +55,11 @@ TEST_F(StillProtocolTest, TheCameraButtonSavesTheFrameCopiedBeforeTheRequest) {
     Deliver(2);
     harness.RequestStill(false);
     Deliver(3);
-    EngineMessage message;
-    ASSERT_TRUE(harness.WaitForMessage(kWmStillArrived, &message));
-    EXPECT_EQ(message.wParam, 0);
     const int runs = backend.CallCount("Run");
-    ASSERT_EQ(harness.HandleStillArrived(message), 1);
+    StillArrival still;
+    ASSERT_TRUE(harness.WaitForStill(&still));
+    EXPECT_FALSE(still.armed);
+    ASSERT_EQ(still.written, 1);
     EXPECT_EQ(backend.CallCount("Run"), runs);  // no rebuild after a Camera-button still
     const std::string file = StillBytes(0);
     ASSERT_EQ(file.size(), 54 + kFrameBytes);
@@ -71,13 +71,13 @@ TEST_F(StillProtocolTest, TheDeviceButtonSkipsAFrameSavesTheNextAndRearms) {
     Deliver(1);
     harness.RequestStill(true);
     Deliver(2);
-    EXPECT_FALSE(harness.WaitForMessage(kWmStillArrived, nullptr, std::chrono::milliseconds(50)));
-    Deliver(3);
-    EngineMessage message;
-    ASSERT_TRUE(harness.WaitForMessage(kWmStillArrived, &message));
-    EXPECT_EQ(message.wParam, 1);
+    EXPECT_FALSE(harness.WaitForStill(nullptr, std::chrono::milliseconds(50)));
     const int runs = backend.CallCount("Run");
-    ASSERT_EQ(harness.HandleStillArrived(message), 1);
+    Deliver(3);
+    StillArrival still;
+    ASSERT_TRUE(harness.WaitForStill(&still));
+    EXPECT_TRUE(still.armed);
+    ASSERT_EQ(still.written, 1);
     EXPECT_EQ(StillBytes(0).substr(54), std::string(kFrameBytes, '\3'));
     EXPECT_EQ(backend.CallCount("Run"), runs + 1);
     EXPECT_TRUE(harness.engine().running());
@@ -107,7 +107,32 @@ TEST_F(StillProtocolTest, MessagesQueuedBeforeATearDownAreDropped) {
     harness.RequestStill(false);
     Deliver(2);
     harness.Stop();
-    EXPECT_FALSE(harness.WaitForMessage(kWmStillArrived, nullptr, std::chrono::milliseconds(50)));
+    EXPECT_FALSE(harness.WaitForStill(nullptr, std::chrono::milliseconds(50)));
+}
+
+TEST_F(StillProtocolTest, EachRequestIsTakenOnceWhoeverMadeIt) {
+    ASSERT_TRUE(harness.Start());
+    CaptureSession& session = harness.session();
+    Deliver(1);
+    EXPECT_FALSE(session.TakeStill().has_value());  // nothing asked for, nothing taken
+    for (const StillSource source :
+         {StillSource::CameraButton, StillSource::DeviceButton, StillSource::TimeLapse}) {
+        ASSERT_TRUE(session.RequestStill(source));
+        EXPECT_EQ(session.PendingStill(), source);
+        // The device's button does not stack a second request on a pending one.
+        EXPECT_FALSE(session.RequestStill(StillSource::DeviceButton));
+        const std::optional<KeptStill> kept = session.TakeStill();
+        ASSERT_TRUE(kept.has_value());
+        Deliver(9);  // the callback copies frames again; the kept still is the session's own
+        EXPECT_EQ(kept->pixels, std::vector<std::uint8_t>(kFrameBytes, 1));
+        Deliver(1);
+        EXPECT_EQ(kept->View().sizeBytes, kFrameBytes);
+        EXPECT_FALSE(session.StillPending());
+        EXPECT_FALSE(session.TakeStill().has_value());  // a later answer finds nothing
+    }
+    session.RequestStill(StillSource::CameraButton);
+    session.DropStill();
+    EXPECT_FALSE(session.TakeStill().has_value());
 }
 
 }  // namespace

@@ -35,8 +35,8 @@ std::vector<std::uint8_t> Frame(int width, int height, ColourOf colour) {
 
 // A packed 24-bit DIB of one colour.
 PackedDib SolidPicture(int width, int height, std::uint8_t level) {
-    std::optional<PackedDib> dib = PackedDib::Create(width, height, 24);
-    EXPECT_TRUE(dib.has_value());
+    IoResultOf<PackedDib> dib = PackedDib::Create(width, height, 24);
+    EXPECT_TRUE(dib.ok());
     std::fill(dib->Rows().begin(), dib->Rows().end(), level);
     return std::move(*dib);
 }

@@ -9,23 +9,23 @@
 namespace gsttest {
 namespace {
 
-bool IsStill(const Post& post) {
-    return post.message == kWmStillArrived;
+bool IsStill(const Posted& post) {
+    return post.message == EngineMessage::StillArrived;
 }
-bool IsArmedStill(const Post& post) {
-    return post.message == kWmStillArrived && post.wParam == 1;
+bool IsArmedStill(const Posted& post) {
+    return post.message == EngineMessage::StillArrived && post.value == 1;
 }
-bool IsGraphEvent(const Post& post) {
-    return post.message == kWmGraphEvent;
+bool IsGraphEvent(const Posted& post) {
+    return post.message == EngineMessage::GraphEvent;
 }
 
-sim::FrameSize DefaultSizeOf(sim::Kind kind) {
-    return kind == sim::Kind::Microscope ? sim::FrameSize{720, 480} : sim::FrameSize{1280, 1024};
+FrameSize DefaultSizeOf(sim::Kind kind) {
+    return kind == sim::Kind::Microscope ? FrameSize{720, 480} : FrameSize{1280, 1024};
 }
 
 // Every frame drawn from `first` on has `size`, a full 24-bit buffer and a readable index,
 // and the indices increase.
-void ExpectFramesOf(const std::vector<DrawnFrame>& frames, std::size_t first, sim::FrameSize size) {
+void ExpectFramesOf(const std::vector<DrawnFrame>& frames, std::size_t first, FrameSize size) {
     ASSERT_LT(first, frames.size());
     std::optional<std::uint32_t> previous;
     for (std::size_t i = first; i < frames.size(); ++i) {
@@ -70,13 +70,12 @@ TEST_P(EngineOnGst, DiscoveryFindsTheDeviceWhilePluggedAndAgainAfterReplug) {
 TEST_P(EngineOnGst, StreamsTopDownFramesAndKeepsTheLatestBottomUpForAStill) {
     EngineRig rig(sim::Options{GetParam(), false});
     ASSERT_TRUE(rig.Start());
-    const sim::FrameSize size = DefaultSizeOf(GetParam());
+    const FrameSize size = DefaultSizeOf(GetParam());
     ASSERT_TRUE(rig.frames.WaitForFrames(5));
     ExpectFramesOf(rig.frames.Frames(), 0, size);
 
     // A snapshot request: the callback leaves the frame copy alone and tells the window.
-    rig.engine.stillFlags().skipNextFrame.store(0);
-    rig.engine.stillFlags().stillRequested.store(1);
+    rig.session.RequestStill(StillSource::CameraButton);
     ASSERT_TRUE(rig.target.WaitFor(IsStill));
     rig.engine.latestFrame().AcquireCopy();
     const BitmapInfoHeader header = rig.engine.latestFrame().Header();
@@ -86,7 +85,7 @@ TEST_P(EngineOnGst, StreamsTopDownFramesAndKeepsTheLatestBottomUpForAStill) {
     EXPECT_EQ(header.biSizeImage,
               BgrRowBytes(size.width) * static_cast<std::uint32_t>(size.height));
     EXPECT_TRUE(TopRowIndex(rig.engine.latestFrame().pixels.get(), size.width, size.height));
-    rig.engine.stillFlags().stillRequested.store(0);
+    rig.session.DropStill();
 
     EXPECT_EQ(rig.engine.StopGraph(), 1);
 }
@@ -100,12 +99,12 @@ TEST_P(EngineOnGst, NewResolutionStreamsFramesOfThatSize) {
     EXPECT_TRUE(rig.engine.running());
     const std::size_t before = rig.frames.size();
     ASSERT_TRUE(rig.frames.WaitForFrames(4, before));
-    ExpectFramesOf(rig.frames.Frames(), before, sim::FrameSize{320, 240});
+    ExpectFramesOf(rig.frames.Frames(), before, FrameSize{320, 240});
 
     // A size the device does not offer is refused; the preview falls back to the kind's
     // default size.
-    const sim::FrameSize unsupported =
-        GetParam() == sim::Kind::Microscope ? sim::FrameSize{1280, 1024} : sim::FrameSize{720, 576};
+    const FrameSize unsupported =
+        GetParam() == sim::Kind::Microscope ? FrameSize{1280, 1024} : FrameSize{720, 576};
     EXPECT_TRUE(Failed(rig.engine.SetResolution(unsupported.width, unsupported.height)));
     const std::size_t after = rig.frames.size();
     ASSERT_TRUE(rig.frames.WaitForFrames(2, after));
@@ -151,7 +150,7 @@ TEST_P(EngineOnGstWithStillPin, ButtonPressTakesOneStillUntilTheGraphRestarts) {
     const BitmapInfoHeader header = rig.engine.latestFrame().Header();
     EXPECT_TRUE(
         TopRowIndex(rig.engine.latestFrame().pixels.get(), header.biWidth, header.biHeight));
-    rig.engine.stillFlags().stillRequested.store(0);
+    rig.session.DropStill();
 
     // The still grabber is one-shot: a second press goes unseen until the graph restarts.
     rig.microscope.PressButton();
@@ -178,7 +177,8 @@ TEST_P(EngineOnGstWithStillPin, UnplugWhileStreamingPostsAGraphEventAndReplugStr
     std::intptr_t param2 = 0;
     ASSERT_EQ(rig.backend.GetGraphEvent(code, param1, param2), hr::kOk);
     EXPECT_EQ(code, gstcapture::kEventDeviceLost);
-    EXPECT_EQ(rig.engine.DrainGraphEvent(), hr::kOk);
+    // The unplug queued that one event: the engine finds none left.
+    EXPECT_FALSE(rig.engine.DrainGraphEvent());
 
     // What the main window does on removal, then on the device's return.
     EXPECT_FALSE(rig.engine.IsDevicePresent());

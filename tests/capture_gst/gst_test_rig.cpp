@@ -11,22 +11,22 @@
 
 namespace gsttest {
 
-void RecordingTarget::PostMessage(std::uint32_t message, std::intptr_t wParam, std::intptr_t) {
+void RecordingTarget::Post(EngineMessage message, int value) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        posts_.push_back(Post{message, wParam});
+        posts_.push_back(Posted{message, value});
     }
     changed_.notify_all();
 }
 
-bool RecordingTarget::WaitFor(const std::function<bool(const Post&)>& match, int count) {
+bool RecordingTarget::WaitFor(const std::function<bool(const Posted&)>& match, int count) {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, kPatience, [&] {
         return std::count_if(posts_.begin(), posts_.end(), match) >= count;
     });
 }
 
-int RecordingTarget::Count(const std::function<bool(const Post&)>& match) const {
+int RecordingTarget::Count(const std::function<bool(const Posted&)>& match) const {
     std::lock_guard<std::mutex> lock(mutex_);
     return static_cast<int>(std::count_if(posts_.begin(), posts_.end(), match));
 }
@@ -123,7 +123,7 @@ std::size_t FrameRecorder::size() const {
 }
 
 EngineRig::EngineRig(sim::Options options) : microscope(options) {
-    engine.SetWindows(&target);
+    engine.SetMessageTarget(&target);  // after the session pointed them at itself
     engine.SetCapConfigPath(folder / "CapConfig.dat");
     engine.frameCallback().SetDrawer(&frames);
 }

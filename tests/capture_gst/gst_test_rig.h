@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "capture/capture_engine.h"
+#include "capture/capture_session.h"
 #include "capture/gst/gst_media_backend.h"
 #include "capture/gst/simulated_device_registry.h"
 #include "sim/simulated_microscope.h"
@@ -22,23 +23,23 @@ namespace gsttest {
 using namespace std::chrono_literals;
 inline constexpr auto kPatience = 10s;
 
-struct Post {
-    std::uint32_t message = 0;
-    std::intptr_t wParam = 0;
+struct Posted {
+    EngineMessage message = EngineMessage::StillArrived;
+    int value = 0;
 };
 
 // Records posted messages from any thread.
-class RecordingTarget : public NotifyTarget {
+class RecordingTarget : public EngineMessageTarget {
 public:
-    void PostMessage(std::uint32_t message, std::intptr_t wParam, std::intptr_t) override;
+    void Post(EngineMessage message, int value) override;
     // Waits until `count` posts match; false after kPatience.
-    bool WaitFor(const std::function<bool(const Post&)>& match, int count = 1);
-    int Count(const std::function<bool(const Post&)>& match) const;
+    bool WaitFor(const std::function<bool(const Posted&)>& match, int count = 1);
+    int Count(const std::function<bool(const Posted&)>& match) const;
 
 private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<Post> posts_;
+    std::vector<Posted> posts_;
 };
 
 struct DrawnFrame {
@@ -80,6 +81,8 @@ struct EngineRig {
     FrameRecorder frames;
     testsupport::TempDir folder;
     CaptureEngine engine{backend};
+    // Asks for stills; the engine's messages go to `target` all the same.
+    CaptureSession session{engine};
 };
 
 // The frame index in the top picture row, which is the last row of a bottom-up buffer.

@@ -14,7 +14,7 @@
 namespace {
 
 using testsupport::EngineHarness;
-using testsupport::EngineMessage;
+using testsupport::StillArrival;
 
 constexpr int kWidth = 640;
 constexpr int kHeight = 480;
@@ -33,7 +33,7 @@ protected:
         format.biBitCount = 16;
         format.biCompression = kFourccYuy2;
         format.biSizeImage = FrameBytesFor(kWidth, kHeight, 16);
-        SaveCapConfig(config, format);
+        EXPECT_TRUE(SaveCapConfig(config, format));
     }
 
     bool Start() {
@@ -78,10 +78,10 @@ TEST_F(StillOnGst, TheCameraButtonSavesExactlyTheFrameShownBeforeIt) {
     NextFrame();
     const std::uint32_t shown = NextFrame();
     harness.RequestStill(false);
-    EngineMessage message;
-    ASSERT_TRUE(harness.WaitForMessage(kWmStillArrived, &message));
-    EXPECT_EQ(message.wParam, 0);
-    ASSERT_EQ(harness.HandleStillArrived(message), 1);
+    StillArrival still;
+    ASSERT_TRUE(harness.WaitForStill(&still));
+    EXPECT_FALSE(still.armed);
+    ASSERT_EQ(still.written, 1);
     EXPECT_EQ(testsupport::ReadFile(pictures / "StillCap0.bmp").size(), 921654u);
     EXPECT_EQ(StillIndex(0), shown);
 }
@@ -92,14 +92,14 @@ TEST_F(StillOnGst, AStillHoldsTheConvertedFrameBottomUpByteForByte) {
     ASSERT_TRUE(Start());
     NextFrame();
     harness.RequestStill(false);
-    EngineMessage message;
-    ASSERT_TRUE(harness.WaitForMessage(kWmStillArrived, &message));
-    ASSERT_EQ(harness.HandleStillArrived(message), 1);
+    StillArrival still;
+    ASSERT_TRUE(harness.WaitForStill(&still));
+    ASSERT_EQ(still.written, 1);
     const std::optional<std::uint32_t> index = StillIndex(0);
     ASSERT_TRUE(index.has_value());
 
     std::vector<std::uint8_t> yuy2(2u * kWidth * kHeight);
-    microscope.RenderFrame(*index, sim::FrameSize{kWidth, kHeight}, yuy2.data());
+    microscope.RenderFrame(*index, FrameSize{kWidth, kHeight}, yuy2.data());
     const std::vector<std::uint8_t> expected = gsttest::BottomUpBgrOf(yuy2.data(), kWidth, kHeight);
     const std::string file = testsupport::ReadFile(pictures / "StillCap0.bmp");
     const std::size_t rowBytes = BgrRowBytes(kWidth);
@@ -117,10 +117,10 @@ TEST_F(StillOnGst, TheDeviceButtonSkipsOneFrameAndSavesTheSecond) {
     ASSERT_TRUE(Start());
     const std::uint32_t pressed = NextFrame();
     harness.RequestStill(true);
-    EngineMessage message;
-    ASSERT_TRUE(harness.WaitForMessage(kWmStillArrived, &message));
-    EXPECT_EQ(message.wParam, 1);
-    ASSERT_EQ(harness.HandleStillArrived(message), 1);
+    StillArrival still;
+    ASSERT_TRUE(harness.WaitForStill(&still));
+    EXPECT_TRUE(still.armed);
+    ASSERT_EQ(still.written, 1);
     EXPECT_EQ(StillIndex(0), pressed + 2);
     // The graph was restarted and streams again.
     EXPECT_TRUE(harness.engine().running());

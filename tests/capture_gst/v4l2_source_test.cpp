@@ -15,7 +15,7 @@ namespace {
 
 struct ScriptedFormat {
     std::uint32_t fourcc = 0;
-    std::vector<v4l2::FrameSize> sizes;
+    std::vector<FrameSize> sizes;
 };
 
 // A capture node with a format list, a current format and a frame interval; every other

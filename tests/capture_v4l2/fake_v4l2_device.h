@@ -20,7 +20,7 @@ namespace fakev4l2 {
 struct Format {
     std::uint32_t fourcc = 0;
     std::string description;
-    std::vector<v4l2::FrameSize> discreteSizes;
+    std::vector<FrameSize> discreteSizes;
     std::optional<v4l2_frmsize_stepwise> stepwise;  // listed instead of discreteSizes
     bool continuous = false;                        // the stepwise range is continuous
 };

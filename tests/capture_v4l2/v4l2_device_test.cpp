@@ -15,7 +15,6 @@ namespace {
 using fakev4l2::OpenFake;
 using fakev4l2::State;
 using testing::ElementsAre;
-using v4l2::FrameSize;
 
 std::shared_ptr<State> Camera() {
     return std::make_shared<State>();
@@ -98,24 +97,24 @@ TEST(V4l2DeviceControls, RangesCarryManualAndAutoFlags) {
     auto device = OpenFake(state);
     ASSERT_NE(device, nullptr);
 
-    v4l2::ControlRange range;
-    ASSERT_TRUE(device->GetRange(v4l2::kBrightness, range));
+    PropertyRange range;
+    ASSERT_TRUE(device->GetRange(kBrightness, range));
     EXPECT_EQ(range.minimum, -64);
     EXPECT_EQ(range.maximum, 64);
     EXPECT_EQ(range.step, 1);
     EXPECT_EQ(range.defaultValue, 0);
-    EXPECT_EQ(range.flags, v4l2::kControlFlagManual | v4l2::kControlFlagAuto);
+    EXPECT_EQ(range.flags, kControlFlagManual | kControlFlagAuto);
 
-    ASSERT_TRUE(device->GetRange(v4l2::kContrast, range));
+    ASSERT_TRUE(device->GetRange(kContrast, range));
     EXPECT_EQ(range.step, 5);
     EXPECT_EQ(range.defaultValue, 32);
-    EXPECT_EQ(range.flags, v4l2::kControlFlagManual);
+    EXPECT_EQ(range.flags, kControlFlagManual);
 
     // Read-only: no manual flag; a disabled or read-only automatic control is no auto mode.
-    ASSERT_TRUE(device->GetRange(v4l2::kHue, range));
+    ASSERT_TRUE(device->GetRange(kHue, range));
     EXPECT_EQ(range.flags, 0);
-    ASSERT_TRUE(device->GetRange(v4l2::kGain, range));
-    EXPECT_EQ(range.flags, v4l2::kControlFlagManual);
+    ASSERT_TRUE(device->GetRange(kGain, range));
+    EXPECT_EQ(range.flags, kControlFlagManual);
 
     // The partner controls that were missing are no failure of the caller's request.
     EXPECT_EQ(device->LastError(), 0);
@@ -128,9 +127,9 @@ TEST(V4l2DeviceControls, MissingDisabledAndUnknownControlsFailAndLeaveTheRange) 
     auto device = OpenFake(state);
     ASSERT_NE(device, nullptr);
 
-    const v4l2::ControlRange untouched{1, 2, 3, 4, 5};
-    v4l2::ControlRange range = untouched;
-    for (const int property : {int{v4l2::kSaturation}, int{v4l2::kSharpness}, int{v4l2::kGamma}}) {
+    const PropertyRange untouched{1, 2, 3, 4, 5};
+    PropertyRange range = untouched;
+    for (const int property : {int{kSaturation}, int{kSharpness}, int{kGamma}}) {
         EXPECT_FALSE(device->GetRange(property, range)) << property;
         EXPECT_EQ(device->LastError(), EINVAL) << property;
     }
@@ -150,22 +149,22 @@ TEST(V4l2DeviceControls, GetAndSetLeaveClampingToTheDriver) {
     ASSERT_NE(device, nullptr);
 
     int value = -1;
-    ASSERT_TRUE(device->Get(v4l2::kSaturation, value));
+    ASSERT_TRUE(device->Get(kSaturation, value));
     EXPECT_EQ(value, 50);
-    ASSERT_TRUE(device->Set(v4l2::kSaturation, 250));
+    ASSERT_TRUE(device->Set(kSaturation, 250));
     EXPECT_THAT(state->receivedValues, ElementsAre(250));
-    ASSERT_TRUE(device->Get(v4l2::kSaturation, value));
+    ASSERT_TRUE(device->Get(kSaturation, value));
     EXPECT_EQ(value, 100);
 
     state->failures[VIDIOC_G_CTRL] = EIO;
     state->failures[VIDIOC_S_CTRL] = EBUSY;
     value = 7;
-    EXPECT_FALSE(device->Get(v4l2::kSaturation, value));
+    EXPECT_FALSE(device->Get(kSaturation, value));
     EXPECT_EQ(value, 7);
     EXPECT_EQ(device->LastError(), EIO);
-    EXPECT_FALSE(device->Set(v4l2::kSaturation, 10));
+    EXPECT_FALSE(device->Set(kSaturation, 10));
     EXPECT_EQ(device->LastError(), EBUSY);
-    EXPECT_FALSE(device->Set(v4l2::kContrast, 10));  // not offered: the driver refuses
+    EXPECT_FALSE(device->Set(kContrast, 10));  // not offered: the driver refuses
 }
 
 TEST(V4l2DeviceRequests, InterruptedRequestsAreRepeated) {
@@ -176,7 +175,7 @@ TEST(V4l2DeviceRequests, InterruptedRequestsAreRepeated) {
 
     state->interruptions = 3;
     int value = 0;
-    ASSERT_TRUE(device->Get(v4l2::kContrast, value));
+    ASSERT_TRUE(device->Get(kContrast, value));
     EXPECT_EQ(value, 4);
     EXPECT_EQ(state->Count(VIDIOC_G_CTRL), 4);
     EXPECT_EQ(device->LastError(), 0);
@@ -184,7 +183,7 @@ TEST(V4l2DeviceRequests, InterruptedRequestsAreRepeated) {
     // A request that never gets through gives up instead of hanging.
     state->interruptions = 1'000'000;
     value = 0;
-    EXPECT_FALSE(device->Get(v4l2::kContrast, value));
+    EXPECT_FALSE(device->Get(kContrast, value));
     EXPECT_EQ(value, 0);
     EXPECT_EQ(device->LastError(), EINTR);
 }
@@ -198,15 +197,15 @@ TEST(V4l2DeviceNorms, StandardsReadAsTheProgramsNorms) {
 
     int norm = -1;
     ASSERT_TRUE(device->GetNorm(norm));
-    EXPECT_EQ(norm, v4l2::kNormPalB);
+    EXPECT_EQ(norm, kNormPalB);
     EXPECT_EQ(norm, 16);
 
-    ASSERT_TRUE(device->SetNorm(v4l2::kNormNtscM));
+    ASSERT_TRUE(device->SetNorm(kNormNtscM));
     EXPECT_THAT(state->receivedStandards, ElementsAre(V4L2_STD_NTSC_M));
     ASSERT_TRUE(device->GetNorm(norm));
     EXPECT_EQ(norm, 1);
 
-    ASSERT_TRUE(device->SetNorm(v4l2::kNormPalB));
+    ASSERT_TRUE(device->SetNorm(kNormPalB));
     EXPECT_EQ(state->receivedStandards.back(), V4L2_STD_PAL_B | V4L2_STD_PAL_B1);
 }
 
@@ -217,11 +216,11 @@ TEST(V4l2DeviceNorms, RefusesNormsWithoutStandardAndDevicesWithoutNorms) {
     auto device = OpenFake(state);
     ASSERT_NE(device, nullptr);
 
-    EXPECT_FALSE(device->SetNorm(v4l2::kNormNone));
-    EXPECT_FALSE(device->SetNorm(v4l2::kNormPalB | 0x200000));  // a bit no norm has
+    EXPECT_FALSE(device->SetNorm(kNormNone));
+    EXPECT_FALSE(device->SetNorm(kNormPalB | 0x200000));  // a bit no norm has
     EXPECT_EQ(device->LastError(), EINVAL);
     EXPECT_EQ(state->Count(VIDIOC_S_STD), 0);
-    EXPECT_FALSE(device->SetNorm(v4l2::kNormSecamL));  // the device refuses it
+    EXPECT_FALSE(device->SetNorm(kNormSecamL));  // the device refuses it
     EXPECT_EQ(state->Count(VIDIOC_S_STD), 1);
 
     auto camera = Camera();  // no analog standards at all

@@ -6,14 +6,12 @@
 namespace {
 
 using testing::ElementsAre;
-using v4l2::FrameSize;
 
 constexpr int kEveryNorm[] = {
-    v4l2::kNormNtscM,   v4l2::kNormNtscMJapan, v4l2::kNormNtsc443, v4l2::kNormPalB,
-    v4l2::kNormPalD,    v4l2::kNormPalG,       v4l2::kNormPalH,    v4l2::kNormPalI,
-    v4l2::kNormPalM,    v4l2::kNormPalN,       v4l2::kNormPal60,   v4l2::kNormSecamB,
-    v4l2::kNormSecamD,  v4l2::kNormSecamG,     v4l2::kNormSecamH,  v4l2::kNormSecamK,
-    v4l2::kNormSecamK1, v4l2::kNormSecamL,     v4l2::kNormSecamL1, v4l2::kNormPalNCombo,
+    kNormNtscM,  kNormNtscMJapan, kNormNtsc443, kNormPalB,    kNormPalD,
+    kNormPalG,   kNormPalH,       kNormPalI,    kNormPalM,    kNormPalN,
+    kNormPal60,  kNormSecamB,     kNormSecamD,  kNormSecamG,  kNormSecamH,
+    kNormSecamK, kNormSecamK1,    kNormSecamL,  kNormSecamL1, kNormPalNCombo,
 };
 
 TEST(V4l2NormMapping, EveryNormSurvivesTheWayThereAndBack) {
@@ -28,34 +26,34 @@ TEST(V4l2NormMapping, EveryNormSurvivesTheWayThereAndBack) {
 }
 
 TEST(V4l2NormMapping, StandardSetsReduceToOneNorm) {
-    EXPECT_EQ(v4l2::NormFromStandard(V4L2_STD_NTSC), v4l2::kNormNtscM);
-    EXPECT_EQ(v4l2::NormFromStandard(V4L2_STD_PAL), v4l2::kNormPalB);
-    EXPECT_EQ(v4l2::NormFromStandard(V4L2_STD_PAL | V4L2_STD_NTSC), v4l2::kNormNtscM);
-    EXPECT_EQ(v4l2::NormFromStandard(V4L2_STD_PAL_B1), v4l2::kNormPalB);
-    EXPECT_EQ(v4l2::NormFromStandard(V4L2_STD_PAL_K), v4l2::kNormPalD);
-    EXPECT_EQ(v4l2::NormFromStandard(V4L2_STD_SECAM), v4l2::kNormSecamB);
-    EXPECT_EQ(v4l2::NormFromStandard(V4L2_STD_NTSC_M_KR), v4l2::kNormNone);
-    EXPECT_EQ(v4l2::NormFromStandard(V4L2_STD_ATSC), v4l2::kNormNone);
-    EXPECT_EQ(v4l2::NormFromStandard(0), v4l2::kNormNone);
+    EXPECT_EQ(v4l2::NormFromStandard(V4L2_STD_NTSC), kNormNtscM);
+    EXPECT_EQ(v4l2::NormFromStandard(V4L2_STD_PAL), kNormPalB);
+    EXPECT_EQ(v4l2::NormFromStandard(V4L2_STD_PAL | V4L2_STD_NTSC), kNormNtscM);
+    EXPECT_EQ(v4l2::NormFromStandard(V4L2_STD_PAL_B1), kNormPalB);
+    EXPECT_EQ(v4l2::NormFromStandard(V4L2_STD_PAL_K), kNormPalD);
+    EXPECT_EQ(v4l2::NormFromStandard(V4L2_STD_SECAM), kNormSecamB);
+    EXPECT_EQ(v4l2::NormFromStandard(V4L2_STD_NTSC_M_KR), kNormNone);
+    EXPECT_EQ(v4l2::NormFromStandard(V4L2_STD_ATSC), kNormNone);
+    EXPECT_EQ(v4l2::NormFromStandard(0), kNormNone);
 }
 
 TEST(V4l2NormMapping, CombinedNormsAndUnknownBits) {
-    EXPECT_EQ(v4l2::StandardFromNorm(v4l2::kNormNtscM | v4l2::kNormPalB),
+    EXPECT_EQ(v4l2::StandardFromNorm(kNormNtscM | kNormPalB),
               V4L2_STD_NTSC_M | V4L2_STD_PAL_B | V4L2_STD_PAL_B1);
-    EXPECT_EQ(v4l2::StandardFromNorm(v4l2::kNormNone), std::nullopt);
+    EXPECT_EQ(v4l2::StandardFromNorm(kNormNone), std::nullopt);
     EXPECT_EQ(v4l2::StandardFromNorm(0x200000), std::nullopt);
-    EXPECT_EQ(v4l2::StandardFromNorm(v4l2::kNormPalB | 0x8), std::nullopt);
+    EXPECT_EQ(v4l2::StandardFromNorm(kNormPalB | 0x8), std::nullopt);
     EXPECT_EQ(v4l2::StandardFromNorm(-1), std::nullopt);
 }
 
 TEST(V4l2ControlMapping, PropertiesAndTheirAutomaticModes) {
-    EXPECT_EQ(v4l2::ControlIdOf(v4l2::kBrightness), V4L2_CID_BRIGHTNESS);
-    EXPECT_EQ(v4l2::ControlIdOf(v4l2::kHue), V4L2_CID_HUE);
-    EXPECT_EQ(v4l2::ControlIdOf(v4l2::kGamma), V4L2_CID_GAMMA);
+    EXPECT_EQ(v4l2::ControlIdOf(kBrightness), V4L2_CID_BRIGHTNESS);
+    EXPECT_EQ(v4l2::ControlIdOf(kHue), V4L2_CID_HUE);
+    EXPECT_EQ(v4l2::ControlIdOf(kGamma), V4L2_CID_GAMMA);
     EXPECT_EQ(v4l2::ControlIdOf(6), std::nullopt);
     EXPECT_EQ(v4l2::ControlIdOf(10), std::nullopt);
-    EXPECT_EQ(v4l2::AutoControlIdOf(v4l2::kWhiteBalance), V4L2_CID_AUTO_WHITE_BALANCE);
-    EXPECT_EQ(v4l2::AutoControlIdOf(v4l2::kContrast), std::nullopt);
+    EXPECT_EQ(v4l2::AutoControlIdOf(kWhiteBalance), V4L2_CID_AUTO_WHITE_BALANCE);
+    EXPECT_EQ(v4l2::AutoControlIdOf(kContrast), std::nullopt);
 }
 
 TEST(V4l2ControlMapping, OnlyPlainValueControlsHaveARange) {
@@ -69,7 +67,7 @@ TEST(V4l2ControlMapping, OnlyPlainValueControlsHaveARange) {
     ASSERT_TRUE(menu.has_value());
     EXPECT_EQ(menu->maximum, 3);
     EXPECT_EQ(menu->defaultValue, 2);
-    EXPECT_EQ(menu->flags, v4l2::kControlFlagManual);
+    EXPECT_EQ(menu->flags, kControlFlagManual);
 
     for (const std::uint32_t type :
          {std::uint32_t{V4L2_CTRL_TYPE_BUTTON}, std::uint32_t{V4L2_CTRL_TYPE_INTEGER64},

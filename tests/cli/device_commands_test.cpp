@@ -72,20 +72,13 @@ private:
 
 class FakeSide : public CaptureSide {
 public:
-    FakeSide(MediaBackend& backend, QObject* receiver) : target_(receiver), engine_(backend) {}
+    explicit FakeSide(MediaBackend& backend) : engine_(backend), session_(engine_) {}
 
-    CaptureEngine& engine() override { return engine_; }
-    QueuedNotifyTarget& notifyTarget() override { return target_; }
-    bool Connect() override {
-        engine_.SetWindows(&target_);
-        engine_.CreateDeviceEnumerator();
-        return engine_.DiscoverDevices() == 1 && engine_.BuildGraph() == 1 &&
-               engine_.PreparePreview() == 1 && engine_.RunGraph() == 1;
-    }
+    CaptureSession& session() override { return session_; }
 
 private:
-    QueuedNotifyTarget target_;
     CaptureEngine engine_;
+    CaptureSession session_;
 };
 
 // What a command wrote to its console.
@@ -115,10 +108,9 @@ private:
 
 class DeviceCommands : public ::testing::Test {
 protected:
-    std::unique_ptr<CaptureSession> MakeSession(std::chrono::milliseconds frameTimeout) {
-        return std::make_unique<CaptureSession>(
-            [this](QObject* receiver) { return std::make_unique<FakeSide>(backend, receiver); },
-            frameTimeout);
+    std::unique_ptr<CommandSession> MakeSession(std::chrono::milliseconds frameTimeout) {
+        return std::make_unique<CommandSession>(
+            [this] { return std::make_unique<FakeSide>(backend); }, frameTimeout);
     }
     int Snap(const SnapOptions& options, std::chrono::milliseconds frameTimeout) {
         auto session = MakeSession(frameTimeout);
@@ -253,7 +245,7 @@ TEST_F(DeviceCommands, ResolutionKeepsTheSizeAndReportsWhatTheDeviceDelivers) {
     }
     EXPECT_EQ(output.Out(), "320x240\n");
     CaptureSettings stored;
-    ASSERT_EQ(LoadCapConfig(capConfig, stored), 1);
+    ASSERT_TRUE(LoadCapConfig(capConfig, stored));
     EXPECT_EQ(stored.biWidth, 320);
     EXPECT_EQ(stored.biHeight, 240);
 
@@ -278,7 +270,7 @@ TEST_F(DeviceCommands, ResolutionKeepsTheSizeAndReportsWhatTheDeviceDelivers) {
     EXPECT_NE(refused.Err().find("does not take 640x480; it delivers 320x240"), std::string::npos)
         << refused.Err();
     EXPECT_EQ(refused.Out(), "");
-    ASSERT_EQ(LoadCapConfig(capConfig, stored), 1);
+    ASSERT_TRUE(LoadCapConfig(capConfig, stored));
     EXPECT_EQ(stored.biWidth, 320);
     EXPECT_EQ(stored.biHeight, 240);
 }

@@ -15,13 +15,12 @@ namespace {
 // Converts `dib` when it describes a picture lying wholly inside it; row storage is sized
 // from the header only after DescribePackedDib has checked it against the block.
 void ConvertRows(std::span<const std::uint8_t> dib) {
-    const std::optional<DibLayout> layout = DescribePackedDib(dib);
+    const IoResultOf<DibLayout> layout = DescribePackedDib(dib);
     if (!layout) {
         // Nothing may be converted: a single pixel's row would be overrun.
         std::uint8_t row[3] = {};
         std::uint8_t* rows[1] = {row};
-        std::string error;
-        DibRowsToRgb(dib, 3, rows, &error);
+        static_cast<void>(DibRowsToRgb(dib, 3, rows));
         return;
     }
     const auto width = static_cast<std::size_t>(layout->header.biWidth);
@@ -31,8 +30,7 @@ void ConvertRows(std::span<const std::uint8_t> dib) {
     for (std::size_t i = 0; i < height; ++i) {
         rows[i] = storage.data() + i * 3 * width;
     }
-    std::string error;
-    if (!DibRowsToRgb(dib, static_cast<int>(3 * width), rows.data(), &error)) {
+    if (!DibRowsToRgb(dib, static_cast<int>(3 * width), rows.data())) {
         __builtin_trap();
     }
 }
@@ -41,7 +39,7 @@ void ConvertRows(std::span<const std::uint8_t> dib) {
 // band against the rows of the whole loaded picture.
 void CompareBands(std::span<const std::uint8_t> bytes, const PackedDib& whole) {
     BitmapRowReader reader;
-    if (reader.Parse(bytes) != 0) {
+    if (!reader.Parse(bytes)) {
         __builtin_trap();  // the whole picture loaded
     }
     const std::size_t stride = reader.rowStrideBytes();
@@ -54,7 +52,7 @@ void CompareBands(std::span<const std::uint8_t> bytes, const PackedDib& whole) {
     std::vector<std::uint8_t> band(3 * stride);
     for (std::uint32_t top = 0; top < height; top += 3) {
         const std::uint32_t count = std::min<std::uint32_t>(3, height - top);
-        if (reader.ReadRows(top, count, band.data()) != 0) {
+        if (!reader.ReadRows(top, count, band.data())) {
             __builtin_trap();
         }
         for (std::uint32_t i = 0; i < count; ++i) {
@@ -71,16 +69,14 @@ void CompareBands(std::span<const std::uint8_t> bytes, const PackedDib& whole) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> bytes(data, size);
-    BitmapLoad load = ParseBitmapFile(bytes);
-    if (load.error == 0) {
-        CompareBands(bytes, load.bitmap);
-        const std::optional<PackedDib> dib = BitmapToPackedDib(std::move(load.bitmap), kBiRgb);
+    IoResultOf<PackedDib> load = ParseBitmapFile(bytes);
+    if (load) {
+        CompareBands(bytes, *load);
+        const IoResultOf<PackedDib> dib = BitmapToPackedDib(*std::move(load), kBiRgb);
         if (!dib || !DescribePackedDib(dib->bytes())) {
             __builtin_trap();
         }
         ConvertRows(dib->bytes());
-    } else if (!load.bitmap.empty()) {
-        __builtin_trap();
     }
     if (size > kBitmapFileHeaderBytes) {
         ConvertRows(bytes.subspan(kBitmapFileHeaderBytes));

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "../capture/fake_media_backend.h"
 #include "capture/capture_engine.h"
 #include "capture/capture_settings.h"
 #include "output/still_file.h"
-#include "../capture/fake_media_backend.h"
 
 namespace {
 
@@ -45,30 +45,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CaptureEngine engine(backend);
     engine.SetCapConfigPath(config);
     engine.CreateDeviceEnumerator();
-    if (engine.DiscoverDevices() != 1 || engine.BuildGraph() != 1 ||
-        engine.PreparePreview() != 1 || engine.RunGraph() != 1) {
+    if (engine.DiscoverDevices() != 1 || engine.BuildGraph() != 1 || engine.PreparePreview() != 1 ||
+        engine.RunGraph() != 1) {
         return 0;
     }
 
     // A frame as long as the header says, within reason.
-    GrabberCallback* live = backend.callback[0] != nullptr ? backend.callback[0] : backend.callback[1];
+    GrabberCallback* live =
+        backend.callback[0] != nullptr ? backend.callback[0] : backend.callback[1];
     if (live == nullptr) {
         return 0;
     }
     const int width = engine.frameCallback().width();
     const int height = engine.frameCallback().height();
-    const std::uint64_t bytes =
-        width > 0 && height > 0 ? std::uint64_t{BgrRowBytes(width)} * static_cast<std::uint64_t>(height) : 16;
-    const std::vector<std::uint8_t> frame(static_cast<std::size_t>(std::min<std::uint64_t>(bytes, 1u << 20)), 7);
+    const std::uint64_t bytes = width > 0 && height > 0 ? std::uint64_t{BgrRowBytes(width)} *
+                                                              static_cast<std::uint64_t>(height)
+                                                        : 16;
+    const std::vector<std::uint8_t> frame(
+        static_cast<std::size_t>(std::min<std::uint64_t>(bytes, 1u << 20)), 7);
     live->BufferCB(0.0, frame.data(), frame.size());
 
     LatestFrame& latest = engine.latestFrame();
     const BitmapInfoHeader header = latest.Header();
     StillWriter writer(Folder());
-    std::atomic<int> requested{1};
-    if (writer.SaveStillBitmap(requested, StillFrame{latest.pixels.get(), header.biSizeImage,
-                                                     latest.capacity, header.biWidth,
-                                                     header.biHeight}) == 1) {
+    if (writer.SaveStillBitmap(StillFrame{latest.pixels.get(), header.biSizeImage, latest.capacity,
+                                          header.biWidth, header.biHeight})) {
         ::unlink(writer.stillFileName().c_str());
     }
     engine.SetResolution(640, 480);

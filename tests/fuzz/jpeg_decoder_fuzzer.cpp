@@ -22,9 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     std::size_t imageBytes = 0;
-    const int result = JpegStreamToDib(stream, dib, &imageBytes);
+    const IoResult result = JpegStreamToDib(stream, dib, &imageBytes);
     std::fclose(stream);
-    if (result == 0) {
+    if (result) {
         const BitmapInfoHeader header =
             ReadBitmapInfoHeader(std::span(dib).first<kBitmapInfoHeaderBytes>());
         const std::size_t stride = (3 * static_cast<std::size_t>(header.biWidth) + 3) & ~3u;

@@ -2,52 +2,55 @@
 
 #include <QCoreApplication>
 #include <QThread>
-#include <algorithm>
 
 namespace testsupport {
 
 EngineHarness::EngineHarness(MediaBackend& backend, const std::string& pictureFolder,
                              const std::string& capConfigPath)
-    : engine_(backend), writer_(pictureFolder) {
+    : engine_(backend),
+      session_(std::make_unique<CaptureSession>(engine_)),
+      writer_(pictureFolder) {
     engine_.SetCapConfigPath(capConfigPath);
+    QObject::connect(session_.get(), &CaptureSession::stillArrived, this,
+                     [this](bool armed) { OnStillArrived(armed); });
 }
 
 EngineHarness::~EngineHarness() {
-    Stop();
+    session_.reset();
 }
 
 bool EngineHarness::Start() {
-    engine_.SetWindows(&target_);
-    engine_.CreateDeviceEnumerator();
-    return engine_.DiscoverDevices() == 1 && engine_.BuildGraph() == 1 &&
-           engine_.PreparePreview() == 1 && engine_.RunGraph() == 1;
+    return session_->Connect();
 }
 
 void EngineHarness::Stop() {
-    engine_.StopGraph();
-    engine_.TearDownDownstream();
-    engine_.TearDownGraph();
-    target_.NewGeneration();
+    session_->Shutdown();
 }
 
 void EngineHarness::RequestStill(bool fromButton) {
-    StillFlags& flags = engine_.stillFlags();
-    flags.skipNextFrame.store(fromButton ? 1 : 0);
-    flags.stillRequested.store(1);
+    session_->RequestStill(fromButton ? StillSource::DeviceButton : StillSource::CameraButton);
 }
 
-bool EngineHarness::WaitForMessage(std::uint32_t message, EngineMessage* received,
-                                   std::chrono::milliseconds timeout) {
+void EngineHarness::OnStillArrived(bool armed) {
+    StillArrival arrival{armed, 0};
+    if (const std::optional<KeptStill> kept = session_->TakeStill()) {
+        arrival.written = writer_.SaveStillBitmap(kept->View()).ok() ? 1 : 0;
+        if (arrival.written == 1) {
+            writer_.AdvanceCounter();
+        }
+    }
+    received_.push_back(arrival);
+}
+
+bool EngineHarness::WaitForStill(StillArrival* arrival, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        QCoreApplication::sendPostedEvents(this);
-        const auto it = std::find_if(received_.begin(), received_.end(),
-                                     [&](const EngineMessage& m) { return m.message == message; });
-        if (it != received_.end()) {
-            if (received != nullptr) {
-                *received = *it;
+        QCoreApplication::sendPostedEvents(session_.get());
+        if (!received_.empty()) {
+            if (arrival != nullptr) {
+                *arrival = received_.front();
             }
-            received_.erase(it);
+            received_.erase(received_.begin());
             return true;
         }
         if (std::chrono::steady_clock::now() >= deadline) {
@@ -57,46 +60,13 @@ bool EngineHarness::WaitForMessage(std::uint32_t message, EngineMessage* receive
     }
 }
 
-int EngineHarness::HandleStillArrived(const EngineMessage& message) {
-    LatestFrame& frame = engine_.latestFrame();
-    frame.AcquireCopy();
-    const BitmapInfoHeader header = frame.Header();
-    const StillFrame still{frame.pixels.get(), header.biSizeImage, frame.capacity, header.biWidth,
-                           header.biHeight};
-    const int written = writer_.SaveStillBitmap(engine_.stillFlags().stillRequested, still);
-    if (written == 1) {
-        writer_.AdvanceCounter();
-    }
-    if (engine_.recordingActive().load() != 0 || message.wParam != 0) {
-        target_.NewGeneration();
-        engine_.RestartGraph();
-    }
-    return written;
-}
-
 int EngineHarness::HandlePendingStills(std::chrono::milliseconds settle) {
     int written = 0;
-    EngineMessage message;
-    while (WaitForMessage(kWmStillArrived, &message, settle)) {
-        written += HandleStillArrived(message);
+    StillArrival arrival;
+    while (WaitForStill(&arrival, settle)) {
+        written += arrival.written;
     }
     return written;
-}
-
-std::vector<EngineMessage> EngineHarness::TakeMessages() {
-    QCoreApplication::sendPostedEvents(this);
-    return std::exchange(received_, {});
-}
-
-bool EngineHarness::event(QEvent* event) {
-    if (event->type() == EngineMessageEvent::Type()) {
-        const auto* message = static_cast<EngineMessageEvent*>(event);
-        if (target_.IsCurrent(*message)) {
-            received_.push_back({message->message(), message->wParam(), message->lParam()});
-        }
-        return true;
-    }
-    return QObject::event(event);
 }
 
 }  // namespace testsupport

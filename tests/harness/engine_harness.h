@@ -1,26 +1,25 @@
 #pragma once
 
-// Runs the capture engine the way the main window does, without the main window: messages
-// from the streaming thread arrive as queued events on the test's thread, stills are saved
-// with the program's writer.
+// Runs the capture engine the way the main window does, without the main window: the
+// capture session's messages arrive as queued events on the test's thread, and each still
+// is saved with the program's writer as it arrives, as the window saves it.
 
 #include <QObject>
 #include <chrono>
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "capture/capture_engine.h"
-#include "capture/queued_notify_target.h"
+#include "capture/capture_session.h"
 #include "output/still_file.h"
 
 namespace testsupport {
 
-struct EngineMessage {
-    std::uint32_t message = 0;
-    std::intptr_t wParam = 0;
-    std::intptr_t lParam = 0;
+// One stillArrived the session passed on, and what the window's handling made of it.
+struct StillArrival {
+    bool armed = false;  // the device's button asked for it
+    int written = 0;     // what the writer returned; 0 also when no still was pending
 };
 
 class EngineHarness : public QObject {
@@ -30,6 +29,7 @@ public:
     ~EngineHarness() override;
 
     CaptureEngine& engine() { return engine_; }
+    CaptureSession& session() { return *session_; }
     StillWriter& writer() { return writer_; }
 
     // The main window's start-up order; true when the graph runs.
@@ -37,34 +37,25 @@ public:
     // Stops and tears the graph down, as on removal of the device.
     void Stop();
 
-    // The Camera button (skip = false) or the device's button (skip = true).
+    // The Camera button (false) or the device's button (true).
     void RequestStill(bool fromButton);
 
-    // Processes queued events until a message of that kind arrives (true) or time runs out.
-    // The message is taken off the queue of received messages.
-    bool WaitForMessage(std::uint32_t message, EngineMessage* received = nullptr,
-                        std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Processes queued events until a still arrives (true) or time runs out. The arrival,
+    // already handled, is taken off the list of received ones.
+    bool WaitForStill(StillArrival* arrival = nullptr,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-    // What the main window does with a still message: save the frame buffer, count the
-    // still, and rebuild the graph after a device-triggered still. Returns what the writer
-    // returned.
-    int HandleStillArrived(const EngineMessage& message);
-
-    // Saves every still message already received or arriving within `settle`; returns the
-    // number of files written.
+    // Handles every still already received or arriving within `settle`; returns the number
+    // of files written.
     int HandlePendingStills(std::chrono::milliseconds settle);
 
-    // Messages received and not yet taken.
-    std::vector<EngineMessage> TakeMessages();
-
-protected:
-    bool event(QEvent* event) override;
-
 private:
-    QueuedNotifyTarget target_{this};
+    void OnStillArrived(bool armed);
+
     CaptureEngine engine_;
+    std::unique_ptr<CaptureSession> session_;
     StillWriter writer_;
-    std::vector<EngineMessage> received_;
+    std::vector<StillArrival> received_;
 };
 
 }  // namespace testsupport

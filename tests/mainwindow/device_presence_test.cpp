@@ -7,7 +7,7 @@
 
 #include "app/debug_trace.h"
 #include "capture/fake_media_backend.h"
-#include "capture/queued_notify_target.h"
+#include "capture/queued_message_target.h"
 #include "support/wait.h"
 
 namespace {
@@ -56,9 +56,9 @@ class DevicePresenceTest : public ::testing::Test {
 protected:
     DevicePresenceTest()
         : engine(backend),
-          notifyTarget(&receiver),
+          session(engine),
           presence(
-              engine, notifyTarget,
+              session,
               [this]() -> std::unique_ptr<platform::SnapshotButtonLibrary> {
                   if (!buttonsAvailable) {
                       return nullptr;
@@ -88,8 +88,7 @@ protected:
 
     FakeMediaBackend backend;
     CaptureEngine engine;
-    QObject receiver;
-    QueuedNotifyTarget notifyTarget;
+    CaptureSession session;
     ScriptedButton::Log button;
     bool buttonsAvailable = true;
     std::vector<bool> shown;
@@ -246,19 +245,17 @@ TEST_F(DevicePresenceTest, ResumeAlwaysTearsDownAndReconnects) {
 TEST_F(DevicePresenceTest, ShutdownClosesTheButtonAndDropsWhatTheOldGraphWasAskedFor) {
     PlugRow(kRow0Path, "USB\\VID_EB1A&PID_1860");
     ASSERT_EQ(presence.FirstConnection(), 1);
-    engine.stillFlags().stillRequested = 1;
-    engine.stillFlags().skipNextFrame = 1;
-    EngineMessageEvent stale(kWmStillArrived, 1, 0, 0);
-    ASSERT_TRUE(notifyTarget.IsCurrent(stale));
+    session.RequestStill(StillSource::DeviceButton);
+    const EngineMessageEvent stale(EngineMessage::StillArrived, 1,
+                                   session.messageTarget().generation());
 
     presence.CaptureShutdown();
     EXPECT_EQ(button.closed, 1);
     EXPECT_EQ(presence.buttonLibrary(), nullptr);
     EXPECT_EQ(engine.libraryDeviceMode(), 0);
     EXPECT_FALSE(engine.hasGraph());
-    EXPECT_EQ(engine.stillFlags().stillRequested.load(), 0);
-    EXPECT_EQ(engine.stillFlags().skipNextFrame.load(), 0);
-    EXPECT_FALSE(notifyTarget.IsCurrent(stale));
+    EXPECT_FALSE(session.StillPending());
+    EXPECT_FALSE(session.messageTarget().IsCurrent(stale));
     // Twice in a row closes nothing twice.
     presence.CaptureShutdown();
     EXPECT_EQ(button.closed, 1);
@@ -296,22 +293,21 @@ TEST_F(DevicePresenceTest, APressBecomesAStillRequestThatSkipsOneFrame) {
 
     presence.PollButton();
     EXPECT_EQ(button.polled, 1);
-    EXPECT_EQ(engine.stillFlags().stillRequested.load(), 0);
+    EXPECT_FALSE(session.StillPending());
 
     button.pendingPresses = 2;
     presence.PollButton();
-    EXPECT_EQ(engine.stillFlags().stillRequested.load(), 1);
-    EXPECT_EQ(engine.stillFlags().skipNextFrame.load(), 1);
-    // While that still is pending the button is not even asked: the next press waits.
-    engine.stillFlags().skipNextFrame = 0;
+    EXPECT_EQ(session.PendingStill(), StillSource::DeviceButton);
+    // While that still is pending the button is not even asked: the next press waits, and a
+    // Camera request made meanwhile stays as it is.
+    session.RequestStill(StillSource::CameraButton);
     presence.PollButton();
     EXPECT_EQ(button.polled, 2);
-    EXPECT_EQ(engine.stillFlags().skipNextFrame.load(), 0);
-    engine.stillFlags().stillRequested = 0;
+    EXPECT_EQ(session.PendingStill(), StillSource::CameraButton);
+    session.DropStill();
     presence.PollButton();
     EXPECT_EQ(button.polled, 3);
-    EXPECT_EQ(engine.stillFlags().stillRequested.load(), 1);
-    EXPECT_EQ(engine.stillFlags().skipNextFrame.load(), 1);
+    EXPECT_EQ(session.PendingStill(), StillSource::DeviceButton);
 }
 
 TEST_F(DevicePresenceTest, TheCameraKeyGoesToTheOpenButton) {

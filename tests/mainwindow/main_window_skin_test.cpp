@@ -95,6 +95,7 @@ TEST_F(MainWindowSkinTest, EachModeShowsItsOwnControlsAndTooltips) {
     ASSERT_TRUE(dialog.OnInitDialog());
     dialog.show();
     MainWindowSkin& skin = *dialog.skin();
+    EXPECT_EQ(dialog.mode(), WindowMode::NoDevice);
     EXPECT_EQ(skin.mediaKind(), MediaKind::Pictures);
     EXPECT_EQ(VisibleButtons(skin), Union(kAlwaysShown, {kDecZoom, kIncZoom}));
     EXPECT_FALSE(skin.slider()->isVisibleTo(&dialog));
@@ -115,8 +116,8 @@ TEST_F(MainWindowSkinTest, EachModeShowsItsOwnControlsAndTooltips) {
     EXPECT_EQ(pages, 1);
 
     // Capturing: neither the slider nor a playback or zoom button.
-    skin.Toggle(kAvi)->SetOn();
-    skin.LayOutPlaybackControls();
+    dialog.SetMode(WindowMode::Recording);
+    EXPECT_EQ(skin.Toggle(kAvi)->IsOn(), 1);
     EXPECT_EQ(VisibleButtons(skin), kAlwaysShown);
     EXPECT_FALSE(skin.slider()->isVisibleTo(&dialog));
     EXPECT_EQ(ButtonsWithTooltips(skin), kCommonTips);
@@ -127,6 +128,7 @@ TEST_F(MainWindowSkinTest, LiveOnTheSimulatedMicroscopeShowsOnlyTheCaptureButton
     ASSERT_TRUE(dialog.OnInitDialog());
     dialog.show();
     const MainWindowSkin& skin = *dialog.skin();
+    EXPECT_EQ(dialog.mode(), WindowMode::Live);
     EXPECT_EQ(skin.Toggle(kPreview)->IsOn(), 1);
     EXPECT_TRUE(skin.Button(kCamera)->isEnabled());
     EXPECT_EQ(VisibleButtons(skin), kAlwaysShown);

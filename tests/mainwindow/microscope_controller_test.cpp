@@ -70,7 +70,8 @@ private:
 // whether a device still was armed when it was drawn.
 class FrameSpy : public FrameDrawer {
 public:
-    FrameSpy(FrameDrawer& display, const StillFlags& flags) : display_(display), flags_(flags) {}
+    FrameSpy(FrameDrawer& display, const CaptureSession& session)
+        : display_(display), session_(session) {}
     int DrawFrame(const std::uint8_t* buffer, std::size_t lengthBytes, int width,
                   int height) override {
         if (buffer != nullptr && width > 0 && height > 0 &&
@@ -78,7 +79,7 @@ public:
             // Rows top-down: the code is in the first.
             if (const std::optional<std::uint32_t> index = sim::ReadFrameIndexBgr(buffer, width)) {
                 std::lock_guard lock(mutex_);
-                drawn_.push_back({*index, flags_.stillArmed.load() != 0});
+                drawn_.push_back({*index, session_.KeepsNextFrame()});
             }
         }
         return display_.DrawFrame(buffer, lengthBytes, width, height);
@@ -96,7 +97,7 @@ public:
 
 private:
     FrameDrawer& display_;
-    const StillFlags& flags_;
+    const CaptureSession& session_;
     mutable std::mutex mutex_;
     std::vector<Drawn> drawn_;
 };
@@ -119,6 +120,7 @@ protected:
     }
 
     CaptureEngine& engine() { return dialog->capture()->engine(); }
+    CaptureSession& session() { return dialog->capture()->session(); }
     sim::SimulatedMicroscope& microscope() { return *dialog->capture()->simulated(); }
     DevicePresence& presence() { return *dialog->presence(); }
     VideoDisplayWindow& display() { return *dialog->displayWindow(); }
@@ -131,6 +133,7 @@ protected:
         return WaitUntil([&] { return display().framesDrawn() >= before + 2; });
     }
     bool PreviewOn() const { return dialog->skin()->Toggle(control::kPreview)->IsOn() != 0; }
+    bool AviOn() const { return dialog->skin()->Toggle(control::kAvi)->IsOn() != 0; }
     int EnabledCaptureButtons() const {
         int enabled = 0;
         for (const int id : kCaptureButtons) {
@@ -139,6 +142,7 @@ protected:
         return enabled;
     }
     void ExpectLive() {
+        EXPECT_EQ(dialog->mode(), WindowMode::Live);
         EXPECT_EQ(presence().deviceConnected(), 1);
         EXPECT_TRUE(engine().running());
         EXPECT_TRUE(PreviewOn());
@@ -147,6 +151,7 @@ protected:
         EXPECT_TRUE(Streaming());
     }
     void ExpectNoDevice() {
+        EXPECT_EQ(dialog->mode(), WindowMode::NoDevice);
         EXPECT_EQ(presence().deviceConnected(), 0);
         EXPECT_FALSE(engine().running());
         EXPECT_FALSE(PreviewOn());
@@ -165,7 +170,7 @@ protected:
     // Asks for a still and waits until the window has handled it.
     bool TakePicture() {
         dialog->OnCommand(control::kCamera);
-        return WaitUntil([&] { return engine().stillFlags().stillRequested.load() == 0; });
+        return WaitUntil([&] { return !session().StillPending(); });
     }
 
     TempDir program;
@@ -285,6 +290,7 @@ TEST_F(ControllerTest, PreviewSwitchesBetweenLiveAndBrowseWhereCameraAndClockOnl
     Start();
     ExpectLive();
     dialog->OnCommand(control::kPreview);
+    EXPECT_EQ(dialog->mode(), WindowMode::Browse);
     EXPECT_FALSE(PreviewOn());
     EXPECT_FALSE(engine().running());
     EXPECT_EQ(EnabledCaptureButtons(), 7);
@@ -301,13 +307,93 @@ TEST_F(ControllerTest, PreviewSwitchesBetweenLiveAndBrowseWhereCameraAndClockOnl
         EXPECT_EQ(box.text, QString::fromUtf8(kBrowseText));
         EXPECT_EQ(box.icon, QMessageBox::Warning);
     }
-    EXPECT_EQ(engine().stillFlags().stillRequested.load(), 0);
+    EXPECT_FALSE(session().StillPending());
     QCoreApplication::processEvents();
     EXPECT_FALSE(Exists(Picture(0)));
     EXPECT_EQ(sounds.count(), 0);
 
     dialog->OnCommand(control::kPreview);
     ExpectLive();
+}
+
+// What moves the window from one mode to another.
+enum class ModeEvent { Preview, Unplug, Plug, Resume };
+
+// Each row starts a window on the simulated microscope, brings it into `from` the way a user
+// gets there, and sends `event`.
+TEST_F(ControllerTest, EachModeAnswersPreviewUnplugPlugAndResume) {
+    using enum WindowMode;
+    using enum ModeEvent;
+    struct Row {
+        WindowMode from;
+        ModeEvent event;
+        WindowMode to;
+        bool previewOn;
+        bool aviOn;
+        bool captureButtonsEnabled;
+        bool graphRunning;
+    };
+    const Row rows[] = {
+        {Live, Preview, Browse, false, false, true, false},
+        {Browse, Preview, Live, true, false, true, true},
+        {Recording, Preview, Live, true, false, true, true},
+        // The disabled Preview button has nothing to preview.
+        {NoDevice, Preview, NoDevice, false, false, false, false},
+        {Live, Unplug, NoDevice, false, false, false, false},
+        {Browse, Unplug, NoDevice, false, false, false, false},
+        {Recording, Unplug, NoDevice, false, false, false, false},
+        {NoDevice, Plug, Live, true, false, true, true},
+        {Browse, Resume, Live, true, false, true, true},
+        {Recording, Resume, Live, true, false, true, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "from " << static_cast<int>(row.from) << ", event "
+                                        << static_cast<int>(row.event));
+        dialog.reset();
+        Start();
+        switch (row.from) {
+            case Live:
+                break;
+            case Browse:
+                dialog->OnCommand(control::kPreview);
+                break;
+            case Recording:
+                // The window cannot start a recording yet; this is what starting one leaves.
+                session().SetRecording(true);
+                dialog->SetMode(Recording);
+                break;
+            case NoDevice:
+                microscope().Unplug();
+                ASSERT_TRUE(WaitUntil([&] { return presence().deviceConnected() == 0; }));
+                break;
+        }
+        ASSERT_EQ(dialog->mode(), row.from);
+
+        switch (row.event) {
+            case Preview:
+                dialog->OnCommand(control::kPreview);
+                break;
+            case Unplug:
+                microscope().Unplug();
+                ASSERT_TRUE(WaitUntil([&] { return presence().deviceConnected() == 0; }));
+                break;
+            case Plug:
+                microscope().Plug();
+                ASSERT_TRUE(WaitUntil([&] { return presence().deviceConnected() == 1; }));
+                break;
+            case Resume:
+                presence().OnResumed();
+                break;
+        }
+        EXPECT_EQ(dialog->mode(), row.to);
+        EXPECT_EQ(PreviewOn(), row.previewOn);
+        EXPECT_EQ(AviOn(), row.aviOn);
+        EXPECT_EQ(EnabledCaptureButtons(), row.captureButtonsEnabled ? 7 : 0);
+        EXPECT_EQ(display().connectText().isEmpty(), row.captureButtonsEnabled);
+        EXPECT_EQ(engine().running(), row.graphRunning);
+        // Whatever leaves Recording ends the recording.
+        EXPECT_FALSE(session().recording());
+    }
 }
 
 TEST_F(ControllerTest, WithoutAnyMicroscopeTheWindowWaitsQuietly) {
@@ -392,15 +478,13 @@ TEST_F(ControllerTest, AButtonPressWhileAStillIsPendingWaitsUntilItIsDone) {
     ExpectLive();
     // Browse: the graph stands still, so the request stays pending.
     dialog->OnCommand(control::kPreview);
-    StillFlags& flags = engine().stillFlags();
-    flags.stillRequested = 1;
+    session().RequestStill(StillSource::CameraButton);
     microscope().PressButton();
     presence().PollButton();
-    EXPECT_EQ(flags.skipNextFrame.load(), 0);
-    flags.stillRequested = 0;
+    EXPECT_EQ(session().PendingStill(), StillSource::CameraButton);
+    session().DropStill();
     presence().PollButton();
-    EXPECT_EQ(flags.stillRequested.load(), 1);
-    EXPECT_EQ(flags.skipNextFrame.load(), 1);
+    EXPECT_EQ(session().PendingStill(), StillSource::DeviceButton);
 }
 
 TEST_F(ControllerTest, TheDeviceButtonSavesTheFrameAfterTheSkippedOne) {
@@ -408,7 +492,7 @@ TEST_F(ControllerTest, TheDeviceButtonSavesTheFrameAfterTheSkippedOne) {
     ExpectLive();
     ASSERT_EQ(engine().libraryDeviceMode(), 1);
     ASSERT_TRUE(presence().buttonPollTimer().isActive());
-    FrameSpy spy(display(), engine().stillFlags());
+    FrameSpy spy(display(), session());
     engine().SetDisplayWindow(&spy);
     QSignalSpy sounds(&dialog->sounds(), &SoundPlayer::soundRequested);
 
@@ -450,7 +534,7 @@ TEST_F(ControllerTest, TheCameraKeyStandsInForTheButtonOnlyWhereTheButtonCannotB
     QKeyEvent key(QEvent::KeyPress, Qt::Key_WebCam, Qt::NoModifier);
     QApplication::sendEvent(dialog.get(), &key);
     presence().PollButton();
-    EXPECT_EQ(engine().stillFlags().stillRequested.load(), 0);
+    EXPECT_FALSE(session().StillPending());
 }
 
 TEST_F(ControllerTest, AClickOnACategoryTabShowsThatCategory) {

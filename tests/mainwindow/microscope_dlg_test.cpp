@@ -229,11 +229,11 @@ TEST_F(MicroscopeDlgTest, AStillFromTheEngineIsSavedInThePictureFolder) {
     CMicroscopeDlg dialog(environment);
     ASSERT_TRUE(dialog.OnInitDialog());
     ASSERT_TRUE(WaitUntil([&] { return dialog.displayWindow()->framesDrawn() >= 2; }));
-    dialog.capture()->engine().stillFlags().stillRequested = 1;
+    dialog.capture()->session().RequestStill(StillSource::CameraButton);
     const std::string still = dialog.Paths().pictureFolder + "/StillCap0.bmp";
     ASSERT_TRUE(WaitUntil([&] { return Exists(still); }));
     EXPECT_TRUE(WaitUntil([&] { return ReadFile(still).size() == 54u + 1280u * 1024u * 3u; }));
-    EXPECT_EQ(dialog.capture()->engine().stillFlags().stillRequested.load(), 0);
+    EXPECT_FALSE(dialog.capture()->session().StillPending());
 }
 
 }  // namespace

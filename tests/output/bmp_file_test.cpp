@@ -46,31 +46,31 @@ BitmapLayout Indexed5x3() {
     return layout;
 }
 
-std::vector<std::uint8_t> Rows(const BitmapLoad& load) {
-    const auto rows = load.bitmap.Rows();
+std::vector<std::uint8_t> Rows(const IoResultOf<PackedDib>& load) {
+    const auto rows = load->Rows();
     return {rows.begin(), rows.end()};
 }
 
 TEST(ParseBitmapFile, LoadsABottomUpPictureAsItIsStored) {
     const BitmapLayout layout = Rgb3x2();
-    const BitmapLoad load = ParseBitmapFile(MakeBitmapFile(layout));
-    ASSERT_EQ(load.error, 0);
-    const BitmapInfoHeader& header = load.bitmap.layout().header;
+    const IoResultOf<PackedDib> load = ParseBitmapFile(MakeBitmapFile(layout));
+    ASSERT_EQ(load.error(), 0);
+    const BitmapInfoHeader& header = load->layout().header;
     EXPECT_EQ(header.biSize, 40u);
     EXPECT_EQ(header.biWidth, 3);
     EXPECT_EQ(header.biHeight, 2);
     EXPECT_EQ(header.biBitCount, 24);
     EXPECT_EQ(header.biSizeImage, 24u);
     EXPECT_EQ(Rows(load), layout.rows);
-    EXPECT_EQ(load.bitmap.bytes().size(), 40u + 24u);
+    EXPECT_EQ(load->bytes().size(), 40u + 24u);
 }
 
 TEST(ParseBitmapFile, TurnsTopDownRowsBottomUp) {
     BitmapLayout layout = Rgb3x2();
     layout.height = -2;
-    const BitmapLoad load = ParseBitmapFile(MakeBitmapFile(layout));
-    ASSERT_EQ(load.error, 0);
-    EXPECT_EQ(load.bitmap.layout().header.biHeight, 2);
+    const IoResultOf<PackedDib> load = ParseBitmapFile(MakeBitmapFile(layout));
+    ASSERT_EQ(load.error(), 0);
+    EXPECT_EQ(load->layout().header.biHeight, 2);
     std::vector<std::uint8_t> flipped(layout.rows.begin() + 12, layout.rows.end());
     flipped.insert(flipped.end(), layout.rows.begin(), layout.rows.begin() + 12);
     EXPECT_EQ(Rows(load), flipped);
@@ -78,11 +78,11 @@ TEST(ParseBitmapFile, TurnsTopDownRowsBottomUp) {
 
 TEST(ParseBitmapFile, GivesEveryIndexedPictureAFullColourTable) {
     const BitmapLayout layout = Indexed5x3();
-    const BitmapLoad load = ParseBitmapFile(MakeBitmapFile(layout));
-    ASSERT_EQ(load.error, 0);
-    EXPECT_EQ(load.bitmap.layout().header.biClrUsed, 0u);
-    ASSERT_EQ(load.bitmap.layout().colourTableEntries, 256u);
-    const auto table = load.bitmap.bytes().subspan(40, 256 * 4);
+    const IoResultOf<PackedDib> load = ParseBitmapFile(MakeBitmapFile(layout));
+    ASSERT_EQ(load.error(), 0);
+    EXPECT_EQ(load->layout().header.biClrUsed, 0u);
+    ASSERT_EQ(load->layout().colourTableEntries, 256u);
+    const auto table = load->bytes().subspan(40, 256 * 4);
     EXPECT_TRUE(std::equal(layout.colourTable.begin(), layout.colourTable.end(), table.begin()));
     EXPECT_TRUE(std::all_of(table.begin() + 16, table.end(), [](auto b) { return b == 0; }))
         << "entries the file leaves out are black";
@@ -99,9 +99,9 @@ TEST(ParseBitmapFile, ReadsEveryDepth) {
         for (std::size_t i = 0; i < layout.rows.size(); ++i) {
             layout.rows[i] = static_cast<std::uint8_t>(i * 7);
         }
-        const BitmapLoad load = ParseBitmapFile(MakeBitmapFile(layout));
-        ASSERT_EQ(load.error, 0) << bitCount;
-        EXPECT_EQ(load.bitmap.layout().header.biBitCount, bitCount);
+        const IoResultOf<PackedDib> load = ParseBitmapFile(MakeBitmapFile(layout));
+        ASSERT_EQ(load.error(), 0) << bitCount;
+        EXPECT_EQ(load->layout().header.biBitCount, bitCount);
         EXPECT_EQ(Rows(load), layout.rows) << bitCount;
     }
 }
@@ -114,8 +114,8 @@ TEST(ParseBitmapFile, FindsTheRowsAtTheirOffsetAfterALongerHeader) {
     longer.insert(longer.end(), file.begin() + 54, file.end());
     Put32(longer, kInfoOffset, 108);
     Put32(longer, 10, 14 + 108 + 10);
-    const BitmapLoad load = ParseBitmapFile(longer);
-    ASSERT_EQ(load.error, 0);
+    const IoResultOf<PackedDib> load = ParseBitmapFile(longer);
+    ASSERT_EQ(load.error(), 0);
     EXPECT_EQ(Rows(load), Rgb3x2().rows);
 }
 
@@ -152,15 +152,14 @@ TEST(ParseBitmapFile, RefusesFilesWhoseHeadersLie) {
         {"run-length encoded", [](auto& f) { Put32(f, kInfoOffset + 16, 1); }, ENOTSUP},
     };
     const std::vector<std::uint8_t> good = MakeBitmapFile(Indexed5x3());
-    ASSERT_EQ(ParseBitmapFile(good).error, 0);
+    ASSERT_EQ(ParseBitmapFile(good).error(), 0);
     for (const Lie& lie : lies) {
         std::vector<std::uint8_t> file = good;
         lie.edit(file);
-        const BitmapLoad load = ParseBitmapFile(file);
-        EXPECT_EQ(load.error, lie.error) << lie.what;
-        EXPECT_TRUE(load.bitmap.empty()) << lie.what;
+        const IoResultOf<PackedDib> load = ParseBitmapFile(file);
+        EXPECT_EQ(load.error(), lie.error) << lie.what;
     }
-    EXPECT_EQ(ParseBitmapFile({}).error, EBADMSG);
+    EXPECT_EQ(ParseBitmapFile({}).error(), EBADMSG);
 }
 
 TEST(ParseBitmapFile, ReadsBiClrUsedZeroAsAFullColourTable) {
@@ -168,24 +167,24 @@ TEST(ParseBitmapFile, ReadsBiClrUsedZeroAsAFullColourTable) {
     // refused rather than read with rows as colours.
     BitmapLayout layout = Indexed5x3();
     layout.clrUsed = 0;
-    EXPECT_EQ(ParseBitmapFile(MakeBitmapFile(layout)).error, EBADMSG);
+    EXPECT_EQ(ParseBitmapFile(MakeBitmapFile(layout)).error(), EBADMSG);
     layout.colourTable.resize(256 * 4, 0);
-    EXPECT_EQ(ParseBitmapFile(MakeBitmapFile(layout)).error, 0);
+    EXPECT_EQ(ParseBitmapFile(MakeBitmapFile(layout)).error(), 0);
 }
 
 TEST(LoadBitmapFile, ReadsAFileAndReportsWhyOneCannotBeRead) {
     const testsupport::TempDir dir;
     const std::string path = dir / "picture.bmp";
     testsupport::WriteFile(path, outputtest::AsString(MakeBitmapFile(Rgb3x2())));
-    const BitmapLoad load = LoadBitmapFile(path);
-    ASSERT_EQ(load.error, 0);
+    const IoResultOf<PackedDib> load = LoadBitmapFile(path);
+    ASSERT_EQ(load.error(), 0);
     EXPECT_EQ(Rows(load), Rgb3x2().rows);
 
-    EXPECT_EQ(LoadBitmapFile(dir / "missing.bmp").error, ENOENT);
-    EXPECT_EQ(LoadBitmapFile(dir.path()).error, EISDIR);
-    EXPECT_EQ(LoadBitmapFile("/dev/null").error, EINVAL);
+    EXPECT_EQ(LoadBitmapFile(dir / "missing.bmp").error(), ENOENT);
+    EXPECT_EQ(LoadBitmapFile(dir.path()).error(), EISDIR);
+    EXPECT_EQ(LoadBitmapFile("/dev/null").error(), EINVAL);
     testsupport::WriteFile(path, "BM");
-    EXPECT_EQ(LoadBitmapFile(path).error, EBADMSG);
+    EXPECT_EQ(LoadBitmapFile(path).error(), EBADMSG);
 }
 
 TEST(ParseBitmapFile, ReadsTheOs2HeaderAndItsThreeByteColourTable) {
@@ -196,14 +195,14 @@ TEST(ParseBitmapFile, ReadsTheOs2HeaderAndItsThreeByteColourTable) {
                                       4,   0,   10, 20, 30, 40, 50, 60, 70, 80, 90};
     const std::vector<std::uint8_t> rows = {0x01, 0x20, 0, 0, 0x12, 0x00, 0, 0};
     file.insert(file.end(), rows.begin(), rows.end());
-    BitmapLoad load = ParseBitmapFile(file);
-    ASSERT_EQ(load.error, 0);
-    const BitmapInfoHeader& header = load.bitmap.layout().header;
+    IoResultOf<PackedDib> load = ParseBitmapFile(file);
+    ASSERT_EQ(load.error(), 0);
+    const BitmapInfoHeader& header = load->layout().header;
     EXPECT_EQ(header.biWidth, 3);
     EXPECT_EQ(header.biHeight, 2);
     EXPECT_EQ(header.biBitCount, 4);
     EXPECT_EQ(Rows(load), rows);
-    const auto table = load.bitmap.ColourTable();
+    const auto table = load->ColourTable();
     ASSERT_EQ(table.size(), 16u * 4u);
     EXPECT_EQ(std::vector<std::uint8_t>(table.begin(), table.begin() + 16),
               (std::vector<std::uint8_t>{10, 20, 30, 0, 40, 50, 60, 0, 70, 80, 90, 0, 0, 0, 0, 0}));
@@ -211,7 +210,7 @@ TEST(ParseBitmapFile, ReadsTheOs2HeaderAndItsThreeByteColourTable) {
     // The OS/2 header has no 16- or 32-bit pictures, and no room for a 40-byte header's.
     std::vector<std::uint8_t> sixteen = file;
     sixteen[24] = 16;
-    EXPECT_EQ(ParseBitmapFile(sixteen).error, EBADMSG);
+    EXPECT_EQ(ParseBitmapFile(sixteen).error(), EBADMSG);
 }
 
 TEST(BitmapRowReader, ReadsBandsOfRowsTopFirstWhateverTheFileOrder) {
@@ -229,24 +228,25 @@ TEST(BitmapRowReader, ReadsBandsOfRowsTopFirstWhateverTheFileOrder) {
     const std::vector<std::uint8_t> topDown = MakeBitmapFile(layout);
     for (const auto* file : {&bottomUp, &topDown}) {
         BitmapRowReader reader;
-        ASSERT_EQ(reader.Parse(*file), 0);
+        ASSERT_TRUE(reader.Parse(*file));
         EXPECT_EQ(reader.height(), 5);
         std::uint8_t band[12] = {};
-        ASSERT_EQ(reader.ReadRows(1, 3, band), 0);
+        ASSERT_TRUE(reader.ReadRows(1, 3, band));
         EXPECT_EQ(band[0], 11);
         EXPECT_EQ(band[4], 12);
         EXPECT_EQ(band[8], 13);
-        EXPECT_EQ(reader.ReadRows(3, 3, band), EINVAL) << "past the bottom row";
+        EXPECT_EQ(reader.ReadRows(3, 3, band).error(), EINVAL) << "past the bottom row";
     }
 }
 
 TEST(BitmapToPackedDib, RewritesTheHeaderAndRefusesBitfields) {
-    BitmapLoad load = ParseBitmapFile(MakeBitmapFile(Indexed5x3()));
-    ASSERT_EQ(load.error, 0);
-    EXPECT_FALSE(BitmapToPackedDib(ParseBitmapFile(MakeBitmapFile(Rgb3x2())).bitmap, kBiBitfields));
-    EXPECT_FALSE(BitmapToPackedDib(PackedDib(), kBiRgb));
+    IoResultOf<PackedDib> load = ParseBitmapFile(MakeBitmapFile(Indexed5x3()));
+    ASSERT_EQ(load.error(), 0);
+    EXPECT_EQ(BitmapToPackedDib(*ParseBitmapFile(MakeBitmapFile(Rgb3x2())), kBiBitfields).error(),
+              ENOTSUP);
+    EXPECT_EQ(BitmapToPackedDib(PackedDib(), kBiRgb).error(), EINVAL);
 
-    const std::optional<PackedDib> dib = BitmapToPackedDib(std::move(load.bitmap), kBiRgb);
+    const IoResultOf<PackedDib> dib = BitmapToPackedDib(*std::move(load), kBiRgb);
     ASSERT_TRUE(dib);
     const auto bytes = dib->bytes();
     const BitmapInfoHeader header = ReadBitmapInfoHeader(bytes.first<kBitmapInfoHeaderBytes>());

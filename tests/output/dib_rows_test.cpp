@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cerrno>
 #include <vector>
 
 #include "output/bitmap_builder.h"
@@ -30,8 +31,8 @@ struct RgbRows {
     std::vector<std::uint8_t*> pointers;
 };
 
-bool Convert(const std::vector<std::uint8_t>& dib, RgbRows& rows, std::string* error) {
-    return DibRowsToRgb(dib, rows.rowBytes, rows.pointers.data(), error);
+IoResult Convert(const std::vector<std::uint8_t>& dib, RgbRows& rows) {
+    return DibRowsToRgb(dib, rows.rowBytes, rows.pointers.data());
 }
 
 std::vector<std::uint8_t> GreyTable(std::size_t entries) {
@@ -59,20 +60,20 @@ TEST(DibRowsToRgb, TurnsBottomUpRowsTopDownAndSkipsRowPadding) {
     layout.rows = {1,  2,  3,  4,  5,  6,  7,  8,  9,  0xAA, 0xAA, 0xAA,  // bottom row
                  11, 12, 13, 14, 15, 16, 17, 18, 19, 0xAA, 0xAA, 0xAA};
     RgbRows rows(3, 2);
-    std::string error = "stale";
-    ASSERT_TRUE(Convert(MakeDib(layout), rows, &error));
+    const IoResult result = Convert(MakeDib(layout), rows);
+    ASSERT_TRUE(result) << result.detail();
+    EXPECT_EQ(result.detail(), "");
     EXPECT_EQ(rows.At(0, 0), (std::array<int, 3>{13, 12, 11}));
     EXPECT_EQ(rows.At(2, 0), (std::array<int, 3>{19, 18, 17}));
     EXPECT_EQ(rows.At(0, 1), (std::array<int, 3>{3, 2, 1}));
     EXPECT_EQ(rows.At(2, 1), (std::array<int, 3>{9, 8, 7}));
-    EXPECT_EQ(error, "stale");  // success leaves the text alone; DibToJpeg clears it first
 }
 
 TEST(DibRowsToRgb, ThirtyTwoBitPixelsIgnoreTheFourthByte) {
     BitmapLayout layout{.width = 2, .height = 1, .bitCount = 32};
     layout.rows = {10, 20, 30, 0xFF, 40, 50, 60, 0x00};
     RgbRows rows(2, 1);
-    ASSERT_TRUE(Convert(MakeDib(layout), rows, nullptr));
+    ASSERT_TRUE(Convert(MakeDib(layout), rows));
     EXPECT_EQ(rows.At(0, 0), (std::array<int, 3>{30, 20, 10}));
     EXPECT_EQ(rows.At(1, 0), (std::array<int, 3>{60, 50, 40}));
 }
@@ -85,7 +86,7 @@ TEST(DibRowsToRgb, EightBitIndicesGoThroughTheColourTable) {
     layout.colourTable[5 * 4 + 2] = 30;  // red
     layout.rows = {5, 0, 5, 5, 0, 0, 0, 0};
     RgbRows rows(5, 1);
-    ASSERT_TRUE(Convert(MakeDib(layout), rows, nullptr));
+    ASSERT_TRUE(Convert(MakeDib(layout), rows));
     for (const int x : {0, 2, 3}) {
         EXPECT_EQ(rows.At(x, 0), (std::array<int, 3>{30, 20, 10})) << x;
     }
@@ -97,7 +98,7 @@ TEST(DibRowsToRgb, SixteenBitWordsAreFiveFiveFiveThroughFiveBitLevels) {
     // 0x7FFF, 0x0421, 0x0842 and 0x7C00 (red only), little-endian.
     layout.rows = {0xFF, 0x7F, 0x21, 0x04, 0x42, 0x08, 0x00, 0x7C};
     RgbRows rows(4, 1);
-    ASSERT_TRUE(Convert(MakeDib(layout), rows, nullptr));
+    ASSERT_TRUE(Convert(MakeDib(layout), rows));
     EXPECT_EQ(rows.At(0, 0), (std::array<int, 3>{255, 255, 255}));
     EXPECT_EQ(rows.At(1, 0), (std::array<int, 3>{16, 16, 16}));
     EXPECT_EQ(rows.At(2, 0), (std::array<int, 3>{24, 24, 24}));
@@ -111,7 +112,7 @@ TEST(DibRowsToRgb, OneBitPixelsArePackedFromTheTopBit) {
     layout.rows = {0x80, 0x40, 0xFF, 0xFF,   // bottom: pixel 0 and pixel 9 set
                  0x01, 0x80, 0x00, 0x00};  // top: pixel 7 and pixel 8 set
     RgbRows rows(10, 2);
-    ASSERT_TRUE(Convert(MakeDib(layout), rows, nullptr));
+    ASSERT_TRUE(Convert(MakeDib(layout), rows));
     const std::array<int, 3> on{50, 100, 200};
     const std::array<int, 3> off{0, 0, 0};
     for (int x = 0; x < 10; ++x) {
@@ -125,7 +126,7 @@ TEST(DibRowsToRgb, FourBitPixelsTakeTheHighNibbleFirst) {
     layout.colourTable = GreyTable(16);
     layout.rows = {0x3C, 0xF0, 0, 0};
     RgbRows rows(3, 1);
-    ASSERT_TRUE(Convert(MakeDib(layout), rows, nullptr));
+    ASSERT_TRUE(Convert(MakeDib(layout), rows));
     EXPECT_EQ(rows.At(0, 0), (std::array<int, 3>{5, 4, 3}));
     EXPECT_EQ(rows.At(1, 0), (std::array<int, 3>{14, 13, 12}));
     EXPECT_EQ(rows.At(2, 0), (std::array<int, 3>{17, 16, 15}));
@@ -134,33 +135,28 @@ TEST(DibRowsToRgb, FourBitPixelsTakeTheHighNibbleFirst) {
 TEST(DibRowsToRgb, RefusesWhatItCannotConvert) {
     BitmapLayout valid{.width = 2, .height = 2};
     valid.rows.assign(16, 0);
-    RgbRows rows(2, 2);
-    std::string error;
-
     BitmapLayout twoBit = valid;
     twoBit.bitCount = 2;
-    EXPECT_FALSE(Convert(MakeDib(twoBit), rows, &error));
-    EXPECT_EQ(error, kInvalidBitCount);
-
-    EXPECT_FALSE(DibRowsToRgb({}, rows.rowBytes, rows.pointers.data(), &error));
-    EXPECT_EQ(error, kInvalidInputData);
-
-    error.clear();
-    EXPECT_FALSE(DibRowsToRgb(MakeDib(valid), 0, rows.pointers.data(), &error));
-    EXPECT_EQ(error, kInvalidInputData);
-
-    error.clear();
-    EXPECT_FALSE(DibRowsToRgb(MakeDib(valid), 5, rows.pointers.data(), &error))
-        << "a row length below 3 * width would be overrun";
-    EXPECT_EQ(error, kInvalidInputData);
-
-    error.clear();
     std::vector<std::uint8_t> cut = MakeDib(valid);
     cut.pop_back();
-    EXPECT_FALSE(Convert(cut, rows, &error)) << "rows running past the end of the block";
-    EXPECT_EQ(error, kInvalidInputData);
-
-    EXPECT_FALSE(Convert(MakeDib(twoBit), rows, nullptr));
+    RgbRows rows(2, 2);
+    const struct {
+        const char* what;
+        std::vector<std::uint8_t> dib;
+        int rowLengthBytes;
+        const char* text;
+    } cases[] = {
+        {"2 bits", MakeDib(twoBit), rows.rowBytes, kInvalidBitCount},
+        {"no DIB", {}, rows.rowBytes, kInvalidInputData},
+        {"row length 0", MakeDib(valid), 0, kInvalidInputData},
+        {"a row length below 3 * width would be overrun", MakeDib(valid), 5, kInvalidInputData},
+        {"rows running past the end of the block", cut, rows.rowBytes, kInvalidInputData},
+    };
+    for (const auto& c : cases) {
+        const IoResult result = DibRowsToRgb(c.dib, c.rowLengthBytes, rows.pointers.data());
+        EXPECT_EQ(result.error(), EINVAL) << c.what;
+        EXPECT_EQ(result.detail(), c.text) << c.what;
+    }
 }
 
 TEST(DibRowsToRgb, AnEmptyOrTopDownPictureConvertsNothing) {
@@ -168,7 +164,7 @@ TEST(DibRowsToRgb, AnEmptyOrTopDownPictureConvertsNothing) {
     for (const std::int32_t height : {0, -1}) {
         BitmapLayout layout{.width = 2, .height = height};
         layout.rows.assign(8, 1);
-        EXPECT_TRUE(Convert(MakeDib(layout), rows, nullptr)) << height;
+        EXPECT_TRUE(Convert(MakeDib(layout), rows)) << height;
         EXPECT_EQ(rows.At(0, 0), (std::array<int, 3>{0xEE, 0xEE, 0xEE}));
     }
 }

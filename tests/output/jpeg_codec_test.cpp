@@ -60,7 +60,7 @@ struct Decoded {
 
 Decoded Decode(const std::string& path) {
     Decoded decoded;
-    decoded.result = JpegFileToDib(path, decoded.buffer, &decoded.imageBytes);
+    decoded.result = JpegFileToDib(path, decoded.buffer, &decoded.imageBytes).error();
     return decoded;
 }
 
@@ -116,10 +116,9 @@ struct RoundTripError {
 template <typename Picture>
 RoundTripError MeasureRoundTrip(const std::string& path, int width, int height, Picture picture) {
     RoundTripError error;
-    std::string text;
-    EXPECT_TRUE(DibToJpeg(MakeRgbDib(width, height, picture), 100, path, &text)) << text;
-    Decoded decoded;
-    decoded.result = JpegFileToDib(path, decoded.buffer, &decoded.imageBytes);
+    const IoResult written = DibToJpeg(MakeRgbDib(width, height, picture), 100, path);
+    EXPECT_TRUE(written) << written.detail();
+    const Decoded decoded = Decode(path);
     EXPECT_EQ(decoded.result, 0);
     double total = 0;
     for (int y = 0; y < height; ++y) {
@@ -163,9 +162,9 @@ TEST(BitmapFileToJpeg, AStillBecomesABaselineJfifFileTheRightWayUp) {
     ASSERT_EQ(file.size(), 921'654u);
     testsupport::WriteFile(dir / "StillCap0.bmp", AsString(file));
 
-    std::string error = "stale";
-    ASSERT_EQ(BitmapFileToJpeg(dir / "StillCap0.bmp", dir / "Cap.jpg", &error), 0);
-    EXPECT_EQ(error, "");
+    const IoResult written = BitmapFileToJpeg(dir / "StillCap0.bmp", dir / "Cap.jpg");
+    ASSERT_TRUE(written) << written.detail();
+    EXPECT_EQ(written.detail(), "");
     const outputtest::JpegFrame frame =
         outputtest::InspectJpeg(testsupport::ReadFile(dir / "Cap.jpg"));
     EXPECT_TRUE(frame.baseline);
@@ -194,7 +193,7 @@ TEST(BitmapFileToJpeg, ConvertsIndexedBitmapsThroughTheirColourTable) {
     layout.colourTable[9 * 4 + 2] = 30;
     layout.rows.assign(8 * 16, 0x99);
     testsupport::WriteFile(dir / "a.bmp", AsString(outputtest::MakeBitmapFile(layout)));
-    ASSERT_EQ(BitmapFileToJpeg(dir / "a.bmp", dir / "a.jpg"), 0);
+    ASSERT_TRUE(BitmapFileToJpeg(dir / "a.bmp", dir / "a.jpg"));
     const Decoded decoded = Decode(dir / "a.jpg");
     ASSERT_EQ(decoded.result, 0);
     EXPECT_LE(Distance(decoded.At(7, 7), {30, 20, 10}), 2);
@@ -202,18 +201,27 @@ TEST(BitmapFileToJpeg, ConvertsIndexedBitmapsThroughTheirColourTable) {
 
 TEST(BitmapFileToJpeg, ReportsALoadFailureAndKeepsAConversionFailureApart) {
     const testsupport::TempDir dir;
-    EXPECT_EQ(BitmapFileToJpeg(dir / "missing.bmp", dir / "a.jpg"), ENOENT);
+    // The bitmap file cannot be read: the reader's code and no text.
+    const IoResult missing = BitmapFileToJpeg(dir / "missing.bmp", dir / "a.jpg");
+    EXPECT_EQ(missing.error(), ENOENT);
+    EXPECT_EQ(missing.detail(), "");
     testsupport::WriteFile(dir / "bad.bmp", "BM not a bitmap at all");
-    EXPECT_EQ(BitmapFileToJpeg(dir / "bad.bmp", dir / "a.jpg"), EBADMSG);
+    const IoResult bad = BitmapFileToJpeg(dir / "bad.bmp", dir / "a.jpg");
+    EXPECT_EQ(bad.error(), EBADMSG);
+    EXPECT_EQ(bad.detail(), "");
     EXPECT_FALSE(testsupport::Exists(dir / "a.jpg"));
 
+    // It was read and the conversion failed: DibToJpeg's code and text.
     BitmapLayout layout{.width = 4, .height = 4};
     layout.rows.assign(48, 7);
     testsupport::WriteFile(dir / "ok.bmp", AsString(outputtest::MakeBitmapFile(layout)));
-    std::string error;
     const std::string target = dir / "no-such-folder/a.jpg";
-    EXPECT_EQ(BitmapFileToJpeg(dir / "ok.bmp", target, &error), 0);
-    EXPECT_EQ(error, kCannotOpen + target);
+    const IoResult unwritable = BitmapFileToJpeg(dir / "ok.bmp", target);
+    EXPECT_EQ(unwritable.error(), ENOENT);
+    EXPECT_EQ(unwritable.detail(), kCannotOpen + target);
+    const IoResult itself = BitmapFileToJpeg(dir / "ok.bmp", dir / "ok.bmp");
+    EXPECT_EQ(itself.error(), EINVAL);
+    EXPECT_EQ(itself.detail(), kCannotOpen + (dir / "ok.bmp"));
 }
 
 // A picture of `bitCount` bits whose rows and colour table are noise; rows top-down when
@@ -243,14 +251,13 @@ TEST(ConvertBitmapFileToJpeg, ReadingAFewRowsAtATimeGivesThePictureOfTheWholeFil
             const std::string bmp = dir / "picture.bmp";
             testsupport::WriteFile(
                 bmp, AsString(outputtest::MakeBitmapFile(NoiseLayout(4000, height, bitCount))));
-            const BitmapFileConversion streamed =
-                ConvertBitmapFileToJpeg(bmp, dir / "streamed.jpg", 90);
-            ASSERT_EQ(streamed.outcome, BitmapFileConversion::Outcome::kWritten) << streamed.text;
+            const IoResult streamed = ConvertBitmapFileToJpeg(bmp, dir / "streamed.jpg", 90);
+            ASSERT_TRUE(streamed) << streamed.detail();
 
-            BitmapLoad load = LoadBitmapFile(bmp);
-            ASSERT_EQ(load.error, 0);
-            std::string error;
-            ASSERT_TRUE(DibToJpeg(load.bitmap.bytes(), 90, dir / "whole.jpg", &error)) << error;
+            const IoResultOf<PackedDib> load = LoadBitmapFile(bmp);
+            ASSERT_EQ(load.error(), 0);
+            const IoResult whole = DibToJpeg(load->bytes(), 90, dir / "whole.jpg");
+            ASSERT_TRUE(whole) << whole.detail();
             EXPECT_TRUE(testsupport::ReadFile(dir / "streamed.jpg") ==
                         testsupport::ReadFile(dir / "whole.jpg"));
         }
@@ -263,12 +270,49 @@ TEST(ConvertBitmapFileToJpeg, AStopBetweenRowsLeavesNoFileAndTheOlderOneAsItWas)
                            AsString(outputtest::MakeBitmapFile(NoiseLayout(64, 200, 24))));
     testsupport::WriteFile(dir / "a.jpg", "older");
     int asked = 0;
-    const BitmapFileConversion result = ConvertBitmapFileToJpeg(dir / "a.bmp", dir / "a.jpg", 100,
-                                                                [&asked] { return ++asked > 100; });
-    EXPECT_EQ(result.outcome, BitmapFileConversion::Outcome::kStopped);
+    const IoResult result = ConvertBitmapFileToJpeg(dir / "a.bmp", dir / "a.jpg", 100,
+                                                    [&asked] { return ++asked > 100; });
+    EXPECT_EQ(result.error(), ECANCELED);
     EXPECT_EQ(asked, 101);
     EXPECT_EQ(testsupport::ReadFile(dir / "a.jpg"), "older");
     EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"a.bmp", "a.jpg"}));
+}
+
+// Each failure names the file it concerns, in the words the command line shows.
+TEST(ConvertBitmapFileToJpeg, SaysWhatWentWrongAndWithWhichFile) {
+    const testsupport::TempDir dir;
+    const std::string ok = dir / "ok.bmp";
+    testsupport::WriteFile(ok, AsString(outputtest::MakeBitmapFile(NoiseLayout(4, 4, 24))));
+    testsupport::WriteFile(dir / "bad.bmp", "BM not a bitmap at all");
+    const std::string wide = dir / "wide.bmp";
+    testsupport::WriteFile(wide, AsString(outputtest::MakeBitmapFile(NoiseLayout(65'501, 1, 1))));
+    const std::string jpeg = dir / "a.jpg";
+    const struct {
+        std::string bmp;
+        std::string jpeg;
+        int quality;
+        int error;
+        std::string text;
+    } cases[] = {
+        {dir / "missing.bmp", jpeg, 100, ENOENT,
+         "cannot read " + dir / "missing.bmp" + ": No such file or directory"},
+        {dir / "bad.bmp", jpeg, 100, EBADMSG,
+         "cannot read " + dir / "bad.bmp" + ": not a bitmap file, or a damaged one"},
+        {ok, jpeg, 101, EINVAL, "cannot write " + jpeg + ": Invalid input data"},
+        {wide, jpeg, 100, EFBIG,
+         "cannot convert " + wide +
+             ": the picture is 65501 x 1 pixels, and a JPEG file holds at most 65500 on a side"},
+        {ok, dir / "none/a.jpg", 100, ENOENT,
+         "cannot write " + dir / "none/a.jpg" + ": No such file or directory"},
+        {ok, dir.path(), 100, EISDIR, "cannot write " + dir.path() + ": Is a directory"},
+        {ok, ok, 100, EINVAL, "cannot write " + ok + ": it names the bitmap file being converted"},
+    };
+    for (const auto& c : cases) {
+        const IoResult result = ConvertBitmapFileToJpeg(c.bmp, c.jpeg, c.quality);
+        EXPECT_EQ(result.error(), c.error) << c.text;
+        EXPECT_EQ(result.detail(), c.text);
+    }
+    EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"bad.bmp", "ok.bmp", "wide.bmp"}));
 }
 
 // The address space this process has now, from /proc/self/statm.
@@ -290,10 +334,12 @@ void ConvertWithoutMemory(const std::string& path) {
     const rlim_t limit = AddressSpaceBytes() + 256 * 1024;
     const rlimit tight = {limit, limit};
     setrlimit(RLIMIT_AS, &tight);
-    std::string error;
-    const bool written = DibToJpeg(dib, 100, path, &error);
-    std::fprintf(stderr, "[%s]", error.c_str());
-    std::exit(!written && error == std::strerror(ENOMEM) && !testsupport::Exists(path) ? 0 : 1);
+    const IoResult written = DibToJpeg(dib, 100, path);
+    std::fprintf(stderr, "[%s]", written.detail().c_str());
+    std::exit(written.error() == ENOMEM && written.detail() == std::strerror(ENOMEM) &&
+                      !testsupport::Exists(path)
+                  ? 0
+                  : 1);
 }
 
 TEST(DibToJpeg, RunningOutOfMemorySaysSoInWords) {
@@ -321,10 +367,9 @@ TEST(JpegRoundTrip, QualityOneHundredStaysCloseToTheSource) {
 
 TEST(JpegFileToDib, SizesRowsToFourBytesAndStoresBlueGreenRed) {
     const testsupport::TempDir dir;
-    std::string error;
     for (const int width : {100, 101}) {
         const std::string path = dir / (std::to_string(width) + ".jpg");
-        ASSERT_TRUE(DibToJpeg(FlatDib(width, 50, {200, 100, 50}), 100, path, &error)) << error;
+        ASSERT_TRUE(DibToJpeg(FlatDib(width, 50, {200, 100, 50}), 100, path));
         const Decoded decoded = Decode(path);
         ASSERT_EQ(decoded.result, 0);
         const BitmapInfoHeader header = decoded.Header();
@@ -348,15 +393,14 @@ TEST(JpegFileToDib, SizesRowsToFourBytesAndStoresBlueGreenRed) {
 
 TEST(JpegFileToDib, FitsExactlyIntoABufferOfHeaderAndRowsAndRefusesASmallerOne) {
     const testsupport::TempDir dir;
-    std::string error;
-    ASSERT_TRUE(DibToJpeg(FlatDib(100, 50, {1, 2, 3}), 100, dir / "a.jpg", &error));
+    ASSERT_TRUE(DibToJpeg(FlatDib(100, 50, {1, 2, 3}), 100, dir / "a.jpg"));
     std::vector<std::uint8_t> buffer(40 + 15'000 - 1, 0xA5);
     std::size_t imageBytes = 0;
-    EXPECT_EQ(JpegFileToDib(dir / "a.jpg", buffer, &imageBytes), EFBIG);
+    EXPECT_EQ(JpegFileToDib(dir / "a.jpg", buffer, &imageBytes).error(), EFBIG);
     EXPECT_EQ(imageBytes, 15'000u) << "the size a caller would need";
     EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](auto b) { return b == 0xA5; }));
     buffer.push_back(0xA5);
-    EXPECT_EQ(JpegFileToDib(dir / "a.jpg", buffer, &imageBytes), 0);
+    EXPECT_TRUE(JpegFileToDib(dir / "a.jpg", buffer, &imageBytes));
 }
 
 TEST(JpegFileToDib, ShowsAGreyPictureAsTwentyFourBitGrey) {
@@ -403,8 +447,7 @@ TEST(JpegFileToDib, FailsCleanlyOnMissingForeignAndAbsurdFiles) {
 
 TEST(JpegFileToDib, RefusesEveryTruncationAndLeavesNoPictureBehind) {
     const testsupport::TempDir dir;
-    std::string error;
-    ASSERT_TRUE(DibToJpeg(MakeRgbDib(64, 48, Specimen), 90, dir / "full.jpg", &error));
+    ASSERT_TRUE(DibToJpeg(MakeRgbDib(64, 48, Specimen), 90, dir / "full.jpg"));
     const std::string full = testsupport::ReadFile(dir / "full.jpg");
     for (std::size_t length = 0; length + 2 < full.size(); length += 7) {
         testsupport::WriteFile(dir / "cut.jpg", full.substr(0, length));
@@ -416,8 +459,7 @@ TEST(JpegFileToDib, RefusesEveryTruncationAndLeavesNoPictureBehind) {
 
 TEST(JpegFileToDib, RefusesDamagedEntropyData) {
     const testsupport::TempDir dir;
-    std::string error;
-    ASSERT_TRUE(DibToJpeg(MakeRgbDib(64, 48, Specimen), 90, dir / "a.jpg", &error));
+    ASSERT_TRUE(DibToJpeg(MakeRgbDib(64, 48, Specimen), 90, dir / "a.jpg"));
     std::string bytes = testsupport::ReadFile(dir / "a.jpg");
     const std::size_t scan = bytes.find("\xFF\xDA");
     ASSERT_NE(scan, std::string::npos);
@@ -431,37 +473,36 @@ TEST(DibToJpeg, RefusesBadInputWithoutCreatingAFile) {
     const testsupport::TempDir dir;
     const std::string path = dir / "a.jpg";
     const std::vector<std::uint8_t> good = FlatDib(8, 8, {1, 2, 3});
-    std::string error;
-    EXPECT_FALSE(DibToJpeg(good, -1, path, &error));
-    EXPECT_EQ(error, kInvalidInputData);
-    EXPECT_FALSE(DibToJpeg(good, 101, path, &error));
-    EXPECT_FALSE(DibToJpeg({}, 100, path, &error));
-    EXPECT_EQ(error, kInvalidInputData);
-    EXPECT_FALSE(DibToJpeg(good, 100, "", &error));
-    EXPECT_EQ(error, kInvalidInputData);
-    EXPECT_FALSE(DibToJpeg(good, 100, path, nullptr)) << "no error text, no conversion";
-
     BitmapLayout twoBit{.width = 8, .height = 8, .bitCount = 2};
     twoBit.rows.assign(32, 0);
-    EXPECT_FALSE(DibToJpeg(outputtest::MakeDib(twoBit), 100, path, &error));
-    EXPECT_EQ(error, kInvalidBitCount);
-
     std::vector<std::uint8_t> cut = good;
     cut.resize(cut.size() - 1);
-    error.clear();
-    EXPECT_FALSE(DibToJpeg(cut, 100, path, &error));
-    EXPECT_EQ(error, kInvalidInputData);
-
     BitmapLayout wide{.width = 65'501, .height = 1, .bitCount = 1};
     wide.colourTable.assign(8, 0);
     wide.rows.assign(outputtest::StrideOf(65'501, 1), 0);
-    error.clear();
-    EXPECT_FALSE(DibToJpeg(outputtest::MakeDib(wide), 100, path, &error));
-    EXPECT_EQ(error, kInvalidInputData);
-
-    EXPECT_TRUE(FilesIn(dir.path()).empty());
-    EXPECT_FALSE(DibToJpeg(good, 100, dir.path(), &error));
-    EXPECT_FALSE(error.empty()) << "a folder cannot be replaced by the picture";
+    const struct {
+        const char* what;
+        std::vector<std::uint8_t> dib;
+        int quality;
+        std::string path;
+        int error;
+        std::string text;
+    } cases[] = {
+        {"quality -1", good, -1, path, EINVAL, kInvalidInputData},
+        {"quality 101", good, 101, path, EINVAL, kInvalidInputData},
+        {"no DIB", {}, 100, path, EINVAL, kInvalidInputData},
+        {"empty path", good, 100, "", EINVAL, kInvalidInputData},
+        {"2 bits", outputtest::MakeDib(twoBit), 100, path, EINVAL, kInvalidBitCount},
+        {"rows cut short", cut, 100, path, EINVAL, kInvalidInputData},
+        {"wider than JPEG allows", outputtest::MakeDib(wide), 100, path, EINVAL, kInvalidInputData},
+        {"a folder cannot be replaced by the picture", good, 100, dir.path(), EISDIR,
+         kCannotOpen + dir.path()},
+    };
+    for (const auto& c : cases) {
+        const IoResult result = DibToJpeg(c.dib, c.quality, c.path);
+        EXPECT_EQ(result.error(), c.error) << c.what;
+        EXPECT_EQ(result.detail(), c.text) << c.what;
+    }
     EXPECT_TRUE(FilesIn(dir.path()).empty());
 }
 
@@ -491,17 +532,19 @@ TEST(DibToJpeg, AFailedWriteLeavesTheOlderFileAsItWas) {
     const testsupport::TempDir dir;
     const std::string path = dir / "a.jpg";
     testsupport::WriteFile(path, "older");
-    std::string error;
+    IoResult result;
     {
         const FileSizeLimit limit(4096);
-        EXPECT_FALSE(DibToJpeg(MakeRgbDib(320, 240, Specimen), 100, path, &error));
+        result = DibToJpeg(MakeRgbDib(320, 240, Specimen), 100, path);
     }
-    EXPECT_EQ(error, "File too large");
+    EXPECT_EQ(result.error(), EFBIG);
+    EXPECT_EQ(result.detail(), "File too large");
     EXPECT_EQ(testsupport::ReadFile(path), "older");
     EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"a.jpg"});
 
-    ASSERT_TRUE(DibToJpeg(FlatDib(8, 8, {1, 2, 3}), 100, path, &error));
-    EXPECT_EQ(error, "");
+    result = DibToJpeg(FlatDib(8, 8, {1, 2, 3}), 100, path);
+    ASSERT_TRUE(result) << result.detail();
+    EXPECT_EQ(result.detail(), "");
     EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"a.jpg"});
     EXPECT_EQ(Decode(path).result, 0);
 }

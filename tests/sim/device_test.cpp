@@ -8,7 +8,6 @@
 
 namespace {
 
-using sim::FrameSize;
 using sim::Kind;
 using sim::SimulatedMicroscope;
 using ::testing::ElementsAre;
@@ -30,14 +29,14 @@ TEST(SimulatedDeviceTest, MicroscopeKindOffersAnalogSizesNormsAndTwoInputs) {
     EXPECT_FALSE(device.SupportsSize(1280, 1024));
     EXPECT_THAT(device.Inputs(), ElementsAre("Composite", "S-Video"));
 
-    EXPECT_THAT(device.Norms(), ElementsAre(sim::kNormNtscM, sim::kNormPalB));
+    EXPECT_THAT(device.Norms(), ElementsAre(kNormNtscM, kNormPalB));
     int norm = 0;
     ASSERT_TRUE(device.GetNorm(norm));
-    EXPECT_EQ(norm, sim::kNormNtscM);
-    EXPECT_TRUE(device.SetNorm(sim::kNormPalB));
+    EXPECT_EQ(norm, kNormNtscM);
+    EXPECT_TRUE(device.SetNorm(kNormPalB));
     EXPECT_FALSE(device.SetNorm(2)) << "only the offered norms";
     ASSERT_TRUE(device.GetNorm(norm));
-    EXPECT_EQ(norm, sim::kNormPalB);
+    EXPECT_EQ(norm, kNormPalB);
 }
 
 TEST(SimulatedDeviceTest, CameraKindOffersLargeSizesNoNormsAndOneInput) {
@@ -58,7 +57,7 @@ TEST(SimulatedDeviceTest, CameraKindOffersLargeSizesNoNormsAndOneInput) {
     int norm = -5;
     EXPECT_FALSE(device.GetNorm(norm));
     EXPECT_EQ(norm, -5);
-    EXPECT_FALSE(device.SetNorm(sim::kNormNtscM));
+    EXPECT_FALSE(device.SetNorm(kNormNtscM));
 }
 
 TEST(SimulatedDeviceTest, ReplugGivesANewIdentityAndUnplugHidesTheHardware) {

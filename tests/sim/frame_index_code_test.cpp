@@ -8,7 +8,6 @@
 
 namespace {
 
-using sim::FrameSize;
 using sim::Kind;
 using sim::SimulatedMicroscope;
 using simtest::RowToBgr;

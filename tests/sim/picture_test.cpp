@@ -9,21 +9,13 @@
 
 namespace {
 
-using sim::FrameSize;
 using sim::Kind;
-using sim::PropertyRange;
 using sim::SimulatedMicroscope;
 using simtest::CentreStats;
 using simtest::MeasureCentre;
 using simtest::Render;
 using simtest::Yuy2Frame;
 
-constexpr int kBrightness = 0;
-constexpr int kContrast = 1;
-constexpr int kHue = 2;
-constexpr int kSaturation = 3;
-constexpr int kSharpness = 4;
-constexpr int kGamma = 5;
 constexpr FrameSize kVga{640, 480};
 
 PropertyRange RangeOf(const SimulatedMicroscope& device, int property) {

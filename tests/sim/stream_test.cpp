@@ -18,7 +18,6 @@
 
 namespace {
 
-using sim::FrameSize;
 using sim::Kind;
 using sim::SimulatedMicroscope;
 using sim::Stream;
@@ -314,7 +313,7 @@ TEST(SimulatedStreamTest, ControlsFromOtherThreadsWhileStreaming) {
     std::thread fiddler([&] {
         for (int round = 0; !done.load(); ++round) {
             device.SetProperty(round % sim::kPropertyCount, round % 40 - 20);
-            device.SetNorm(round % 2 == 0 ? sim::kNormPalB : sim::kNormNtscM);
+            device.SetNorm(round % 2 == 0 ? kNormPalB : kNormNtscM);
             device.PressButton();
             device.TakeButtonPress();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -328,7 +327,7 @@ TEST(SimulatedStreamTest, ControlsFromOtherThreadsWhileStreaming) {
     // A property change reaches every frame from the next but one on (one may be in the
     // making while the value changes).
     for (int property = 0; property < sim::kPropertyCount; ++property) {
-        sim::PropertyRange range;
+        PropertyRange range;
         ASSERT_TRUE(device.GetPropertyRange(property, range));
         ASSERT_TRUE(device.SetProperty(property, range.defaultValue));
     }

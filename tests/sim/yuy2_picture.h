@@ -34,7 +34,7 @@ private:
 };
 
 inline Yuy2Frame Render(const sim::SimulatedMicroscope& device, std::uint64_t index,
-                        sim::FrameSize size) {
+                        FrameSize size) {
     Yuy2Frame frame{size.width, size.height, {}};
     frame.bytes.assign(
         2 * static_cast<std::size_t>(size.width) * static_cast<std::size_t>(size.height), 0);

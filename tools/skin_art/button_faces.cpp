@@ -38,7 +38,7 @@ Look LookOf(const ButtonArt& art, Face face) {
     if (face == Face::First) {
         return Look::Rest;
     }
-    return art.kind == ButtonKind::Toggle ? Look::On : Look::Pressed;
+    return art.place.kind == ButtonKind::kToggle ? Look::On : Look::Pressed;
 }
 
 QPainterPath Outline(const ButtonArt& art) {
@@ -90,9 +90,11 @@ QPointF GlyphOrigin(const ButtonArt& art, Look look) {
     return QPointF(x, look == Look::Pressed ? y + 1 : y);
 }
 
+// What lies under a button: the window background at its place, or a plain panel for the
+// buttons the window never shows.
 QImage BackdropFor(const ButtonArt& art, const QImage& background) {
-    if (art.backdrop == Backdrop::Window) {
-        return CropOrFill(background, QRect(art.position, art.size), pal::kBase);
+    if (art.place.shown != ButtonShown::kNever) {
+        return CropOrFill(background, QRect(art.place.position, art.size), pal::kBase);
     }
     return NewImage(art.size, pal::kBase);
 }

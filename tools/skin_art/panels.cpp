@@ -14,7 +14,7 @@ namespace {
 namespace pal = palette;
 
 constexpr int kDividerX = layout::kColumnWidth - 1;  // x 220, the column's right edge
-constexpr int kListWidth = 216;
+constexpr int kListWidth = kFileListRect.width();
 constexpr qreal kTabSymbolScale = 1.25;  // 30 px symbols on the tabs
 
 void DrawColumnEdge(QPainter& painter, int top, int height) {
@@ -29,16 +29,16 @@ void DrawToolbarRow(QPainter& painter) {
 }
 
 void DrawControlStrip(QPainter& painter) {
-    const QRect strip(layout::kVideo.left(), layout::kVideo.bottom() + 1,
-                      layout::kWindow.width() - layout::kVideo.left(),
-                      layout::kWindow.height() - layout::kVideo.bottom() - 1);
+    const QRect strip(kDisplayRect.left(), kDisplayRect.bottom() + 1,
+                      kClientRect.width() - kDisplayRect.left(),
+                      kClientRect.height() - kDisplayRect.bottom() - 1);
     FillRoundedGradient(painter, strip, 0, pal::kBase, Mix(pal::kBase, pal::kShadowLine, 0.5));
     painter.fillRect(QRect(strip.left(), strip.top(), strip.width(), 1), pal::kShadowLine);
 }
 
 // The tab row, the gap under it and the list, in the coordinates of the tabs picture.
 void DrawTab(QPainter& painter, const QRect& tabInWindow, Category category, bool active) {
-    const QRectF card = tabInWindow.translated(-layout::kTabsAt);
+    const QRectF card = tabInWindow.translated(-kTabsPosition);
     if (active) {
         FillRoundedGradient(painter, card, 7, pal::kFaceTop, pal::kFace);
         StrokeRoundedInside(painter, card, 7, pal::kFaceBorder);
@@ -57,7 +57,7 @@ void DrawTab(QPainter& painter, const QRect& tabInWindow, Category category, boo
 }
 
 int ListTopInTabs() {
-    return layout::kPageAt.y() - layout::kTabsAt.y();
+    return kFileListRect.top() - kTabsPosition.y();
 }
 
 void DrawListWell(QPainter& painter, int top, int height) {
@@ -117,13 +117,13 @@ void DrawClockPicture(QPainter& p) {
 }  // namespace
 
 QImage DrawBackground() {
-    QImage image = NewImage(layout::kWindow, pal::kBase);
+    QImage image = NewImage(kClientRect.size(), pal::kBase);
     QPainter painter;
     BeginPainting(painter, image);
     DrawToolbarRow(painter);
-    painter.fillRect(layout::kVideo, pal::kVideo);
+    painter.fillRect(kDisplayRect, pal::kVideo);
     DrawControlStrip(painter);
-    DrawColumnEdge(painter, 0, layout::kVideo.bottom() + 1);
+    DrawColumnEdge(painter, 0, kDisplayRect.bottom() + 1);
     return image;
 }
 
@@ -177,12 +177,12 @@ QImage DrawCounterPanel() {
 }
 
 QImage DrawTrack(const QImage& background, TrackFill fill) {
-    QImage image = CropOrFill(background, QRect(layout::kSliderAt, layout::kTrack), pal::kBase);
+    QImage image = CropOrFill(background, QRect(kSliderPosition, layout::kTrack), pal::kBase);
     QPainter painter;
     BeginPainting(painter, image);
-    const int grooveLeft = layout::kTrackMarginLeft;
-    const int grooveWidth = image.width() - layout::kTrackMarginLeft - layout::kTrackMarginRight;
-    const QRectF groove(grooveLeft, layout::kThumbTop + 1, grooveWidth, 4);
+    const int grooveLeft = kSliderMargins.left();
+    const int grooveWidth = image.width() - kSliderMargins.left() - kSliderMargins.right();
+    const QRectF groove(grooveLeft, kSliderMargins.top() + 1, grooveWidth, 4);
     if (fill == TrackFill::Active) {
         FillRoundedGradient(painter, groove, 2, pal::kAccentTop, pal::kAccent);
     } else {

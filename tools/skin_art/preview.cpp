@@ -17,18 +17,18 @@ constexpr int kThumbX = 150;           // the thumb's place along the track, for
 
 // A stand-in for the live picture: a soft blob, so the video area is not just black.
 void DrawFakeVideo(QPainter& painter) {
-    QRadialGradient glow(layout::kVideo.center(), 260);
+    QRadialGradient glow(kDisplayRect.center(), 260);
     glow.setColorAt(0.0, QColor(120, 132, 110));
     glow.setColorAt(1.0, QColor(40, 44, 38));
-    painter.fillRect(layout::kVideo, glow);
+    painter.fillRect(kDisplayRect, glow);
 }
 
 void DrawSlider(QPainter& painter, const QImage& background) {
     const QImage channel = DrawTrack(background, TrackFill::Channel);
     const QImage active = DrawTrack(background, TrackFill::Active);
-    painter.drawImage(layout::kSliderAt, channel);
+    painter.drawImage(kSliderPosition, channel);
     const int activeWidth = kThumbX + layout::kThumb.width() / 2;
-    painter.drawImage(layout::kSliderAt, active, QRect(0, 0, activeWidth, active.height()));
+    painter.drawImage(kSliderPosition, active, QRect(0, 0, activeWidth, active.height()));
     QImage thumb = DrawThumb(ThumbState::Resting).convertToFormat(QImage::Format_ARGB32);
     const QRgb key = thumb.pixel(0, 0);
     for (int y = 0; y < thumb.height(); ++y) {
@@ -38,11 +38,12 @@ void DrawSlider(QPainter& painter, const QImage& background) {
             }
         }
     }
-    painter.drawImage(layout::kSliderAt + QPoint(kThumbX, layout::kThumbTop), thumb);
+    painter.drawImage(kSliderPosition + QPoint(kThumbX, kSliderMargins.top()), thumb);
 }
 
 bool IsShownWhilePlaying(const ButtonArt& art) {
-    return art.backdrop == Backdrop::Window && art.firstId != 169 && art.firstId != 170;
+    return art.place.shown == ButtonShown::kOutsideFullScreen ||
+           art.place.shown == ButtonShown::kBrowseVideos;
 }
 
 }  // namespace
@@ -52,15 +53,15 @@ bool WriteWindowPreview(const QString& path) {
     QImage window = background.copy();
     QPainter painter(&window);
     DrawFakeVideo(painter);
-    painter.drawImage(layout::kTabsAt, DrawTabs(Category::Videos));
-    painter.drawImage(layout::kPageAt, DrawPage(Category::Videos),
-                      QRect(QPoint(0, 0), QSize(216, layout::kPage.height())));
+    painter.drawImage(kTabsPosition, DrawTabs(Category::Videos));
+    painter.drawImage(kFileListRect.topLeft(), DrawPage(Category::Videos),
+                      QRect(QPoint(0, 0), kFileListRect.size()));
     painter.drawImage(kCounterAt, DrawCounterPanel());
     DrawSlider(painter, background);
     for (const ButtonArt& art : Buttons()) {
         if (IsShownWhilePlaying(art)) {
-            const bool on = art.firstId == 165;  // Play
-            painter.drawImage(art.position,
+            const bool on = art.place.id == control::kPlay;
+            painter.drawImage(art.place.position,
                               DrawButtonFace(art, on ? Face::Second : Face::First, background));
         }
     }

@@ -1,13 +1,12 @@
 #include "skin_layout.h"
 
 #include <array>
+#include <stdexcept>
 
 namespace skinart {
 namespace {
 
-using enum ButtonKind;
 using enum FaceShape;
-using enum Backdrop;
 
 constexpr QSize kToolbarButton{24, 24};
 constexpr QSize kTransportButton{44, 44};
@@ -15,35 +14,64 @@ constexpr QSize kPlayButton{54, 54};
 constexpr QSize kZoomButton{52, 22};
 constexpr QSize kSmallButton{24, 24};
 
-const std::array kButtons{
-    // The top row of the left column.
-    ButtonArt{155, 355, Toggle, {13, 2}, kToolbarButton, RoundedSquare, Glyph::Eye},
-    ButtonArt{150, 350, Push, {50, 3}, kToolbarButton, RoundedSquare, Glyph::Camera},
-    ButtonArt{151, 351, Toggle, {88, 2}, kToolbarButton, RoundedSquare, Glyph::VideoCamera},
-    ButtonArt{152, 352, Push, {125, 2}, kToolbarButton, RoundedSquare, Glyph::Stopwatch},
-    ButtonArt{154, 354, Push, {160, 2}, kToolbarButton, RoundedSquare, Glyph::Envelope},
-    ButtonArt{153, 353, Push, {195, 2}, kToolbarButton, RoundedSquare, Glyph::Download},
-    // Playback, under the slider.
-    ButtonArt{161, 361, Push, {412, 505}, kTransportButton, Circle, Glyph::SkipToStart},
-    ButtonArt{166, 366, Push, {465, 505}, kTransportButton, Circle, Glyph::Stop},
-    ButtonArt{165, 365, Toggle, {518, 500}, kPlayButton, Circle, Glyph::Play, 1.25},
-    // "Open" holds a playing video while it is on: it shows as a pause.
-    ButtonArt{167, 367, Toggle, {576, 505}, kTransportButton, Circle, Glyph::OpenFolder},
-    ButtonArt{164, 364, Push, {624, 505}, kTransportButton, Circle, Glyph::SkipToEnd},
-    // Zoom, in the slider's place while the slider is hidden.
-    ButtonArt{169, 369, Push, {486, 487}, kZoomButton, Pill, Glyph::ZoomOut},
-    ButtonArt{170, 370, Push, {554, 487}, kZoomButton, Pill, Glyph::ZoomIn},
-    // Buttons the window keeps but never shows.
-    ButtonArt{156, 356, Push, {425, 0}, kSmallButton, RoundedSquare, Glyph::Gear, 1.0, Plain},
-    ButtonArt{157, 357, Push, {746, 0}, kSmallButton, RoundedSquare, Glyph::Question, 1.0, Plain},
-    ButtonArt{158, 358, Push, {814, 2}, kSmallButton, RoundedSquare, Glyph::Minimise, 1.0, Plain},
-    ButtonArt{159, 359, Push, {840, 2}, kSmallButton, RoundedSquare, Glyph::FullScreen, 1.0, Plain},
-    ButtonArt{160, 360, Push, {866, 2}, kSmallButton, RoundedSquare, Glyph::Close, 1.0, Plain},
-    ButtonArt{162, 362, Push, {616, 422}, kSmallButton, RoundedSquare, Glyph::StepBack, 1.0, Plain},
-    ButtonArt{
-        163, 363, Push, {696, 422}, kSmallButton, RoundedSquare, Glyph::StepForward, 1.0, Plain},
-    ButtonArt{168, 368, Push, {474, 398}, kSmallButton, RoundedSquare, Glyph::Hand, 1.0, Plain},
+// How each button of the window is drawn.
+struct ButtonFace {
+    int id = 0;
+    QSize size;
+    FaceShape shape = RoundedSquare;
+    Glyph glyph = Glyph::Close;
+    qreal glyphScale = 1.0;
 };
+
+constexpr std::array kFaces{
+    // The top row of the left column.
+    ButtonFace{control::kPreview, kToolbarButton, RoundedSquare, Glyph::Eye},
+    ButtonFace{control::kCamera, kToolbarButton, RoundedSquare, Glyph::Camera},
+    ButtonFace{control::kAvi, kToolbarButton, RoundedSquare, Glyph::VideoCamera},
+    ButtonFace{control::kClock, kToolbarButton, RoundedSquare, Glyph::Stopwatch},
+    ButtonFace{control::kEMail, kToolbarButton, RoundedSquare, Glyph::Envelope},
+    ButtonFace{control::kSave, kToolbarButton, RoundedSquare, Glyph::Download},
+    // Playback, under the slider.
+    ButtonFace{control::kFirst, kTransportButton, Circle, Glyph::SkipToStart},
+    ButtonFace{control::kStop, kTransportButton, Circle, Glyph::Stop},
+    ButtonFace{control::kPlay, kPlayButton, Circle, Glyph::Play, 1.25},
+    // "Open" holds a playing video while it is on: it shows as a pause.
+    ButtonFace{control::kOpen, kTransportButton, Circle, Glyph::OpenFolder},
+    ButtonFace{control::kLast, kTransportButton, Circle, Glyph::SkipToEnd},
+    // Zoom, in the slider's place while the slider is hidden.
+    ButtonFace{control::kDecZoom, kZoomButton, Pill, Glyph::ZoomOut},
+    ButtonFace{control::kIncZoom, kZoomButton, Pill, Glyph::ZoomIn},
+    // Buttons the window keeps but never shows.
+    ButtonFace{control::kSetting, kSmallButton, RoundedSquare, Glyph::Gear},
+    ButtonFace{control::kHelp, kSmallButton, RoundedSquare, Glyph::Question},
+    ButtonFace{control::kMini, kSmallButton, RoundedSquare, Glyph::Minimise},
+    ButtonFace{control::kFullScreen, kSmallButton, RoundedSquare, Glyph::FullScreen},
+    ButtonFace{control::kClose, kSmallButton, RoundedSquare, Glyph::Close},
+    ButtonFace{control::kStepBack, kSmallButton, RoundedSquare, Glyph::StepBack},
+    ButtonFace{control::kStepForward, kSmallButton, RoundedSquare, Glyph::StepForward},
+    ButtonFace{control::kHand, kSmallButton, RoundedSquare, Glyph::Hand},
+};
+
+// A button of the window without a face here stops the build.
+constexpr ButtonFace FaceOf(int id) {
+    for (const ButtonFace& face : kFaces) {
+        if (face.id == id) {
+            return face;
+        }
+    }
+    throw std::logic_error("a button of the window has no face");
+}
+
+constexpr std::array<ButtonArt, kSkinButtons.size()> JoinButtons() {
+    std::array<ButtonArt, kSkinButtons.size()> buttons{};
+    for (std::size_t i = 0; i < kSkinButtons.size(); ++i) {
+        const ButtonFace face = FaceOf(kSkinButtons[i].id);
+        buttons[i] = ButtonArt{kSkinButtons[i], face.size, face.shape, face.glyph, face.glyphScale};
+    }
+    return buttons;
+}
+
+constexpr std::array<ButtonArt, kSkinButtons.size()> kButtons = JoinButtons();
 
 }  // namespace
 

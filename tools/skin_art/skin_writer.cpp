@@ -88,8 +88,10 @@ bool Output::ResourceList() const {
 bool WriteButtons(Output& out, const QImage& background) {
     for (const ButtonArt& art : Buttons()) {
         const PngDepth depth = PngDepth::Rgb24;
-        if (!out.Picture(art.firstId, DrawButtonFace(art, Face::First, background), depth) ||
-            !out.Picture(art.secondId, DrawButtonFace(art, Face::Second, background), depth)) {
+        if (!out.Picture(art.place.normalFace, DrawButtonFace(art, Face::First, background),
+                         depth) ||
+            !out.Picture(art.place.secondFace, DrawButtonFace(art, Face::Second, background),
+                         depth)) {
             return false;
         }
     }

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "capture/frame_grabbing.h"
+#include "capture/frame_buffer.h"
 
 namespace {
 

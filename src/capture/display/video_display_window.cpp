@@ -23,7 +23,7 @@ constexpr int kHintTop = 2;
 
 // The browsed picture as a top-down 32-bit image; null when `block` holds no packed DIB.
 QImage PictureFromPackedDib(std::span<const std::uint8_t> block) {
-    const std::optional<DibLayout> layout = DescribePackedDib(block);
+    const IoResultOf<DibLayout> layout = DescribePackedDib(block);
     if (!layout) {
         return {};
     }
@@ -35,7 +35,7 @@ QImage PictureFromPackedDib(std::span<const std::uint8_t> block) {
     for (int y = 0; y < rgb.height(); ++y) {
         rows[static_cast<std::size_t>(y)] = rgb.scanLine(y);
     }
-    if (!DibRowsToRgb(block, static_cast<int>(rgb.bytesPerLine()), rows.data(), nullptr)) {
+    if (!DibRowsToRgb(block, static_cast<int>(rgb.bytesPerLine()), rows.data())) {
         return {};
     }
     return rgb.convertToFormat(QImage::Format_RGB32);

@@ -12,7 +12,8 @@
 
 #include "capture/display/display_geometry.h"
 #include "capture/display/nearest_scaler.h"
-#include "capture/frame_grabbing.h"
+#include "capture/frame_buffer.h"
+#include "capture/frame_drawer.h"
 #include "output/overlays.h"
 
 // The window the live picture is shown in, and the capture engine's display side.

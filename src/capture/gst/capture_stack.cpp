@@ -5,7 +5,7 @@
 #include "capture/gst/simulated_devices.h"
 #include "sim/simulated_microscope.h"
 
-CaptureStack::CaptureStack(int simulatedKind, QObject* receiver) : notifyTarget_(receiver) {
+CaptureStack::CaptureStack(int simulatedKind) {
     if (simulatedKind >= 0) {
         sim::Options options;
         options.kind = simulatedKind == 1 ? sim::Kind::Camera : sim::Kind::Microscope;
@@ -16,17 +16,12 @@ CaptureStack::CaptureStack(int simulatedKind, QObject* receiver) : notifyTarget_
     }
     backend_ = std::make_unique<gstcapture::GstMediaBackend>(*registry_, simulated_.get());
     engine_ = std::make_unique<CaptureEngine>(*backend_);
+    session_ = std::make_unique<CaptureSession>(*engine_);
 }
 
 CaptureStack::~CaptureStack() {
+    session_.reset();
     engine_.reset();
-}
-
-bool CaptureStack::Connect() {
-    engine_->SetWindows(&notifyTarget_);
-    engine_->CreateDeviceEnumerator();
-    return engine_->DiscoverDevices() == 1 && engine_->BuildGraph() == 1 &&
-           engine_->PreparePreview() == 1 && engine_->RunGraph() == 1;
 }
 
 std::unique_ptr<platform::SnapshotButtonLibrary> CaptureStack::CreateButtonLibrary() {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/frame_grabbing.h"
+#include "capture/grabber_callbacks.h"
 #include "capture/gst/gst_handles.h"
 #include "capture/hresult.h"
 

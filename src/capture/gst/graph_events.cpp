@@ -2,6 +2,7 @@
 
 #include "app/debug_trace.h"
 #include "capture/gst/gst_handles.h"
+#include "capture/gst/gst_logging.h"
 
 namespace gstcapture {
 
@@ -13,8 +14,8 @@ void GraphEventQueue::Post(long code, std::intptr_t param1, std::intptr_t param2
         }
         events_.push_back(GraphEvent{code, param1, param2});
     }
-    if (NotifyTarget* notify = target_.load()) {
-        notify->PostMessage(kWmGraphEvent, 0, 0);
+    if (EngineMessageTarget* notify = target_.load()) {
+        notify->Post(EngineMessage::GraphEvent, 0);
     }
 }
 
@@ -83,6 +84,8 @@ void GraphEventQueue::OnError(GstMessage* message) {
     const char* source = GST_MESSAGE_SRC_NAME(message);
     DebugTrace(0, "Graph error from %s: %s\n", source != nullptr ? source : "?",
                error ? error->message : "unknown");
+    qCWarning(lcCaptureGst, "Graph error from %s: %s (%s)", source != nullptr ? source : "?",
+              error ? error->message : "unknown", debug ? debug.get() : "no details");
     if (error && IsDeviceLoss(error.get())) {
         Post(kEventDeviceLost, 0, 0);
     } else {

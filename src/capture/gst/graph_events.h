@@ -8,7 +8,7 @@
 #include <deque>
 #include <mutex>
 
-#include "capture/frame_grabbing.h"
+#include "capture/engine_messages.h"
 #include "capture/hresult.h"
 
 namespace gstcapture {
@@ -28,14 +28,14 @@ struct GraphEvent {
 };
 
 // The graph's pending events. Posting works from any thread and never blocks for long: the
-// event is queued and kWmGraphEvent goes to the target, if one is set. Fetching happens on
-// the UI thread.
+// event is queued and EngineMessage::GraphEvent goes to the target, if one is set. Fetching happens
+// on the UI thread.
 class GraphEventQueue {
 public:
     static constexpr std::size_t kMaxPending = 64;  // older events are dropped beyond this
 
-    void SetTarget(NotifyTarget* target) { target_.store(target); }
-    NotifyTarget* target() const { return target_.load(); }
+    void SetTarget(EngineMessageTarget* target) { target_.store(target); }
+    EngineMessageTarget* target() const { return target_.load(); }
 
     void Post(long code, std::intptr_t param1, std::intptr_t param2);
     // Takes the oldest event; false when none waits.
@@ -53,7 +53,7 @@ private:
 
     mutable std::mutex mutex_;
     std::deque<GraphEvent> events_;
-    std::atomic<NotifyTarget*> target_{nullptr};
+    std::atomic<EngineMessageTarget*> target_{nullptr};
 };
 
 }  // namespace gstcapture

@@ -3,9 +3,12 @@
 #include <string_view>
 
 #include "app/debug_trace.h"
+#include "capture/gst/gst_logging.h"
 #include "capture/gst/sim_capture_source.h"
 #include "capture/gst/simulated_device_registry.h"
 #include "capture/gst/v4l2_capture_source.h"
+
+Q_LOGGING_CATEGORY(lcCaptureGst, "microscope.capture.gst", QtWarningMsg)
 
 namespace gstcapture {
 
@@ -118,14 +121,11 @@ bool GstMediaBackend::ListPresentHardwareIds(std::vector<std::vector<std::string
 
 // The graph and its capture filter.
 
-HResult GstMediaBackend::CreateGraphBuilder() {
-    return CreateDeviceEnumerator();
-}
-
 HResult GstMediaBackend::CreateFilterGraph() {
     if (pipeline_) {
         return hr::kOk;
     }
+    gstReady_ = gstReady_ || EnsureGstInitialized();
     if (!gstReady_) {
         return hr::kFail;
     }
@@ -157,10 +157,6 @@ HResult GstMediaBackend::BindDevice(const DeviceMoniker& device) {
     return source_ ? hr::kOk : hr::kDeviceRemoved;
 }
 
-HResult GstMediaBackend::SetFilterGraph() {
-    return pipeline_ ? hr::kOk : hr::kPointer;
-}
-
 HResult GstMediaBackend::AddCaptureFilter() {
     if (!pipeline_ || !source_) {
         return hr::kPointer;
@@ -168,21 +164,6 @@ HResult GstMediaBackend::AddCaptureFilter() {
     // The pins' elements join the pipeline when they are connected.
     captureFilterInGraph_ = true;
     return hr::kOk;
-}
-
-HResult GstMediaBackend::FindStreamConfig(MediaMajor major) {
-    return source_ && major == MediaMajor::Video ? hr::kOk : hr::kNoInterface;
-}
-
-HResult GstMediaBackend::FindCrossbar(MediaMajor major) {
-    // An input selector in front of the capture pin: a device with several inputs.
-    return source_ && major == MediaMajor::Video && source_->VideoInputCount() > 1
-               ? hr::kOk
-               : hr::kNoInterface;
-}
-
-HResult GstMediaBackend::FindCaptureDialogs() {
-    return source_ ? hr::kOk : hr::kNoInterface;
 }
 
 HResult GstMediaBackend::CountVideoRoutes(int& routes) {
@@ -306,15 +287,9 @@ void GstMediaBackend::ReleaseGrabber(GrabberSlot slot) {
     RemoveGrabber(slot);
 }
 
-HResult GstMediaBackend::GetVideoWindow(GrabberSlot slot) {
-    // The renderer has no window of its own: the engine paints every frame itself.
-    const GrabberChain* grabber = chain(slot);
-    return grabber != nullptr && grabber->rendered() ? hr::kOk : hr::kNoInterface;
-}
-
 // Graph events.
 
-HResult GstMediaBackend::SetUpGraphEvents(NotifyTarget* target) {
+HResult GstMediaBackend::SetUpGraphEvents(EngineMessageTarget* target) {
     if (!pipeline_) {
         return hr::kNoInterface;
     }
@@ -334,10 +309,6 @@ HResult GstMediaBackend::GetGraphEvent(long& code, std::intptr_t& param1, std::i
 }
 
 // Running.
-
-HResult GstMediaBackend::QueryMediaControl() {
-    return pipeline_ ? hr::kOk : hr::kNoInterface;
-}
 
 HResult GstMediaBackend::Run() {
     if (!pipeline_) {
@@ -360,6 +331,7 @@ HResult GstMediaBackend::Run() {
     // A live pipeline does not wait for frames; a source that cannot start fails here or
     // reports an error event later.
     if (gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        qCWarning(lcCaptureGst, "The capture pipeline cannot start playing");
         gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
         return hr::kFail;
     }
@@ -379,6 +351,9 @@ HResult GstMediaBackend::Stop() {
     }
     // Returns once no streaming thread runs a callback any more.
     const GstStateChangeReturn result = gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    if (result == GST_STATE_CHANGE_FAILURE) {
+        qCWarning(lcCaptureGst, "The capture pipeline cannot be stopped");
+    }
     for (const std::unique_ptr<GrabberChain>& grabber : grabbers_) {
         if (grabber) {
             grabber->WaitForDeliveries();

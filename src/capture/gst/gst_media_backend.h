@@ -28,8 +28,15 @@ inline constexpr FilterId kStillRendererFilterId = 5;
 // appsink whose callback hands frames to the engine on the streaming thread.
 //
 // Threads: every MediaBackend method runs on the UI thread. Grabber callbacks run on
-// GStreamer's streaming threads; graph events are posted from whichever thread notices them.
-// Changes to the graph's links stop the pipeline first.
+// GStreamer's streaming threads; graph events are posted from whichever thread notices them
+// (the bus's sync handler, or the simulated device's thread).
+// Blocking, beyond what MediaBackend says: CreateDeviceEnumerator and CreateFilterGraph start
+// GStreamer on first use (it may scan its plugins). BindDevice opens a V4L2 node a second time
+// for formats and controls, so that they can be read while v4l2src streams. Run sets the
+// pipeline playing: v4l2src opens the node and starts streaming; being live, the pipeline
+// does not wait for a first frame. Stop sets the pipeline to NULL, which joins the streaming
+// threads, then waits for a frame being handed to a callback. Changes to the graph's links
+// stop the pipeline first.
 class GstMediaBackend final : public MediaBackend {
 public:
     // `microscope` (optional) is the device behind the registry's "sim:" node; both must
@@ -46,14 +53,9 @@ public:
     HResult ReadFriendlyName(const DeviceMoniker& device, std::string& name) override;
     bool ListPresentHardwareIds(std::vector<std::vector<std::string>>& devices) override;
 
-    HResult CreateGraphBuilder() override;
     HResult CreateFilterGraph() override;
     HResult BindDevice(const DeviceMoniker& device) override;
-    HResult SetFilterGraph() override;
     HResult AddCaptureFilter() override;
-    HResult FindStreamConfig(MediaMajor major) override;
-    HResult FindCrossbar(MediaMajor major) override;
-    HResult FindCaptureDialogs() override;
     HResult CountVideoRoutes(int& routes) override;
     HResult FindStillPin() override;
     FilterId CaptureFilter() override { return kCaptureFilterId; }
@@ -69,14 +71,10 @@ public:
     HResult RenderGrabberOutput(GrabberSlot slot, PinId& grabberOutputPin) override;
     void ConfigureGrabber(GrabberSlot slot, bool oneShot, GrabberCallback* callback) override;
     void ReleaseGrabber(GrabberSlot slot) override;
-    HResult GetVideoWindow(GrabberSlot slot) override;
-    void HideVideoWindow(GrabberSlot) override {}
 
-    HResult SetUpGraphEvents(NotifyTarget* target) override;
+    HResult SetUpGraphEvents(EngineMessageTarget* target) override;
     HResult GetGraphEvent(long& code, std::intptr_t& param1, std::intptr_t& param2) override;
-    HResult FreeEventParams(long, std::intptr_t, std::intptr_t) override { return hr::kOk; }
 
-    HResult QueryMediaControl() override;
     HResult Run() override;
     HResult Stop() override;
 

@@ -23,8 +23,8 @@ CapsPtr Yuy2Caps(int width, int height, int framesPerSecond) {
 SimCaptureSource::SimCaptureSource(sim::SimulatedMicroscope& microscope, GraphEventQueue& events)
     : microscope_(microscope), events_(events) {
     // The device starts in the size every kind offers.
-    const std::vector<sim::FrameSize> sizes = microscope_.FrameSizes();
-    sim::FrameSize start{640, 480};
+    const std::vector<FrameSize> sizes = microscope_.FrameSizes();
+    FrameSize start{640, 480};
     if (!sizes.empty() && std::find(sizes.begin(), sizes.end(), start) == sizes.end()) {
         start = sizes.front();
     }
@@ -112,7 +112,7 @@ HResult SimCaptureSource::StartStreaming() {
     }
     streamWidth_.store(format_.biWidth);
     streamHeight_.store(format_.biHeight);
-    stream_ = microscope_.Start(sim::FrameSize{format_.biWidth, format_.biHeight},
+    stream_ = microscope_.Start(FrameSize{format_.biWidth, format_.biHeight},
                                 FramesPerSecondOf(format_, kMaxFramesPerSecond), *this);
     if (!stream_) {
         return microscope_.plugged() ? hr::kFail : hr::kDeviceRemoved;
@@ -156,7 +156,7 @@ void SimCaptureSource::Push(int pin, const std::uint8_t* yuy2, std::size_t sizeB
 }
 
 HResult SimCaptureSource::GetPropertyRange(int property, PropertyRange& range) {
-    sim::PropertyRange simRange;
+    PropertyRange simRange;
     if (!microscope_.GetPropertyRange(property, simRange)) {
         return hr::kNotFound;
     }

@@ -1,6 +1,12 @@
 #include "capture/gst/v4l2_capture_source.h"
 
+#include <QLoggingCategory>
 #include <algorithm>
+#include <cstring>
+
+// Diagnostics of the V4L2 side that are not part of the program's trace: why a node cannot
+// be opened, which request failed and its errno.
+Q_LOGGING_CATEGORY(lcCaptureV4l2, "microscope.capture.v4l2", QtWarningMsg)
 
 namespace gstcapture {
 
@@ -65,7 +71,11 @@ std::uint32_t V4l2FourccOf(std::uint32_t recordFourcc) {
 }
 
 std::unique_ptr<V4l2CaptureSource> V4l2CaptureSource::Open(const std::string& nodePath) {
-    return Wrap(nodePath, v4l2::Device::Open(nodePath));
+    std::unique_ptr<v4l2::Device> device = v4l2::Device::Open(nodePath);
+    if (!device) {
+        qCWarning(lcCaptureV4l2, "%s cannot be opened as a video capture device", nodePath.c_str());
+    }
+    return Wrap(nodePath, std::move(device));
 }
 
 std::unique_ptr<V4l2CaptureSource> V4l2CaptureSource::Wrap(const std::string& nodePath,
@@ -96,6 +106,9 @@ CaptureSettings V4l2CaptureSource::InitialFormat() {
                                        RecordFourccOf(current.fourcc),
                                        v4l2::BitsPerPixel(current.fourcc), timePerFrame);
         }
+    } else {
+        qCWarning(lcCaptureV4l2, "%s: the current format cannot be read: %s", nodePath_.c_str(),
+                  std::strerror(device_->LastError()));
     }
     for (const v4l2::PixelFormat& format : formats_) {
         if (CapsFormatOf(format.fourcc) && !format.sizes.empty()) {
@@ -117,7 +130,7 @@ bool V4l2CaptureSource::Offers(std::uint32_t v4l2Fourcc, int width, int height) 
         if (format.sizes.empty()) {
             return true;  // the driver lists no sizes: let negotiation decide
         }
-        const v4l2::FrameSize wanted{width, height};
+        const FrameSize wanted{width, height};
         if (std::find(format.sizes.begin(), format.sizes.end(), wanted) != format.sizes.end()) {
             return true;
         }
@@ -205,8 +218,11 @@ HResult V4l2CaptureSource::PrepareToRun() {
 }
 
 HResult V4l2CaptureSource::GetPropertyRange(int property, PropertyRange& range) {
-    v4l2::ControlRange control;
+    PropertyRange control;
     if (property < 0 || property > 5 || !device_->GetRange(property, control)) {
+        // Most devices lack some of the properties.
+        qCDebug(lcCaptureV4l2, "%s: no range for property %d: %s", nodePath_.c_str(), property,
+                std::strerror(device_->LastError()));
         return hr::kNotFound;
     }
     range.minimum = control.minimum;
@@ -220,6 +236,8 @@ HResult V4l2CaptureSource::GetPropertyRange(int property, PropertyRange& range) 
 HResult V4l2CaptureSource::GetProperty(int property, int& value, int& flags) {
     int current = 0;
     if (property < 0 || property > 5 || !device_->Get(property, current)) {
+        qCDebug(lcCaptureV4l2, "%s: property %d cannot be read: %s", nodePath_.c_str(), property,
+                std::strerror(device_->LastError()));
         return hr::kNotFound;
     }
     value = current;
@@ -231,7 +249,12 @@ HResult V4l2CaptureSource::SetProperty(int property, int value, int) {
     if (property < 0 || property > 5) {
         return hr::kNotFound;
     }
-    return device_->Set(property, value) ? hr::kOk : hr::kFail;
+    if (!device_->Set(property, value)) {
+        qCWarning(lcCaptureV4l2, "%s: property %d cannot be set to %d: %s", nodePath_.c_str(),
+                  property, value, std::strerror(device_->LastError()));
+        return hr::kFail;
+    }
+    return hr::kOk;
 }
 
 HResult V4l2CaptureSource::GetNorm(int& norm) {
@@ -244,7 +267,12 @@ HResult V4l2CaptureSource::GetNorm(int& norm) {
 }
 
 HResult V4l2CaptureSource::SetNorm(int norm) {
-    return device_->SetNorm(norm) ? hr::kOk : hr::kInvalidArgument;
+    if (!device_->SetNorm(norm)) {
+        qCWarning(lcCaptureV4l2, "%s: norm 0x%x cannot be set: %s", nodePath_.c_str(),
+                  static_cast<unsigned>(norm), std::strerror(device_->LastError()));
+        return hr::kInvalidArgument;
+    }
+    return hr::kOk;
 }
 
 }  // namespace gstcapture

@@ -131,7 +131,7 @@ bool Device::AutoPartnerAvailable(int property) {
     return answered && (query.flags & (V4L2_CTRL_FLAG_DISABLED | V4L2_CTRL_FLAG_READ_ONLY)) == 0;
 }
 
-bool Device::GetRange(int property, ControlRange& range) {
+bool Device::GetRange(int property, PropertyRange& range) {
     const std::optional<std::uint32_t> controlId = ControlIdOf(property);
     if (!controlId) {
         lastError_ = EINVAL;
@@ -144,7 +144,7 @@ bool Device::GetRange(int property, ControlRange& range) {
     }
     const AutoPartner partner =
         AutoPartnerAvailable(property) ? AutoPartner::Present : AutoPartner::Absent;
-    const std::optional<ControlRange> queried = RangeFromQuery(query, partner);
+    const std::optional<PropertyRange> queried = RangeFromQuery(query, partner);
     if (!queried) {
         lastError_ = EINVAL;  // what drivers answer for a control they do not offer
         return false;

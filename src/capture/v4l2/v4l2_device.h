@@ -44,7 +44,7 @@ public:
     // kControlFlagManual unless the control is read-only, plus kControlFlagAuto when the
     // device also has the property's automatic-mode control (which Set does not touch). False
     // for an unknown property number or a control the device does not offer or has disabled.
-    bool GetRange(int property, ControlRange& range);
+    bool GetRange(int property, PropertyRange& range);
     // The current value (VIDIOC_G_CTRL).
     bool Get(int property, int& value);
     // Sets the value (VIDIOC_S_CTRL); the driver clamps it to the range.

@@ -71,16 +71,33 @@ struct FourccBits {
 };
 
 constexpr FourccBits kFourccBits[] = {
-    {V4L2_PIX_FMT_YUYV, 16},    {Fourcc('Y', 'U', 'Y', '2'), 16},  // the same layout under its
-                                                                   // Windows name
-    {V4L2_PIX_FMT_YVYU, 16},    {V4L2_PIX_FMT_UYVY, 16},          {V4L2_PIX_FMT_VYUY, 16},
-    {V4L2_PIX_FMT_RGB565, 16},  {V4L2_PIX_FMT_RGB555, 16},        {V4L2_PIX_FMT_RGB24, 24},
-    {V4L2_PIX_FMT_BGR24, 24},   {V4L2_PIX_FMT_RGB32, 32},         {V4L2_PIX_FMT_BGR32, 32},
-    {V4L2_PIX_FMT_XRGB32, 32},  {V4L2_PIX_FMT_XBGR32, 32},        {V4L2_PIX_FMT_ARGB32, 32},
-    {V4L2_PIX_FMT_ABGR32, 32},  {V4L2_PIX_FMT_GREY, 8},           {V4L2_PIX_FMT_Y16, 16},
-    {V4L2_PIX_FMT_NV12, 12},    {V4L2_PIX_FMT_NV21, 12},          {V4L2_PIX_FMT_YUV420, 12},
-    {V4L2_PIX_FMT_YVU420, 12},  {V4L2_PIX_FMT_NV16, 16},          {V4L2_PIX_FMT_NV61, 16},
-    {V4L2_PIX_FMT_YUV422P, 16}, {V4L2_PIX_FMT_MJPEG, 24},         {V4L2_PIX_FMT_JPEG, 24},
+    {V4L2_PIX_FMT_YUYV, 16},
+    {Fourcc('Y', 'U', 'Y', '2'), 16},  // the same layout under its
+                                       // Windows name
+    {V4L2_PIX_FMT_YVYU, 16},
+    {V4L2_PIX_FMT_UYVY, 16},
+    {V4L2_PIX_FMT_VYUY, 16},
+    {V4L2_PIX_FMT_RGB565, 16},
+    {V4L2_PIX_FMT_RGB555, 16},
+    {V4L2_PIX_FMT_RGB24, 24},
+    {V4L2_PIX_FMT_BGR24, 24},
+    {V4L2_PIX_FMT_RGB32, 32},
+    {V4L2_PIX_FMT_BGR32, 32},
+    {V4L2_PIX_FMT_XRGB32, 32},
+    {V4L2_PIX_FMT_XBGR32, 32},
+    {V4L2_PIX_FMT_ARGB32, 32},
+    {V4L2_PIX_FMT_ABGR32, 32},
+    {V4L2_PIX_FMT_GREY, 8},
+    {V4L2_PIX_FMT_Y16, 16},
+    {V4L2_PIX_FMT_NV12, 12},
+    {V4L2_PIX_FMT_NV21, 12},
+    {V4L2_PIX_FMT_YUV420, 12},
+    {V4L2_PIX_FMT_YVU420, 12},
+    {V4L2_PIX_FMT_NV16, 16},
+    {V4L2_PIX_FMT_NV61, 16},
+    {V4L2_PIX_FMT_YUV422P, 16},
+    {V4L2_PIX_FMT_MJPEG, 24},
+    {V4L2_PIX_FMT_JPEG, 24},
 };
 
 constexpr FrameSize kCommonSizes[] = {
@@ -116,7 +133,7 @@ std::optional<std::uint32_t> AutoControlIdOf(int property) {
     return row->autoControlId;
 }
 
-std::optional<ControlRange> RangeFromQuery(const v4l2_queryctrl& query, AutoPartner autoPartner) {
+std::optional<PropertyRange> RangeFromQuery(const v4l2_queryctrl& query, AutoPartner autoPartner) {
     if ((query.flags & V4L2_CTRL_FLAG_DISABLED) != 0) {
         return std::nullopt;
     }
@@ -129,7 +146,7 @@ std::optional<ControlRange> RangeFromQuery(const v4l2_queryctrl& query, AutoPart
         default:
             return std::nullopt;
     }
-    ControlRange range;
+    PropertyRange range;
     range.minimum = query.minimum;
     range.maximum = query.maximum;
     range.step = query.step;

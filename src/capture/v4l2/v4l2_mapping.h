@@ -12,43 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "media/frame_size.h"
+#include "media/picture_properties.h"
+#include "media/video_norms.h"
+
 namespace v4l2 {
-
-// The program's picture property numbers.
-enum PictureProperty : int {
-    kBrightness = 0,
-    kContrast = 1,
-    kHue = 2,
-    kSaturation = 3,
-    kSharpness = 4,
-    kGamma = 5,
-    // 6 (colour enable) has no V4L2 control.
-    kWhiteBalance = 7,
-    kBacklightCompensation = 8,
-    kGain = 9,
-};
-
-// ControlRange::flags bits.
-inline constexpr int kControlFlagAuto = 1;    // the device has a working automatic mode for it
-inline constexpr int kControlFlagManual = 2;  // the value can be set by hand (not read-only)
-
-struct ControlRange {
-    int minimum = 0;
-    int maximum = 0;
-    int step = 0;
-    int defaultValue = 0;
-    int flags = 0;  // kControlFlagAuto | kControlFlagManual
-};
 
 struct Input {
     int index = 0;
     std::string name;
-};
-
-struct FrameSize {
-    int width = 0;
-    int height = 0;
-    bool operator==(const FrameSize&) const = default;
 };
 
 struct PixelFormat {
@@ -68,29 +40,6 @@ struct CurrentFormat {
     std::uint32_t intervalDenominator = 0;
 };
 
-// The program's video norm numbers; each is one bit and a norm may combine several.
-inline constexpr int kNormNone = 0;
-inline constexpr int kNormNtscM = 0x000001;
-inline constexpr int kNormNtscMJapan = 0x000002;
-inline constexpr int kNormNtsc443 = 0x000004;
-inline constexpr int kNormPalB = 0x000010;
-inline constexpr int kNormPalD = 0x000020;  // also PAL D1 and PAL K
-inline constexpr int kNormPalG = 0x000040;
-inline constexpr int kNormPalH = 0x000080;
-inline constexpr int kNormPalI = 0x000100;
-inline constexpr int kNormPalM = 0x000200;
-inline constexpr int kNormPalN = 0x000400;
-inline constexpr int kNormPal60 = 0x000800;
-inline constexpr int kNormSecamB = 0x001000;
-inline constexpr int kNormSecamD = 0x002000;
-inline constexpr int kNormSecamG = 0x004000;
-inline constexpr int kNormSecamH = 0x008000;
-inline constexpr int kNormSecamK = 0x010000;
-inline constexpr int kNormSecamK1 = 0x020000;
-inline constexpr int kNormSecamL = 0x040000;
-inline constexpr int kNormSecamL1 = 0x080000;    // SECAM L' (V4L2's SECAM LC)
-inline constexpr int kNormPalNCombo = 0x100000;  // V4L2's PAL Nc
-
 // The V4L2 control behind a picture property; nothing for numbers without one.
 std::optional<std::uint32_t> ControlIdOf(int property);
 
@@ -102,7 +51,7 @@ std::optional<std::uint32_t> AutoControlIdOf(int property);
 // plain integer (integer, boolean and menu controls qualify). `autoPartner` tells whether the
 // device offers the property's automatic-mode control.
 enum class AutoPartner { Absent, Present };
-std::optional<ControlRange> RangeFromQuery(const v4l2_queryctrl& query, AutoPartner autoPartner);
+std::optional<PropertyRange> RangeFromQuery(const v4l2_queryctrl& query, AutoPartner autoPartner);
 
 // The program's norm for a standard set read from the device. A set is reduced to one norm:
 // NTSC M wins over PAL B, which wins over the others in the order of their numbers, so

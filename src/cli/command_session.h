@@ -10,25 +10,21 @@
 #include <vector>
 
 #include "capture/capture_engine.h"
-#include "capture/queued_notify_target.h"
+#include "capture/capture_session.h"
 
 class QEventLoop;
 class StillWriter;
 
-// The capture side a command drives: an engine, the target that posts its messages to the
-// session, and the start-up that makes the graph run. The program uses a CaptureStack
-// (SystemCaptureSide); tests put an engine on a scripted backend behind it.
+// The capture side a command drives: an engine and its capture session. The program uses a
+// CaptureStack (SystemCaptureSide); tests put an engine on a scripted backend behind it.
 class CaptureSide {
 public:
     virtual ~CaptureSide() = default;
-    virtual CaptureEngine& engine() = 0;
-    virtual QueuedNotifyTarget& notifyTarget() = 0;
-    // The main window's first connection; true when the graph runs.
-    virtual bool Connect() = 0;
+    virtual CaptureSession& session() = 0;
 };
 
-// Makes the capture side; engine messages must go to `receiver`.
-using CaptureSideFactory = std::function<std::unique_ptr<CaptureSide>(QObject* receiver)>;
+// Makes the capture side, on the calling thread.
+using CaptureSideFactory = std::function<std::unique_ptr<CaptureSide>()>;
 
 // The system's devices (simulatedKind -1) or a simulated device of that kind, on GStreamer.
 CaptureSideFactory SystemCaptureSide(int simulatedKind);
@@ -47,14 +43,14 @@ struct SavedStill {
 // takes stills the way the main window does, and waits for the device in a Qt event loop
 // that a deadline or Interrupt() ends, so no wait lasts forever. Stops and tears the graph
 // down in order when asked or destroyed. UI thread; needs a QCoreApplication.
-class CaptureSession : public QObject {
+class CommandSession : public QObject {
 public:
-    CaptureSession(const CaptureSideFactory& makeSide, std::chrono::milliseconds frameTimeout);
-    ~CaptureSession() override;
-    CaptureSession(const CaptureSession&) = delete;
-    CaptureSession& operator=(const CaptureSession&) = delete;
+    CommandSession(const CaptureSideFactory& makeSide, std::chrono::milliseconds frameTimeout);
+    ~CommandSession() override;
+    CommandSession(const CommandSession&) = delete;
+    CommandSession& operator=(const CommandSession&) = delete;
 
-    CaptureEngine& engine() { return side_->engine(); }
+    CaptureEngine& engine() { return side_->session().engine(); }
     std::chrono::milliseconds frameTimeout() const { return frameTimeout_; }
 
     // Finds the devices and selects one, building no graph. Returns true when a device is
@@ -88,9 +84,6 @@ public:
     // Stops the graph and tears it down; messages still queued are ignored. Idempotent.
     void Stop();
 
-protected:
-    bool event(QEvent* event) override;
-
 private:
     // Frames are noticed by looking at the frame counter; stills arrive as messages.
     enum class Watch { Messages, FrameCounter };
@@ -98,7 +91,7 @@ private:
                          Watch watch);
     void EndWaitWhenDone();
     void EndWait(WaitResult result);
-    void OnStillArrived(std::intptr_t armed);
+    void OnStillArrived();
 
     std::unique_ptr<CaptureSide> side_;
     std::chrono::milliseconds frameTimeout_;

@@ -1,5 +1,3 @@
-#include "capture/frame_grabbing.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,20 +5,20 @@
 #include <vector>
 
 #include "app/debug_trace.h"
+#include "capture/grabber_callbacks.h"
 
 namespace {
 
 struct Posted {
-    std::uint32_t message;
-    std::intptr_t wParam;
-    std::intptr_t lParam;
+    EngineMessage message;
+    int value;
 };
 
-class RecordingTarget : public NotifyTarget {
+class RecordingTarget : public EngineMessageTarget {
 public:
-    void PostMessage(std::uint32_t message, std::intptr_t wParam, std::intptr_t lParam) override {
+    void Post(EngineMessage message, int value) override {
         std::lock_guard<std::mutex> lock(mutex);
-        posted.push_back({message, wParam, lParam});
+        posted.push_back({message, value});
     }
     std::mutex mutex;
     std::vector<Posted> posted;
@@ -162,9 +160,8 @@ TEST_F(FrameTest, ASnapshotKeepsTheFrameCopiedBeforeTheRequest) {
     Deliver(Frame(3));
     EXPECT_EQ(Held(), 2);
     ASSERT_EQ(target.posted.size(), 1u);
-    EXPECT_EQ(target.posted[0].message, kWmStillArrived);
-    EXPECT_EQ(target.posted[0].wParam, 0);
-    EXPECT_EQ(target.posted[0].lParam, 0);
+    EXPECT_EQ(target.posted[0].message, EngineMessage::StillArrived);
+    EXPECT_EQ(target.posted[0].value, 0);
     EXPECT_TRUE(traces.Contains("********* Save to buffer0(24:4:2)\n"));
     // Until the request is taken up every frame posts again and leaves the copy alone.
     Deliver(Frame(4));
@@ -189,12 +186,12 @@ TEST_F(FrameTest, AButtonTriggerSkipsOneFrameAndTakesTheNext) {
     EXPECT_EQ(Held(), 3);
     EXPECT_DOUBLE_EQ(frame.sampleTime, 2.0);
     ASSERT_EQ(target.posted.size(), 1u);
-    EXPECT_EQ(target.posted[0].wParam, 1);
+    EXPECT_EQ(target.posted[0].value, 1);
     EXPECT_EQ(flags.stillArmed.load(), 0);
     // A further frame before the still is saved posts with 0 and keeps the still.
     Deliver(Frame(4));
     EXPECT_EQ(Held(), 3);
-    EXPECT_EQ(target.posted.back().wParam, 0);
+    EXPECT_EQ(target.posted.back().value, 0);
 }
 
 TEST_F(FrameTest, OnlyTheValueOneCountsAsARequest) {

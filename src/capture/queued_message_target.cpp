@@ -1,4 +1,4 @@
-#include "capture/queued_notify_target.h"
+#include "capture/queued_message_target.h"
 
 #include <QCoreApplication>
 
@@ -7,10 +7,9 @@ QEvent::Type EngineMessageEvent::Type() {
     return type;
 }
 
-void QueuedNotifyTarget::PostMessage(std::uint32_t message, std::intptr_t wParam,
-                                     std::intptr_t lParam) {
+void QueuedMessageTarget::Post(EngineMessage message, int value) {
     // postEvent is safe from any thread and takes ownership of the event; events still
     // queued for a receiver that is destroyed are dropped with it.
-    QCoreApplication::postEvent(
-        receiver_, new EngineMessageEvent(message, wParam, lParam, generation_.load()));
+    QCoreApplication::postEvent(receiver_,
+                                new EngineMessageEvent(message, value, generation_.load()));
 }
