@@ -39,9 +39,13 @@ struct LatestFrame {
     std::size_t capacity = 0;  // bytes allocated for pixels; only grows
     double sampleTime = 0.0;   // seconds
 
-    // Copies a frame, growing the buffer when it is too small, and publishes it. False (the
-    // copy held left alone) for a frame without bytes, or when no memory.
-    bool CopyFrame(double frameTime, const std::uint8_t* buffer, std::size_t lengthBytes);
+    // Copies a frame given as `height` top-down rows `rowStrideBytes` apart into pixels in
+    // bottom-up order (the last row first, as a bitmap stores them), growing the buffer when
+    // it is too small, and publishes it. Bytes after the last row are left out. False (the
+    // copy held left alone) for a frame without rows, one shorter than its rows, or when no
+    // memory.
+    bool CopyFrame(double frameTime, const std::uint8_t* topDownRows, std::size_t lengthBytes,
+                   std::size_t rowStrideBytes, int height);
     void Free();
 
     // A reader on another thread calls this before it reads pixels in answer to a still

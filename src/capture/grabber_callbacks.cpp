@@ -16,10 +16,11 @@ void FrameCallback::BufferCB(double sampleTimeSeconds, const std::uint8_t* buffe
                              std::size_t lengthBytes) {
     const int width = width_.load();
     const int height = height_.load();
+    const std::size_t rowBytes = BgrRowBytes(width);
     frame_.SetHeader(width, height);
 
     if (flags_.stillRequested.load() != 1) {
-        frame_.CopyFrame(sampleTimeSeconds, buffer, lengthBytes);
+        frame_.CopyFrame(sampleTimeSeconds, buffer, lengthBytes, rowBytes, height);
     } else {
         DebugTrace(0, "********* Save to buffer%d(%d:%d:%d)\n", flags_.skipNextFrame.load(),
                    static_cast<int>(lengthBytes), width, height);
@@ -29,7 +30,7 @@ void FrameCallback::BufferCB(double sampleTimeSeconds, const std::uint8_t* buffe
         } else {
             const int armed = flags_.stillArmed.load();
             if (armed != 0) {
-                frame_.CopyFrame(sampleTimeSeconds, buffer, lengthBytes);
+                frame_.CopyFrame(sampleTimeSeconds, buffer, lengthBytes, rowBytes, height);
             }
             if (EngineMessageTarget* target = target_.load()) {
                 target->Post(EngineMessage::StillArrived, armed);

@@ -12,7 +12,7 @@
 #include "capture/frame_drawer.h"
 #include "capture/recording_sink.h"
 
-// What a grabber hands each frame to: 24-bit blue-green-red, rows bottom-up and padded to
+// What a grabber hands each frame to: 24-bit blue-green-red, rows top-down and padded to
 // 4 bytes. Called on the streaming thread.
 class GrabberCallback {
 public:

@@ -105,7 +105,7 @@ public:
     // while the graph runs; a failure without a bound device.
     virtual HResult SetFormat(const CaptureSettings& format) = 0;
 
-    // Grabbers: a filter that hands each frame, as 24-bit bottom-up blue-green-red, to a
+    // Grabbers: a filter that hands each frame, as 24-bit top-down blue-green-red, to a
     // callback on the streaming thread, and the renderer behind it.
 
     // Makes the slot's grabber (not yet in the graph). Never blocks. kOk, also when it exists

@@ -53,6 +53,9 @@ public:
     virtual ~Stream() = default;
 };
 
+// The name of a stream's thread, as /proc/self/task/<id>/comm shows it.
+inline constexpr char kStreamThreadName[] = "sim-stream";
+
 // Thread-safe: every method may be called from any thread.
 class SimulatedMicroscope {
 public:
@@ -111,8 +114,9 @@ public:
     void PressButton();
     int TakeButtonPress();
 
-    // Starts a stream of `size` at `framesPerSecond` (1..60). nullptr when unplugged, the size
-    // is not offered, or a stream already runs.
+    // Starts a stream of `size` at `framesPerSecond` (1..60) on a thread of its own, named
+    // kStreamThreadName. nullptr when unplugged, the size is not offered, or a stream already
+    // runs.
     std::unique_ptr<Stream> Start(FrameSize size, int framesPerSecond, FrameSink& sink);
 
     // Renders frame `index` at `size` with the current properties into `yuy2`

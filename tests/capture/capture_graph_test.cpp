@@ -476,7 +476,7 @@ TEST_F(GraphTest, GraphEventsAreDrainedOnlyWhenSetUp) {
 TEST_F(GraphTest, TearDownReleasesEverythingAndFreesTheFrameCopy) {
     Start(1);
     const std::uint8_t frame[12] = {};
-    engine.latestFrame().CopyFrame(0.0, frame, sizeof frame);
+    ASSERT_TRUE(engine.latestFrame().CopyFrame(0.0, frame, sizeof frame, 12, 1));
     engine.StopGraph();
     engine.TearDownGraph();
     EXPECT_FALSE(engine.hasGraph());

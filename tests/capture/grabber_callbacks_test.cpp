@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -49,13 +50,50 @@ TEST_F(FrameTest, TheCopyBufferGrowsOnlyForLargerFrames) {
     EXPECT_EQ(Held(), 1);
     EXPECT_DOUBLE_EQ(frame.sampleTime, 0.5);
     const std::uint8_t* first = frame.pixels.get();
+    callback.SetTarget(&target, 4, 1);
     Deliver(Frame(2, 12));
     EXPECT_EQ(frame.capacity, 24u);
     EXPECT_EQ(frame.pixels.get(), first);
     EXPECT_EQ(Held(), 2);
+    callback.SetTarget(&target, 4, 4);
     Deliver(Frame(3, 48));
     EXPECT_EQ(frame.capacity, 48u);
     EXPECT_EQ(frame.pixels[47], 3);
+}
+
+// Frames arrive with their rows top-down; the copy keeps them bottom-up, as a bitmap (and a
+// still file) stores them, padding included. Bytes past the last row are not copied.
+TEST_F(FrameTest, TheCopyStoresTheRowsBottomUp) {
+    const struct {
+        int width;
+        int height;
+        std::size_t extraBytes;
+    } cases[] = {{4, 2, 0}, {3, 5, 0}, {1, 1, 0}, {5, 3, 7}, {2, 4, 16}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << "+" << c.extraBytes);
+        const std::size_t rowBytes = BgrRowBytes(c.width);
+        const std::size_t frameBytes = rowBytes * static_cast<std::size_t>(c.height);
+        // Byte i of row y holds 16 * y + i (padding bytes too), and the extra bytes 0xEE.
+        std::vector<std::uint8_t> topDown(frameBytes + c.extraBytes, 0xEE);
+        for (std::size_t y = 0; y < static_cast<std::size_t>(c.height); ++y) {
+            for (std::size_t i = 0; i < rowBytes; ++i) {
+                topDown[y * rowBytes + i] = static_cast<std::uint8_t>(16 * y + i);
+            }
+        }
+        LatestFrame latest;
+        FrameCallback frameCallback(latest, flags, recording);
+        frameCallback.SetTarget(nullptr, c.width, c.height);
+        frameCallback.BufferCB(0.0, topDown.data(), topDown.size());
+        ASSERT_EQ(latest.AcquireCopy(), 1u);
+        ASSERT_EQ(latest.capacity, frameBytes);
+        for (std::size_t stored = 0; stored < static_cast<std::size_t>(c.height); ++stored) {
+            const std::size_t y = static_cast<std::size_t>(c.height) - 1 - stored;
+            EXPECT_TRUE(std::equal(latest.pixels.get() + stored * rowBytes,
+                                   latest.pixels.get() + (stored + 1) * rowBytes,
+                                   topDown.begin() + static_cast<std::ptrdiff_t>(y * rowBytes)))
+                << "stored row " << stored;
+        }
+    }
 }
 
 TEST_F(FrameTest, TheHeaderDescribesPaddedBottomUpRows) {
@@ -96,15 +134,19 @@ TEST(FrameSizeTest, RowAndFrameBytesNeverWrap) {
     }
 }
 
-TEST_F(FrameTest, AFrameWithoutBytesIsNotCopied) {
+TEST_F(FrameTest, AFrameWithoutAllItsRowsIsNotCopied) {
     LatestFrame empty;
-    EXPECT_FALSE(empty.CopyFrame(1.0, nullptr, 0));
+    EXPECT_FALSE(empty.CopyFrame(1.0, nullptr, 0, 12, 2));
     EXPECT_EQ(empty.AcquireCopy(), 0u);
 
     Deliver(Frame(1), 0.5);
-    const std::uint8_t byte = 9;
-    EXPECT_FALSE(frame.CopyFrame(1.0, nullptr, 0));
-    EXPECT_FALSE(frame.CopyFrame(1.0, &byte, 0));
+    const std::vector<std::uint8_t> bytes = Frame(9);
+    EXPECT_FALSE(frame.CopyFrame(1.0, nullptr, 0, 12, 2));
+    EXPECT_FALSE(frame.CopyFrame(1.0, bytes.data(), 0, 12, 2));
+    EXPECT_FALSE(frame.CopyFrame(1.0, bytes.data(), 23, 12, 2));
+    EXPECT_FALSE(frame.CopyFrame(1.0, bytes.data(), 24, 0, 2));
+    EXPECT_FALSE(frame.CopyFrame(1.0, bytes.data(), 24, 12, 0));
+    Deliver(Frame(9, 23));
     EXPECT_EQ(frame.AcquireCopy(), 1u);
     EXPECT_EQ(Held(), 1);
     EXPECT_DOUBLE_EQ(frame.sampleTime, 0.5);

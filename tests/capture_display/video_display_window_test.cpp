@@ -16,13 +16,13 @@ namespace {
 constexpr QRgb kBlackPixel = 0xFF000000u;
 constexpr QRgb kWhitePixel = 0xFFFFFFFFu;
 
-// A 24-bit frame, rows bottom-up and padded to 4 bytes, each pixel given top-down by `colour`.
+// A 24-bit frame, rows top-down and padded to 4 bytes, each pixel given by `colour`.
 template <typename ColourOf>
 std::vector<std::uint8_t> Frame(int width, int height, ColourOf colour) {
     const std::size_t rowBytes = BgrRowBytes(width);
     std::vector<std::uint8_t> bits(rowBytes * static_cast<std::size_t>(height), 0);
     for (int y = 0; y < height; ++y) {
-        std::uint8_t* row = bits.data() + rowBytes * static_cast<std::size_t>(height - 1 - y);
+        std::uint8_t* row = bits.data() + rowBytes * static_cast<std::size_t>(y);
         for (int x = 0; x < width; ++x) {
             const QRgb rgb = colour(x, y);
             row[3 * x] = static_cast<std::uint8_t>(qBlue(rgb));
@@ -96,9 +96,9 @@ TEST_F(DisplayWindowTest, FramesWithoutBitsOrWithTooFewAreRefused) {
 
 TEST_F(DisplayWindowTest, TheLiveFrameFillsTheWholeWindowUprightWithoutKeepingItsShape) {
     // Four columns and two rows of colours, the top-left one red.
-    const QRgb colours[2][4] = {{qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255), qRgb(9, 9, 9)},
-                                {qRgb(200, 100, 0), qRgb(0, 100, 200), qRgb(50, 50, 50),
-                                 qRgb(255, 255, 0)}};
+    const QRgb colours[2][4] = {
+        {qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255), qRgb(9, 9, 9)},
+        {qRgb(200, 100, 0), qRgb(0, 100, 200), qRgb(50, 50, 50), qRgb(255, 255, 0)}};
     const std::vector<std::uint8_t> frame =
         Frame(4, 2, [&](int x, int y) { return colours[y][x]; });
     ASSERT_EQ(display.DrawFrame(frame.data(), frame.size(), 4, 2), 1);
@@ -116,7 +116,8 @@ TEST_F(DisplayWindowTest, TheLiveFrameFillsTheWholeWindowUprightWithoutKeepingIt
 
 TEST_F(DisplayWindowTest, OverlaysAreComposedWithTheFrameAndRepaintedOverIt) {
     display.overlays().showCrossLine = 1;
-    const std::vector<std::uint8_t> frame = Frame(64, 48, [](int, int) { return qRgb(10, 20, 30); });
+    const std::vector<std::uint8_t> frame =
+        Frame(64, 48, [](int, int) { return qRgb(10, 20, 30); });
     ASSERT_EQ(display.DrawFrame(frame.data(), frame.size(), 64, 48), 1);
     const QImage surface = display.SurfaceSnapshot();
     EXPECT_EQ(ExtentOf(surface, kWhitePixel).count, 640 + 400 - 1);

@@ -65,7 +65,9 @@ TEST_P(EngineOnGst, DiscoveryFindsTheDeviceWhilePluggedAndAgainAfterReplug) {
     EXPECT_TRUE(rig.engine.IsDevicePresent());
 }
 
-TEST_P(EngineOnGst, StreamsBottomUpFramesAndKeepsTheLatestForAStill) {
+// Frames are drawn with their rows top-down (the index code is read from the first row); the
+// copy kept for a still has them bottom-up (the code is in its last row).
+TEST_P(EngineOnGst, StreamsTopDownFramesAndKeepsTheLatestBottomUpForAStill) {
     EngineRig rig(sim::Options{GetParam(), false});
     ASSERT_TRUE(rig.Start());
     const FrameSize size = DefaultSizeOf(GetParam());

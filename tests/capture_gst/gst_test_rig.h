@@ -46,7 +46,7 @@ struct DrawnFrame {
     int width = 0;
     int height = 0;
     std::size_t lengthBytes = 0;
-    std::optional<std::uint32_t> index;  // read from the picture's top row
+    std::optional<std::uint32_t> index;  // read from the picture's top row, the first drawn
 };
 
 // Records every frame the engine draws (streaming thread).
@@ -87,5 +87,11 @@ struct EngineRig {
 
 // The frame index in the top picture row, which is the last row of a bottom-up buffer.
 std::optional<std::uint32_t> TopRowIndex(const std::uint8_t* bottomUp, int width, int height);
+
+// The picture `yuy2` (`width` x `height`, top-down, unpadded) as a bottom-up DIB's rows:
+// converted by GStreamer's own videoconvert to BGR, turned upside down by videoflip, and
+// packed into rows of BgrRowBytes(width). Made without the program's grabber, as a reference
+// for what it stores; empty when GStreamer fails.
+std::vector<std::uint8_t> BottomUpBgrOf(const std::uint8_t* yuy2, int width, int height);
 
 }  // namespace gsttest

@@ -3,6 +3,9 @@
 // saves them, and the files are checked by the frame number in their pixels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "capture/capture_settings.h"
 #include "gst_test_rig.h"
 #include "harness/engine_harness.h"
@@ -81,6 +84,33 @@ TEST_F(StillOnGst, TheCameraButtonSavesExactlyTheFrameShownBeforeIt) {
     ASSERT_EQ(still.written, 1);
     EXPECT_EQ(testsupport::ReadFile(pictures / "StillCap0.bmp").size(), 921654u);
     EXPECT_EQ(StillIndex(0), shown);
+}
+
+// The still's pixels are the graph's conversion of the frame stored as a bottom-up DIB: byte
+// for byte what GStreamer's videoconvert and videoflip make of the same simulated frame.
+TEST_F(StillOnGst, AStillHoldsTheConvertedFrameBottomUpByteForByte) {
+    ASSERT_TRUE(Start());
+    NextFrame();
+    harness.RequestStill(false);
+    StillArrival still;
+    ASSERT_TRUE(harness.WaitForStill(&still));
+    ASSERT_EQ(still.written, 1);
+    const std::optional<std::uint32_t> index = StillIndex(0);
+    ASSERT_TRUE(index.has_value());
+
+    std::vector<std::uint8_t> yuy2(2u * kWidth * kHeight);
+    microscope.RenderFrame(*index, FrameSize{kWidth, kHeight}, yuy2.data());
+    const std::vector<std::uint8_t> expected = gsttest::BottomUpBgrOf(yuy2.data(), kWidth, kHeight);
+    const std::string file = testsupport::ReadFile(pictures / "StillCap0.bmp");
+    const std::size_t rowBytes = BgrRowBytes(kWidth);
+    ASSERT_EQ(expected.size(), rowBytes * kHeight);
+    ASSERT_EQ(file.size(), 54 + expected.size());
+    for (std::size_t row = 0; row < kHeight; ++row) {
+        const auto* stored =
+            reinterpret_cast<const std::uint8_t*>(file.data()) + 54 + row * rowBytes;
+        ASSERT_TRUE(std::equal(stored, stored + rowBytes, expected.data() + row * rowBytes))
+            << "stored row " << row << " of frame " << *index;
+    }
 }
 
 TEST_F(StillOnGst, TheDeviceButtonSkipsOneFrameAndSavesTheSecond) {

@@ -76,9 +76,8 @@ public:
                   int height) override {
         if (buffer != nullptr && width > 0 && height > 0 &&
             lengthBytes >= static_cast<std::size_t>(BgrRowBytes(width)) * height) {
-            const std::uint8_t* topRow =
-                buffer + static_cast<std::size_t>(BgrRowBytes(width)) * (height - 1);
-            if (const std::optional<std::uint32_t> index = sim::ReadFrameIndexBgr(topRow, width)) {
+            // Rows top-down: the code is in the first.
+            if (const std::optional<std::uint32_t> index = sim::ReadFrameIndexBgr(buffer, width)) {
                 std::lock_guard lock(mutex_);
                 drawn_.push_back({*index, session_.KeepsNextFrame()});
             }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <chrono>
@@ -8,6 +9,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -145,6 +147,24 @@ TEST(SimulatedStreamTest, StartRefusesWhatTheDeviceCannotDo) {
     device.Unplug();
     EXPECT_EQ(device.Start({320, 240}, 30, sink), nullptr);
     EXPECT_EQ(sink.unplugs(), 0) << "the streams ended before the unplug";
+}
+
+// Tools and the live path benchmark tell the device's own work apart by its thread's name.
+TEST(SimulatedStreamTest, RunsOnAThreadOfItsOwnNamedForTheStream) {
+    SimulatedMicroscope device({Kind::Camera, false});
+    RecordingSink sink;
+    std::vector<std::string> names;  // the stream thread's; read once it has been joined
+    sink.afterFrame = [&names](std::uint64_t) {
+        char name[16] = {};
+        pthread_getname_np(pthread_self(), name, sizeof name);
+        names.emplace_back(name);
+    };
+    std::unique_ptr<Stream> stream = device.Start({320, 240}, 60, sink);
+    ASSERT_NE(stream, nullptr);
+    ASSERT_TRUE(sink.WaitForFrames(2));
+    stream.reset();
+    ASSERT_FALSE(names.empty());
+    EXPECT_EQ(names.front(), sim::kStreamThreadName);
 }
 
 TEST(SimulatedStreamTest, DeliversNumberedFramesAndCountsOverTheDeviceLife) {

@@ -48,9 +48,7 @@ bool NearestScaler::Scale(const std::uint8_t* frame, std::size_t lengthBytes, in
             continue;
         }
         previousRow = sourceRow;
-        // Rows are stored bottom-up: the top target row comes from the last stored row.
-        const std::uint8_t* in =
-            frame + rowBytes * static_cast<std::size_t>(height - 1 - sourceRow);
+        const std::uint8_t* in = frame + rowBytes * static_cast<std::size_t>(sourceRow);
         for (int x = 0; x < targetWidth; ++x) {
             const std::uint8_t* pixel = in + columns[x];
             out[x] = 0xFF000000u | (std::uint32_t{pixel[2]} << 16) |

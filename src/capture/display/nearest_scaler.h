@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-// Stretches 24-bit blue-green-red frames (rows bottom-up, padded to 4 bytes) over a whole
+// Stretches 24-bit blue-green-red frames (rows top-down, padded to 4 bytes) over a whole
 // 32-bit image, without keeping the aspect ratio, by taking for each target pixel the
 // source pixel under its centre. Keeps the column table of the last sizes it saw; one
 // thread at a time.

@@ -40,7 +40,7 @@ public:
     explicit VideoDisplayWindow(QWidget* parent = nullptr);
     ~VideoDisplayWindow() override;
 
-    // Streaming thread. Frames are 24-bit blue-green-red, rows bottom-up and padded to 4
+    // Streaming thread. Frames are 24-bit blue-green-red, rows top-down and padded to 4
     // bytes. Returns 1, or 0 for no bits or bits short of width x height rows.
     int DrawFrame(const std::uint8_t* buffer, std::size_t lengthBytes, int width,
                   int height) override;

@@ -79,23 +79,22 @@ bool GrabberChain::Create() {
     ElementPtr bin(GST_ELEMENT(gst_object_ref_sink(gst_bin_new(nullptr))));
     ElementPtr queue = MakeElement("queue");
     ElementPtr convert = MakeElement("videoconvert");
-    ElementPtr flip = MakeElement("videoflip");
     ElementPtr bgr = MakeElement("capsfilter");
-    if (!bin || !queue || !convert || !flip || !bgr) {
+    if (!bin || !queue || !convert || !bgr) {
         return false;
     }
     // Only the newest frame waits; an older one is dropped.
     g_object_set(queue.get(), "max-size-buffers", 1u, "max-size-bytes", 0u, "max-size-time",
                  static_cast<guint64>(0), nullptr);
     gst_util_set_object_arg(G_OBJECT(queue.get()), "leaky", "downstream");
-    // Rows bottom-up, like a device-independent bitmap.
-    gst_util_set_object_arg(G_OBJECT(flip.get()), "method", "vertical-flip");
+    // Rows stay top-down as converted; whoever needs a bitmap's bottom-up rows turns them
+    // while copying anyway (LatestFrame::CopyFrame).
     CapsPtr caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr));
     g_object_set(bgr.get(), "caps", caps.get(), nullptr);
 
     GstBin& grabberBin = *GST_BIN(bin.get());
     if (!AddAndLink(grabberBin, nullptr, queue) || !AddAndLink(grabberBin, queue.get(), convert) ||
-        !AddAndLink(grabberBin, convert.get(), flip) || !AddAndLink(grabberBin, flip.get(), bgr) ||
+        !AddAndLink(grabberBin, convert.get(), bgr) ||
         !AddGhostPad(bin.get(), queue.get(), "sink") || !AddGhostPad(bin.get(), bgr.get(), "src")) {
         return false;
     }

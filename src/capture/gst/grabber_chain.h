@@ -29,10 +29,11 @@ struct GrabberStats {
     std::uint64_t callbackCpuNanoseconds = 0;  // thread CPU time spent in the callback
 };
 
-// One grabber and its renderer. The grabber is a bin (queue → videoconvert → vertical flip →
-// BGR caps) that turns whatever the capture pin sends into bottom-up blue-green-red rows; the
-// renderer is an appsink that hands each frame to the configured callback on its streaming
-// thread, without buffering. Built and changed on the UI thread while the pipeline is stopped.
+// One grabber and its renderer. The grabber is a bin (queue → videoconvert → BGR caps) that
+// turns whatever the capture pin sends into top-down blue-green-red rows; the renderer is an
+// appsink that hands each frame to the configured callback on its streaming thread, without
+// buffering, in rows of BgrRowBytes(width) (repacked when GStreamer's stride differs). Built
+// and changed on the UI thread while the pipeline is stopped.
 class GrabberChain {
 public:
     GrabberChain() = default;

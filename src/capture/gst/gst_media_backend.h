@@ -24,7 +24,7 @@ inline constexpr FilterId kStillRendererFilterId = 5;
 
 // The capture engine's media backend on GStreamer. The graph is one pipeline: the capture
 // filter's output pins are sources (v4l2src for a V4L2 node, appsrc fed by the simulated
-// microscope), each grabber is a bin that converts to bottom-up BGR, and each renderer is an
+// microscope), each grabber is a bin that converts to top-down BGR, and each renderer is an
 // appsink whose callback hands frames to the engine on the streaming thread.
 //
 // Threads: every MediaBackend method runs on the UI thread. Grabber callbacks run on
