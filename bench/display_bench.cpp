@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "bench_support.h"
 #include "capture/display/nearest_scaler.h"
 #include "capture/display/video_display_window.h"
 
@@ -60,13 +61,7 @@ int main(int argc, char** argv) {
 
     const std::vector<std::uint8_t> frame = TestFrame();
     VideoDisplayWindow display;
-    display.resize(kDisplayWidth, kDisplayHeight);
-    OverlaySwitches& overlays = display.overlays();
-    overlays.showClock = 1;
-    overlays.showCrossLine = 1;
-    overlays.showGrid = 1;
-    overlays.showCircles = 1;
-    display.show();
+    bench::ShowWithAllOverlays(display, kDisplayWidth, kDisplayHeight);
     QCoreApplication::processEvents();
 
     NearestScaler scaler;
@@ -90,7 +85,7 @@ int main(int argc, char** argv) {
         }));
         overlaysOnly.push_back(PerFrameMilliseconds(frames, [&](int) {
             QPainter painter(&painted);
-            DrawOverlays(painter, client, overlays);
+            DrawOverlays(painter, client, display.overlays());
         }));
         qtScaled.push_back(PerFrameMilliseconds(frames, [&](int) {
             const QImage image = wrapped.scaled(kDisplayWidth, kDisplayHeight,

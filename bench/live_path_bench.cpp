@@ -18,7 +18,6 @@
 #include <dirent.h>
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
-#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -39,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "capture/capture_engine.h"
 #include "capture/display/video_display_window.h"
 #include "capture/gst/gst_handles.h"
@@ -59,17 +59,6 @@ constexpr int kFramesPerSecond = 30;
 constexpr int kDisplayWidth = 622;
 constexpr int kDisplayHeight = 487;
 constexpr int kWarmUpMs = 1500;
-
-// User and system CPU time of the whole process, threads that ended included.
-std::uint64_t ProcessCpuNanoseconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto nanoseconds = [](const timeval& time) {
-        return static_cast<std::uint64_t>(time.tv_sec) * 1000000000u +
-               static_cast<std::uint64_t>(time.tv_usec) * 1000u;
-    };
-    return nanoseconds(usage.ru_utime) + nanoseconds(usage.ru_stime);
-}
 
 std::uint64_t ThreadCpuNanoseconds() {
     timespec now{};
@@ -145,14 +134,14 @@ Round Measure(int ms, const std::function<std::uint64_t()>& frames,
     const auto begin = std::chrono::steady_clock::now();
     const std::uint64_t frames0 = frames();
     const std::uint64_t callback0 = callbackNs();
-    const std::uint64_t process0 = ProcessCpuNanoseconds();
+    const std::uint64_t process0 = bench::ProcessCpuNanoseconds();
     const std::uint64_t source0 = source ? TaskCpuNanoseconds(*source) : 0;
     const std::uint64_t ui0 = ThreadCpuNanoseconds();
     RunEventLoop(ms);
     Round round;
     round.uiNs = ThreadCpuNanoseconds() - ui0;
     round.sourceNs = source ? TaskCpuNanoseconds(*source) - source0 : 0;
-    round.processNs = ProcessCpuNanoseconds() - process0;
+    round.processNs = bench::ProcessCpuNanoseconds() - process0;
     round.callbackNs = callbackNs() - callback0;
     round.frames = frames() - frames0;
     round.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
@@ -335,13 +324,7 @@ int main(int argc, char** argv) {
     bench::ScratchFolder folder("live_path_bench");
     sim::SimulatedMicroscope microscope(sim::Options{sim::Kind::Camera, false});
     VideoDisplayWindow display;
-    display.resize(kDisplayWidth, kDisplayHeight);
-    OverlaySwitches& overlays = display.overlays();
-    overlays.showClock = 1;
-    overlays.showCrossLine = 1;
-    overlays.showGrid = 1;
-    overlays.showCircles = 1;
-    display.show();
+    bench::ShowWithAllOverlays(display, kDisplayWidth, kDisplayHeight);
     QCoreApplication::processEvents();
 
     LiveSide live(microscope, display, folder / "CapConfig.dat");

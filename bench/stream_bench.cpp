@@ -6,7 +6,6 @@
 //   - the callback time as a ratio to a plain memcpy of one frame (1280 * 1024 * 3 bytes),
 //     measured in the same run with the same clock.
 //   stream_bench [seconds]   (at least 10)
-#include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -21,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_support.h"
 #include "capture/capture_engine.h"
 #include "capture/gst/gst_media_backend.h"
 #include "capture/gst/simulated_device_registry.h"
@@ -38,18 +38,6 @@ std::uint64_t ThreadCpuNanoseconds() {
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u +
            static_cast<std::uint64_t>(now.tv_nsec);
-}
-
-// User and system CPU time of the whole process: the simulated device's rendering, the
-// graph's conversion and the callback together.
-std::uint64_t ProcessCpuNanoseconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto nanoseconds = [](const timeval& time) {
-        return static_cast<std::uint64_t>(time.tv_sec) * 1000000000u +
-               static_cast<std::uint64_t>(time.tv_usec) * 1000u;
-    };
-    return nanoseconds(usage.ru_utime) + nanoseconds(usage.ru_stime);
 }
 
 // Takes the still and graph-event messages nobody handles here.
@@ -109,11 +97,11 @@ int main(int argc, char** argv) {
 
     std::this_thread::sleep_for(kWarmUp);
     const gstcapture::GrabberStats first = backend.Stats(GrabberSlot::Frame);
-    const std::uint64_t processBegin = ProcessCpuNanoseconds();
+    const std::uint64_t processBegin = bench::ProcessCpuNanoseconds();
     const auto begin = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     const gstcapture::GrabberStats last = backend.Stats(GrabberSlot::Frame);
-    const std::uint64_t processSpent = ProcessCpuNanoseconds() - processBegin;
+    const std::uint64_t processSpent = bench::ProcessCpuNanoseconds() - processBegin;
     const double wallSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     engine.StopGraph();
