@@ -4,7 +4,9 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <vector>
 
 namespace bench {
 
@@ -17,6 +19,15 @@ inline std::uint64_t ProcessCpuNanoseconds() {
                static_cast<std::uint64_t>(time.tv_usec) * 1000u;
     };
     return nanoseconds(usage.ru_utime) + nanoseconds(usage.ru_stime);
+}
+
+// The middle value (the upper one of an even count); 0 for none.
+inline double Median(std::vector<double> values) {
+    if (values.empty()) {
+        return 0.0;
+    }
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
 }
 
 // Sizes the display, turns all four overlays on and shows it: the display as a user at the

@@ -27,11 +27,6 @@ constexpr int kDisplayWidth = 622;
 constexpr int kDisplayHeight = 487;
 constexpr int kRounds = 9;
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 // Milliseconds per call of `work`, over `frames` calls.
 template <typename Work>
 double PerFrameMilliseconds(int frames, Work work) {
@@ -99,17 +94,19 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "display_bench: the window did not take its size\n");
         return 1;
     }
-    const double composeMs = Median(compose);
-    const double plainMs = Median(plain);
+    const double composeMs = bench::Median(compose);
+    const double plainMs = bench::Median(plain);
     std::printf("display_bench: %d x %d frame into a %d x %d window, all four overlays on\n",
                 kFrameWidth, kFrameHeight, kDisplayWidth, kDisplayHeight);
     std::printf("  %d rounds of %d frames, medians per frame\n", kRounds, frames);
     std::printf("  compose (scale + overlays, DrawFrame)   %8.3f ms\n", composeMs);
     std::printf("  plain nearest-neighbour scale (baseline)%8.3f ms\n", plainMs);
-    std::printf("  overlays alone                          %8.3f ms\n", Median(overlaysOnly));
-    std::printf("  Qt QImage::scaled, fast transformation  %8.3f ms\n", Median(qtScaled));
+    std::printf("  overlays alone                          %8.3f ms\n",
+                bench::Median(overlaysOnly));
+    std::printf("  Qt QImage::scaled, fast transformation  %8.3f ms\n", bench::Median(qtScaled));
     std::printf("  ratio compose / plain scale             %8.2f\n", composeMs / plainMs);
-    std::printf("  ratio compose / Qt fast scale           %8.2f\n", composeMs / Median(qtScaled));
+    std::printf("  ratio compose / Qt fast scale           %8.2f\n",
+                composeMs / bench::Median(qtScaled));
     std::printf("  share of a 30 fps frame period          %7.1f %%\n",
                 composeMs / (1000.0 / 30) * 100);
     return 0;

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "output/jpeg_codec.h"
 #include "output/output_file.h"
 #include "platform/bitmap_records.h"
@@ -116,11 +117,6 @@ bool RunInterleaved(int rounds, std::vector<Step>& steps) {
     return true;
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 bool SameContent(const std::string& a, const std::string& b) {
     std::ifstream first(a, std::ios::binary);
     std::ifstream second(b, std::ios::binary);
@@ -170,11 +166,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "a timed run failed\n");
         return 1;
     }
-    const double startMs = Median(steps[0].timesMs);
-    const double encodeMs = Median(steps[1].timesMs);
-    const double cjpegMs = Median(steps[2].timesMs);
-    const double decodeMs = Median(steps[3].timesMs);
-    const double djpegMs = Median(steps[4].timesMs);
+    const double startMs = bench::Median(steps[0].timesMs);
+    const double encodeMs = bench::Median(steps[1].timesMs);
+    const double cjpegMs = bench::Median(steps[2].timesMs);
+    const double decodeMs = bench::Median(steps[3].timesMs);
+    const double djpegMs = bench::Median(steps[4].timesMs);
 
     std::printf(
         "1280 x 1024, 24 bits, quality 100; medians of %d interleaved rounds; "

@@ -281,11 +281,6 @@ private:
     std::atomic<std::uint64_t> frames_{0};
 };
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
-}
-
 // Medians per frame over the rounds, in milliseconds.
 struct Figures {
     double process = 0;
@@ -309,8 +304,8 @@ Figures Summarise(const std::vector<Round>& rounds) {
         callback.push_back(static_cast<double>(round.callbackNs) / frames / 1e6);
         rate.push_back(static_cast<double>(round.frames) / round.seconds);
     }
-    return Figures{Median(process), Median(withoutSource), Median(source),
-                   Median(ui),      Median(callback),      Median(rate)};
+    return Figures{bench::Median(process), bench::Median(withoutSource), bench::Median(source),
+                   bench::Median(ui),      bench::Median(callback),      bench::Median(rate)};
 }
 
 }  // namespace
