@@ -12,7 +12,6 @@ CaptureSession::~CaptureSession() {
 }
 
 bool CaptureSession::Connect() {
-    engine_.SetMessageTarget(&target_);
     engine_.CreateDeviceEnumerator();
     return engine_.DiscoverDevices() == 1 && engine_.BuildGraph() == 1 &&
            engine_.PreparePreview() == 1 && engine_.RunGraph() == 1;
