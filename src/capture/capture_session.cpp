@@ -54,12 +54,9 @@ std::optional<KeptStill> CaptureSession::TakeStill() {
     still.sizeBytes = header.biSizeImage;
     still.width = header.biWidth;
     still.height = header.biHeight;
-    if (frame.pixels) {
-        // A header describing more than the buffer holds (the size changed and no frame of
-        // the new size was kept) stays visible as a short copy.
-        const std::size_t bytes = std::min<std::size_t>(frame.capacity, header.biSizeImage);
-        still.pixels.assign(frame.pixels.get(), frame.pixels.get() + bytes);
-    }
+    // A header describing more than the frame holds (the size changed and no frame of the
+    // new size was kept) stays visible as a short copy.
+    still.pixels = frame.BottomUpBytes(header.biSizeImage);
     requestedBy_.reset();
     flags.stillRequested.store(0);
     return still;

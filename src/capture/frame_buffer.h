@@ -9,6 +9,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "platform/bitmap_records.h"
 
@@ -27,33 +28,51 @@ constexpr std::uint32_t BgrImageBytes(std::int32_t width, std::int32_t height) {
                                                               : 0u;
 }
 
+// Keeps the bytes of a delivered frame readable for as long as it is held (for example a
+// reference on the buffer they were mapped from). Empty when the bytes are good only for the
+// duration of the call that hands them over.
+using FrameKeeper = std::shared_ptr<const void>;
+
 // The current live frame. Written by the frame callback on the streaming thread; read by
 // the UI thread only in answer to a still message while a request is pending, when the
-// callback leaves the pixels alone.
-struct LatestFrame {
+// callback leaves it alone.
+class LatestFrame {
+public:
     // The header of the last frame (24 bits, bottom-up). Any thread; never blocks for long.
     BitmapInfoHeader Header() const;
     void SetHeader(int width, int height);
 
-    std::unique_ptr<std::uint8_t[]> pixels;
-    std::size_t capacity = 0;  // bytes allocated for pixels; only grows
-    double sampleTime = 0.0;   // seconds
+    // Keeps a frame given as `height` top-down rows `rowStrideBytes` apart and publishes it.
+    // With a `keeper` the frame is kept by reference and nothing is copied; without one the
+    // rows are copied, into a buffer that grows when it is too small. Bytes after the last
+    // row are left out. False (the frame held left alone) for a frame without rows, one
+    // shorter than its rows, or when no memory.
+    bool KeepFrame(double frameTime, const std::uint8_t* topDownRows, std::size_t lengthBytes,
+                   std::size_t rowStrideBytes, int height, FrameKeeper keeper = {});
 
-    // Copies a frame given as `height` top-down rows `rowStrideBytes` apart into pixels in
-    // bottom-up order (the last row first, as a bitmap stores them), growing the buffer when
-    // it is too small, and publishes it. Bytes after the last row are left out. False (the
-    // copy held left alone) for a frame without rows, one shorter than its rows, or when no
-    // memory.
-    bool CopyFrame(double frameTime, const std::uint8_t* topDownRows, std::size_t lengthBytes,
-                   std::size_t rowStrideBytes, int height);
+    // The first `maxBytes` (at most all) of the kept frame in a bitmap's order: the last row
+    // first, padding included. Empty with no frame.
+    std::vector<std::uint8_t> BottomUpBytes(std::size_t maxBytes) const;
+    // Bytes of the kept frame; 0 with none.
+    std::size_t frameBytes() const { return rowStride_ * rowCount_; }
+    double sampleTime() const { return sampleTime_; }
+
+    // Lets go of the kept frame and of the copy buffer.
     void Free();
 
-    // A reader on another thread calls this before it reads pixels in answer to a still
-    // message: it pairs with the publication at the end of CopyFrame, so the copy made before
-    // the message was posted is visible in full. Returns the number of copies made so far.
+    // A reader on another thread calls this before it reads the frame in answer to a still
+    // message: it pairs with the publication at the end of KeepFrame, so the frame kept before
+    // the message was posted is visible in full. Returns the number of frames kept so far.
     std::uint64_t AcquireCopy() const { return copies_.load(std::memory_order_acquire); }
 
 private:
+    FrameKeeper keeper_;                    // holds rows_ when it is not the copy buffer
+    std::unique_ptr<std::uint8_t[]> copy_;  // the copy buffer; only grows
+    std::size_t copyCapacity_ = 0;
+    const std::uint8_t* rows_ = nullptr;  // top-down
+    std::size_t rowStride_ = 0;
+    std::size_t rowCount_ = 0;
+    double sampleTime_ = 0.0;  // seconds
     std::atomic<std::uint64_t> copies_{0};
     mutable std::mutex headerMutex_;
     // 24-bit bottom-up frames; no frame yet.

@@ -13,14 +13,14 @@ void FrameCallback::SetTarget(EngineMessageTarget* target, int width, int height
 }
 
 void FrameCallback::BufferCB(double sampleTimeSeconds, const std::uint8_t* buffer,
-                             std::size_t lengthBytes) {
+                             std::size_t lengthBytes, const FrameKeeper& keeper) {
     const int width = width_.load();
     const int height = height_.load();
     const std::size_t rowBytes = BgrRowBytes(width);
     frame_.SetHeader(width, height);
 
     if (flags_.stillRequested.load() != 1) {
-        frame_.CopyFrame(sampleTimeSeconds, buffer, lengthBytes, rowBytes, height);
+        frame_.KeepFrame(sampleTimeSeconds, buffer, lengthBytes, rowBytes, height, keeper);
     } else {
         DebugTrace(0, "********* Save to buffer%d(%d:%d:%d)\n", flags_.skipNextFrame.load(),
                    static_cast<int>(lengthBytes), width, height);
@@ -30,7 +30,7 @@ void FrameCallback::BufferCB(double sampleTimeSeconds, const std::uint8_t* buffe
         } else {
             const int armed = flags_.stillArmed.load();
             if (armed != 0) {
-                frame_.CopyFrame(sampleTimeSeconds, buffer, lengthBytes, rowBytes, height);
+                frame_.KeepFrame(sampleTimeSeconds, buffer, lengthBytes, rowBytes, height, keeper);
             }
             if (EngineMessageTarget* target = target_.load()) {
                 target->Post(EngineMessage::StillArrived, armed);
@@ -48,7 +48,8 @@ void FrameCallback::BufferCB(double sampleTimeSeconds, const std::uint8_t* buffe
     }
 }
 
-void StillPinCallback::BufferCB(double, const std::uint8_t*, std::size_t lengthBytes) {
+void StillPinCallback::BufferCB(double, const std::uint8_t*, std::size_t lengthBytes,
+                                const FrameKeeper&) {
     DebugTrace(0, "Still Buffer CB(%d)\n", static_cast<int>(lengthBytes));
     flags_.stillRequested.store(1);
     flags_.skipNextFrame.store(1);

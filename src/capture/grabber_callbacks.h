@@ -13,12 +13,17 @@
 #include "capture/recording_sink.h"
 
 // What a grabber hands each frame to: 24-bit blue-green-red, rows top-down and padded to
-// 4 bytes. Called on the streaming thread.
+// 4 bytes. Called on the streaming thread. A grabber whose bytes outlive the call passes a
+// keeper for them, so the frame can be kept without a copy.
 class GrabberCallback {
 public:
     virtual ~GrabberCallback() = default;
     virtual void BufferCB(double sampleTimeSeconds, const std::uint8_t* buffer,
-                          std::size_t lengthBytes) = 0;
+                          std::size_t lengthBytes, const FrameKeeper& keeper) = 0;
+    // Bytes good only for the call.
+    void BufferCB(double sampleTimeSeconds, const std::uint8_t* buffer, std::size_t lengthBytes) {
+        BufferCB(sampleTimeSeconds, buffer, lengthBytes, FrameKeeper{});
+    }
 };
 
 // The still-request flags, shared by the streaming thread and the capture session (which
@@ -41,8 +46,9 @@ public:
     int width() const { return width_.load(); }
     int height() const { return height_.load(); }
 
-    void BufferCB(double sampleTimeSeconds, const std::uint8_t* buffer,
-                  std::size_t lengthBytes) override;
+    using GrabberCallback::BufferCB;
+    void BufferCB(double sampleTimeSeconds, const std::uint8_t* buffer, std::size_t lengthBytes,
+                  const FrameKeeper& keeper) override;
 
 private:
     LatestFrame& frame_;
@@ -59,8 +65,9 @@ private:
 class StillPinCallback : public GrabberCallback {
 public:
     explicit StillPinCallback(StillFlags& flags) : flags_(flags) {}
-    void BufferCB(double sampleTimeSeconds, const std::uint8_t* buffer,
-                  std::size_t lengthBytes) override;
+    using GrabberCallback::BufferCB;
+    void BufferCB(double sampleTimeSeconds, const std::uint8_t* buffer, std::size_t lengthBytes,
+                  const FrameKeeper& keeper) override;
 
 private:
     StillFlags& flags_;

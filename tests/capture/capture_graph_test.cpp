@@ -476,13 +476,14 @@ TEST_F(GraphTest, GraphEventsAreDrainedOnlyWhenSetUp) {
 TEST_F(GraphTest, TearDownReleasesEverythingAndFreesTheFrameCopy) {
     Start(1);
     const std::uint8_t frame[12] = {};
-    ASSERT_TRUE(engine.latestFrame().CopyFrame(0.0, frame, sizeof frame, 12, 1));
+    auto kept = std::make_shared<int>(0);
+    ASSERT_TRUE(engine.latestFrame().KeepFrame(0.0, frame, sizeof frame, 12, 1, kept));
     engine.StopGraph();
     engine.TearDownGraph();
     EXPECT_FALSE(engine.hasGraph());
     EXPECT_FALSE(engine.prepared());
-    EXPECT_EQ(engine.latestFrame().capacity, 0u);
-    EXPECT_EQ(engine.latestFrame().pixels, nullptr);
+    EXPECT_EQ(engine.latestFrame().frameBytes(), 0u);
+    EXPECT_EQ(kept.use_count(), 1);
     // A new build makes the graph again.
     const int graphs = backend.CallCount("CreateFilterGraph");
     EXPECT_EQ(engine.BuildGraph(), 1);

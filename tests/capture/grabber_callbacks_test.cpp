@@ -1,11 +1,13 @@
+#include "capture/grabber_callbacks.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "app/debug_trace.h"
-#include "capture/grabber_callbacks.h"
 
 namespace {
 
@@ -35,7 +37,10 @@ protected:
     void Deliver(const std::vector<std::uint8_t>& bytes, double time = 0.0) {
         callback.BufferCB(time, bytes.data(), bytes.size());
     }
-    std::uint8_t Held() const { return frame.pixels[0]; }
+    std::uint8_t Held() const {
+        const std::vector<std::uint8_t> first = frame.BottomUpBytes(1);
+        return first.empty() ? 0 : first[0];
+    }
 
     LatestFrame frame;
     StillFlags flags;
@@ -44,54 +49,68 @@ protected:
     RecordingTarget target;
 };
 
-TEST_F(FrameTest, TheCopyBufferGrowsOnlyForLargerFrames) {
-    Deliver(Frame(1), 0.5);
-    EXPECT_EQ(frame.capacity, 24u);
+// A frame handed over without a keeper is copied, since its bytes are gone after the call;
+// one with a keeper is held by reference until the next frame or Free lets it go.
+TEST_F(FrameTest, FramesAreCopiedUnlessTheirBytesAreKeptAlive) {
+    std::vector<std::uint8_t> bytes = Frame(1);
+    callback.BufferCB(0.5, bytes.data(), bytes.size());
+    bytes.assign(bytes.size(), 9);
     EXPECT_EQ(Held(), 1);
-    EXPECT_DOUBLE_EQ(frame.sampleTime, 0.5);
-    const std::uint8_t* first = frame.pixels.get();
-    callback.SetTarget(&target, 4, 1);
-    Deliver(Frame(2, 12));
-    EXPECT_EQ(frame.capacity, 24u);
-    EXPECT_EQ(frame.pixels.get(), first);
-    EXPECT_EQ(Held(), 2);
-    callback.SetTarget(&target, 4, 4);
-    Deliver(Frame(3, 48));
-    EXPECT_EQ(frame.capacity, 48u);
-    EXPECT_EQ(frame.pixels[47], 3);
+    EXPECT_DOUBLE_EQ(frame.sampleTime(), 0.5);
+
+    auto kept = std::make_shared<std::vector<std::uint8_t>>(Frame(2));
+    callback.BufferCB(1.0, kept->data(), kept->size(), kept);
+    EXPECT_EQ(kept.use_count(), 2);
+    (*kept)[12] = 7;  // the first byte of the bottom row
+    EXPECT_EQ(Held(), 7);
+
+    callback.BufferCB(1.5, bytes.data(), bytes.size());
+    EXPECT_EQ(kept.use_count(), 1);
+    EXPECT_EQ(Held(), 9);
+    callback.BufferCB(2.0, kept->data(), kept->size(), kept);
+    frame.Free();
+    EXPECT_EQ(kept.use_count(), 1);
+    EXPECT_EQ(frame.frameBytes(), 0u);
+    EXPECT_TRUE(frame.BottomUpBytes(24).empty());
 }
 
-// Frames arrive with their rows top-down; the copy keeps them bottom-up, as a bitmap (and a
-// still file) stores them, padding included. Bytes past the last row are not copied.
-TEST_F(FrameTest, TheCopyStoresTheRowsBottomUp) {
+// Frames arrive with their rows top-down; a still takes them bottom-up, as a bitmap (and a
+// still file) stores them, padding included, whether the frame was copied or kept. Bytes past
+// the last row are left out, and a still may ask for fewer bytes than the frame has.
+TEST_F(FrameTest, StillsTakeTheRowsBottomUp) {
     const struct {
         int width;
         int height;
         std::size_t extraBytes;
     } cases[] = {{4, 2, 0}, {3, 5, 0}, {1, 1, 0}, {5, 3, 7}, {2, 4, 16}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << "+" << c.extraBytes);
-        const std::size_t rowBytes = BgrRowBytes(c.width);
-        const std::size_t frameBytes = rowBytes * static_cast<std::size_t>(c.height);
-        // Byte i of row y holds 16 * y + i (padding bytes too), and the extra bytes 0xEE.
-        std::vector<std::uint8_t> topDown(frameBytes + c.extraBytes, 0xEE);
-        for (std::size_t y = 0; y < static_cast<std::size_t>(c.height); ++y) {
-            for (std::size_t i = 0; i < rowBytes; ++i) {
-                topDown[y * rowBytes + i] = static_cast<std::uint8_t>(16 * y + i);
+        for (const bool keep : {false, true}) {
+            SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << "+" << c.extraBytes
+                                            << (keep ? " kept" : " copied"));
+            const std::size_t rowBytes = BgrRowBytes(c.width);
+            const std::size_t frameBytes = rowBytes * static_cast<std::size_t>(c.height);
+            // Byte i of row y holds 16 * y + i (padding bytes too), and the extra bytes 0xEE.
+            auto topDown =
+                std::make_shared<std::vector<std::uint8_t>>(frameBytes + c.extraBytes, 0xEE);
+            std::vector<std::uint8_t> bottomUp;
+            for (std::size_t y = static_cast<std::size_t>(c.height); y-- > 0;) {
+                for (std::size_t i = 0; i < rowBytes; ++i) {
+                    (*topDown)[y * rowBytes + i] = static_cast<std::uint8_t>(16 * y + i);
+                    bottomUp.push_back(static_cast<std::uint8_t>(16 * y + i));
+                }
             }
-        }
-        LatestFrame latest;
-        FrameCallback frameCallback(latest, flags, recording);
-        frameCallback.SetTarget(nullptr, c.width, c.height);
-        frameCallback.BufferCB(0.0, topDown.data(), topDown.size());
-        ASSERT_EQ(latest.AcquireCopy(), 1u);
-        ASSERT_EQ(latest.capacity, frameBytes);
-        for (std::size_t stored = 0; stored < static_cast<std::size_t>(c.height); ++stored) {
-            const std::size_t y = static_cast<std::size_t>(c.height) - 1 - stored;
-            EXPECT_TRUE(std::equal(latest.pixels.get() + stored * rowBytes,
-                                   latest.pixels.get() + (stored + 1) * rowBytes,
-                                   topDown.begin() + static_cast<std::ptrdiff_t>(y * rowBytes)))
-                << "stored row " << stored;
+            LatestFrame latest;
+            FrameCallback frameCallback(latest, flags, recording);
+            frameCallback.SetTarget(nullptr, c.width, c.height);
+            frameCallback.BufferCB(0.0, topDown->data(), topDown->size(),
+                                   keep ? FrameKeeper(topDown) : FrameKeeper());
+            ASSERT_EQ(latest.AcquireCopy(), 1u);
+            ASSERT_EQ(latest.frameBytes(), frameBytes);
+            EXPECT_EQ(latest.BottomUpBytes(frameBytes + 100), bottomUp);
+            const std::size_t part = frameBytes - rowBytes / 2;
+            EXPECT_EQ(latest.BottomUpBytes(part),
+                      std::vector<std::uint8_t>(
+                          bottomUp.begin(), bottomUp.begin() + static_cast<std::ptrdiff_t>(part)));
         }
     }
 }
@@ -136,20 +155,20 @@ TEST(FrameSizeTest, RowAndFrameBytesNeverWrap) {
 
 TEST_F(FrameTest, AFrameWithoutAllItsRowsIsNotCopied) {
     LatestFrame empty;
-    EXPECT_FALSE(empty.CopyFrame(1.0, nullptr, 0, 12, 2));
+    EXPECT_FALSE(empty.KeepFrame(1.0, nullptr, 0, 12, 2));
     EXPECT_EQ(empty.AcquireCopy(), 0u);
 
     Deliver(Frame(1), 0.5);
     const std::vector<std::uint8_t> bytes = Frame(9);
-    EXPECT_FALSE(frame.CopyFrame(1.0, nullptr, 0, 12, 2));
-    EXPECT_FALSE(frame.CopyFrame(1.0, bytes.data(), 0, 12, 2));
-    EXPECT_FALSE(frame.CopyFrame(1.0, bytes.data(), 23, 12, 2));
-    EXPECT_FALSE(frame.CopyFrame(1.0, bytes.data(), 24, 0, 2));
-    EXPECT_FALSE(frame.CopyFrame(1.0, bytes.data(), 24, 12, 0));
+    EXPECT_FALSE(frame.KeepFrame(1.0, nullptr, 0, 12, 2));
+    EXPECT_FALSE(frame.KeepFrame(1.0, bytes.data(), 0, 12, 2));
+    EXPECT_FALSE(frame.KeepFrame(1.0, bytes.data(), 23, 12, 2));
+    EXPECT_FALSE(frame.KeepFrame(1.0, bytes.data(), 24, 0, 2));
+    EXPECT_FALSE(frame.KeepFrame(1.0, bytes.data(), 24, 12, 0));
     Deliver(Frame(9, 23));
     EXPECT_EQ(frame.AcquireCopy(), 1u);
     EXPECT_EQ(Held(), 1);
-    EXPECT_DOUBLE_EQ(frame.sampleTime, 0.5);
+    EXPECT_DOUBLE_EQ(frame.sampleTime(), 0.5);
 }
 
 TEST_F(FrameTest, ASnapshotKeepsTheFrameCopiedBeforeTheRequest) {
@@ -184,7 +203,7 @@ TEST_F(FrameTest, AButtonTriggerSkipsOneFrameAndTakesTheNext) {
     EXPECT_EQ(flags.skipNextFrame.load(), 0);
     Deliver(Frame(3), 2.0);
     EXPECT_EQ(Held(), 3);
-    EXPECT_DOUBLE_EQ(frame.sampleTime, 2.0);
+    EXPECT_DOUBLE_EQ(frame.sampleTime(), 2.0);
     ASSERT_EQ(target.posted.size(), 1u);
     EXPECT_EQ(target.posted[0].value, 1);
     EXPECT_EQ(flags.stillArmed.load(), 0);

@@ -84,7 +84,8 @@ TEST_P(EngineOnGst, StreamsTopDownFramesAndKeepsTheLatestBottomUpForAStill) {
     EXPECT_EQ(header.biHeight, size.height);
     EXPECT_EQ(header.biSizeImage,
               BgrRowBytes(size.width) * static_cast<std::uint32_t>(size.height));
-    EXPECT_TRUE(TopRowIndex(rig.engine.latestFrame().pixels.get(), size.width, size.height));
+    EXPECT_TRUE(TopRowIndex(rig.engine.latestFrame().BottomUpBytes(header.biSizeImage).data(),
+                            size.width, size.height));
     rig.session.DropStill();
 
     EXPECT_EQ(rig.engine.StopGraph(), 1);
@@ -148,8 +149,8 @@ TEST_P(EngineOnGstWithStillPin, ButtonPressTakesOneStillUntilTheGraphRestarts) {
     EXPECT_EQ(stillCallbacks(), 1);
     rig.engine.latestFrame().AcquireCopy();
     const BitmapInfoHeader header = rig.engine.latestFrame().Header();
-    EXPECT_TRUE(
-        TopRowIndex(rig.engine.latestFrame().pixels.get(), header.biWidth, header.biHeight));
+    EXPECT_TRUE(TopRowIndex(rig.engine.latestFrame().BottomUpBytes(header.biSizeImage).data(),
+                            header.biWidth, header.biHeight));
     rig.session.DropStill();
 
     // The still grabber is one-shot: a second press goes unseen until the graph restarts.

@@ -68,7 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     LatestFrame& latest = engine.latestFrame();
     const BitmapInfoHeader header = latest.Header();
     StillWriter writer(Folder());
-    if (writer.SaveStillBitmap(StillFrame{latest.pixels.get(), header.biSizeImage, latest.capacity,
+    const std::vector<std::uint8_t> still = latest.BottomUpBytes(header.biSizeImage);
+    if (writer.SaveStillBitmap(StillFrame{still.data(), header.biSizeImage, still.size(),
                                           header.biWidth, header.biHeight})) {
         ::unlink(writer.stillFileName().c_str());
     }

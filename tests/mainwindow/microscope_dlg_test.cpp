@@ -128,7 +128,9 @@ TEST_F(MicroscopeDlgTest, TheDisplayShowsTheStreamedFrameUnderAllFourOverlays) {
     const BitmapInfoHeader header = engine.latestFrame().Header();
     ASSERT_EQ(header.biWidth, 1280);
     ASSERT_EQ(header.biHeight, 1024);
-    const std::uint8_t* frame = engine.latestFrame().pixels.get();
+    const std::vector<std::uint8_t> kept = engine.latestFrame().BottomUpBytes(header.biSizeImage);
+    ASSERT_EQ(kept.size(), header.biSizeImage);
+    const std::uint8_t* frame = kept.data();
     const QImage shown = display.grab().toImage().convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(shown.size(), QSize(622, 487));
 

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <new>
 
 namespace gstcapture {
@@ -35,6 +36,21 @@ bool AddGhostPad(GstElement* bin, GstElement* inner, const char* padName) {
     GstPad* ghost = gst_ghost_pad_new(padName, target.get());
     return ghost != nullptr && gst_element_add_pad(bin, ghost);
 }
+
+// A frame mapped for reading, unmapped when the last holder lets go; the sample keeps the
+// buffer (and its caps) alive until then.
+struct MappedFrame {
+    MappedFrame() = default;
+    MappedFrame(const MappedFrame&) = delete;
+    MappedFrame& operator=(const MappedFrame&) = delete;
+    ~MappedFrame() {
+        if (sample) {
+            gst_video_frame_unmap(&frame);
+        }
+    }
+    GstVideoFrame frame{};
+    SamplePtr sample;
+};
 
 // After this no callback reaches the chain.
 void ClearCallbacks(GstElement* sink) {
@@ -88,7 +104,7 @@ bool GrabberChain::Create() {
                  static_cast<guint64>(0), nullptr);
     gst_util_set_object_arg(G_OBJECT(queue.get()), "leaky", "downstream");
     // Rows stay top-down as converted; whoever needs a bitmap's bottom-up rows turns them
-    // while copying anyway (LatestFrame::CopyFrame).
+    // while copying anyway (LatestFrame::BottomUpBytes).
     CapsPtr caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr));
     g_object_set(bgr.get(), "caps", caps.get(), nullptr);
 
@@ -210,10 +226,12 @@ void GrabberChain::Deliver(GstSample* sample) {
         GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGR) {
         return;
     }
-    GstVideoFrame frame;
-    if (!gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
+    auto mapped = std::make_shared<MappedFrame>();
+    if (!gst_video_frame_map(&mapped->frame, &info, buffer, GST_MAP_READ)) {
         return;
     }
+    mapped->sample.reset(gst_sample_ref(sample));
+    const GstVideoFrame& frame = mapped->frame;
     const int width = GST_VIDEO_FRAME_WIDTH(&frame);
     const int height = GST_VIDEO_FRAME_HEIGHT(&frame);
     const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
@@ -221,7 +239,12 @@ void GrabberChain::Deliver(GstSample* sample) {
     const std::size_t rowBytes = BgrRowBytes(width);
     const std::size_t lengthBytes = rowBytes * static_cast<std::size_t>(height > 0 ? height : 0);
     const std::uint8_t* rows = pixels;
+    // Rows laid out as the callback takes them are handed over mapped, with the sample kept
+    // alive for as long as the callback holds on to them; others are repacked into a buffer
+    // that is good for this call only.
+    FrameKeeper keeper = mapped;
     if (stride < 0 || static_cast<std::size_t>(stride) != rowBytes) {
+        keeper.reset();
         rows = stride > 0 && RepackBgrRows(pixels, static_cast<std::size_t>(stride), width, height,
                                            packed_)
                    ? packed_.data()
@@ -232,11 +255,10 @@ void GrabberChain::Deliver(GstSample* sample) {
         const double seconds =
             GST_CLOCK_TIME_IS_VALID(time) ? static_cast<double>(time) / GST_SECOND : 0.0;
         const std::uint64_t before = ThreadCpuNanoseconds();
-        callback->BufferCB(seconds, rows, lengthBytes);
+        callback->BufferCB(seconds, rows, lengthBytes, keeper);
         callbackCpuNanoseconds_.fetch_add(ThreadCpuNanoseconds() - before);
         frames_.fetch_add(1);
     }
-    gst_video_frame_unmap(&frame);
 }
 
 }  // namespace gstcapture
