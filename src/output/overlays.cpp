@@ -1,8 +1,9 @@
 #include "output/overlays.h"
 
+#include <QImage>
 #include <QPainter>
-#include <algorithm>
 #include <QPen>
+#include <algorithm>
 
 namespace {
 
@@ -91,8 +92,7 @@ void DrawClockOverlay(QPainter& painter, const QRect& client, const OverlaySwitc
                      ClockOverlayText(when));
 }
 
-void DrawCrossLineOverlay(QPainter& painter, const QRect& client,
-                          const OverlaySwitches& switches) {
+void DrawCrossLineOverlay(QPainter& painter, const QRect& client, const OverlaySwitches& switches) {
     if (switches.showCrossLine.load(std::memory_order_relaxed) == 0) {
         return;
     }
@@ -157,11 +157,101 @@ void DrawCirclesOverlay(QPainter& painter, const QRect& client, const OverlaySwi
     }
 }
 
-void DrawOverlays(QPainter& painter, const QRect& client, const OverlaySwitches& switches) {
-    if (switches.showClock.load(std::memory_order_relaxed) != 0) {
-        DrawClockOverlay(painter, client, switches, QDateTime::currentDateTime());
-    }
+void DrawOverlays(QPainter& painter, const QRect& client, const OverlaySwitches& switches,
+                  const QDateTime& when) {
+    DrawClockOverlay(painter, client, switches, when);
     DrawCrossLineOverlay(painter, client, switches);
     DrawGridOverlay(painter, client, switches);
     DrawCirclesOverlay(painter, client, switches);
+}
+
+void DrawOverlays(QPainter& painter, const QRect& client, const OverlaySwitches& switches) {
+    const bool clock = switches.showClock.load(std::memory_order_relaxed) != 0;
+    DrawOverlays(painter, client, switches, clock ? QDateTime::currentDateTime() : QDateTime());
+}
+
+namespace {
+
+constexpr unsigned kCrossLineBit = 2u;
+constexpr unsigned kGridBit = 4u;
+constexpr unsigned kCirclesBit = 8u;
+
+// The overlays of `on` over the whole of `image`, with the painters.
+void DrawOverlaysOn(QImage& image, unsigned on, const QDateTime& when) {
+    OverlaySwitches these;
+    these.showClock = (on & kClockOverlayBit) != 0 ? 1 : 0;
+    these.showCrossLine = (on & kCrossLineBit) != 0 ? 1 : 0;
+    these.showGrid = (on & kGridBit) != 0 ? 1 : 0;
+    these.showCircles = (on & kCirclesBit) != 0 ? 1 : 0;
+    QPainter painter(&image);
+    DrawOverlays(painter, QRect(QPoint(0, 0), image.size()), these, when);
+}
+
+}  // namespace
+
+unsigned OverlaysOn(const OverlaySwitches& switches) {
+    const auto bit = [](const std::atomic<int>& on, unsigned value) {
+        return on.load(std::memory_order_relaxed) != 0 ? value : 0u;
+    };
+    return bit(switches.showClock, kClockOverlayBit) | bit(switches.showCrossLine, kCrossLineBit) |
+           bit(switches.showGrid, kGridBit) | bit(switches.showCircles, kCirclesBit);
+}
+
+// The overlays are drawn over a black and over a white image of the same kind as the frames
+// (so text is rendered as it would be on a frame): a pixel the same in both is covered, one
+// that kept each background is not, and anything else is partly covered (a blended edge).
+void OverlayStamp::Prepare(QSize size, unsigned on, const QDateTime& when) {
+    size_ = size;
+    on_ = on;
+    clockText_ = (on & kClockOverlayBit) != 0 ? ClockOverlayText(when) : QString();
+    prepared_ = true;
+    exact_ = true;
+    pixels_.clear();
+    if (on == 0) {
+        return;
+    }
+    QImage overBlack(size, QImage::Format_RGB32);
+    QImage overWhite(size, QImage::Format_RGB32);
+    if (overBlack.isNull() || overWhite.isNull()) {
+        exact_ = false;
+        return;
+    }
+    overBlack.fill(Qt::black);
+    overWhite.fill(Qt::white);
+    DrawOverlaysOn(overBlack, on, when);
+    DrawOverlaysOn(overWhite, on, when);
+    const int width = size.width();
+    for (int y = 0; y < size.height(); ++y) {
+        const auto* black = reinterpret_cast<const QRgb*>(overBlack.constScanLine(y));
+        const auto* white = reinterpret_cast<const QRgb*>(overWhite.constScanLine(y));
+        for (int x = 0; x < width; ++x) {
+            if (black[x] == white[x]) {
+                pixels_.push_back({static_cast<std::uint32_t>(y * width + x), black[x]});
+            } else if (qRgb(qRed(black[x]), qGreen(black[x]), qBlue(black[x])) != qRgb(0, 0, 0) ||
+                       qRgb(qRed(white[x]), qGreen(white[x]), qBlue(white[x])) !=
+                           qRgb(255, 255, 255)) {
+                exact_ = false;
+                pixels_.clear();
+                return;
+            }
+        }
+    }
+}
+
+void OverlayStamp::Apply(QImage& image, unsigned on, const QDateTime& when) {
+    if (on == 0 || image.isNull() || image.format() != QImage::Format_RGB32) {
+        return;
+    }
+    if (!prepared_ || on != on_ || image.size() != size_ ||
+        ((on & kClockOverlayBit) != 0 && ClockOverlayText(when) != clockText_)) {
+        Prepare(image.size(), on, when);
+    }
+    if (!exact_ || image.bytesPerLine() != 4 * static_cast<qsizetype>(image.width())) {
+        DrawOverlaysOn(image, on, when);
+        return;
+    }
+    auto* out = reinterpret_cast<QRgb*>(image.bits());
+    for (const Pixel& pixel : pixels_) {
+        out[pixel.index] = pixel.colour;
+    }
 }

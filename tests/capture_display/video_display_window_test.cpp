@@ -133,6 +133,34 @@ TEST_F(DisplayWindowTest, OverlaysAreComposedWithTheFrameAndRepaintedOverIt) {
     EXPECT_EQ(shown.pixel(321, 10), kBlackPixel);
 }
 
+// The paint leaves out the overlays a frame was composed with, but not those switched on
+// since, nor those that belong over a status text.
+TEST_F(DisplayWindowTest, ThePaintDrawsTheOverlaysTheComposedFrameLacks) {
+    display.overlays().showCrossLine = 1;
+    const std::vector<std::uint8_t> frame =
+        Frame(64, 48, [](int, int) { return qRgb(10, 20, 30); });
+    ASSERT_EQ(display.DrawFrame(frame.data(), frame.size(), 64, 48), 1);
+    EXPECT_TRUE(Shown() == display.SurfaceSnapshot());
+
+    display.overlays().showCircles = 1;
+    EXPECT_EQ(Shown().pixel(320 - 200, 200 + 3), kWhitePixel);
+
+    // A hint as wide as the window, drawn across the lines: they go over it.
+    ASSERT_EQ(display.DrawFrame(frame.data(), frame.size(), 64, 48), 1);
+    display.SetFullScreenHint(QString(40, QLatin1Char('M')));
+    display.SetFullScreenMode(true);
+    const QImage shown = Shown();
+    const QImage surface = display.SurfaceSnapshot();
+    EXPECT_NE(shown, surface);
+    for (int y = 0; y < 60; ++y) {
+        for (int x = 0; x < 640; ++x) {
+            if (surface.pixel(x, y) == kWhitePixel) {
+                ASSERT_EQ(shown.pixel(x, y), kWhitePixel) << x << "," << y;
+            }
+        }
+    }
+}
+
 TEST_F(DisplayWindowTest, AStreamOfFramesAsksForOneRepaintAtATime) {
     struct Counter : QObject {
         int metaCalls = 0;

@@ -225,3 +225,39 @@ TEST_F(OverlayTest, PaintersLeaveThePainterAsTheyFoundIt) {
 }
 
 }  // namespace
+
+// The stamp gives the frame exactly what the painters draw on it, for every mix of overlays,
+// odd sizes included, as the size, the switches and the clock's text change under it.
+TEST(OverlayStampTest, StampedOverlaysMatchThePaintersPixelForPixel) {
+    const QDateTime first(QDate(2008, 3, 7), QTime(9, 5, 3));
+    const QDateTime second = first.addSecs(1);
+    const QSize sizes[] = {{622, 487}, {640, 400}, {7, 3}, {1, 1}, {35, 200}};
+    OverlayStamp stamp;
+    for (const QSize size : sizes) {
+        for (unsigned on = 0; on < 16; ++on) {
+            for (const QDateTime& when : {first, second}) {
+                SCOPED_TRACE(testing::Message() << size.width() << "x" << size.height() << " on "
+                                                << on << " " << when.toString().toStdString());
+                QImage painted(size, QImage::Format_RGB32);
+                for (int y = 0; y < size.height(); ++y) {
+                    for (int x = 0; x < size.width(); ++x) {
+                        painted.setPixel(x, y, qRgb(x * 7 % 256, y * 3 % 256, (x + y) % 256));
+                    }
+                }
+                QImage stamped = painted.copy();
+                OverlaySwitches switches;
+                switches.showClock = (on & 1u) != 0 ? 1 : 0;
+                switches.showCrossLine = (on & 2u) != 0 ? 1 : 0;
+                switches.showGrid = (on & 4u) != 0 ? 1 : 0;
+                switches.showCircles = (on & 8u) != 0 ? 1 : 0;
+                ASSERT_EQ(OverlaysOn(switches), on);
+                {
+                    QPainter painter(&painted);
+                    DrawOverlays(painter, QRect(QPoint(0, 0), size), switches, when);
+                }
+                stamp.Apply(stamped, on, when);
+                ASSERT_TRUE(stamped == painted);
+            }
+        }
+    }
+}

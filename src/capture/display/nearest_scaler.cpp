@@ -1,5 +1,6 @@
 #include "capture/display/nearest_scaler.h"
 
+#include <bit>
 #include <cstring>
 
 #include "capture/frame_buffer.h"
@@ -17,10 +18,16 @@ void NearestScaler::PrepareColumns(int sourceWidth, int targetWidth) {
     if (sourceWidth == sourceWidth_ && targetWidth == targetWidth_) {
         return;
     }
+    const std::uint64_t rowBytes = BgrRowBytes(sourceWidth);
     columnOffsets_.resize(static_cast<std::size_t>(targetWidth));
+    wordColumns_ = 0;
     for (int x = 0; x < targetWidth; ++x) {
-        columnOffsets_[static_cast<std::size_t>(x)] =
+        const auto offset =
             static_cast<std::uint32_t>(3 * SourceIndex(x, sourceWidth, targetWidth));
+        columnOffsets_[static_cast<std::size_t>(x)] = offset;
+        if (offset + std::uint64_t{4} <= rowBytes) {
+            wordColumns_ = x + 1;
+        }
     }
     sourceWidth_ = sourceWidth;
     targetWidth_ = targetWidth;
@@ -49,7 +56,17 @@ bool NearestScaler::Scale(const std::uint8_t* frame, std::size_t lengthBytes, in
         }
         previousRow = sourceRow;
         const std::uint8_t* in = frame + rowBytes * static_cast<std::size_t>(sourceRow);
-        for (int x = 0; x < targetWidth; ++x) {
+        int x = 0;
+        if constexpr (std::endian::native == std::endian::little) {
+            // Blue, green and red read as one word with the next byte on top, which the opaque
+            // alpha replaces; only where those four bytes lie inside the row.
+            for (; x < wordColumns_; ++x) {
+                std::uint32_t word;
+                std::memcpy(&word, in + columns[x], sizeof word);
+                out[x] = 0xFF000000u | word;
+            }
+        }
+        for (; x < targetWidth; ++x) {
             const std::uint8_t* pixel = in + columns[x];
             out[x] = 0xFF000000u | (std::uint32_t{pixel[2]} << 16) |
                      (std::uint32_t{pixel[1]} << 8) | std::uint32_t{pixel[0]};

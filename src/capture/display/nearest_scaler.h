@@ -20,6 +20,7 @@ private:
     void PrepareColumns(int sourceWidth, int targetWidth);
 
     std::vector<std::uint32_t> columnOffsets_;  // byte offset in a source row per target column
+    int wordColumns_ = 0;  // the leading columns whose pixel and one byte more lie in the row
     int sourceWidth_ = 0;
     int targetWidth_ = 0;
 };

@@ -63,8 +63,7 @@ QFont VideoDisplayWindow::MakeStatusTextFont() {
     font.setPixelSize(kStatusTextCellPixels);
     const int cellHeight = QFontMetrics(font).height();
     if (cellHeight > 0) {
-        font.setPixelSize(
-            std::max(1, kStatusTextCellPixels * kStatusTextCellPixels / cellHeight));
+        font.setPixelSize(std::max(1, kStatusTextCellPixels * kStatusTextCellPixels / cellHeight));
     }
     const int averageWidth = QFontMetrics(font).averageCharWidth();
     if (averageWidth > 0) {
@@ -98,15 +97,19 @@ int VideoDisplayWindow::DrawFrame(const std::uint8_t* buffer, std::size_t length
         }
     }
     scaler_.Scale(buffer, lengthBytes, width, height, composing_);
-    {
-        QPainter painter(&composing_);
-        DrawOverlays(painter, QRect(QPoint(0, 0), size), overlays_);
+    ComposedOverlays overlays{OverlaysOn(overlays_), {}};
+    QDateTime now;
+    if ((overlays.on & kClockOverlayBit) != 0) {
+        now = QDateTime::currentDateTime();
+        overlays.clockText = ClockOverlayText(now);
     }
+    stamp_.Apply(composing_, overlays.on, now);
     {
         std::lock_guard<std::mutex> lock(surfaceMutex_);
         // A frame composed for a size the window no longer has is dropped.
         if (clientSize_ == size) {
             surface_.swap(composing_);
+            surfaceOverlays_ = std::move(overlays);
         }
     }
     framesDrawn_.fetch_add(1);
@@ -131,11 +134,13 @@ void VideoDisplayWindow::RequestRepaint() {
 void VideoDisplayWindow::ReleaseMemorySurface() {
     std::lock_guard<std::mutex> lock(surfaceMutex_);
     surface_ = QImage();
+    surfaceOverlays_.reset();
 }
 
 void VideoDisplayWindow::EnsureSurfaceLocked() {
     if (surface_.isNull() || surface_.size() != clientSize_) {
         surface_ = QImage();
+        surfaceOverlays_.reset();
         if (!clientSize_.isEmpty()) {
             surface_ = QImage(clientSize_, QImage::Format_RGB32);
             surface_.fill(Qt::black);
@@ -147,6 +152,7 @@ void VideoDisplayWindow::RecreateSurface() {
     std::lock_guard<std::mutex> lock(surfaceMutex_);
     clientSize_ = size();
     surface_ = QImage();
+    surfaceOverlays_.reset();
     EnsureSurfaceLocked();
 }
 
@@ -177,6 +183,7 @@ void VideoDisplayWindow::RedrawPicture() {
     {
         std::lock_guard<std::mutex> lock(surfaceMutex_);
         EnsureSurfaceLocked();
+        surfaceOverlays_.reset();
         if (!surface_.isNull()) {
             surface_.fill(Qt::black);
             const DisplayRect target = view_.PictureTarget();
@@ -195,6 +202,7 @@ void VideoDisplayWindow::ClearDisplay() {
     {
         std::lock_guard<std::mutex> lock(surfaceMutex_);
         EnsureSurfaceLocked();
+        surfaceOverlays_.reset();
         surface_.fill(Qt::black);
     }
     update();
@@ -236,8 +244,14 @@ void VideoDisplayWindow::resizeEvent(QResizeEvent* event) {
     RecreateSurface();
 }
 
+// The overlays go over the status texts. A surface that holds a live frame composed with
+// the overlays that are on now (and the clock's text of now) already shows them as they
+// would be drawn: they are drawn again only over a status text.
 void VideoDisplayWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    const unsigned on = OverlaysOn(overlays_);
+    const QDateTime now = QDateTime::currentDateTime();
+    bool overlaysShown = false;
     {
         std::lock_guard<std::mutex> lock(surfaceMutex_);
         EnsureSurfaceLocked();
@@ -245,15 +259,23 @@ void VideoDisplayWindow::paintEvent(QPaintEvent*) {
             painter.fillRect(rect(), Qt::black);
         } else {
             painter.drawImage(QPoint(0, 0), surface_);
+            overlaysShown = surfaceOverlays_ && surfaceOverlays_->on == on &&
+                            surface_.size() == size() &&
+                            ((on & kClockOverlayBit) == 0 ||
+                             surfaceOverlays_->clockText == ClockOverlayText(now));
         }
     }
     if (!connectText_.isEmpty()) {
         DrawStatusText(painter, connectText_, kConnectTextColour, true);
+        overlaysShown = false;
     }
     if (fullScreenMode_ && !fullScreenHint_.isEmpty()) {
         DrawStatusText(painter, fullScreenHint_, kFullScreenHintColour, false);
+        overlaysShown = false;
     }
-    DrawOverlays(painter, rect(), overlays_);
+    if (!overlaysShown) {
+        DrawOverlays(painter, rect(), overlays_, now);
+    }
 }
 
 // The connect text is centred (at the left edge when wider than the window); the hint sits

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <span>
 
 #include "capture/display/display_geometry.h"
@@ -30,7 +31,8 @@
 // surface.
 //
 // Painting (UI thread) copies the surface to the screen, then draws the connect text, the
-// full-screen hint and the overlays over it.
+// full-screen hint and the overlays over it; overlays a live frame was composed with are
+// not drawn a second time.
 //
 // Everything but DrawFrame, framesDrawn and overlays() runs on the UI thread. Whoever owns
 // the graph stops it before this window is destroyed.
@@ -102,9 +104,16 @@ private:
     void DrawStatusText(QPainter& painter, const QString& text, const QColor& colour,
                         bool centred) const;
 
+    // The overlays a live frame was composed with.
+    struct ComposedOverlays {
+        unsigned on = 0;    // OverlaysOn's bits
+        QString clockText;  // when the clock is on
+    };
+
     // Shared with the streaming thread.
     mutable std::mutex surfaceMutex_;
-    QImage surface_;    // guarded; Format_RGB32 of clientSize_, or null
+    QImage surface_;  // guarded; Format_RGB32 of clientSize_, or null
+    std::optional<ComposedOverlays> surfaceOverlays_;  // guarded; none unless a live frame
     QSize clientSize_;  // guarded; the window's size as the streaming thread sees it
     OverlaySwitches overlays_;
     std::atomic<bool> repaintPending_{false};
@@ -113,6 +122,7 @@ private:
     // Streaming thread only.
     QImage composing_;
     NearestScaler scaler_;
+    OverlayStamp stamp_;
 
     // UI thread only.
     DisplayGeometry view_;
