@@ -14,7 +14,7 @@
 // leaves the graph and the program's own work against the conversion alone.
 // The sides take turns, in rounds, so that both see the same machine load; the figures are
 // the medians over the rounds.
-//   live_path_bench [seconds per round] [rounds]   (at least 5 and 1; 8 and 3 by default)
+//   live_path_bench [seconds per round] [rounds]   (at least 5 and 1; 8 and 5 by default)
 #include <dirent.h>
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
@@ -314,7 +314,7 @@ int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication application(argc, argv);
     const int seconds = std::max(5, argc > 1 ? std::atoi(argv[1]) : 8);
-    const int rounds = std::max(1, argc > 2 ? std::atoi(argv[2]) : 3);
+    const int rounds = std::max(1, argc > 2 ? std::atoi(argv[2]) : 5);
 
     bench::ScratchFolder folder("live_path_bench");
     sim::SimulatedMicroscope microscope(sim::Options{sim::Kind::Camera, false});
@@ -362,7 +362,7 @@ int main(int argc, char** argv) {
     std::printf("  of it the simulator's stream thread      %9.3f  %9.3f ms\n", l.source, b.source);
     std::printf("  whole process without that thread        %9.3f  %9.3f ms\n", l.withoutSource,
                 b.withoutSource);
-    std::printf("  of it the frame callback (copy, display) %9.3f          - ms\n", l.callback);
+    std::printf("  of it the frame callback (keep, display) %9.3f          - ms\n", l.callback);
     std::printf("  of it the UI thread (repaints)           %9.3f  %9.3f ms\n", l.ui, b.ui);
     std::printf("ratio live / bare, whole process           %9.2f\n", l.process / b.process);
     std::printf("ratio live / bare, without the stream thread %7.2f\n",
