@@ -3,9 +3,10 @@
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QPaintEvent>
-#include <QResizeEvent>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QScreen>
+#include <QWindow>
 #include <array>
 
 #include "capture/display/video_display_window.h"
@@ -13,6 +14,11 @@
 namespace {
 
 constexpr QColor kFallbackBackground(32, 36, 42);
+
+// How long a window state the mode does not show must hold before it is followed, and how
+// long after the program's own change of state none is followed.
+constexpr int kStateSettleMs = 300;
+constexpr qint64 kOwnStateChangeQuietMs = 1000;
 
 // Enabled together while there is a device.
 constexpr std::array kCaptureButtons = {control::kPreview, control::kAvi,     control::kCamera,
@@ -64,6 +70,9 @@ MainWindowSkin::MainWindowSkin(QMainWindow& window, SkinBackground& clientArea,
       display_(display),
       mode_(std::move(mode)),
       loader_(std::move(loader)) {
+    stateSettle_.setSingleShot(true);
+    stateSettle_.setInterval(kStateSettleMs);
+    connect(&stateSettle_, &QTimer::timeout, this, &MainWindowSkin::FollowWindowState);
     // In full screen the display covers the client area, whenever the window manager sizes it.
     connect(&clientArea_, &SkinBackground::resized, this, [this] {
         if (fullScreenMode_) {
@@ -84,18 +93,7 @@ void MainWindowSkin::CreateSkin() {
     clientArea_.setFixedSize(kClientRect.size());
     clientArea_.DrawTabs(loader_ ? loader_(skinimage::kPicturesTabActive) : QImage());
 
-    // The window takes the background's size and the middle of its screen.
-    window_.adjustSize();
-    if (const QScreen* screen = window_.screen()) {
-        const QRect available = screen->geometry();
-        const QSize size = window_.size();
-        window_.move(available.left() + (available.width() - size.width()) / 2,
-                     available.top() + (available.height() - size.height()) / 2);
-    }
-    // The frame's position, as move() takes it, and the size inside the frame.
-    savedPosition_ = window_.pos();
-    savedSize_ = window_.size();
-    savedFlags_ = window_.windowFlags();
+    PlaceWindow();
 
     display_.setParent(&clientArea_);
     display_.setGeometry(kDisplayRect);
@@ -122,8 +120,8 @@ void MainWindowSkin::CreateSkin() {
     slider_->move(kSliderPosition);
     slider_->SetChannelBitmaps(skinimage::kChannel, skinimage::kActiveChannel,
                                Transparency::kOpaque, KEY_FROM_PIXEL, 0, 0);
-    slider_->SetThumbBitmaps(skinimage::kThumb, skinimage::kActiveThumb,
-                             Transparency::kTransparent, KEY_FROM_PIXEL, 0, 0);
+    slider_->SetThumbBitmaps(skinimage::kThumb, skinimage::kActiveThumb, Transparency::kTransparent,
+                             KEY_FROM_PIXEL, 0, 0);
     slider_->SetFocusRect(false, false);
     slider_->SetMargins(kSliderMargins.left(), kSliderMargins.top(), kSliderMargins.right(),
                         kSliderMargins.bottom());
@@ -132,8 +130,25 @@ void MainWindowSkin::CreateSkin() {
     RegisterTooltips();
 }
 
+// The window takes the size of its menu bar and background, fixed (the window manager offers
+// no resizing), and the middle of its screen.
+void MainWindowSkin::PlaceWindow() {
+    window_.setMinimumSize(0, 0);
+    window_.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    window_.adjustSize();
+    window_.setFixedSize(window_.size());
+    if (const QScreen* screen = window_.screen()) {
+        const QRect available = screen->geometry();
+        const QSize size = window_.size();
+        window_.move(available.left() + (available.width() - size.width()) / 2,
+                     available.top() + (available.height() - size.height()) / 2);
+    }
+    savedGeometry_ = window_.geometry();
+}
+
 void MainWindowSkin::BuildMenus() {
     menus_ = BuildMainMenus(window_, loader_, [this](int id) { Q_EMIT command(id); });
+    PlaceWindow();
     savedCaption_ = window_.windowTitle();
     display_.SetFullScreenHint(LocalizedText(TextId::EscRestore));
 }
@@ -183,8 +198,8 @@ void MainWindowSkin::SwitchCategory(MediaKind kind) {
         return;
     }
     mediaKind_ = kind;
-    const int tabs = kind == MediaKind::Pictures ? skinimage::kPicturesTabActive
-                                                 : skinimage::kVideosTabActive;
+    const int tabs =
+        kind == MediaKind::Pictures ? skinimage::kPicturesTabActive : skinimage::kVideosTabActive;
     clientArea_.DrawTabs(loader_ ? loader_(tabs) : QImage());
     if (hooks_.composePage) {
         hooks_.composePage(kind);
@@ -232,9 +247,9 @@ void MainWindowSkin::LayOutPlaybackControls() {
         slider_->hide();
         SetVisible({control::kDecZoom, control::kIncZoom}, true);
     } else {
-        SetVisible({control::kPlay, control::kStop, control::kOpen, control::kFirst,
-                    control::kLast},
-                   true);
+        SetVisible(
+            {control::kPlay, control::kStop, control::kOpen, control::kFirst, control::kLast},
+            true);
         slider_->show();
     }
 }
@@ -298,15 +313,23 @@ void MainWindowSkin::EnterFullScreen() {
     slider_->hide();
     window_.menuBar()->hide();
 
-    // The client area follows the screen; the display covers all of it.
+    // The window as it is now (inside its frame), for the way back. The client area and the
+    // window follow the screen; the display covers all of it.
+    savedGeometry_ = window_.geometry();
     clientArea_.setMinimumSize(0, 0);
     clientArea_.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    window_.setMinimumSize(0, 0);
+    window_.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     fullScreenMode_ = true;
-    window_.showFullScreen();
-    // Also where no window manager makes the window full screen.
-    if (const QScreen* screen = window_.screen()) {
+    sinceOwnStateChange_.start();
+    // Placed over the screen first, for where no window manager makes a window full screen
+    // (a window manager then takes the frame away); placing it afterwards would take the
+    // full-screen state back.
+    const QScreen* screen = window_.screen();
+    if (screen != nullptr && !(window_.windowState() & Qt::WindowFullScreen)) {
         window_.setGeometry(screen->geometry());
     }
+    window_.showFullScreen();
     display_.setGeometry(clientArea_.rect());
     display_.show();
     display_.raise();
@@ -321,6 +344,35 @@ void MainWindowSkin::EnterFullScreen() {
     RegisterTooltips();
 }
 
+void MainWindowSkin::WindowStateChanged() {
+    const Qt::WindowStates state = window_.windowState();
+    if ((state & Qt::WindowMaximized) && !fullScreenMode_) {
+        window_.setWindowState(state & ~Qt::WindowMaximized);
+        EnterFullScreen();
+        return;
+    }
+    if (static_cast<bool>(state & Qt::WindowFullScreen) != fullScreenMode_) {
+        stateSettle_.start();
+    }
+}
+
+void MainWindowSkin::FollowWindowState() {
+    const Qt::WindowStates state = window_.windowState();
+    const bool fullScreen = (state & Qt::WindowFullScreen) != 0;
+    if (fullScreen == fullScreenMode_ || (state & Qt::WindowMinimized)) {
+        return;
+    }
+    if (sinceOwnStateChange_.isValid() && sinceOwnStateChange_.elapsed() < kOwnStateChangeQuietMs) {
+        stateSettle_.start();
+        return;
+    }
+    if (fullScreen) {
+        EnterFullScreen();
+    } else {
+        LeaveFullScreen();
+    }
+}
+
 void MainWindowSkin::LeaveFullScreen() {
     if (!fullScreenMode_) {
         return;
@@ -329,21 +381,20 @@ void MainWindowSkin::LeaveFullScreen() {
     if (videoWasPlaying) {
         Hook(hooks_.stopPlayback);
     }
-    window_.hide();
-    window_.setWindowFlags(savedFlags_);
-    window_.setWindowTitle(savedCaption_);
-    window_.setWindowState(Qt::WindowNoState);
-    clientArea_.setFixedSize(kClientRect.size());
-    window_.resize(savedSize_);
-    window_.move(savedPosition_);
-    window_.show();
-
-    display_.setGeometry(kDisplayRect);
+    // Back to the normal state without unmapping the window, so the window manager keeps
+    // it and its frame, then to the saved place and the one size.
     fullScreenMode_ = false;
+    sinceOwnStateChange_.start();
+    window_.setWindowTitle(savedCaption_);
+    window_.setWindowState(window_.windowState() & ~(Qt::WindowFullScreen | Qt::WindowMaximized));
+    clientArea_.setFixedSize(kClientRect.size());
+    window_.setFixedSize(savedGeometry_.size());
+    window_.setGeometry(savedGeometry_);
+    display_.setGeometry(kDisplayRect);
     display_.SetFullScreenMode(false);
     LayOutPlaybackControls();
-    SetVisible({control::kPreview, control::kCamera, control::kAvi, control::kClock,
-                control::kSave, control::kEMail},
+    SetVisible({control::kPreview, control::kCamera, control::kAvi, control::kClock, control::kSave,
+                control::kEMail},
                true);
     SetVisible({control::kSetting, control::kHelp}, false);
     fileListArea_->show();

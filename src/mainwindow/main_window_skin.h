@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QMainWindow>
 #include <QObject>
 #include <QRect>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <map>
@@ -92,6 +94,12 @@ public:
     // The display alone fills the screen; and back, exactly as the window was.
     void EnterFullScreen();
     void LeaveFullScreen();
+    // The window's state changed, through Qt or the window manager. A maximise request means
+    // full screen at once. A full-screen state that the mode does not show is followed once
+    // it has held for a moment and the program has not changed the state itself for a
+    // while, so late answers of the window manager to the program's own requests are not
+    // taken for the user's.
+    void WindowStateChanged();
 
 Q_SIGNALS:
     // A button or menu item was chosen.
@@ -99,6 +107,8 @@ Q_SIGNALS:
 
 private:
     bool Capturing() const { return IsCapturing(mode_()); }
+    void PlaceWindow();
+    void FollowWindowState();
     bool VideoRunning() const;
     void SetVisible(std::initializer_list<int> ids, bool visible);
     void ClearOrResetDisplay();
@@ -117,9 +127,10 @@ private:
     MediaKind mediaKind_ = MediaKind::Pictures;
     bool fullScreenMode_ = false;
 
-    // The normal window, for the way back from full screen.
-    QPoint savedPosition_;
-    QSize savedSize_;
-    Qt::WindowFlags savedFlags_;
+    // The normal window, for the way back from full screen: its geometry inside the frame
+    // when full screen was entered.
+    QRect savedGeometry_;
     QString savedCaption_;
+    QTimer stateSettle_;
+    QElapsedTimer sinceOwnStateChange_;
 };

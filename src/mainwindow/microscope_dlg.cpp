@@ -387,6 +387,15 @@ void CMicroscopeDlg::keyPressEvent(QKeyEvent* event) {
             }
             event->accept();
             return;
+        case Qt::Key_F11:
+            // What full screen is on most Linux desktops.
+            if (skin_->fullScreenMode()) {
+                skin_->LeaveFullScreen();
+            } else {
+                skin_->EnterFullScreen();
+            }
+            event->accept();
+            return;
         case Qt::Key_Return:
         case Qt::Key_Enter:
             event->accept();
@@ -405,10 +414,8 @@ void CMicroscopeDlg::keyPressEvent(QKeyEvent* event) {
 
 void CMicroscopeDlg::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
-    if (skin_ != nullptr && event->type() == QEvent::WindowStateChange &&
-        (windowState() & Qt::WindowMaximized) && !skin_->fullScreenMode()) {
-        setWindowState(windowState() & ~Qt::WindowMaximized);
-        skin_->EnterFullScreen();
+    if (skin_ != nullptr && event->type() == QEvent::WindowStateChange) {
+        skin_->WindowStateChanged();
     }
 }
 

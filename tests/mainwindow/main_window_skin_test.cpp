@@ -13,6 +13,7 @@
 #include "capture/display/video_display_window.h"
 #include "mainwindow/microscope_dlg.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -189,6 +190,42 @@ TEST_F(MainWindowSkinTest, DoubleClickAndEscapeSwitchFullScreenAndARightClickOpe
     QTest::mousePress(&display, Qt::RightButton, Qt::NoModifier, QPoint(50, 60));
     EXPECT_TRUE(dialog.skin()->menus().displayPopup->isVisible());
     dialog.skin()->menus().displayPopup->close();
+}
+
+// The window manager's full screen, set or taken away by its user, is followed; its late
+// answers to the program's own requests are not, however late they come.
+TEST_F(MainWindowSkinTest, TheWindowManagersFullScreenIsFollowedButNotItsLateAnswers) {
+    CMicroscopeDlg dialog(Environment());
+    ASSERT_TRUE(dialog.OnInitDialog());
+    dialog.show();
+    const MainWindowSkin& skin = *dialog.skin();
+    const auto settlesAt = [&](bool fullScreen) {
+        return testsupport::WaitUntil([&] { return skin.fullScreenMode() == fullScreen; }, 3000);
+    };
+    // True when the window was never full screen for `ms`.
+    const auto staysNormalFor = [&](int ms) {
+        return !testsupport::WaitUntil([&] { return skin.fullScreenMode(); }, ms);
+    };
+
+    dialog.setWindowState(Qt::WindowFullScreen);
+    EXPECT_FALSE(skin.fullScreenMode());
+    EXPECT_TRUE(settlesAt(true));
+    dialog.setWindowState(Qt::WindowNoState);
+    EXPECT_TRUE(settlesAt(false));
+
+    for (const int lateMs : {0, 600}) {
+        SCOPED_TRACE(lateMs);
+        // The program leaves full screen; the window manager answers its entering late, and
+        // then its leaving.
+        QTest::keyClick(&dialog, Qt::Key_F11);
+        ASSERT_TRUE(skin.fullScreenMode());
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        ASSERT_FALSE(skin.fullScreenMode());
+        dialog.setWindowState(Qt::WindowFullScreen);
+        EXPECT_TRUE(staysNormalFor(lateMs));
+        dialog.setWindowState(Qt::WindowNoState);
+        EXPECT_TRUE(staysNormalFor(1500));
+    }
 }
 
 TEST_F(MainWindowSkinTest, AVideoPlayingWhenTheModeChangesStartsAgainInTheNewWindow) {
