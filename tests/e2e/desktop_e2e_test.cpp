@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 
+#include "e2e/x_server.h"
 #include "support/process_signal.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
@@ -17,60 +18,7 @@ namespace {
 
 using testsupport::TempDir;
 using testsupport::WaitUntil;
-
-// A private X server on a free display, ended when this goes.
-class XServer {
-public:
-    XServer() {
-        // Xvfb writes the display number it chose to the descriptor given by -displayfd
-        // (standard output here) once it accepts clients.
-        process_.start(
-            QStringLiteral("Xvfb"),
-            {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-             QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-             QStringLiteral("tcp")});
-        if (!process_.waitForStarted(10000)) {
-            return;
-        }
-        QByteArray out;
-        WaitUntil(
-            [&] {
-                process_.waitForReadyRead(100);
-                out += process_.readAllStandardOutput();
-                return out.contains('\n') || process_.state() == QProcess::NotRunning;
-            },
-            20000);
-        bool ok = false;
-        const int number = out.trimmed().toInt(&ok);
-        if (ok) {
-            display_ = QStringLiteral(":%1").arg(number);
-        }
-    }
-    ~XServer() {
-        process_.terminate();
-        if (!process_.waitForFinished(5000)) {
-            process_.kill();
-            process_.waitForFinished(5000);
-        }
-    }
-    const std::optional<QString>& display() const { return display_; }
-
-    // The whole screen; a null image when it cannot be had.
-    QImage Screenshot() const {
-        QProcess import;
-        import.start(QStringLiteral("import"),
-                     {QStringLiteral("-display"), *display_, QStringLiteral("-window"),
-                      QStringLiteral("root"), QStringLiteral("png:-")});
-        if (!import.waitForFinished(20000) || import.exitCode() != 0) {
-            return {};
-        }
-        return QImage::fromData(import.readAllStandardOutput(), "PNG");
-    }
-
-private:
-    QProcess process_;
-    std::optional<QString> display_;
-};
+using testsupport::XServer;
 
 // Pixels of the simulated specimen: the pale pink of the stained slide.
 int SpecimenPixels(const QImage& screen) {

@@ -1,0 +1,273 @@
+// Runs the built program on a real X server with a real window manager (openbox), as a
+// desktop runs it, and drives its window from outside: full screen and back, a resize.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTest>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "e2e/x_server.h"
+#include "support/process_signal.h"
+#include "support/temp_dir.h"
+#include "support/wait.h"
+
+namespace {
+
+using testsupport::TempDir;
+using testsupport::WaitUntil;
+using testsupport::XServer;
+
+constexpr int kScreenWidth = 1280;
+constexpr int kScreenHeight = 1024;
+
+// A window's rectangle inside its frame, in screen coordinates, and its frame's widths.
+struct WindowPlace {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    QString frame;  // left, right, top, bottom
+    bool fullScreen = false;
+    bool operator==(const WindowPlace&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const WindowPlace& place) {
+    return out << place.width << "x" << place.height << "+" << place.x << "+" << place.y
+               << " frame " << place.frame.toStdString()
+               << (place.fullScreen ? " full screen" : "");
+}
+
+// Pixels of the simulated specimen: the pale pink of the stained slide (every other pixel).
+int SpecimenPixels(const QImage& screen) {
+    int count = 0;
+    for (int y = 0; y < screen.height(); y += 2) {
+        for (int x = 0; x < screen.width(); x += 2) {
+            const QRgb pixel = screen.pixel(x, y);
+            if (qRed(pixel) > 190 && qBlue(pixel) > 170 && qGreen(pixel) > 150 &&
+                qRed(pixel) > qGreen(pixel) + 8) {
+                ++count;
+            }
+        }
+    }
+    return count;
+}
+
+class WindowManager : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* tool :
+             {"Xvfb", "openbox", "xdotool", "xprop", "xwininfo", "wmctrl", "import"}) {
+            if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
+                GTEST_SKIP() << tool << " is not installed (scripts/setup installs it)";
+            }
+        }
+        server_.emplace(QStringLiteral("%1x%2x24").arg(kScreenWidth).arg(kScreenHeight));
+        ASSERT_TRUE(server_->display().has_value()) << "Xvfb did not start";
+        windowManager_.setProcessEnvironment(Environment());
+        windowManager_.start(QStringLiteral("openbox"), {});
+        ASSERT_TRUE(windowManager_.waitForStarted(10000));
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                return Tool("xprop",
+                            {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
+                    .contains(QStringLiteral("window id"));
+            },
+            20000))
+            << "openbox did not start";
+    }
+
+    void TearDown() override {
+        if (program_.state() != QProcess::NotRunning) {
+            testsupport::SendSignal(program_, SIGTERM);
+            program_.waitForFinished(20000);
+        }
+        windowManager_.terminate();
+        windowManager_.waitForFinished(5000);
+    }
+
+    QProcessEnvironment Environment() const {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"WAYLAND_DISPLAY", "XDG_CONFIG_HOME", "XDG_DOCUMENTS_DIR",
+                                 "LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"}) {
+            environment.remove(QString::fromLatin1(name));
+        }
+        environment.insert(QStringLiteral("HOME"), QString::fromStdString(home_.path()));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(home_.path()));
+        environment.insert(QStringLiteral("DISPLAY"), *server_->display());
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("QT_LOGGING_RULES"),
+                           QStringLiteral("microscope.trace.debug=true"));
+        const QString sanitizer = environment.value(QStringLiteral("ASAN_OPTIONS"));
+        if (!sanitizer.isEmpty()) {
+            environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                               sanitizer + QStringLiteral(":strict_string_checks=0"));
+        }
+        return environment;
+    }
+
+    // Runs an X tool on the test's display; its standard output.
+    QString Tool(const char* tool, const QStringList& arguments) const {
+        QProcess process;
+        process.setProcessEnvironment(Environment());
+        process.start(QString::fromLatin1(tool), arguments);
+        if (!process.waitForFinished(10000)) {
+            process.kill();
+            process.waitForFinished(5000);
+            return {};
+        }
+        return QString::fromLocal8Bit(process.readAllStandardOutput());
+    }
+
+    // Starts the program and waits for its main window to be mapped; its window id.
+    QString Start(const QStringList& arguments, const std::string& shownWhen) {
+        program_.setProcessEnvironment(Environment());
+        program_.start(QStringLiteral(DM_EXECUTABLE), arguments);
+        EXPECT_TRUE(program_.waitForStarted(10000));
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                program_.waitForReadyRead(100);
+                err_ += program_.readAllStandardError().toStdString();
+                return err_.find(shownWhen) != std::string::npos;
+            },
+            20000))
+            << err_;
+        QString window;
+        WaitUntil(
+            [&] {
+                const QStringList ids =
+                    Tool("xdotool",
+                         {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                          QStringLiteral("--pid"), QString::number(program_.processId())})
+                        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+                for (const QString& id : ids) {
+                    if (Place(id).width >= 842) {
+                        window = id;
+                    }
+                }
+                return !window.isEmpty() && !Place(window).frame.isEmpty();
+            },
+            20000);
+        return window;
+    }
+
+    WindowPlace Place(const QString& window) const {
+        WindowPlace place;
+        const QString info = Tool("xwininfo", {QStringLiteral("-id"), window});
+        const auto field = [&](const char* name) {
+            const QRegularExpressionMatch match =
+                QRegularExpression(QString::fromLatin1(name) + QStringLiteral(":\\s*(-?\\d+)"))
+                    .match(info);
+            return match.hasMatch() ? match.captured(1).toInt() : -1;
+        };
+        place.x = field("Absolute upper-left X");
+        place.y = field("Absolute upper-left Y");
+        place.width = field("Width");
+        place.height = field("Height");
+        const QString props =
+            Tool("xprop", {QStringLiteral("-id"), window, QStringLiteral("_NET_FRAME_EXTENTS"),
+                           QStringLiteral("_NET_WM_STATE")});
+        const QRegularExpressionMatch frame =
+            QRegularExpression(QStringLiteral("_NET_FRAME_EXTENTS\\(CARDINAL\\) = ([0-9, ]+)"))
+                .match(props);
+        place.frame = frame.hasMatch() ? frame.captured(1).trimmed() : QString();
+        place.fullScreen = props.contains(QStringLiteral("_NET_WM_STATE_FULLSCREEN"));
+        return place;
+    }
+
+    // Waits until the window is at `expected`; false, with the place it has, when it is not.
+    ::testing::AssertionResult ComesTo(const QString& window, const WindowPlace& expected) {
+        WindowPlace place;
+        if (WaitUntil(
+                [&] {
+                    place = Place(window);
+                    return place == expected;
+                },
+                8000)) {
+            return ::testing::AssertionSuccess();
+        }
+        return ::testing::AssertionFailure() << "the window is " << place << ", not " << expected;
+    }
+
+    void Click2(const QString& window, int x, int y) {
+        Tool("xdotool", {QStringLiteral("mousemove"), QStringLiteral("--window"), window,
+                         QString::number(x), QString::number(y), QStringLiteral("click"),
+                         QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("--delay"),
+                         QStringLiteral("80"), QStringLiteral("1")});
+    }
+    void Key(const QString& window, const char* key) {
+        Tool("xdotool", {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
+        Tool("xdotool", {QStringLiteral("key"), QString::fromLatin1(key)});
+    }
+    void AskWindowManager(const QString& window, const char* change) {
+        Tool("wmctrl", {QStringLiteral("-i"), QStringLiteral("-r"), window, QStringLiteral("-b"),
+                        QString::fromLatin1(change)});
+    }
+
+    TempDir home_;
+    std::optional<XServer> server_;
+    QProcess windowManager_;
+    QProcess program_;
+    std::string err_;
+};
+
+// Every way into full screen and out again brings the window back exactly as it was (place,
+// size and frame) on the first round trip; the display alone covers the screen in between.
+// The window has one size: a resize request changes nothing.
+TEST_F(WindowManager, FullScreenAndBackRestoreTheWindowOnTheFirstTrip) {
+    const QString window = Start({QStringLiteral("--simulate")}, "Simple Connect(");
+    ASSERT_FALSE(window.isEmpty()) << err_;
+    ASSERT_TRUE(
+        WaitUntil([&] { return !Place(window).frame.startsWith(QStringLiteral("0,")); }, 5000));
+
+    Tool("xdotool",
+         {QStringLiteral("windowsize"), window, QStringLiteral("1000"), QStringLiteral("800")});
+    Tool("xdotool",
+         {QStringLiteral("windowmove"), window, QStringLiteral("100"), QStringLiteral("90")});
+    ASSERT_TRUE(WaitUntil([&] { return Place(window).x < 200; }, 5000));
+    QTest::qWait(500);
+    const WindowPlace normal = Place(window);
+    EXPECT_EQ(normal.width, 842);
+    EXPECT_EQ(normal.height, 598);
+    EXPECT_FALSE(
+        Tool("xprop", {QStringLiteral("-id"), window, QStringLiteral("_NET_WM_ALLOWED_ACTIONS")})
+            .contains(QStringLiteral("_NET_WM_ACTION_RESIZE")));
+    const int normalSpecimen = SpecimenPixels(server_->Screenshot());
+    EXPECT_GT(normalSpecimen, 20000);
+
+    const WindowPlace fullScreen{0,   0, kScreenWidth, kScreenHeight, QStringLiteral("0, 0, 0, 0"),
+                                 true};
+    const struct {
+        const char* name;
+        std::function<void()> enter;
+        std::function<void()> leave;
+    } trips[] = {
+        {"double click, Escape", [&] { Click2(window, 500, 300); }, [&] { Key(window, "Escape"); }},
+        {"F11, double click", [&] { Key(window, "F11"); }, [&] { Click2(window, 640, 512); }},
+        {"window manager, window manager", [&] { AskWindowManager(window, "add,fullscreen"); },
+         [&] { AskWindowManager(window, "remove,fullscreen"); }},
+    };
+    for (const auto& trip : trips) {
+        SCOPED_TRACE(trip.name);
+        trip.enter();
+        ASSERT_TRUE(ComesTo(window, fullScreen)) << err_;
+        // The display follows: the specimen fills the screen, not the normal layout's part.
+        EXPECT_TRUE(WaitUntil(
+            [&] { return SpecimenPixels(server_->Screenshot()) > 2 * normalSpecimen; }, 5000));
+        trip.leave();
+        ASSERT_TRUE(ComesTo(window, normal)) << err_;
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                const int specimen = SpecimenPixels(server_->Screenshot());
+                return specimen > normalSpecimen / 2 && specimen < normalSpecimen * 3 / 2;
+            },
+            5000));
+    }
+}
+
+}  // namespace
