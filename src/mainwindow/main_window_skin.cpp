@@ -18,6 +18,20 @@ constexpr QColor kFallbackBackground(32, 36, 42);
 constexpr std::array kCaptureButtons = {control::kPreview, control::kAvi,     control::kCamera,
                                         control::kClock,   control::kSetting, control::kSave,
                                         control::kEMail};
+// The menu items that stand for a capture button, and the overlay switches, which do nothing
+// without a device: enabled with the capture buttons.
+constexpr std::array kCaptureMenuItems = {
+    menucommand::kTakePicture, menucommand::kTakeVideo, menucommand::kTimeLapse,
+    menucommand::kSaveAs,      menucommand::kPopupSave, menucommand::kEMail,
+    menucommand::kDevice,      menucommand::kCross,     menucommand::kPopupCross,
+    menucommand::kGrid,        menucommand::kCircles,   menucommand::kClock};
+// Enabled while the display holds a browsed picture to zoom.
+constexpr std::array kZoomButtons = {control::kDecZoom, control::kIncZoom};
+
+// Shown in Browse with one category.
+bool BelongsToACategory(const SkinButton& entry) {
+    return entry.shown == ButtonShown::kBrowsePictures || entry.shown == ButtonShown::kBrowseVideos;
+}
 
 }  // namespace
 
@@ -70,6 +84,8 @@ MainWindowSkin::MainWindowSkin(QMainWindow& window, SkinBackground& clientArea,
             display_.setGeometry(clientArea_.rect());
         }
     });
+    connect(&display_, &VideoDisplayWindow::pictureChanged, this,
+            &MainWindowSkin::EnableZoomButtons);
 }
 
 MainWindowSkin::~MainWindowSkin() = default;
@@ -110,7 +126,8 @@ void MainWindowSkin::CreateSkin() {
         CBitmapButton* button = entry.kind == ButtonKind::kToggle
                                     ? new CToggleBitmapButton(&clientArea_, loader_)
                                     : new CBitmapButton(&clientArea_, loader_);
-        button->LoadButtonBitmaps(entry.id, &clientArea_, entry.normalFace, entry.secondFace, 0);
+        button->LoadButtonBitmaps(entry.id, &clientArea_, entry.normalFace, entry.secondFace, 0,
+                                  entry.disabledFace);
         button->move(entry.position);
         button->setVisible(entry.shown == ButtonShown::kOutsideFullScreen);
         const int id = entry.id;
@@ -211,6 +228,9 @@ void MainWindowSkin::ShowMode() {
             button->setEnabled(connected);
         }
     }
+    for (const int id : kCaptureMenuItems) {
+        EnableCommand(id, connected);
+    }
     display_.SetConnectText(connected ? QString() : LocalizedText(TextId::ConnectMsg));
     LayOutPlaybackControls();
 }
@@ -219,23 +239,43 @@ void MainWindowSkin::LayOutPlaybackControls() {
     if (const CToggleBitmapButton* play = Toggle(control::kPlay); play && play->IsOn() != 0) {
         Hook(hooks_.stopPlayback);
     }
-    SetVisible({control::kPlay, control::kStop, control::kOpen, control::kFirst, control::kLast,
-                control::kHand, control::kDecZoom, control::kIncZoom},
-               false);
+    for (const SkinButton& entry : kSkinButtons) {
+        if (BelongsToACategory(entry)) {
+            Button(entry.id)->hide();
+        }
+    }
     RegisterTooltips();
     // In full screen the display alone is shown, whatever the mode.
     if (Capturing() || fullScreenMode_) {
         slider_->hide();
         return;
     }
-    if (mediaKind_ == MediaKind::Pictures) {
-        slider_->hide();
-        SetVisible({control::kDecZoom, control::kIncZoom}, true);
-    } else {
-        SetVisible({control::kPlay, control::kStop, control::kOpen, control::kFirst,
-                    control::kLast},
-                   true);
-        slider_->show();
+    const ButtonShown shown = mediaKind_ == MediaKind::Pictures ? ButtonShown::kBrowsePictures
+                                                                : ButtonShown::kBrowseVideos;
+    for (const SkinButton& entry : kSkinButtons) {
+        if (entry.shown == shown) {
+            Button(entry.id)->show();
+        }
+    }
+    slider_->setVisible(mediaKind_ == MediaKind::Videos);
+    EnableZoomButtons();
+}
+
+void MainWindowSkin::EnableZoomButtons() {
+    for (const int id : kZoomButtons) {
+        if (CBitmapButton* button = Button(id)) {
+            button->setEnabled(display_.hasPicture());
+        }
+    }
+}
+
+void MainWindowSkin::EnableCommand(int id, bool enabled) {
+    const QWidget* menus[] = {window_.menuBar(), menus_.filePopup.get(), menus_.displayPopup.get(),
+                              menus_.settingsPopup.get(), menus_.helpPopup.get()};
+    for (const QWidget* menu : menus) {
+        if (QAction* action = menu != nullptr ? FindCommand(*menu, id) : nullptr) {
+            action->setEnabled(enabled);
+        }
     }
 }
 

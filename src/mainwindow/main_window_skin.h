@@ -83,9 +83,11 @@ public:
     // Shows the other category's tab and page; nothing happens for the one already shown.
     void SwitchCategory(MediaKind kind);
     // Draws the controller's mode: Preview on in Live, AVI on in Recording, the capture
-    // buttons enabled and no connect text with a device; then lays the controls out.
+    // buttons and the menu items that go with them enabled and no connect text with a device;
+    // then lays the controls out.
     void ShowMode();
-    // Shows the playback or zoom controls that belong to the mode, hides the others.
+    // Shows the playback or zoom controls that belong to the mode, hides the others; zoom is
+    // enabled only while there is a browsed picture.
     void LayOutPlaybackControls();
     // Gives the visible buttons of the mode their tooltips, and no others.
     void RegisterTooltips();
@@ -101,6 +103,9 @@ private:
     bool Capturing() const { return IsCapturing(mode_()); }
     bool VideoRunning() const;
     void SetVisible(std::initializer_list<int> ids, bool visible);
+    void EnableZoomButtons();
+    // Every item with command `id`, in the menu bar and the pop-ups.
+    void EnableCommand(int id, bool enabled);
     void ClearOrResetDisplay();
     void Hook(const std::function<void()>& hook) const;
 

@@ -7,8 +7,10 @@
 
 // A push button drawn from skin images, unscaled at its top-left corner. It has four faces:
 // normal, second (the pressed face of a plain button, the "on" face of a toggle button),
-// focus and disabled; any but the normal one may be missing. A click is reported through
-// QAbstractButton::clicked; the owner maps controlId() to its command. UI thread.
+// focus and disabled; any but the normal one may be missing. A disabled button shows its
+// disabled face (where it has one) and never its pressed one; it has no hover look. A click is
+// reported through QAbstractButton::clicked; the owner maps controlId() to its command. UI
+// thread.
 class CBitmapButton : public QAbstractButton {
     Q_OBJECT
 public:
