@@ -25,6 +25,7 @@ constexpr TextEntry kTextTable[] = {
     {"MakeFolderFail", 256, "The folder %1 could not be made: %2"},
     {"WriteFolderFail", 256, "Nothing can be saved in the folder %1: %2"},
     {"SaveStillFail", 256, "The picture could not be saved to %1: %2"},
+    {"NotAvailable", 256, "This function is not available in this version."},
 
     // Main window tooltips.
     {"TipPreview", kTipBytes, "Preview"},

@@ -21,6 +21,7 @@ enum class TextId {
     MakeFolderFail,   // a storage folder could not be made
     WriteFolderFail,  // a storage folder takes no files
     SaveStillFail,    // a still could not be written
+    NotAvailable,     // a command whose feature this version does not have yet
 
     // Main window tooltips.
     TipPreview,

@@ -24,6 +24,20 @@ constexpr qint64 kOwnStateChangeQuietMs = 1000;
 constexpr std::array kCaptureButtons = {control::kPreview, control::kAvi,     control::kCamera,
                                         control::kClock,   control::kSetting, control::kSave,
                                         control::kEMail};
+// The menu items that stand for a capture button, and the overlay switches, which do nothing
+// without a device: enabled with the capture buttons.
+constexpr std::array kCaptureMenuItems = {
+    menucommand::kTakePicture, menucommand::kTakeVideo, menucommand::kTimeLapse,
+    menucommand::kSaveAs,      menucommand::kPopupSave, menucommand::kEMail,
+    menucommand::kDevice,      menucommand::kCross,     menucommand::kPopupCross,
+    menucommand::kGrid,        menucommand::kCircles,   menucommand::kClock};
+// Enabled while the display holds a browsed picture to zoom.
+constexpr std::array kZoomButtons = {control::kDecZoom, control::kIncZoom};
+
+// Shown in Browse with one category.
+bool BelongsToACategory(const SkinButton& entry) {
+    return entry.shown == ButtonShown::kBrowsePictures || entry.shown == ButtonShown::kBrowseVideos;
+}
 
 }  // namespace
 
@@ -79,6 +93,8 @@ MainWindowSkin::MainWindowSkin(QMainWindow& window, SkinBackground& clientArea,
             display_.setGeometry(clientArea_.rect());
         }
     });
+    connect(&display_, &VideoDisplayWindow::pictureChanged, this,
+            &MainWindowSkin::EnableZoomButtons);
 }
 
 MainWindowSkin::~MainWindowSkin() = default;
@@ -108,7 +124,8 @@ void MainWindowSkin::CreateSkin() {
         CBitmapButton* button = entry.kind == ButtonKind::kToggle
                                     ? new CToggleBitmapButton(&clientArea_, loader_)
                                     : new CBitmapButton(&clientArea_, loader_);
-        button->LoadButtonBitmaps(entry.id, &clientArea_, entry.normalFace, entry.secondFace, 0);
+        button->LoadButtonBitmaps(entry.id, &clientArea_, entry.normalFace, entry.secondFace, 0,
+                                  entry.disabledFace);
         button->move(entry.position);
         button->setVisible(entry.shown == ButtonShown::kOutsideFullScreen);
         const int id = entry.id;
@@ -136,7 +153,8 @@ void MainWindowSkin::PlaceWindow() {
     window_.setMinimumSize(0, 0);
     window_.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     window_.adjustSize();
-    window_.setFixedSize(window_.size());
+    windowSize_ = window_.size();
+    window_.setFixedSize(windowSize_);
     if (const QScreen* screen = window_.screen()) {
         const QRect available = screen->geometry();
         const QSize size = window_.size();
@@ -226,6 +244,9 @@ void MainWindowSkin::ShowMode() {
             button->setEnabled(connected);
         }
     }
+    for (const int id : kCaptureMenuItems) {
+        EnableCommand(id, connected);
+    }
     display_.SetConnectText(connected ? QString() : LocalizedText(TextId::ConnectMsg));
     LayOutPlaybackControls();
 }
@@ -234,23 +255,43 @@ void MainWindowSkin::LayOutPlaybackControls() {
     if (const CToggleBitmapButton* play = Toggle(control::kPlay); play && play->IsOn() != 0) {
         Hook(hooks_.stopPlayback);
     }
-    SetVisible({control::kPlay, control::kStop, control::kOpen, control::kFirst, control::kLast,
-                control::kHand, control::kDecZoom, control::kIncZoom},
-               false);
+    for (const SkinButton& entry : kSkinButtons) {
+        if (BelongsToACategory(entry)) {
+            Button(entry.id)->hide();
+        }
+    }
     RegisterTooltips();
     // In full screen the display alone is shown, whatever the mode.
     if (Capturing() || fullScreenMode_) {
         slider_->hide();
         return;
     }
-    if (mediaKind_ == MediaKind::Pictures) {
-        slider_->hide();
-        SetVisible({control::kDecZoom, control::kIncZoom}, true);
-    } else {
-        SetVisible(
-            {control::kPlay, control::kStop, control::kOpen, control::kFirst, control::kLast},
-            true);
-        slider_->show();
+    const ButtonShown shown = mediaKind_ == MediaKind::Pictures ? ButtonShown::kBrowsePictures
+                                                                : ButtonShown::kBrowseVideos;
+    for (const SkinButton& entry : kSkinButtons) {
+        if (entry.shown == shown) {
+            Button(entry.id)->show();
+        }
+    }
+    slider_->setVisible(mediaKind_ == MediaKind::Videos);
+    EnableZoomButtons();
+}
+
+void MainWindowSkin::EnableZoomButtons() {
+    for (const int id : kZoomButtons) {
+        if (CBitmapButton* button = Button(id)) {
+            button->setEnabled(display_.hasPicture());
+        }
+    }
+}
+
+void MainWindowSkin::EnableCommand(int id, bool enabled) {
+    const QWidget* menus[] = {window_.menuBar(), menus_.filePopup.get(), menus_.displayPopup.get(),
+                              menus_.settingsPopup.get(), menus_.helpPopup.get()};
+    for (const QWidget* menu : menus) {
+        if (QAction* action = menu != nullptr ? FindCommand(*menu, id) : nullptr) {
+            action->setEnabled(enabled);
+        }
     }
 }
 
@@ -313,9 +354,15 @@ void MainWindowSkin::EnterFullScreen() {
     slider_->hide();
     window_.menuBar()->hide();
 
-    // The window as it is now (inside its frame), for the way back. The client area and the
-    // window follow the screen; the display covers all of it.
-    savedGeometry_ = window_.geometry();
+    // The window as it is now (inside its frame), for the way back; unless the window manager
+    // made it full screen, which then keeps the normal window's place itself and gives it back
+    // when full screen ends. The client area and the window follow the screen; the display
+    // covers all of it.
+    const bool windowManagersFullScreen = (window_.windowState() & Qt::WindowFullScreen) != 0;
+    restoreSavedGeometry_ = !windowManagersFullScreen;
+    if (restoreSavedGeometry_) {
+        savedGeometry_ = window_.geometry();
+    }
     clientArea_.setMinimumSize(0, 0);
     clientArea_.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     window_.setMinimumSize(0, 0);
@@ -326,7 +373,7 @@ void MainWindowSkin::EnterFullScreen() {
     // (a window manager then takes the frame away); placing it afterwards would take the
     // full-screen state back.
     const QScreen* screen = window_.screen();
-    if (screen != nullptr && !(window_.windowState() & Qt::WindowFullScreen)) {
+    if (screen != nullptr && !windowManagersFullScreen) {
         window_.setGeometry(screen->geometry());
     }
     window_.showFullScreen();
@@ -388,8 +435,10 @@ void MainWindowSkin::LeaveFullScreen() {
     window_.setWindowTitle(savedCaption_);
     window_.setWindowState(window_.windowState() & ~(Qt::WindowFullScreen | Qt::WindowMaximized));
     clientArea_.setFixedSize(kClientRect.size());
-    window_.setFixedSize(savedGeometry_.size());
-    window_.setGeometry(savedGeometry_);
+    window_.setFixedSize(windowSize_);
+    if (restoreSavedGeometry_) {
+        window_.setGeometry(savedGeometry_);
+    }
     display_.setGeometry(kDisplayRect);
     display_.SetFullScreenMode(false);
     LayOutPlaybackControls();

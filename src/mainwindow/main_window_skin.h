@@ -85,9 +85,11 @@ public:
     // Shows the other category's tab and page; nothing happens for the one already shown.
     void SwitchCategory(MediaKind kind);
     // Draws the controller's mode: Preview on in Live, AVI on in Recording, the capture
-    // buttons enabled and no connect text with a device; then lays the controls out.
+    // buttons and the menu items that go with them enabled and no connect text with a device;
+    // then lays the controls out.
     void ShowMode();
-    // Shows the playback or zoom controls that belong to the mode, hides the others.
+    // Shows the playback or zoom controls that belong to the mode, hides the others; zoom is
+    // enabled only while there is a browsed picture.
     void LayOutPlaybackControls();
     // Gives the visible buttons of the mode their tooltips, and no others.
     void RegisterTooltips();
@@ -111,6 +113,9 @@ private:
     void FollowWindowState();
     bool VideoRunning() const;
     void SetVisible(std::initializer_list<int> ids, bool visible);
+    void EnableZoomButtons();
+    // Every item with command `id`, in the menu bar and the pop-ups.
+    void EnableCommand(int id, bool enabled);
     void ClearOrResetDisplay();
     void Hook(const std::function<void()>& hook) const;
 
@@ -130,6 +135,8 @@ private:
     // The normal window, for the way back from full screen: its geometry inside the frame
     // when full screen was entered.
     QRect savedGeometry_;
+    bool restoreSavedGeometry_ = true;  // false while the window manager keeps it
+    QSize windowSize_;                  // the normal window's one size
     QString savedCaption_;
     QTimer stateSettle_;
     QElapsedTimer sinceOwnStateChange_;

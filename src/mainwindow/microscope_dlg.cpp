@@ -86,6 +86,12 @@ bool CMicroscopeDlg::OnInitDialog() {
 
     skin_->CreateSkin();
     skin_->BuildMenus();
+    // Until there is playback, moving the position slider moves nothing: say so, and put the
+    // thumb back.
+    connect(skin_->slider(), &CSkinSlider::sliderMoved, this, [this] {
+        skin_->slider()->SetPos(0);
+        CommandNotAvailableYet(control::kSlider);
+    });
 
     stillWriter_ = std::make_unique<StillWriter>(paths_.pictureFolder);
     capture_ = std::make_unique<CaptureStack>(environment_.simulatedKind);
@@ -225,6 +231,7 @@ void CMicroscopeDlg::OnCommand(int id) {
 
 void CMicroscopeDlg::CommandNotAvailableYet(int id) {
     DebugTrace(0, "Command %d is not available yet\n", id);
+    ShowWarningWithoutWaiting(LocalizedText(TextId::NotAvailable));
 }
 
 void CMicroscopeDlg::ToggleOverlay(std::atomic<int>& overlaySwitch) {
@@ -302,7 +309,7 @@ void CMicroscopeDlg::ShowWarningWithoutWaiting(const QString& text) {
 
 void CMicroscopeDlg::OnTimer(int id) {
     // The recording counter and the playback position come with recording and playback.
-    CommandNotAvailableYet(id);
+    DebugTrace(0, "Timer %d has nothing to do yet\n", id);
 }
 
 void CMicroscopeDlg::OnStillArrived() {

@@ -61,28 +61,39 @@ struct SkinButton {
     int secondFace;  // pressed face of a push button, on face of a toggle button
     QPoint position;
     ButtonShown shown;
+    // The dimmed face of a button the window disables at times (the capture buttons without
+    // a device, the transport buttons while no video plays, zoom with no picture); 0 for a
+    // button that is never disabled.
+    int disabledFace = 0;
 };
 
-inline constexpr std::array<SkinButton, 21> kSkinButtons = {{
-    {control::kPreview, ButtonKind::kToggle, 155, 355, {13, 2}, ButtonShown::kOutsideFullScreen},
-    {control::kCamera, ButtonKind::kPush, 150, 350, {50, 3}, ButtonShown::kOutsideFullScreen},
-    {control::kAvi, ButtonKind::kToggle, 151, 351, {88, 2}, ButtonShown::kOutsideFullScreen},
-    {control::kClock, ButtonKind::kPush, 152, 352, {125, 2}, ButtonShown::kOutsideFullScreen},
-    {control::kEMail, ButtonKind::kPush, 154, 354, {160, 2}, ButtonShown::kOutsideFullScreen},
-    {control::kSave, ButtonKind::kPush, 153, 353, {195, 2}, ButtonShown::kOutsideFullScreen},
-    {control::kPlay, ButtonKind::kToggle, 165, 365, {518, 500}, ButtonShown::kBrowseVideos},
-    {control::kStop, ButtonKind::kPush, 166, 366, {465, 505}, ButtonShown::kBrowseVideos},
-    {control::kOpen, ButtonKind::kToggle, 167, 367, {576, 505}, ButtonShown::kBrowseVideos},
-    {control::kFirst, ButtonKind::kPush, 161, 361, {412, 505}, ButtonShown::kBrowseVideos},
-    {control::kLast, ButtonKind::kPush, 164, 364, {624, 505}, ButtonShown::kBrowseVideos},
-    {control::kDecZoom, ButtonKind::kPush, 169, 369, {486, 487}, ButtonShown::kBrowsePictures},
-    {control::kIncZoom, ButtonKind::kPush, 170, 370, {554, 487}, ButtonShown::kBrowsePictures},
-    {control::kSetting, ButtonKind::kPush, 156, 356, {425, 0}, ButtonShown::kNever},
-    {control::kHelp, ButtonKind::kPush, 157, 357, {746, 0}, ButtonShown::kNever},
-    {control::kMini, ButtonKind::kPush, 158, 358, {814, 2}, ButtonShown::kNever},
-    {control::kFullScreen, ButtonKind::kPush, 159, 359, {840, 2}, ButtonShown::kNever},
-    {control::kClose, ButtonKind::kPush, 160, 360, {866, 2}, ButtonShown::kNever},
-    {control::kStepBack, ButtonKind::kPush, 162, 362, {616, 422}, ButtonShown::kNever},
-    {control::kStepForward, ButtonKind::kPush, 163, 363, {696, 422}, ButtonShown::kNever},
-    {control::kHand, ButtonKind::kPush, 168, 368, {474, 398}, ButtonShown::kNever},
-}};
+// clang-format off
+inline constexpr std::array<SkinButton, 21> kSkinButtons = [] {
+    using enum ButtonKind;
+    using enum ButtonShown;
+    //   id                     kind     faces     position     shown               disabled
+    return std::array<SkinButton, 21>{{
+        {control::kPreview,     kToggle, 155, 355, {13, 2},     kOutsideFullScreen, 555},
+        {control::kCamera,      kPush,   150, 350, {50, 3},     kOutsideFullScreen, 550},
+        {control::kAvi,         kToggle, 151, 351, {88, 2},     kOutsideFullScreen, 551},
+        {control::kClock,       kPush,   152, 352, {125, 2},    kOutsideFullScreen, 552},
+        {control::kEMail,       kPush,   154, 354, {160, 2},    kOutsideFullScreen, 554},
+        {control::kSave,        kPush,   153, 353, {195, 2},    kOutsideFullScreen, 553},
+        {control::kPlay,        kToggle, 165, 365, {518, 500},  kBrowseVideos,      0},
+        {control::kStop,        kPush,   166, 366, {465, 505},  kBrowseVideos,      566},
+        {control::kOpen,        kToggle, 167, 367, {576, 505},  kBrowseVideos,      0},
+        {control::kFirst,       kPush,   161, 361, {412, 505},  kBrowseVideos,      561},
+        {control::kLast,        kPush,   164, 364, {624, 505},  kBrowseVideos,      564},
+        {control::kDecZoom,     kPush,   169, 369, {486, 487},  kBrowsePictures,    569},
+        {control::kIncZoom,     kPush,   170, 370, {554, 487},  kBrowsePictures,    570},
+        {control::kSetting,     kPush,   156, 356, {425, 0},    kNever,             556},
+        {control::kHelp,        kPush,   157, 357, {746, 0},    kNever,             0},
+        {control::kMini,        kPush,   158, 358, {814, 2},    kNever,             0},
+        {control::kFullScreen,  kPush,   159, 359, {840, 2},    kNever,             0},
+        {control::kClose,       kPush,   160, 360, {866, 2},    kNever,             0},
+        {control::kStepBack,    kPush,   162, 362, {616, 422},  kNever,             562},
+        {control::kStepForward, kPush,   163, 363, {696, 422},  kNever,             563},
+        {control::kHand,        kPush,   168, 368, {474, 398},  kNever,             0},
+    }};
+}();
+// clang-format on

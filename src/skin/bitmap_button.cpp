@@ -38,13 +38,17 @@ const QImage* CBitmapButton::FaceIfLoaded(Face face) const {
     return image.isNull() ? nullptr : &image;
 }
 
-// The plain button: the first of pressed, focused and disabled that has a face of its own,
-// else the normal face.
+// The plain button: a disabled button shows its disabled face whatever the mouse does;
+// otherwise the first of pressed and focused that has a face of its own, else the normal face.
 const QImage* CBitmapButton::ChooseFace() const {
-    const QImage* pressed = isDown() ? FaceIfLoaded(Face::kSecond) : nullptr;
+    if (!isEnabled()) {
+        if (const QImage* face = FaceIfLoaded(Face::kDisabled)) {
+            return face;
+        }
+    }
+    const QImage* pressed = isEnabled() && isDown() ? FaceIfLoaded(Face::kSecond) : nullptr;
     const QImage* focused = hasFocus() ? FaceIfLoaded(Face::kFocus) : nullptr;
-    const QImage* disabled = !isEnabled() ? FaceIfLoaded(Face::kDisabled) : nullptr;
-    for (const QImage* face : {pressed, focused, disabled}) {
+    for (const QImage* face : {pressed, focused}) {
         if (face != nullptr) {
             return face;
         }

@@ -7,8 +7,10 @@
 
 // A push button drawn from skin images, unscaled at its top-left corner. It has four faces:
 // normal, second (the pressed face of a plain button, the "on" face of a toggle button),
-// focus and disabled; any but the normal one may be missing. A click is reported through
-// QAbstractButton::clicked; the owner maps controlId() to its command. UI thread.
+// focus and disabled; any but the normal one may be missing. A disabled button shows its
+// disabled face (where it has one) and never its pressed one; it has no hover look. A click is
+// reported through QAbstractButton::clicked; the owner maps controlId() to its command. UI
+// thread.
 class CBitmapButton : public QAbstractButton {
     Q_OBJECT
 public:
@@ -17,8 +19,8 @@ public:
     // Becomes the child control `controlId` of `parent`, loads each face whose id is not 0
     // (the low 16 bits name the image) and takes the size of the normal face. False only when
     // there is no parent to attach to; a face that cannot be loaded stays empty.
-    bool LoadButtonBitmaps(int controlId, QWidget* parent, int normalId, int secondId,
-                           int focusId, int disabledId = 0);
+    bool LoadButtonBitmaps(int controlId, QWidget* parent, int normalId, int secondId, int focusId,
+                           int disabledId = 0);
     int controlId() const { return controlId_; }
 
     QSize sizeHint() const override;

@@ -29,9 +29,8 @@ bool CSkinSlider::LoadSprite(int id, Transparency transparent, ColorRef keyColou
     return true;
 }
 
-bool CSkinSlider::LoadSpritePair(int id, int activeId, Transparency transparent,
-                                 ColorRef keyColour, int keyX, int keyY, Sprite& sprite,
-                                 Sprite& active) const {
+bool CSkinSlider::LoadSpritePair(int id, int activeId, Transparency transparent, ColorRef keyColour,
+                                 int keyX, int keyY, Sprite& sprite, Sprite& active) const {
     active = Sprite{};
     if (!LoadSprite(id, transparent, keyColour, keyX, keyY, sprite)) {
         return false;
@@ -133,8 +132,7 @@ int CSkinSlider::PosToPixel(int pos) const {
     if (max_ == min_ || usable <= 0) {
         return marginLeft_ + thumbWidth_ / 2;
     }
-    const double fraction =
-        (static_cast<double>(pos) - min_) / (static_cast<double>(max_) - min_);
+    const double fraction = (static_cast<double>(pos) - min_) / (static_cast<double>(max_) - min_);
     return marginLeft_ + static_cast<int>(std::trunc(fraction * usable)) + thumbWidth_ / 2;
 }
 
@@ -198,15 +196,29 @@ void CSkinSlider::mouseReleaseEvent(QMouseEvent* event) {
 void CSkinSlider::keyPressEvent(QKeyEvent* event) {
     int pos = pos_;
     switch (event->key()) {
-        case Qt::Key_PageUp: pos = pos_ - page_; break;
-        case Qt::Key_PageDown: pos = pos_ + page_; break;
-        case Qt::Key_End: pos = max_; break;
-        case Qt::Key_Home: pos = min_; break;
+        case Qt::Key_PageUp:
+            pos = pos_ - page_;
+            break;
+        case Qt::Key_PageDown:
+            pos = pos_ + page_;
+            break;
+        case Qt::Key_End:
+            pos = max_;
+            break;
+        case Qt::Key_Home:
+            pos = min_;
+            break;
         case Qt::Key_Left:
-        case Qt::Key_Up: pos = pos_ - 1; break;
+        case Qt::Key_Up:
+            pos = pos_ - 1;
+            break;
         case Qt::Key_Right:
-        case Qt::Key_Down: pos = pos_ + 1; break;
-        default: QWidget::keyPressEvent(event); return;
+        case Qt::Key_Down:
+            pos = pos_ + 1;
+            break;
+        default:
+            QWidget::keyPressEvent(event);
+            return;
     }
     SetPos(pos);
     Q_EMIT sliderMoved(controlId_, pos_);

@@ -2,9 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <optional>
 #include <set>
 #include <utility>
 
+#include "app/language_file.h"
+#include "app/profile_reader.h"
 #include "app/program_paths.h"
 #include "support/temp_dir.h"
 
@@ -213,6 +218,42 @@ TEST(TextTable, FileIsReadAnewOnEveryLookup) {
     EXPECT_EQ(LocalizedText(TextId::TipPlay), QStringLiteral("Play"));
     WriteFile(dir / "Dutch1252.ini", "[Zentra]\nTipPlay=Afspelen\n");
     EXPECT_EQ(LocalizedText(TextId::TipPlay), QStringLiteral("Afspelen"));
+}
+
+// The language files that come with the program: one for each language the program picks a
+// file for, each in its own code page, each with its own wording of the texts it translates.
+TEST(TextTable, TheShippedLanguageFilesReadCleanlyInTheirCodePages) {
+    const platform::LangId languages[] = {0x0401, 0x0804, 0x0404, 0x0406, 0x0407, 0x040A, 0x040B,
+                                          0x040C, 0x040D, 0x0410, 0x0411, 0x0412, 0x0413, 0x0414,
+                                          0x0415, 0x0416, 0x0419, 0x041D, 0x041F, 0x042A, 0x0409};
+    const std::filesystem::path folder = DM_LANGUAGE_DIR;
+    std::set<std::string> names;
+    std::set<std::string> texts;
+    for (const platform::LangId language : languages) {
+        const std::string name = LanguageFileName(language);
+        SCOPED_TRACE(name);
+        names.insert(name);
+        const TextEntry& entry = TextEntryFor(TextId::NotAvailable);
+        // A file saved as UTF-8 without its mark would pass for its code page and be shown
+        // garbled: outside ASCII, code-page text is never valid UTF-8.
+        const std::optional<std::string> file = ReadProfileFile(folder / name);
+        ASSERT_TRUE(file.has_value());
+        const std::string raw = FindProfileValue(*file, kTextSection, entry.key).value_or("");
+        const bool ascii = std::all_of(raw.begin(), raw.end(),
+                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        EXPECT_TRUE(ascii || QString::fromUtf8(raw).toUtf8().toStdString() != raw);
+        std::string text;
+        GetLocalizedTextFrom(folder / name, entry.key, text, entry.sizeBytes, "");
+        EXPECT_FALSE(text.empty());
+        EXPECT_EQ(text.find("\xEF\xBF\xBD"), std::string::npos);  // no U+FFFD
+        texts.insert(text);
+    }
+    EXPECT_EQ(texts.size(), std::size(languages));
+    std::set<std::string> shipped;
+    for (const auto& file : std::filesystem::directory_iterator(folder)) {
+        shipped.insert(file.path().filename().string());
+    }
+    EXPECT_EQ(shipped, names);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QEnterEvent>
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -12,6 +14,7 @@
 #include "app/program_paths.h"
 #include "capture/display/video_display_window.h"
 #include "mainwindow/microscope_dlg.h"
+#include "output/packed_dib.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
 
@@ -101,7 +104,7 @@ TEST_F(MainWindowSkinTest, EachModeShowsItsOwnControlsAndTooltips) {
     EXPECT_EQ(VisibleButtons(skin), Union(kAlwaysShown, {kDecZoom, kIncZoom}));
     EXPECT_FALSE(skin.slider()->isVisibleTo(&dialog));
     EXPECT_FALSE(skin.Button(kCamera)->isEnabled());
-    EXPECT_TRUE(skin.Button(kDecZoom)->isEnabled());
+    EXPECT_FALSE(skin.Button(kDecZoom)->isEnabled());  // no picture to zoom
     EXPECT_EQ(ButtonsWithTooltips(skin), Union(kCommonTips, {kDecZoom, kIncZoom}));
 
     int pages = 0;
@@ -122,6 +125,86 @@ TEST_F(MainWindowSkinTest, EachModeShowsItsOwnControlsAndTooltips) {
     EXPECT_EQ(VisibleButtons(skin), kAlwaysShown);
     EXPECT_FALSE(skin.slider()->isVisibleTo(&dialog));
     EXPECT_EQ(ButtonsWithTooltips(skin), kCommonTips);
+}
+
+// The face a button shows, as a person sees it.
+QImage ShownFace(QWidget& button) {
+    return button.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+QImage SkinFace(int id) {
+    return QImage(QStringLiteral(":/skin/%1.png").arg(id)).convertToFormat(QImage::Format_RGB32);
+}
+
+// Each row brings the window into a mode; every visible button must then show the face of
+// its state: a disabled one its dimmed face, also with the mouse over it or holding it down,
+// and no click gets through; an enabled one its normal face, or its on face where the mode
+// sets it on. The menu items that stand for the capture buttons follow them.
+TEST_F(MainWindowSkinTest, EveryVisibleButtonShowsTheFaceOfItsState) {
+    using enum WindowMode;
+    const std::set<int> capture = {kPreview, kCamera, kAvi, kClock, kSave, kEMail};
+    const std::set<int> zoom = {kDecZoom, kIncZoom};
+    struct Row {
+        const char* name;
+        WindowMode mode;
+        MediaKind kind;
+        bool picture;  // a browsed picture is on the display
+        std::set<int> disabled;
+        std::set<int> on;
+    };
+    const Row rows[] = {
+        {"no device, pictures", NoDevice, MediaKind::Pictures, false, Union(capture, zoom), {}},
+        {"no device, a picture", NoDevice, MediaKind::Pictures, true, capture, {}},
+        {"no device, videos", NoDevice, MediaKind::Videos, false, capture, {}},
+        {"live", Live, MediaKind::Pictures, false, {}, {kPreview}},
+        {"recording", Recording, MediaKind::Videos, false, {}, {kAvi}},
+        {"browse, pictures", Browse, MediaKind::Pictures, false, zoom, {}},
+        {"browse, a picture", Browse, MediaKind::Pictures, true, {}, {}},
+        {"browse, videos", Browse, MediaKind::Videos, false, {}, {}},
+    };
+    CMicroscopeDlg dialog(Environment());
+    ASSERT_TRUE(dialog.OnInitDialog());
+    dialog.show();
+    MainWindowSkin& skin = *dialog.skin();
+    QSignalSpy commands(&skin, &MainWindowSkin::command);
+    IoResultOf<PackedDib> picture = PackedDib::Create(64, 48, 24);
+    ASSERT_TRUE(picture.ok());
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        dialog.displayWindow()->ShowPicture(row.picture ? picture->bytes()
+                                                        : std::span<const std::uint8_t>());
+        skin.SwitchCategory(row.kind);
+        dialog.SetMode(row.mode);
+        for (const SkinButton& entry : kSkinButtons) {
+            CBitmapButton& button = *skin.Button(entry.id);
+            if (!button.isVisibleTo(&dialog)) {
+                continue;
+            }
+            SCOPED_TRACE(entry.id);
+            const bool disabled = row.disabled.contains(entry.id);
+            ASSERT_EQ(button.isEnabled(), !disabled);
+            if (!disabled) {
+                const int face = row.on.contains(entry.id) ? entry.secondFace : entry.normalFace;
+                EXPECT_EQ(ShownFace(button), SkinFace(face));
+                continue;
+            }
+            const QImage dimmed = SkinFace(entry.disabledFace);
+            ASSERT_FALSE(dimmed.isNull());
+            EXPECT_EQ(ShownFace(button), dimmed);
+            QTest::mouseMove(&button, button.rect().center());
+            QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), QPointF(2, 2));
+            QApplication::sendEvent(&button, &enter);
+            QTest::mouseClick(&button, Qt::LeftButton);
+            button.setDown(true);
+            EXPECT_EQ(ShownFace(button), dimmed);
+            button.setDown(false);
+        }
+        EXPECT_EQ(commands.count(), 0);
+        const bool connected = row.mode != NoDevice;
+        EXPECT_EQ(FindCommand(*dialog.menuBar(), menucommand::kTakePicture)->isEnabled(),
+                  connected);
+        EXPECT_EQ(FindCommand(*skin.menus().displayPopup, menucommand::kPopupCross)->isEnabled(),
+                  connected);
+    }
 }
 
 TEST_F(MainWindowSkinTest, LiveOnTheSimulatedMicroscopeShowsOnlyTheCaptureButtons) {

@@ -4,9 +4,10 @@
 #include <QImage>
 #include <QRect>
 #include <QString>
+#include <algorithm>
 #include <cstdlib>
+#include <utility>
 #include <vector>
-
 
 namespace {
 
@@ -38,29 +39,30 @@ struct ButtonPlace {
     Kind kind;
     QPoint position;
     Group group;
+    int disabledId = 0;  // the dimmed face, for a button the window disables
 };
 
 const ButtonPlace kButtons[] = {
-    {155, 355, Kind::Toggle, {13, 2}, Group::Toolbar},
-    {150, 350, Kind::Push, {50, 3}, Group::Toolbar},
-    {151, 351, Kind::Toggle, {88, 2}, Group::Toolbar},
-    {152, 352, Kind::Push, {125, 2}, Group::Toolbar},
-    {154, 354, Kind::Push, {160, 2}, Group::Toolbar},
-    {153, 353, Kind::Push, {195, 2}, Group::Toolbar},
+    {155, 355, Kind::Toggle, {13, 2}, Group::Toolbar, 555},
+    {150, 350, Kind::Push, {50, 3}, Group::Toolbar, 550},
+    {151, 351, Kind::Toggle, {88, 2}, Group::Toolbar, 551},
+    {152, 352, Kind::Push, {125, 2}, Group::Toolbar, 552},
+    {154, 354, Kind::Push, {160, 2}, Group::Toolbar, 554},
+    {153, 353, Kind::Push, {195, 2}, Group::Toolbar, 553},
     {165, 365, Kind::Toggle, {518, 500}, Group::Playback},
-    {166, 366, Kind::Push, {465, 505}, Group::Playback},
+    {166, 366, Kind::Push, {465, 505}, Group::Playback, 566},
     {167, 367, Kind::Toggle, {576, 505}, Group::Playback},
-    {161, 361, Kind::Push, {412, 505}, Group::Playback},
-    {164, 364, Kind::Push, {624, 505}, Group::Playback},
-    {169, 369, Kind::Push, {486, 487}, Group::Zoom},
-    {170, 370, Kind::Push, {554, 487}, Group::Zoom},
-    {156, 356, Kind::Push, {425, 0}, Group::NeverShown},
+    {161, 361, Kind::Push, {412, 505}, Group::Playback, 561},
+    {164, 364, Kind::Push, {624, 505}, Group::Playback, 564},
+    {169, 369, Kind::Push, {486, 487}, Group::Zoom, 569},
+    {170, 370, Kind::Push, {554, 487}, Group::Zoom, 570},
+    {156, 356, Kind::Push, {425, 0}, Group::NeverShown, 556},
     {157, 357, Kind::Push, {746, 0}, Group::NeverShown},
     {158, 358, Kind::Push, {814, 2}, Group::NeverShown},
     {159, 359, Kind::Push, {840, 2}, Group::NeverShown},
     {160, 360, Kind::Push, {866, 2}, Group::NeverShown},
-    {162, 362, Kind::Push, {616, 422}, Group::NeverShown},
-    {163, 363, Kind::Push, {696, 422}, Group::NeverShown},
+    {162, 362, Kind::Push, {616, 422}, Group::NeverShown, 562},
+    {163, 363, Kind::Push, {696, 422}, Group::NeverShown, 563},
     {168, 368, Kind::Push, {474, 398}, Group::NeverShown},
 };
 
@@ -151,6 +153,39 @@ TEST(SkinButtonsTest, SecondFaceIsClearlyDifferent) {
         const double share = button.kind == Kind::Toggle ? 0.5 : 0.2;
         EXPECT_GT(ShareOfChangedPixels(first, second, 12), share);
     }
+}
+
+// The lightness of the brightest pixel (the icon) and of the median one (the face).
+std::pair<double, double> BrightestAndMedian(const QImage& image) {
+    std::vector<double> lightness;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            lightness.push_back(image.pixelColor(x, y).lightnessF());
+        }
+    }
+    std::sort(lightness.begin(), lightness.end());
+    return {lightness.back(), lightness[lightness.size() / 2]};
+}
+
+TEST(SkinButtonsTest, DisabledFaceIsClearlyDimmerButItsIconStillReadable) {
+    int dimmed = 0;
+    for (const ButtonPlace& button : kButtons) {
+        if (button.disabledId == 0) {
+            continue;
+        }
+        SCOPED_TRACE(button.firstId);
+        ++dimmed;
+        const QImage first = LoadSkin(button.firstId);
+        const QImage disabled = LoadSkin(button.disabledId);
+        ASSERT_EQ(disabled.size(), first.size());
+        const auto [firstIcon, firstFace] = BrightestAndMedian(first);
+        const auto [icon, face] = BrightestAndMedian(disabled);
+        EXPECT_LT(icon, firstIcon - 0.25);
+        EXPECT_LE(face, firstFace);
+        EXPECT_GT(icon - face, 0.15);
+    }
+    // The seven capture buttons, the transport buttons and zoom.
+    EXPECT_EQ(dimmed, 14);
 }
 
 TEST(SkinButtonsTest, ButtonsOfAGroupDoNotOverlap) {

@@ -12,7 +12,7 @@ namespace {
 
 namespace pal = palette;
 
-enum class Look { Rest, Pressed, On };
+enum class Look { Rest, Pressed, On, Disabled };
 
 struct FaceColours {
     QColor top;
@@ -30,13 +30,22 @@ FaceColours ColoursFor(Look look) {
                     Mix(pal::kIcon, pal::kPressed, 0.15)};
         case Look::On:
             return {pal::kAccentTop, pal::kAccent, pal::kAccentDeep, pal::kOnIcon};
+        case Look::Disabled:
+            // Flat, nearly the panel's colour, with the icon greyed but still readable.
+            return {Mix(pal::kFaceTop, pal::kBase, 0.6), Mix(pal::kFace, pal::kBase, 0.6),
+                    Mix(pal::kFaceBorder, pal::kBase, 0.55), pal::kIconDisabled};
     }
     return {};
 }
 
 Look LookOf(const ButtonArt& art, Face face) {
-    if (face == Face::First) {
-        return Look::Rest;
+    switch (face) {
+        case Face::First:
+            return Look::Rest;
+        case Face::Disabled:
+            return Look::Disabled;
+        case Face::Second:
+            break;
     }
     return art.place.kind == ButtonKind::kToggle ? Look::On : Look::Pressed;
 }

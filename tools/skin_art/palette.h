@@ -17,9 +17,10 @@ inline const QColor kFaceTop{49, 55, 64};     // its lighter top
 inline const QColor kFaceBorder{58, 65, 75};
 inline const QColor kPressed{22, 25, 29};  // a pressed face, sunk into the panel
 inline const QColor kPressedBorder{38, 43, 50};
-inline const QColor kIcon{200, 207, 216};     // line icons
-inline const QColor kIconDim{112, 121, 133};  // inactive tab symbols, watermarks
-inline const QColor kAccent{58, 160, 178};    // the one accent: on-states, the played stretch
+inline const QColor kIcon{200, 207, 216};         // line icons
+inline const QColor kIconDim{112, 121, 133};      // inactive tab symbols, watermarks
+inline const QColor kIconDisabled{96, 104, 115};  // the icon of a button that cannot be used
+inline const QColor kAccent{58, 160, 178};        // the one accent: on-states, the played stretch
 inline const QColor kAccentTop{70, 176, 193};
 inline const QColor kAccentDeep{36, 118, 133};
 inline const QColor kOnIcon{240, 246, 248};  // an icon on an accent face

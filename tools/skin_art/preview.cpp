@@ -71,7 +71,7 @@ bool WriteWindowPreview(const QString& path) {
 
 bool WriteFaceSheet(const QString& path) {
     constexpr int kZoom = 3;
-    constexpr QSize kCell{2 * 54 * kZoom + 40, 54 * kZoom + 12};
+    constexpr QSize kCell{3 * 54 * kZoom + 48, 54 * kZoom + 12};
     constexpr int kSideX = 2 * kCell.width();
     const QImage background = DrawBackground();
     QImage sheet = NewImage(QSize(kSideX + 300, kCell.height() * 11), palette::kBase);
@@ -82,8 +82,12 @@ bool WriteFaceSheet(const QString& path) {
         const QImage first = DrawButtonFace(art, Face::First, background);
         const QImage second = DrawButtonFace(art, Face::Second, background);
         painter.drawImage(QRect(cell, art.size * kZoom), first);
-        painter.drawImage(QRect(cell + QPoint(art.size.width() * kZoom + 8, 0), art.size * kZoom),
-                          second);
+        const int step = art.size.width() * kZoom + 8;
+        painter.drawImage(QRect(cell + QPoint(step, 0), art.size * kZoom), second);
+        if (art.place.disabledFace != 0) {
+            painter.drawImage(QRect(cell + QPoint(2 * step, 0), art.size * kZoom),
+                              DrawButtonFace(art, Face::Disabled, background));
+        }
         ++index;
     }
     painter.drawImage(QPoint(kSideX + 20, 20), DrawWindowIcon(256));

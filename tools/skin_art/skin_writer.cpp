@@ -85,12 +85,18 @@ bool Output::ResourceList() const {
     return true;
 }
 
+// Both faces of every button, and the disabled face of those the window disables.
 bool WriteButtons(Output& out, const QImage& background) {
     for (const ButtonArt& art : Buttons()) {
         const PngDepth depth = PngDepth::Rgb24;
         if (!out.Picture(art.place.normalFace, DrawButtonFace(art, Face::First, background),
                          depth) ||
             !out.Picture(art.place.secondFace, DrawButtonFace(art, Face::Second, background),
+                         depth)) {
+            return false;
+        }
+        if (art.place.disabledFace != 0 &&
+            !out.Picture(art.place.disabledFace, DrawButtonFace(art, Face::Disabled, background),
                          depth)) {
             return false;
         }

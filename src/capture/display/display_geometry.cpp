@@ -144,6 +144,6 @@ bool DisplayGeometry::CanPanAt(int x, int y, const DisplayRect& client) const {
 }
 
 DisplayRect DisplayGeometry::PictureTarget() const {
-    return {viewRect_.left - kPictureOverhang, viewRect_.top,
-            viewRect_.right + kPictureOverhang, viewRect_.bottom};
+    return {viewRect_.left - kPictureOverhang, viewRect_.top, viewRect_.right + kPictureOverhang,
+            viewRect_.bottom};
 }

@@ -166,6 +166,7 @@ void VideoDisplayWindow::ShowPicture(std::span<const std::uint8_t> viewerImage) 
     view_.SetPicture(picture_.width(), picture_.height());
     view_.Fit(ClientRect());
     ResetView();
+    Q_EMIT pictureChanged();
 }
 
 void VideoDisplayWindow::ZoomBy(double step) {

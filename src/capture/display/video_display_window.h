@@ -53,6 +53,8 @@ public:
     // must lie inside the span): fits it to the window and re-places it. A block that holds
     // no such picture shows black.
     void ShowPicture(std::span<const std::uint8_t> viewerImage);
+    // A browsed picture is there to zoom and pan.
+    bool hasPicture() const { return !picture_.isNull(); }
     // Zoom step of the browsed picture; the zoom buttons pass +0.2 and -0.2.
     void ZoomBy(double step);
     // Re-places the browsed picture (the whole window in full-screen mode, else centred) and
@@ -87,6 +89,10 @@ public:
     // The status texts' font: fixed pitch, 32 pixels high, characters 32 pixels wide on
     // average, normal weight, upright.
     static QFont MakeStatusTextFont();
+
+Q_SIGNALS:
+    // ShowPicture took a new picture (or none); hasPicture() tells which.
+    void pictureChanged();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
