@@ -133,4 +133,5 @@ private:
     QFont textFont_;
     bool dragging_ = false;
     QPoint lastMouse_;
+    bool liveFrameShown_ = false;  // traced once, when the first live frame is painted
 };
