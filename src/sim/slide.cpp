@@ -261,6 +261,33 @@ SlideContent MakeSlideContent() {
     return content;
 }
 
+// An angle by its cosine and sine.
+struct Turn {
+    double cos = 1.0;
+    double sin = 0.0;
+
+    // cos(2 theta + this angle) for the angle theta of `direction`.
+    double CosOfDouble(const Turn& direction) const {
+        const double c = direction.cos;
+        const double s = direction.sin;
+        return (c * c - s * s) * cos - 2.0 * c * s * sin;
+    }
+    // cos(3 theta + this angle) for the angle theta of `direction`.
+    double CosOfTriple(const Turn& direction) const {
+        const double c = direction.cos;
+        const double s = direction.sin;
+        return c * (4.0 * c * c - 3.0) * cos - s * (3.0 - 4.0 * s * s) * sin;
+    }
+};
+
+// The direction of (x, y), whose length is `length`; along the x axis for the origin.
+Turn DirectionOf(double x, double y, double length) {
+    if (length <= 0.0) {
+        return {};
+    }
+    return {x / length, y / length};
+}
+
 // Paints slide content into planes; pixel (px, py) shows the slide at
 // ((px + 0.5 - width / 2) / scale, (py + 0.5 - height / 2) / scale).
 class Painter {
@@ -383,6 +410,9 @@ private:
         });
     }
 
+    // The outlines are r(theta) = radius (1 + a cos(2 theta + p) + b cos(3 theta + p')); the
+    // cosines of the multiple angles come from the pixel's direction (c, s) = (cos theta,
+    // sin theta) by the double- and triple-angle formulas, without trigonometric calls.
     void PaintCell(const Cell& cell) {
         const double largest = cell.radius * (1.0 + cell.lobes2 + cell.lobes3);
         // Beyond this distance from the centre even the widest lobe's halo has ended (the 1 %
@@ -391,6 +421,8 @@ private:
         const double farthestSquared = farthest * farthest;
         const double nucleusFarthest = 1.09 * cell.nucleusRadius;
         const double nucleusFarthestSquared = nucleusFarthest * nucleusFarthest;
+        const Turn lobes2{std::cos(cell.phase2), std::sin(cell.phase2)};
+        const Turn lobes3{std::cos(cell.phase3), std::sin(cell.phase3)};
         const Box box = BoxAround({cell.x, cell.y}, largest * 1.2);
         for (int py = box.y0; py <= box.y1; ++py) {
             const double dy = SlideAt(0, py).y - cell.y;
@@ -400,15 +432,16 @@ private:
             for (int px = box.x0; px <= box.x1; ++px) {
                 const Point at = SlideAt(px, py);
                 const double dx = at.x - cell.x;
-                if (dx * dx + dy * dy > farthestSquared) {
+                const double squared = dx * dx + dy * dy;
+                if (squared > farthestSquared) {
                     continue;
                 }
-                const double distance = std::hypot(dx, dy);
                 const std::size_t i = Index(px, py);
-                const double theta = std::atan2(dy, dx);
+                const double distance = std::sqrt(squared);
+                const Turn direction = DirectionOf(dx, dy, distance);
                 const double outline =
-                    cell.radius * (1.0 + cell.lobes2 * std::cos(2 * theta + cell.phase2) +
-                                   cell.lobes3 * std::cos(3 * theta + cell.phase3));
+                    cell.radius * (1.0 + cell.lobes2 * lobes2.CosOfDouble(direction) +
+                                   cell.lobes3 * lobes3.CosOfTriple(direction));
                 const double q = distance / outline;
                 if (q >= 1.15) {
                     continue;
@@ -424,18 +457,20 @@ private:
                 const double ring = (q - 0.93) / 0.05;
                 Blend(i, kMembrane, static_cast<float>(0.55 * std::exp(-ring * ring)) * cell.stain);
                 const double nx = dx - cell.nucleusX;
-                if (nx * nx + ny * ny <= nucleusFarthestSquared) {
-                    PaintNucleus(cell, nx, ny, chromatin, i);
+                const double nucleusSquared = nx * nx + ny * ny;
+                if (nucleusSquared <= nucleusFarthestSquared) {
+                    PaintNucleus(cell, lobes3, nx, ny, std::sqrt(nucleusSquared), chromatin, i);
                 }
             }
         }
     }
 
-    // (nx, ny): the pixel's place relative to the nucleus' centre; `chromatin` reads the
-    // nucleus' texture along the pixel's row.
-    void PaintNucleus(const Cell& cell, double nx, double ny, NoiseRow& chromatin, std::size_t i) {
-        const double wobble = 1.0 + 0.08 * std::cos(2 * std::atan2(ny, nx) + cell.phase3);
-        const double q = std::hypot(nx, ny) / (cell.nucleusRadius * wobble);
+    // (nx, ny): the pixel's place relative to the nucleus' centre, `distance` its length;
+    // `chromatin` reads the nucleus' texture along the pixel's row.
+    void PaintNucleus(const Cell& cell, const Turn& lobes3, double nx, double ny, double distance,
+                      NoiseRow& chromatin, std::size_t i) {
+        const double wobble = 1.0 + 0.08 * lobes3.CosOfDouble(DirectionOf(nx, ny, distance));
+        const double q = distance / (cell.nucleusRadius * wobble);
         if (q >= 1.0) {
             return;
         }
@@ -445,7 +480,9 @@ private:
         Blend(i, nucleus, std::min(0.95f, 0.72f * edge * cell.stain));
         const double ring = (q - 0.9) / 0.08;
         Blend(i, kNucleolus, static_cast<float>(0.25 * std::exp(-ring * ring)));
-        const double d = std::hypot(nx - cell.nucleolusX, ny - cell.nucleolusY);
+        const double ox = nx - cell.nucleolusX;
+        const double oy = ny - cell.nucleolusY;
+        const double d = std::sqrt(ox * ox + oy * oy);
         const double nucleolus = 0.22 * cell.nucleusRadius;
         if (d < nucleolus) {
             Blend(i, kNucleolus, static_cast<float>(0.8 * (1.0 - d / nucleolus)));
