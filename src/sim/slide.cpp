@@ -528,17 +528,17 @@ void BoxColumns(std::vector<float>& plane, int width, int height, int radius,
         return copy.data() + static_cast<std::ptrdiff_t>(std::clamp(k, 0, height - 1)) * width;
     };
     const float norm = 1.0f / static_cast<float>(2 * radius + 1);
-    float* __restrict sum = sums.data();
+    float* sum = sums.data();
     for (int k = -radius; k <= radius; ++k) {
-        const float* __restrict in = row(k);
+        const float* in = row(k);
         for (int x = 0; x < width; ++x) {
             sum[x] += in[x];
         }
     }
     for (int k = 0; k < height; ++k) {
-        float* __restrict out = plane.data() + static_cast<std::ptrdiff_t>(k) * width;
-        const float* __restrict entering = row(k + radius + 1);
-        const float* __restrict leaving = row(k - radius);
+        float* out = plane.data() + static_cast<std::ptrdiff_t>(k) * width;
+        const float* entering = row(k + radius + 1);
+        const float* leaving = row(k - radius);
         for (int x = 0; x < width; ++x) {
             out[x] = sum[x] * norm;
             sum[x] += entering[x] - leaving[x];
