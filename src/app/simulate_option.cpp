@@ -24,6 +24,11 @@ SimulateArgument ParseSimulateArgument(std::string_view argument) {
     return {};
 }
 
+bool FrameCodeFromEnvironment() {
+    const char* value = std::getenv(kFrameCodeVariable);
+    return value != nullptr && std::string_view(value) == "1";
+}
+
 std::optional<int> SimulatedKindFromEnvironment() {
     const char* value = std::getenv(kSimulateVariable);
     if (value == nullptr || *value == '\0') {

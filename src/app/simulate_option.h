@@ -25,3 +25,9 @@ SimulateArgument ParseSimulateArgument(std::string_view argument);
 // The kind the variable asks for: kNoSimulatedDevice when it is unset or empty, nothing
 // when it names no kind. Any thread.
 std::optional<int> SimulatedKindFromEnvironment();
+
+// The simulated device's frames carry their index as a code in their top rows (for tests
+// that check which frame a still or a recording holds) only when this variable is "1".
+inline constexpr const char* kFrameCodeVariable = "DIGITAL_MICROSCOPE_FRAME_CODE";
+// Whether the variable asks for the frame index code. Any thread.
+bool FrameCodeFromEnvironment();

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/language_file.h"
+#include "app/simulate_option.h"
 #include "app/version.h"
 
 StartupEnvironment SystemStartupEnvironment() {
@@ -9,11 +10,11 @@ StartupEnvironment SystemStartupEnvironment() {
     environment.documentsFolder = UserDocumentsFolder();
     environment.languageId = platform::SystemDefaultLangId();
     environment.dataFolder = kInstalledDataFolder;
+    environment.simulatedFrameCode = FrameCodeFromEnvironment();
     return environment;
 }
 
-ProgramPaths FixProgramPaths(const StartupEnvironment& environment,
-                             FolderFailure* storageFailure) {
+ProgramPaths FixProgramPaths(const StartupEnvironment& environment, FolderFailure* storageFailure) {
     ProgramPaths paths;
     paths.programFolder = ProgramFolderFromExecutable(environment.executablePath);
     paths.languageFilePath =

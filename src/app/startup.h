@@ -14,13 +14,16 @@ struct StartupEnvironment {
     // The simulated device to use instead of the system's devices: -1 none, else the row of
     // the device kind (0 the microscope, 1 the camera).
     int simulatedKind = -1;
+    // The simulated device's frames carry their index as a code (DIGITAL_MICROSCOPE_FRAME_CODE).
+    bool simulatedFrameCode = false;
     // The GStreamer element the window's sounds are played on; tests give "fakesink".
     std::string audioSink = "autoaudiosink";
 };
 
 // The running program's environment: /proc/self/exe, the XDG documents folder, the
-// language of LC_ALL / LC_MESSAGES / LANG and the installed data folder. Needs a
-// QCoreApplication; UI thread.
+// language of LC_ALL / LC_MESSAGES / LANG, the installed data folder and whether
+// DIGITAL_MICROSCOPE_FRAME_CODE asks for the frame index code. Needs a QCoreApplication;
+// UI thread.
 StartupEnvironment SystemStartupEnvironment();
 
 // Fixes the process-wide paths in start-up order: the program folder, then the language

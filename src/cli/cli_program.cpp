@@ -65,7 +65,8 @@ int RunDeviceCommand(int argc, char** argv, const CommandLine& line, const Conso
     QCoreApplication::setApplicationName(QString::fromUtf8(kProgramName));
     QCoreApplication application(argc, argv);
 
-    CommandSession session(SystemCaptureSide(*simulatedKind), kFrameTimeout);
+    CommandSession session(SystemCaptureSide(*simulatedKind, FrameCodeFromEnvironment()),
+                           kFrameTimeout);
     TerminationSignals termination(
         [&session, &termination] { session.Interrupt(termination.lastSignal()); });
     int code = kExitSuccess;

@@ -13,7 +13,8 @@ constexpr std::chrono::milliseconds kFramePollInterval{5};
 
 class StackSide : public CaptureSide {
 public:
-    explicit StackSide(int simulatedKind) : stack_(simulatedKind) {}
+    StackSide(int simulatedKind, bool simulatedFrameCode)
+        : stack_(simulatedKind, simulatedFrameCode) {}
 
     CaptureSession& session() override { return stack_.session(); }
 
@@ -23,9 +24,9 @@ private:
 
 }  // namespace
 
-CaptureSideFactory SystemCaptureSide(int simulatedKind) {
-    return [simulatedKind]() -> std::unique_ptr<CaptureSide> {
-        return std::make_unique<StackSide>(simulatedKind);
+CaptureSideFactory SystemCaptureSide(int simulatedKind, bool simulatedFrameCode) {
+    return [simulatedKind, simulatedFrameCode]() -> std::unique_ptr<CaptureSide> {
+        return std::make_unique<StackSide>(simulatedKind, simulatedFrameCode);
     };
 }
 

@@ -26,8 +26,9 @@ public:
 // Makes the capture side, on the calling thread.
 using CaptureSideFactory = std::function<std::unique_ptr<CaptureSide>()>;
 
-// The system's devices (simulatedKind -1) or a simulated device of that kind, on GStreamer.
-CaptureSideFactory SystemCaptureSide(int simulatedKind);
+// The system's devices (simulatedKind -1) or a simulated device of that kind, on GStreamer;
+// its frames carry their index as a code with `simulatedFrameCode`.
+CaptureSideFactory SystemCaptureSide(int simulatedKind, bool simulatedFrameCode);
 
 enum class ConnectResult { Streaming, NoDevice, NotStarted };
 enum class WaitResult { Done, TimedOut, Interrupted };

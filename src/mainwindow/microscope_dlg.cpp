@@ -94,7 +94,8 @@ bool CMicroscopeDlg::OnInitDialog() {
     });
 
     stillWriter_ = std::make_unique<StillWriter>(paths_.pictureFolder);
-    capture_ = std::make_unique<CaptureStack>(environment_.simulatedKind);
+    capture_ =
+        std::make_unique<CaptureStack>(environment_.simulatedKind, environment_.simulatedFrameCode);
     connect(&capture_->session(), &CaptureSession::stillArrived, this,
             &CMicroscopeDlg::OnStillArrived);
     CaptureEngine& engine = capture_->engine();

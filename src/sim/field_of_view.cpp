@@ -29,8 +29,16 @@ double Phase(std::uint64_t index, std::uint64_t period) {
            static_cast<double>(period);
 }
 
+// `value` rounded half away from zero and clamped to 0..255 (as std::lround would round it;
+// a float plus 0.5 is exact in double).
 std::uint8_t ToByte(float value) {
-    return static_cast<std::uint8_t>(std::clamp(std::lround(value), 0L, 255L));
+    if (!(value > 0.0f)) {
+        return 0;
+    }
+    if (value >= 255.0f) {
+        return 255;
+    }
+    return static_cast<std::uint8_t>(static_cast<double>(value) + 0.5);
 }
 
 int Clamp255(int value) {
@@ -42,21 +50,27 @@ std::uint8_t ClampChroma(int value) {
 }
 
 // Illumination of the round field: brightest in the middle, falling off gently and then
-// steeply at the field stop, so the corners of the frame stay dark.
+// steeply at the field stop, so the corners of the frame stay dark. The field is symmetric
+// about both middle lines: the top left quarter is worked out and mirrored.
 std::vector<std::uint8_t> MakeVignette(FrameSize size) {
-    std::vector<std::uint8_t> vignette(static_cast<std::size_t>(size.width) *
-                                       static_cast<std::size_t>(size.height));
+    const auto width = static_cast<std::size_t>(size.width);
+    std::vector<std::uint8_t> vignette(width * static_cast<std::size_t>(size.height));
     const double fieldRadius = 0.45 * std::hypot(size.width, size.height);
-    for (int y = 0; y < size.height; ++y) {
-        for (int x = 0; x < size.width; ++x) {
+    for (int y = 0; y < (size.height + 1) / 2; ++y) {
+        const auto top = static_cast<std::size_t>(y) * width;
+        const auto bottom = static_cast<std::size_t>(size.height - 1 - y) * width;
+        for (int x = 0; x < (size.width + 1) / 2; ++x) {
             const double r =
                 std::hypot(x + 0.5 - size.width / 2.0, y + 0.5 - size.height / 2.0) / fieldRadius;
             const double stop = std::clamp((r - 0.84) / 0.16, 0.0, 1.0);
             const double edge = 1.0 - stop * stop * (3.0 - 2.0 * stop);
             const double light = (1.0 - 0.2 * r * r) * edge;
-            vignette[static_cast<std::size_t>(y) * static_cast<std::size_t>(size.width) +
-                     static_cast<std::size_t>(x)] =
+            const auto value =
                 static_cast<std::uint8_t>(std::lround(255.0 * std::clamp(light, 0.0, 1.0)));
+            const auto left = static_cast<std::size_t>(x);
+            const auto right = width - 1 - left;
+            vignette[top + left] = vignette[top + right] = value;
+            vignette[bottom + left] = vignette[bottom + right] = value;
         }
     }
     return vignette;
@@ -95,25 +109,35 @@ Specimen::Specimen(FrameSize size) : size_(size) {
         chromaV_[i] = ToByte(128.0f + 0.5f * (slide.v[2 * i] + slide.v[2 * i + 1]));
     }
 
-    // Detail for the sharpness control: luma minus the mean of its 3 x 3 neighbourhood.
+    // Detail for the sharpness control: luma minus the mean of its 3 x 3 neighbourhood (the
+    // edge samples repeated beyond the edges), from sums of three along the rows above, at and
+    // below each row.
     detail_.resize(width * height);
-    auto lumaAt = [&](int x, int y) {
-        x = std::clamp(x, 0, textureWidth_ - 1);
-        y = std::clamp(y, 0, textureHeight_ - 1);
-        return int{luma_[static_cast<std::size_t>(y) * width + static_cast<std::size_t>(x)]};
-    };
-    for (int y = 0; y < textureHeight_; ++y) {
-        for (int x = 0; x < textureWidth_; ++x) {
-            int sum = 0;
-            for (int dy = -1; dy <= 1; ++dy) {
-                for (int dx = -1; dx <= 1; ++dx) {
-                    sum += lumaAt(x + dx, y + dy);
-                }
-            }
-            const int detail = lumaAt(x, y) - (sum + 4) / 9;
-            detail_[static_cast<std::size_t>(y) * width + static_cast<std::size_t>(x)] =
-                static_cast<std::uint8_t>(std::clamp(detail + 128, 0, 255));
+    const auto sumsOfRow = [&](std::size_t y, std::vector<int>& sums) {
+        const std::uint8_t* row = luma_.data() + y * width;
+        for (std::size_t x = 0; x < width; ++x) {
+            sums[x] = row[x == 0 ? 0 : x - 1] + row[x] + row[x + 1 == width ? x : x + 1];
         }
+    };
+    std::vector<int> above(width);
+    std::vector<int> middle(width);
+    std::vector<int> below(width);
+    sumsOfRow(0, middle);
+    above = middle;
+    for (std::size_t y = 0; y < height; ++y) {
+        if (y + 1 < height) {
+            sumsOfRow(y + 1, below);
+        } else {
+            below = middle;
+        }
+        const std::uint8_t* row = luma_.data() + y * width;
+        std::uint8_t* out = detail_.data() + y * width;
+        for (std::size_t x = 0; x < width; ++x) {
+            const int detail = row[x] - (above[x] + middle[x] + below[x] + 4) / 9;
+            out[x] = static_cast<std::uint8_t>(std::clamp(detail + 128, 0, 255));
+        }
+        std::swap(above, middle);
+        std::swap(middle, below);
     }
 
     vignette_ = MakeVignette(size);

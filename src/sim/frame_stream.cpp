@@ -71,7 +71,8 @@ private:
             StreamControl::Next next = control->WaitUntil(start + due);
             if (next == StreamControl::Next::Deliver) {
                 const FrameTicket ticket = host->NextFrame();
-                RenderSpecimenFrame(*specimen, *ticket.tables, ticket.index, frame.data());
+                RenderSpecimenFrame(*specimen, *ticket.tables, ticket.index, ticket.frameIndexCode,
+                                    frame.data());
                 bool still = false;
                 next = control->TakeFrame(still);
                 if (next == StreamControl::Next::Deliver) {
@@ -149,8 +150,11 @@ StreamControl::Next StreamControl::TakeFrame(bool& still) {
 }
 
 void RenderSpecimenFrame(const Specimen& specimen, const PictureTables& tables, std::uint64_t index,
-                         std::uint8_t* yuy2) {
+                         bool frameIndexCode, std::uint8_t* yuy2) {
     specimen.Compose(index, tables, yuy2);
+    if (!frameIndexCode) {
+        return;
+    }
     // The code fills a block of whole cells, so it also survives vertical chroma subsampling
     // and block-based compression of a recording.
     const FrameSize size = specimen.size();

@@ -6,17 +6,18 @@
 #include <memory>
 #include <mutex>
 
+#include "sim/field_of_view.h"
 #include "sim/picture_tables.h"
 #include "sim/simulated_microscope.h"
-#include "sim/field_of_view.h"
 
 namespace sim {
 
-// What a stream needs for its next frame: the device-wide frame index and the picture tables
-// in force.
+// What a stream needs for its next frame: the device-wide frame index, the picture tables
+// in force and whether the frame carries its index as a code.
 struct FrameTicket {
     std::uint64_t index = 0;
     std::shared_ptr<const PictureTables> tables;
+    bool frameIndexCode = false;
 };
 
 // The device a stream runs on, as the stream sees it. Kept alive by the stream.
@@ -58,10 +59,10 @@ private:
     int stillsPending_ = 0;
 };
 
-// Composes frame `index` of `specimen` with `tables` into `yuy2` and writes the frame index
-// code into its top rows.
+// Composes frame `index` of `specimen` with `tables` into `yuy2` and, with `frameIndexCode`,
+// writes the frame index code into its top rows.
 void RenderSpecimenFrame(const Specimen& specimen, const PictureTables& tables, std::uint64_t index,
-                         std::uint8_t* yuy2);
+                         bool frameIndexCode, std::uint8_t* yuy2);
 
 // Starts a thread that delivers frames of `specimen` to `sink` at `framesPerSecond` until
 // `control` is stopped. The returned object stops and joins the thread when destroyed, then

@@ -45,7 +45,7 @@ struct SimulatedMicroscope::State final : StreamHost {
 
     FrameTicket NextFrame() override {
         std::lock_guard lock(mutex);
-        return {nextIndex++, tables};
+        return {nextIndex++, tables, options.frameIndexCode};
     }
 
     void Release(const StreamControl& control) override {
@@ -308,7 +308,8 @@ void SimulatedMicroscope::RenderFrame(std::uint64_t index, FrameSize size,
         std::lock_guard lock(state_->mutex);
         tables = state_->tables;
     }
-    RenderSpecimenFrame(*state_->SpecimenFor(size), *tables, index, yuy2);
+    RenderSpecimenFrame(*state_->SpecimenFor(size), *tables, index, state_->options.frameIndexCode,
+                        yuy2);
 }
 
 }  // namespace sim

@@ -28,6 +28,10 @@ struct Options {
     Kind kind = Kind::Microscope;
     // A second output that delivers one frame each time the snapshot button is pressed.
     bool stillPin = false;
+    // Frames carry their index as a code in their top rows (see WriteFrameIndex), so that
+    // tests can tell which frame a still or a recording holds. Off unless asked for: users
+    // would take the black and white strip for a fault.
+    bool frameIndexCode = false;
 };
 
 // Receives the frames of a stream. Called on the stream's own thread, never two calls at
@@ -120,7 +124,8 @@ public:
     std::unique_ptr<Stream> Start(FrameSize size, int framesPerSecond, FrameSink& sink);
 
     // Renders frame `index` at `size` with the current properties into `yuy2`
-    // (2 * width * height bytes, top-down, unpadded), frame index code included.
+    // (2 * width * height bytes, top-down, unpadded), with the frame index code when the
+    // options ask for it.
     void RenderFrame(std::uint64_t index, FrameSize size, std::uint8_t* yuy2) const;
 
 private:

@@ -45,21 +45,101 @@ float LatticeValue(int x, int y, std::uint32_t seed) {
     return static_cast<float>(HashLattice(x, y, seed) & 0xFFFFu) / 32767.5f - 1.0f;
 }
 
-// Smooth value noise in -1..1 with features about one unit across.
-float ValueNoise(double x, double y, std::uint32_t seed) {
-    const double fx = std::floor(x);
-    const double fy = std::floor(y);
-    const int ix = static_cast<int>(fx);
-    const int iy = static_cast<int>(fy);
-    const auto tx = static_cast<float>(x - fx);
-    const auto ty = static_cast<float>(y - fy);
-    const float sx = tx * tx * (3.0f - 2.0f * tx);
-    const float sy = ty * ty * (3.0f - 2.0f * ty);
-    const float top = std::lerp(LatticeValue(ix, iy, seed), LatticeValue(ix + 1, iy, seed), sx);
-    const float bottom =
-        std::lerp(LatticeValue(ix, iy + 1, seed), LatticeValue(ix + 1, iy + 1, seed), sx);
-    return std::lerp(top, bottom, sy);
-}
+// Smooth value noise in -1..1 with features about one unit across (bilinear between hashed
+// lattice values, smoothstep-weighted), read along a line of constant y: the four lattice
+// values around a sample are hashed once per lattice cell, not once per sample.
+class NoiseRow {
+public:
+    NoiseRow(double y, std::uint32_t seed) : seed_(seed) {
+        const double fy = std::floor(y);
+        iy_ = static_cast<int>(fy);
+        const auto ty = static_cast<float>(y - fy);
+        sy_ = ty * ty * (3.0f - 2.0f * ty);
+    }
+
+    float At(double x) {
+        const double fx = std::floor(x);
+        const int ix = static_cast<int>(fx);
+        if (!cached_ || ix != ix_) {
+            cached_ = true;
+            ix_ = ix;
+            topLeft_ = LatticeValue(ix, iy_, seed_);
+            topRight_ = LatticeValue(ix + 1, iy_, seed_);
+            bottomLeft_ = LatticeValue(ix, iy_ + 1, seed_);
+            bottomRight_ = LatticeValue(ix + 1, iy_ + 1, seed_);
+        }
+        const auto tx = static_cast<float>(x - fx);
+        const float sx = tx * tx * (3.0f - 2.0f * tx);
+        const float top = std::lerp(topLeft_, topRight_, sx);
+        const float bottom = std::lerp(bottomLeft_, bottomRight_, sx);
+        return std::lerp(top, bottom, sy_);
+    }
+
+private:
+    std::uint32_t seed_;
+    int iy_ = 0;
+    float sy_ = 0.0f;
+    bool cached_ = false;
+    int ix_ = 0;
+    float topLeft_ = 0.0f;
+    float topRight_ = 0.0f;
+    float bottomLeft_ = 0.0f;
+    float bottomRight_ = 0.0f;
+};
+
+// The same noise over a grid of samples: one x per column, the rows read one y after another.
+// The weights along x are worked out once per column and the values along the lattice rows
+// once per lattice row, so while the rows stay between the same two lattice rows a sample
+// costs one interpolation. Row(y)[c] equals NoiseRow(y, seed).At(xs[c]).
+class NoiseColumns {
+public:
+    NoiseColumns(const std::vector<double>& xs, std::uint32_t seed)
+        : seed_(seed),
+          ix_(xs.size()),
+          sx_(xs.size()),
+          top_(xs.size()),
+          bottom_(xs.size()),
+          values_(xs.size()) {
+        for (std::size_t c = 0; c < xs.size(); ++c) {
+            const double fx = std::floor(xs[c]);
+            ix_[c] = static_cast<int>(fx);
+            const auto tx = static_cast<float>(xs[c] - fx);
+            sx_[c] = tx * tx * (3.0f - 2.0f * tx);
+        }
+    }
+
+    const std::vector<float>& Row(double y) {
+        const double fy = std::floor(y);
+        const int iy = static_cast<int>(fy);
+        if (!cached_ || iy != iy_) {
+            cached_ = true;
+            iy_ = iy;
+            for (std::size_t c = 0; c < ix_.size(); ++c) {
+                const int ix = ix_[c];
+                top_[c] =
+                    std::lerp(LatticeValue(ix, iy, seed_), LatticeValue(ix + 1, iy, seed_), sx_[c]);
+                bottom_[c] = std::lerp(LatticeValue(ix, iy + 1, seed_),
+                                       LatticeValue(ix + 1, iy + 1, seed_), sx_[c]);
+            }
+        }
+        const auto ty = static_cast<float>(y - fy);
+        const float sy = ty * ty * (3.0f - 2.0f * ty);
+        for (std::size_t c = 0; c < values_.size(); ++c) {
+            values_[c] = std::lerp(top_[c], bottom_[c], sy);
+        }
+        return values_;
+    }
+
+private:
+    std::uint32_t seed_;
+    std::vector<int> ix_;
+    std::vector<float> sx_;
+    std::vector<float> top_;
+    std::vector<float> bottom_;
+    std::vector<float> values_;
+    bool cached_ = false;
+    int iy_ = 0;
+};
 
 struct Colour {
     float luma = 0.0f;
@@ -181,6 +261,33 @@ SlideContent MakeSlideContent() {
     return content;
 }
 
+// An angle by its cosine and sine.
+struct Turn {
+    double cos = 1.0;
+    double sin = 0.0;
+
+    // cos(2 theta + this angle) for the angle theta of `direction`.
+    double CosOfDouble(const Turn& direction) const {
+        const double c = direction.cos;
+        const double s = direction.sin;
+        return (c * c - s * s) * cos - 2.0 * c * s * sin;
+    }
+    // cos(3 theta + this angle) for the angle theta of `direction`.
+    double CosOfTriple(const Turn& direction) const {
+        const double c = direction.cos;
+        const double s = direction.sin;
+        return c * (4.0 * c * c - 3.0) * cos - s * (3.0 - 4.0 * s * s) * sin;
+    }
+};
+
+// The direction of (x, y), whose length is `length`; along the x axis for the origin.
+Turn DirectionOf(double x, double y, double length) {
+    if (length <= 0.0) {
+        return {};
+    }
+    return {x / length, y / length};
+}
+
 // Paints slide content into planes; pixel (px, py) shows the slide at
 // ((px + 0.5 - width / 2) / scale, (py + 0.5 - height / 2) / scale).
 class Painter {
@@ -188,21 +295,32 @@ public:
     Painter(SlidePlanes& planes, double scale) : planes_(planes), scale_(scale) {}
 
     void Background() {
+        std::vector<double> washX(static_cast<std::size_t>(planes_.width));
+        std::vector<double> mottleX(washX.size());
+        for (int px = 0; px < planes_.width; ++px) {
+            const double x = SlideAt(px, 0).x;
+            washX[static_cast<std::size_t>(px)] = x / 170.0;
+            mottleX[static_cast<std::size_t>(px)] = x / 35.0;
+        }
+        NoiseColumns wash(washX, 11);
+        NoiseColumns mottle(mottleX, 12);
         for (int py = 0; py < planes_.height; ++py) {
+            const double y = SlideAt(0, py).y;
+            const std::vector<float>& washed = wash.Row(y / 170.0);
+            const std::vector<float>& mottled = mottle.Row(y / 35.0);
             for (int px = 0; px < planes_.width; ++px) {
-                const Point at = SlideAt(px, py);
                 const std::size_t i = Index(px, py);
-                const float wash = ValueNoise(at.x / 170.0, at.y / 170.0, 11);
-                const float mottle = ValueNoise(at.x / 35.0, at.y / 35.0, 12);
-                planes_.luma[i] = 204.0f + 8.0f * wash + 3.0f * mottle;
-                planes_.u[i] = -2.0f + 2.0f * mottle;
-                planes_.v[i] = 4.0f + 4.0f * wash;
+                const auto c = static_cast<std::size_t>(px);
+                planes_.luma[i] = 204.0f + 8.0f * washed[c] + 3.0f * mottled[c];
+                planes_.u[i] = -2.0f + 2.0f * mottled[c];
+                planes_.v[i] = 4.0f + 4.0f * washed[c];
             }
         }
     }
 
-    void Fibres(const std::vector<Fibre>& fibres) {
-        std::vector<float> coverage(planes_.luma.size(), 0.0f);
+    // `coverage` is scratch space.
+    void Fibres(const std::vector<Fibre>& fibres, std::vector<float>& coverage) {
+        coverage.assign(planes_.luma.size(), 0.0f);
         for (const Fibre& fibre : fibres) {
             const double radius = std::max(0.7, fibre.width * scale_);
             for (const Point& point : fibre.points) {
@@ -251,18 +369,29 @@ private:
         planes_.v[i] += (colour.v - planes_.v[i]) * alpha;
     }
 
-    // Calls visit(index, distance in pixels) for every pixel within `radiusUnits` of `centre`.
-    template <typename Visit>
-    void ForBox(const Point& centre, double radiusUnits, Visit visit) {
+    // The pixels within `radiusUnits` of `centre` along both axes, clipped to the planes.
+    struct Box {
+        int x0 = 0;
+        int x1 = -1;
+        int y0 = 0;
+        int y1 = -1;
+    };
+    Box BoxAround(const Point& centre, double radiusUnits) const {
         const double cx = centre.x * scale_ + planes_.width / 2.0;
         const double cy = centre.y * scale_ + planes_.height / 2.0;
         const double reach = radiusUnits * scale_;
-        const int x0 = std::max(0, static_cast<int>(std::floor(cx - reach)));
-        const int x1 = std::min(planes_.width - 1, static_cast<int>(std::ceil(cx + reach)));
-        const int y0 = std::max(0, static_cast<int>(std::floor(cy - reach)));
-        const int y1 = std::min(planes_.height - 1, static_cast<int>(std::ceil(cy + reach)));
-        for (int py = y0; py <= y1; ++py) {
-            for (int px = x0; px <= x1; ++px) {
+        return {std::max(0, static_cast<int>(std::floor(cx - reach))),
+                std::min(planes_.width - 1, static_cast<int>(std::ceil(cx + reach))),
+                std::max(0, static_cast<int>(std::floor(cy - reach))),
+                std::min(planes_.height - 1, static_cast<int>(std::ceil(cy + reach)))};
+    }
+
+    // Calls visit(px, py, index) for every pixel of BoxAround(centre, radiusUnits).
+    template <typename Visit>
+    void ForBox(const Point& centre, double radiusUnits, Visit visit) {
+        const Box box = BoxAround(centre, radiusUnits);
+        for (int py = box.y0; py <= box.y1; ++py) {
+            for (int px = box.x0; px <= box.x1; ++px) {
                 visit(px, py, Index(px, py));
             }
         }
@@ -281,51 +410,79 @@ private:
         });
     }
 
+    // The outlines are r(theta) = radius (1 + a cos(2 theta + p) + b cos(3 theta + p')); the
+    // cosines of the multiple angles come from the pixel's direction (c, s) = (cos theta,
+    // sin theta) by the double- and triple-angle formulas, without trigonometric calls.
     void PaintCell(const Cell& cell) {
-        const double reach = cell.radius * (1.0 + cell.lobes2 + cell.lobes3) * 1.2;
-        ForBox({cell.x, cell.y}, reach, [&](int px, int py, std::size_t i) {
-            const Point at = SlideAt(px, py);
-            const double dx = at.x - cell.x;
-            const double dy = at.y - cell.y;
-            const double theta = std::atan2(dy, dx);
-            const double outline =
-                cell.radius * (1.0 + cell.lobes2 * std::cos(2 * theta + cell.phase2) +
-                               cell.lobes3 * std::cos(3 * theta + cell.phase3));
-            const double q = std::hypot(dx, dy) / outline;
-            if (q >= 1.15) {
-                return;
+        const double largest = cell.radius * (1.0 + cell.lobes2 + cell.lobes3);
+        // Beyond this distance from the centre even the widest lobe's halo has ended (the 1 %
+        // over 1.15 covers rounding), so the outline need not be worked out there.
+        const double farthest = 1.16 * largest;
+        const double farthestSquared = farthest * farthest;
+        const double nucleusFarthest = 1.09 * cell.nucleusRadius;
+        const double nucleusFarthestSquared = nucleusFarthest * nucleusFarthest;
+        const Turn lobes2{std::cos(cell.phase2), std::sin(cell.phase2)};
+        const Turn lobes3{std::cos(cell.phase3), std::sin(cell.phase3)};
+        const Box box = BoxAround({cell.x, cell.y}, largest * 1.2);
+        for (int py = box.y0; py <= box.y1; ++py) {
+            const double dy = SlideAt(0, py).y - cell.y;
+            const double ny = dy - cell.nucleusY;
+            NoiseRow granules(SlideAt(0, py).y / 3.0, cell.seed);
+            NoiseRow chromatin(ny / 1.6, cell.seed ^ 0xC0FFEEu);
+            for (int px = box.x0; px <= box.x1; ++px) {
+                const Point at = SlideAt(px, py);
+                const double dx = at.x - cell.x;
+                const double squared = dx * dx + dy * dy;
+                if (squared > farthestSquared) {
+                    continue;
+                }
+                const std::size_t i = Index(px, py);
+                const double distance = std::sqrt(squared);
+                const Turn direction = DirectionOf(dx, dy, distance);
+                const double outline =
+                    cell.radius * (1.0 + cell.lobes2 * lobes2.CosOfDouble(direction) +
+                                   cell.lobes3 * lobes3.CosOfTriple(direction));
+                const double q = distance / outline;
+                if (q >= 1.15) {
+                    continue;
+                }
+                if (q >= 1.0) {
+                    // Bright halo around the membrane, as refraction gives in brightfield.
+                    planes_.luma[i] += static_cast<float>(14.0 * (1.15 - q) / 0.15);
+                    continue;
+                }
+                Colour cytoplasm = kCytoplasm;
+                cytoplasm.luma += 7.0f * granules.At(at.x / 3.0);
+                Blend(i, cytoplasm, 0.32f * cell.stain);
+                const double ring = (q - 0.93) / 0.05;
+                Blend(i, kMembrane, static_cast<float>(0.55 * std::exp(-ring * ring)) * cell.stain);
+                const double nx = dx - cell.nucleusX;
+                const double nucleusSquared = nx * nx + ny * ny;
+                if (nucleusSquared <= nucleusFarthestSquared) {
+                    PaintNucleus(cell, lobes3, nx, ny, std::sqrt(nucleusSquared), chromatin, i);
+                }
             }
-            if (q >= 1.0) {
-                // Bright halo around the membrane, as refraction gives in brightfield.
-                planes_.luma[i] += static_cast<float>(14.0 * (1.15 - q) / 0.15);
-                return;
-            }
-            const float granules = ValueNoise(at.x / 3.0, at.y / 3.0, cell.seed);
-            Colour cytoplasm = kCytoplasm;
-            cytoplasm.luma += 7.0f * granules;
-            Blend(i, cytoplasm, 0.32f * cell.stain);
-            const double ring = (q - 0.93) / 0.05;
-            Blend(i, kMembrane, static_cast<float>(0.55 * std::exp(-ring * ring)) * cell.stain);
-            PaintNucleus(cell, dx, dy, i);
-        });
+        }
     }
 
-    void PaintNucleus(const Cell& cell, double dx, double dy, std::size_t i) {
-        const double nx = dx - cell.nucleusX;
-        const double ny = dy - cell.nucleusY;
-        const double wobble = 1.0 + 0.08 * std::cos(2 * std::atan2(ny, nx) + cell.phase3);
-        const double q = std::hypot(nx, ny) / (cell.nucleusRadius * wobble);
+    // (nx, ny): the pixel's place relative to the nucleus' centre, `distance` its length;
+    // `chromatin` reads the nucleus' texture along the pixel's row.
+    void PaintNucleus(const Cell& cell, const Turn& lobes3, double nx, double ny, double distance,
+                      NoiseRow& chromatin, std::size_t i) {
+        const double wobble = 1.0 + 0.08 * lobes3.CosOfDouble(DirectionOf(nx, ny, distance));
+        const double q = distance / (cell.nucleusRadius * wobble);
         if (q >= 1.0) {
             return;
         }
-        const float chromatin = ValueNoise(nx / 1.6, ny / 1.6, cell.seed ^ 0xC0FFEEu);
         Colour nucleus = kNucleus;
-        nucleus.luma += 16.0f * chromatin;
+        nucleus.luma += 16.0f * chromatin.At(nx / 1.6);
         const float edge = static_cast<float>(std::clamp((1.0 - q) * 6.0, 0.0, 1.0));
         Blend(i, nucleus, std::min(0.95f, 0.72f * edge * cell.stain));
         const double ring = (q - 0.9) / 0.08;
         Blend(i, kNucleolus, static_cast<float>(0.25 * std::exp(-ring * ring)));
-        const double d = std::hypot(nx - cell.nucleolusX, ny - cell.nucleolusY);
+        const double ox = nx - cell.nucleolusX;
+        const double oy = ny - cell.nucleolusY;
+        const double d = std::sqrt(ox * ox + oy * oy);
         const double nucleolus = 0.22 * cell.nucleusRadius;
         if (d < nucleolus) {
             Blend(i, kNucleolus, static_cast<float>(0.8 * (1.0 - d / nucleolus)));
@@ -336,35 +493,70 @@ private:
     double scale_;
 };
 
-// One pass of a box filter of `radius` along a line of `count` samples `stride` apart;
-// samples beyond the ends repeat the end samples.
-void BoxLine(float* data, int count, std::ptrdiff_t stride, int radius, std::vector<float>& copy) {
-    copy.resize(static_cast<std::size_t>(count));
-    for (int k = 0; k < count; ++k) {
-        copy[static_cast<std::size_t>(k)] = data[k * stride];
-    }
-    auto at = [&](int k) { return copy[static_cast<std::size_t>(std::clamp(k, 0, count - 1))]; };
-    float sum = 0.0f;
-    for (int k = -radius; k <= radius; ++k) {
-        sum += at(k);
-    }
+// One pass of a box filter of `radius` along each row; samples beyond the ends repeat the end
+// samples. `padded` holds one row with radius + 1 repeats of the end samples on both sides.
+void BoxRows(std::vector<float>& plane, int width, int height, int radius,
+             std::vector<float>& padded) {
+    const auto pad = static_cast<std::size_t>(radius) + 1;
+    padded.resize(static_cast<std::size_t>(width) + 2 * pad);
     const float norm = 1.0f / static_cast<float>(2 * radius + 1);
-    for (int k = 0; k < count; ++k) {
-        data[k * stride] = sum * norm;
-        sum += at(k + radius + 1) - at(k - radius);
+    for (int y = 0; y < height; ++y) {
+        float* data = plane.data() + static_cast<std::ptrdiff_t>(y) * width;
+        std::fill(padded.begin(), padded.begin() + static_cast<std::ptrdiff_t>(pad), data[0]);
+        std::copy(data, data + width, padded.begin() + static_cast<std::ptrdiff_t>(pad));
+        std::fill(padded.end() - static_cast<std::ptrdiff_t>(pad), padded.end(), data[width - 1]);
+        const float* at = padded.data() + pad;  // at[k] for k in -pad .. width - 1 + pad
+        float sum = 0.0f;
+        for (int k = -radius; k <= radius; ++k) {
+            sum += at[k];
+        }
+        for (int k = 0; k < width; ++k) {
+            data[k] = sum * norm;
+            sum += at[k + radius + 1] - at[k - radius];
+        }
     }
 }
 
-// Two box passes in each direction: close to a Gaussian of sigma ~ radius.
-void Defocus(std::vector<float>& plane, int width, int height, int radius) {
-    std::vector<float> copy;
-    for (int pass = 0; pass < 2; ++pass) {
-        for (int y = 0; y < height; ++y) {
-            BoxLine(plane.data() + static_cast<std::ptrdiff_t>(y) * width, width, 1, radius, copy);
-        }
+// The same filter down each column, all columns at once, so that the plane is read row after
+// row: each column's sum goes through exactly the steps BoxRows takes along a row. `copy`
+// holds the whole plane.
+void BoxColumns(std::vector<float>& plane, int width, int height, int radius,
+                std::vector<float>& copy, std::vector<float>& sums) {
+    copy.assign(plane.begin(), plane.end());
+    sums.assign(static_cast<std::size_t>(width), 0.0f);
+    const auto row = [&](int k) {
+        return copy.data() + static_cast<std::ptrdiff_t>(std::clamp(k, 0, height - 1)) * width;
+    };
+    const float norm = 1.0f / static_cast<float>(2 * radius + 1);
+    float* sum = sums.data();
+    for (int k = -radius; k <= radius; ++k) {
+        const float* in = row(k);
         for (int x = 0; x < width; ++x) {
-            BoxLine(plane.data() + x, height, width, radius, copy);
+            sum[x] += in[x];
         }
+    }
+    for (int k = 0; k < height; ++k) {
+        float* out = plane.data() + static_cast<std::ptrdiff_t>(k) * width;
+        const float* entering = row(k + radius + 1);
+        const float* leaving = row(k - radius);
+        for (int x = 0; x < width; ++x) {
+            out[x] = sum[x] * norm;
+            sum[x] += entering[x] - leaving[x];
+        }
+    }
+}
+
+// Buffers the painting reuses, so that each is allocated (and its pages touched) once.
+struct Scratch {
+    std::vector<float> plane;
+    std::vector<float> line;
+};
+
+// Two box passes in each direction: close to a Gaussian of sigma ~ radius.
+void Defocus(std::vector<float>& plane, int width, int height, int radius, Scratch& scratch) {
+    for (int pass = 0; pass < 2; ++pass) {
+        BoxRows(plane, width, height, radius, scratch.line);
+        BoxColumns(plane, width, height, radius, scratch.plane, scratch.line);
     }
 }
 
@@ -380,16 +572,17 @@ SlidePlanes PaintSlide(int width, int height, double pixelsPerUnit) {
     planes.v.assign(count, 0.0f);
 
     const SlideContent content = MakeSlideContent();
+    Scratch scratch;
     Painter painter(planes, pixelsPerUnit);
     painter.Background();
-    painter.Fibres(content.fibres);
+    painter.Fibres(content.fibres, scratch.plane);
     painter.Specks(content.specks);
     painter.Cells(content.cells);
 
     const int lumaBlur = std::max(1, static_cast<int>(std::lround(0.8 * pixelsPerUnit)));
-    Defocus(planes.luma, width, height, lumaBlur);
-    Defocus(planes.u, width, height, lumaBlur + 1);
-    Defocus(planes.v, width, height, lumaBlur + 1);
+    Defocus(planes.luma, width, height, lumaBlur, scratch);
+    Defocus(planes.u, width, height, lumaBlur + 1, scratch);
+    Defocus(planes.v, width, height, lumaBlur + 1, scratch);
     return planes;
 }
 

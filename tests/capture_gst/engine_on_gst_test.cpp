@@ -46,7 +46,7 @@ void ExpectFramesOf(const std::vector<DrawnFrame>& frames, std::size_t first, Fr
 class EngineOnGst : public ::testing::TestWithParam<sim::Kind> {};
 
 TEST_P(EngineOnGst, DiscoveryFindsTheDeviceWhilePluggedAndAgainAfterReplug) {
-    EngineRig rig(sim::Options{GetParam(), false});
+    EngineRig rig(sim::Options{.kind = GetParam(), .frameIndexCode = true});
     ASSERT_TRUE(Succeeded(rig.engine.CreateDeviceEnumerator()));
     ASSERT_EQ(rig.engine.DiscoverDevices(), 1);
     EXPECT_EQ(rig.engine.deviceCount(), 1);
@@ -68,7 +68,7 @@ TEST_P(EngineOnGst, DiscoveryFindsTheDeviceWhilePluggedAndAgainAfterReplug) {
 // Frames are drawn with their rows top-down (the index code is read from the first row); the
 // copy kept for a still has them bottom-up (the code is in its last row).
 TEST_P(EngineOnGst, StreamsTopDownFramesAndKeepsTheLatestBottomUpForAStill) {
-    EngineRig rig(sim::Options{GetParam(), false});
+    EngineRig rig(sim::Options{.kind = GetParam(), .frameIndexCode = true});
     ASSERT_TRUE(rig.Start());
     const FrameSize size = DefaultSizeOf(GetParam());
     ASSERT_TRUE(rig.frames.WaitForFrames(5));
@@ -92,7 +92,7 @@ TEST_P(EngineOnGst, StreamsTopDownFramesAndKeepsTheLatestBottomUpForAStill) {
 }
 
 TEST_P(EngineOnGst, NewResolutionStreamsFramesOfThatSize) {
-    EngineRig rig(sim::Options{GetParam(), false});
+    EngineRig rig(sim::Options{.kind = GetParam(), .frameIndexCode = true});
     ASSERT_TRUE(rig.Start());
     ASSERT_TRUE(rig.frames.WaitForFrames(2));
 
@@ -113,7 +113,7 @@ TEST_P(EngineOnGst, NewResolutionStreamsFramesOfThatSize) {
 }
 
 TEST_P(EngineOnGst, UnplugWithoutStillPinEndsTheStreamAndTheGraphStops) {
-    EngineRig rig(sim::Options{GetParam(), false});
+    EngineRig rig(sim::Options{.kind = GetParam(), .frameIndexCode = true});
     ASSERT_TRUE(rig.Start());
     ASSERT_TRUE(rig.frames.WaitForFrames(2));
     rig.microscope.Unplug();
@@ -131,7 +131,7 @@ class EngineOnGstWithStillPin : public ::testing::TestWithParam<sim::Kind> {};
 
 TEST_P(EngineOnGstWithStillPin, ButtonPressTakesOneStillUntilTheGraphRestarts) {
     TraceRecorder traces;
-    EngineRig rig(sim::Options{GetParam(), true});
+    EngineRig rig(sim::Options{.kind = GetParam(), .stillPin = true, .frameIndexCode = true});
     ASSERT_TRUE(rig.Start());
     EXPECT_EQ(rig.engine.stillPinExists(), 1);
     ASSERT_TRUE(rig.frames.WaitForFrames(2));
@@ -167,7 +167,7 @@ TEST_P(EngineOnGstWithStillPin, ButtonPressTakesOneStillUntilTheGraphRestarts) {
 }
 
 TEST_P(EngineOnGstWithStillPin, UnplugWhileStreamingPostsAGraphEventAndReplugStreamsAgain) {
-    EngineRig rig(sim::Options{GetParam(), true});
+    EngineRig rig(sim::Options{.kind = GetParam(), .stillPin = true, .frameIndexCode = true});
     ASSERT_TRUE(rig.Start());
     ASSERT_TRUE(rig.frames.WaitForFrames(2));
 

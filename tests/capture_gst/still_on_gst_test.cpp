@@ -66,7 +66,8 @@ protected:
     testsupport::TempDir pictures;
     testsupport::TempDir configFolder;
     std::string config = configFolder / "CapConfig.dat";
-    sim::SimulatedMicroscope microscope{sim::Options{sim::Kind::Camera, false}};
+    sim::SimulatedMicroscope microscope{
+        sim::Options{.kind = sim::Kind::Camera, .frameIndexCode = true}};
     gstcapture::SimulatedDeviceRegistry registry{microscope};
     gstcapture::GstMediaBackend backend{registry, &microscope};
     gsttest::FrameRecorder frames;

@@ -21,6 +21,8 @@ CliRun::CliRun() : executable_(program_ / "digital-microscope-cli") {
           "DIGITAL_MICROSCOPE_SIMULATE", "LC_ALL", "LANG"}) {
         environment_.remove(QString::fromLatin1(name));
     }
+    // The stills are told apart by the frame index code.
+    environment_.insert(QStringLiteral("DIGITAL_MICROSCOPE_FRAME_CODE"), QStringLiteral("1"));
     environment_.insert(QStringLiteral("HOME"), QString::fromStdString(home_.path()));
     environment_.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(home_.path()));
 }

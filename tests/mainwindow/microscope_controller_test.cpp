@@ -115,6 +115,7 @@ protected:
         environment.documentsFolder = documentsFolder.empty() ? documents.path() : documentsFolder;
         environment.languageId = 0x0409;
         environment.simulatedKind = kind;
+        environment.simulatedFrameCode = true;  // the tests tell frames apart by their code
         environment.audioSink = "fakesink";
         dialog = std::make_unique<CMicroscopeDlg>(environment);
         ASSERT_TRUE(dialog->OnInitDialog());

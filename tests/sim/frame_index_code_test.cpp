@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -80,20 +81,32 @@ TEST(FrameIndexCodeTest, RejectsNarrowRowsAndRowsWithoutCode) {
     EXPECT_EQ(narrow.bytes, before);
 }
 
-TEST(FrameIndexCodeTest, RenderedFramesCarryTheirIndexInTheTopRows) {
+// The code is drawn only when the options ask for it; otherwise the top rows show the
+// specimen like the rest of the frame.
+TEST(FrameIndexCodeTest, RenderedFramesCarryTheirIndexInTheTopRowsOnlyWhenAsked) {
     for (const Kind kind : {Kind::Microscope, Kind::Camera}) {
-        SimulatedMicroscope device({kind, false});
-        for (const FrameSize size : device.FrameSizes()) {
-            for (const std::uint64_t index :
-                 {std::uint64_t{0}, std::uint64_t{4242}, std::uint64_t{0x1'0000'0007}}) {
-                const Yuy2Frame frame = simtest::Render(device, index, size);
+        SimulatedMicroscope plain({.kind = kind});
+        SimulatedMicroscope coded({.kind = kind, .frameIndexCode = true});
+        for (const FrameSize size : plain.FrameSizes()) {
+            // Indices with 1 bits, so that a code would show white cells.
+            for (const std::uint64_t index : {std::uint64_t{4242}, std::uint64_t{0x1'0000'0007}}) {
+                const Yuy2Frame withCode = simtest::Render(coded, index, size);
+                const Yuy2Frame without = simtest::Render(plain, index, size);
                 for (const int y : {0, sim::kIndexCellPixels - 1}) {
-                    const std::vector<std::uint8_t> bgr = RowToBgr(frame, y);
                     // Only the low 32 bits of the index fit the code.
-                    EXPECT_EQ(sim::ReadFrameIndexBgr(bgr.data(), size.width),
+                    EXPECT_EQ(sim::ReadFrameIndexBgr(RowToBgr(withCode, y).data(), size.width),
+                              static_cast<std::uint32_t>(index))
+                        << size.width << "x" << size.height << " row " << y;
+                    EXPECT_NE(sim::ReadFrameIndexBgr(RowToBgr(without, y).data(), size.width),
                               static_cast<std::uint32_t>(index))
                         << size.width << "x" << size.height << " row " << y;
                 }
+                // Below the code's rows both frames are the same picture.
+                const std::size_t codeBytes =
+                    2 * static_cast<std::size_t>(size.width) * sim::kIndexCellPixels;
+                EXPECT_TRUE(std::equal(withCode.bytes.begin() + codeBytes, withCode.bytes.end(),
+                                       without.bytes.begin() + codeBytes))
+                    << size.width << "x" << size.height;
             }
         }
     }

@@ -168,7 +168,7 @@ TEST(SimulatedStreamTest, RunsOnAThreadOfItsOwnNamedForTheStream) {
 }
 
 TEST(SimulatedStreamTest, DeliversNumberedFramesAndCountsOverTheDeviceLife) {
-    SimulatedMicroscope device({Kind::Camera, false});
+    SimulatedMicroscope device({.kind = Kind::Camera, .frameIndexCode = true});
     RecordingSink sink;
     {
         std::unique_ptr<Stream> stream = device.Start({1280, 1024}, 60, sink);
@@ -256,7 +256,7 @@ TEST(SimulatedStreamTest, UnplugFromInsideAFrameCallbackEndsTheStreamAfterThatFr
 }
 
 TEST(SimulatedStreamTest, StillPinDeliversOneStillFramePerPress) {
-    SimulatedMicroscope device({Kind::Camera, true});
+    SimulatedMicroscope device({.kind = Kind::Camera, .stillPin = true, .frameIndexCode = true});
     RecordingSink sink;
     std::unique_ptr<Stream> stream = device.Start({320, 240}, 60, sink);
     ASSERT_NE(stream, nullptr);

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <vector>
 
+#include "app/debug_trace.h"
 #include "output/jpeg_codec.h"
 #include "output/packed_dib.h"
 
@@ -253,6 +254,7 @@ void VideoDisplayWindow::paintEvent(QPaintEvent*) {
     const unsigned on = OverlaysOn(overlays_);
     const QDateTime now = QDateTime::currentDateTime();
     bool overlaysShown = false;
+    bool liveFrame = false;
     {
         std::lock_guard<std::mutex> lock(surfaceMutex_);
         EnsureSurfaceLocked();
@@ -260,6 +262,7 @@ void VideoDisplayWindow::paintEvent(QPaintEvent*) {
             painter.fillRect(rect(), Qt::black);
         } else {
             painter.drawImage(QPoint(0, 0), surface_);
+            liveFrame = surfaceOverlays_.has_value();
             overlaysShown = surfaceOverlays_ && surfaceOverlays_->on == on &&
                             surface_.size() == size() &&
                             ((on & kClockOverlayBit) == 0 ||
@@ -276,6 +279,10 @@ void VideoDisplayWindow::paintEvent(QPaintEvent*) {
     }
     if (!overlaysShown) {
         DrawOverlays(painter, rect(), overlays_, now);
+    }
+    if (liveFrame && !liveFrameShown_) {
+        liveFrameShown_ = true;
+        DebugTrace(0, "First live frame shown\n");
     }
 }
 

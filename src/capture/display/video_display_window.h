@@ -139,4 +139,5 @@ private:
     QFont textFont_;
     bool dragging_ = false;
     QPoint lastMouse_;
+    bool liveFrameShown_ = false;  // traced once, when the first live frame is painted
 };

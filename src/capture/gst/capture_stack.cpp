@@ -5,10 +5,11 @@
 #include "capture/gst/simulated_devices.h"
 #include "sim/simulated_microscope.h"
 
-CaptureStack::CaptureStack(int simulatedKind) {
+CaptureStack::CaptureStack(int simulatedKind, bool simulatedFrameCode) {
     if (simulatedKind >= 0) {
         sim::Options options;
         options.kind = simulatedKind == 1 ? sim::Kind::Camera : sim::Kind::Microscope;
+        options.frameIndexCode = simulatedFrameCode;
         simulated_ = std::make_unique<sim::SimulatedMicroscope>(options);
         registry_ = std::make_unique<gstcapture::SimulatedDeviceRegistry>(*simulated_);
     } else {

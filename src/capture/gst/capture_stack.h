@@ -19,8 +19,9 @@ class SimulatedMicroscope;
 class CaptureStack {
 public:
     // `simulatedKind` -1 uses the system's devices (udev), 0 or 1 a simulated device of that
-    // kind. Engine messages go to the session, on the constructing thread.
-    explicit CaptureStack(int simulatedKind);
+    // kind, whose frames carry their index as a code with `simulatedFrameCode`. Engine
+    // messages go to the session, on the constructing thread.
+    CaptureStack(int simulatedKind, bool simulatedFrameCode);
     ~CaptureStack();
     CaptureStack(const CaptureStack&) = delete;
     CaptureStack& operator=(const CaptureStack&) = delete;
