@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <string>
@@ -277,6 +278,57 @@ TEST_F(WindowManager, FullScreenAndBackRestoreTheWindowOnTheFirstTrip) {
             },
             5000));
     }
+}
+
+// Live, No device and full screen as a user first sees them. Without a device the capture
+// buttons show their dimmed faces, not the ones they show with a device. The simulated
+// microscope's picture has no frame-number strip along its top.
+TEST_F(WindowManager, LiveAndNoDeviceLookAsTheyShould) {
+    // The window's client area starts below the menu bar; the buttons sit at its top left and
+    // the display at (221, 0).
+    const auto clientTop = [](const WindowPlace& place) { return place.y + place.height - 579; };
+    const auto buttons = [&](const QImage& screen, const WindowPlace& place) {
+        return screen.copy(place.x + 13, clientTop(place) + 2, 212, 32);
+    };
+
+    const QString live = Start({QStringLiteral("--simulate")}, "Simple Connect(");
+    ASSERT_FALSE(live.isEmpty()) << err_;
+    QImage screen;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            screen = server_->Screenshot();
+            return SpecimenPixels(screen) > 20000;
+        },
+        10000));
+    const WindowPlace place = Place(live);
+    const QImage enabled = buttons(screen, place);
+    // The top rows at the left of the picture, where the strip would be: its cells are pure
+    // black or white, which the specimen and the dark edge of its field of view are not
+    // everywhere there.
+    int cellPixels = 0;
+    for (int y = clientTop(place); y < clientTop(place) + 3; ++y) {
+        for (int x = place.x + 221; x < place.x + 221 + 124; ++x) {
+            const QRgb pixel = screen.pixel(x, y);
+            const int low = std::min({qRed(pixel), qGreen(pixel), qBlue(pixel)});
+            const int high = std::max({qRed(pixel), qGreen(pixel), qBlue(pixel)});
+            cellPixels += high < 25 || low > 225 ? 1 : 0;
+        }
+    }
+    EXPECT_LT(cellPixels, 300);
+    testsupport::SendSignal(program_, SIGTERM);
+    ASSERT_TRUE(program_.waitForFinished(20000));
+
+    const QString none = Start({}, "No capture device is streaming");
+    ASSERT_FALSE(none.isEmpty()) << err_;
+    QTest::qWait(1000);
+    const QImage disabled = buttons(server_->Screenshot(), Place(none));
+    int differing = 0;
+    for (int y = 0; y < enabled.height(); ++y) {
+        for (int x = 0; x < enabled.width(); ++x) {
+            differing += enabled.pixel(x, y) != disabled.pixel(x, y) ? 1 : 0;
+        }
+    }
+    EXPECT_GT(differing, enabled.width() * enabled.height() / 10);
 }
 
 }  // namespace
