@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/bitmap_records.h"
+#include "platform/regular_files.h"
 #include "platform/unique_fd.h"
 
 namespace {
@@ -65,16 +66,25 @@ IoResult StillWriter::SaveStillBitmap(const StillFrame& frame) {
     std::uint8_t headers[kBmpHeaderBytes];
     WriteHeaders(headers, frame);
 
+    bool folderMade = false;
     for (;;) {
         stillFileName_ = pictureFolder_ + "/StillCap" + std::to_string(stillCounter_) + ".bmp";
         platform::UniqueFd fd(
             ::open(stillFileName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
         if (fd.get() < 0) {
-            if (errno == EEXIST && stillCounter_ < INT_MAX) {
+            const int openError = errno;
+            if (openError == EEXIST && stillCounter_ < INT_MAX) {
                 ++stillCounter_;
                 continue;
             }
-            return IoResult(errno);
+            // The folder was taken away while the program ran: it is made again, once.
+            if (openError == ENOENT && !folderMade) {
+                folderMade = true;
+                if (platform::MakeFolderPath(pictureFolder_) == 0) {
+                    continue;
+                }
+            }
+            return IoResult(openError);
         }
         int error = platform::WriteAll(fd.get(), headers, sizeof headers);
         if (error == 0) {

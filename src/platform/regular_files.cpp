@@ -112,6 +112,27 @@ std::string HiddenSiblingPath(std::string_view path, std::string_view tag) {
     return hidden;
 }
 
+int MakeFolderPath(const std::string& path) {
+    if (path.empty()) {
+        return ENOENT;
+    }
+    // Each prefix that ends before a '/', then the whole path.
+    for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+        const std::string folder = path.substr(0, end);
+        if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
+            return errno;
+        }
+        if (end == std::string::npos) {
+            break;
+        }
+    }
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return errno;
+    }
+    return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
+}
+
 std::string FileErrorText(int error) {
     if (error == EINVAL) {
         return "not a regular file";

@@ -48,6 +48,11 @@ WriteTarget ResolveWriteTarget(const std::string& path);
 // name stays within the file system's limit of 255 bytes.
 std::string HiddenSiblingPath(std::string_view path, std::string_view tag);
 
+// Makes the folder `path` and every missing folder above it (mode 0777 before the umask).
+// 0 when the folder is there afterwards, else the errno of the step that failed (ENOTDIR
+// when something on the way is not a folder).
+int MakeFolderPath(const std::string& path);
+
 // The words for a file error: strerror, except EINVAL, which these functions use for
 // "not a regular file".
 std::string FileErrorText(int error);

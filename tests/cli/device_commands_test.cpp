@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "capture/capture_settings.h"
@@ -177,12 +178,15 @@ TEST_F(DeviceCommands, ADeviceThatFallsSilentIsAnErrorAndLeavesNoFile) {
 
 TEST_F(DeviceCommands, AStillThatCannotBeWrittenEndsTheSeriesWithTheFileCode) {
     auto session = MakeSession(std::chrono::seconds(10));
-    StillWriter writer(pictures / "gone");
+    // A file where the folder should be: the folder cannot be made.
+    const TempDir elsewhere;
+    std::ofstream(elsewhere / "plain") << "not a folder";
+    StillWriter writer(elsewhere / "plain/Picture");
     EXPECT_EQ(RunSnap(*session, writer, {.count = 3, .intervalMs = 0}, output.console()),
               kExitFile);
     session->Stop();
-    EXPECT_NE(output.Err().find("cannot write " + pictures / "gone/StillCap0.bmp" +
-                                ": No such file or directory"),
+    EXPECT_NE(output.Err().find("cannot write " + elsewhere / "plain/Picture/StillCap0.bmp" +
+                                ": Not a directory"),
               std::string::npos)
         << output.Err();
     EXPECT_EQ(output.Out(), "");

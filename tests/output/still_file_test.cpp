@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <fstream>
 #include <vector>
 
 #include "support/temp_dir.h"
@@ -116,10 +117,21 @@ TEST_F(StillFileTest, AFrameThatDoesNotAddUpIsRefused) {
     EXPECT_FALSE(Exists(folder / "StillCap0.bmp"));
 }
 
-TEST_F(StillFileTest, AFolderThatCannotTakeTheFileFailsCleanly) {
-    StillWriter nowhere(folder / "missing");
-    EXPECT_EQ(nowhere.SaveStillBitmap(Frame(8, 2).View()).error(), ENOENT);
-    EXPECT_EQ(nowhere.stillCounter(), 0);
+// A picture folder taken away while the program runs is made again; one that cannot be
+// made (a file stands in its way) fails cleanly.
+TEST_F(StillFileTest, AMissingFolderIsMadeAgainAndAnImpossibleOneFailsCleanly) {
+    { std::ofstream(folder / "plain") << "not a folder"; }
+    const struct {
+        std::string folder;
+        int error;
+    } cases[] = {{folder / "gone/Picture", 0}, {folder / "plain/Picture", ENOTDIR}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.folder);
+        StillWriter elsewhere(c.folder);
+        EXPECT_EQ(elsewhere.SaveStillBitmap(Frame(8, 2).View()).error(), c.error);
+        EXPECT_EQ(Exists(c.folder + "/StillCap0.bmp"), c.error == 0);
+        EXPECT_EQ(elsewhere.stillCounter(), 0);
+    }
 }
 
 TEST_F(StillFileTest, AWriteThatRunsOutOfRoomLeavesNoFile) {
