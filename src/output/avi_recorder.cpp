@@ -84,6 +84,8 @@ AVPixelFormat EncoderPixelFormat(RecorderCodec codec, const AVCodec* encoder) {
             return AV_PIX_FMT_YUVJ420P;
         case RecorderCodec::UncompressedDib:
             return AV_PIX_FMT_BGR24;
+        case RecorderCodec::H264:
+            return AV_PIX_FMT_YUV420P;  // the profile every player decodes
         default:
             break;
     }
@@ -307,6 +309,7 @@ IoResult AviRecorder::OpenRecording(const std::string& path, int width, int heig
         queue_.clear();
         spare_.assign(queueFrames_, std::vector<std::uint8_t>(frameBytes));
         frameBytes_ = frameBytes;
+        ++generation_;
         open_ = true;
         closing_ = false;
         failed_ = false;
@@ -323,31 +326,43 @@ void AviRecorder::WriteRecordingFrame(double sampleTimeSeconds, const std::uint8
                                       std::size_t lengthBytes) {
     std::int64_t dropped = 0;
     const char* why = nullptr;
+    std::vector<std::uint8_t> pixels;
+    std::uint64_t generation = 0;
     {
         std::lock_guard lock(mutex_);
         if (!open_ || closing_) {
-            why = nullptr;
-        } else if (failed_) {
-            dropped = ++dropped_;
+            return;
+        }
+        if (failed_) {
             why = "after a write failure";
         } else if (lengthBytes < frameBytes_ || buffer == nullptr) {
-            dropped = ++dropped_;
             why = "too short";
         } else if (spare_.empty()) {
-            dropped = ++dropped_;
             why = "queue full";
         } else {
-            QueuedFrame queued{sampleTimeSeconds, std::move(spare_.back())};
+            pixels = std::move(spare_.back());
             spare_.pop_back();
-            std::memcpy(queued.pixels.data(), buffer, frameBytes_);
-            queue_.push_back(std::move(queued));
+            generation = generation_;
+        }
+        if (why != nullptr) {
+            dropped = ++dropped_;
         }
     }
-    if (dropped != 0) {
+    if (why != nullptr) {
         Trace("Recording drops a frame (%s), %lld dropped\n", why, static_cast<long long>(dropped));
-    } else {
-        wake_.notify_one();
+        return;
     }
+    // The copy runs outside the lock, so the writer never waits for it. The buffer is this
+    // call's own until it is queued.
+    std::memcpy(pixels.data(), buffer, pixels.size());
+    {
+        std::lock_guard lock(mutex_);
+        if (!open_ || closing_ || generation != generation_) {
+            return;  // the recording ended meanwhile
+        }
+        queue_.push_back(QueuedFrame{sampleTimeSeconds, std::move(pixels)});
+    }
+    wake_.notify_one();
 }
 
 void AviRecorder::WriterLoop() {

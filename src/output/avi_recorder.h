@@ -122,6 +122,7 @@ private:
     bool failed_ = false;
     IoResult status_;
     std::size_t frameBytes_ = 0;
+    std::uint64_t generation_ = 0;  // one more at each open
     std::int64_t written_ = 0;
     std::int64_t dropped_ = 0;
 };

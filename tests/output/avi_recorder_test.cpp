@@ -67,6 +67,17 @@ std::map<std::string, std::string> Probe(const std::string& path) {
     return fields;
 }
 
+// How many of the video packets are marked as key frames.
+std::string KeyFrames(const std::string& path) {
+    std::string count =
+        Run("ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 '" + path +
+            "' | grep -c K");
+    while (!count.empty() && count.back() == '\n') {
+        count.pop_back();
+    }
+    return count;
+}
+
 std::string DecodeErrors(const std::string& path) {
     return Run("ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1");
 }
@@ -127,15 +138,17 @@ TEST(AviRecorderTest, EachCodecWritesAPlayableFileAtTheDeclaredRate) {
         const char* codecName;
         const char* tag;  // ffprobe's codec_tag_string
         bool lossless;
+        int keyFrameEvery;
+        const char* keyFrames;  // of the 30
     };
     const Case cases[] = {
-        {RecorderCodec::MicrosoftVideo1, "msvideo1", "MSVC", false},
-        {RecorderCodec::MotionJpeg, "mjpeg", "MJPG", false},
-        {RecorderCodec::UncompressedDib, "rawvideo", "[0][0][0][0]", true},
-        {RecorderCodec::Ffv1, "ffv1", "FFV1", true},
-        {RecorderCodec::HuffYuv, "huffyuv", "HFYU", true},
-        {RecorderCodec::Mpeg4, "mpeg4", "FMP4", false},
-        {RecorderCodec::H264, "h264", "H264", false},
+        {RecorderCodec::MicrosoftVideo1, "msvideo1", "MSVC", false, 0, "30"},
+        {RecorderCodec::MotionJpeg, "mjpeg", "MJPG", false, 0, "30"},
+        {RecorderCodec::UncompressedDib, "rawvideo", "[0][0][0][0]", true, 0, "30"},
+        {RecorderCodec::Ffv1, "ffv1", "FFV1", true, 10, "3"},
+        {RecorderCodec::HuffYuv, "huffyuv", "HFYU", true, 0, "30"},
+        {RecorderCodec::Mpeg4, "mpeg4", "FMP4", false, 15, "2"},
+        {RecorderCodec::H264, "h264", "H264", false, 10, "3"},
     };
     testsupport::TempDir dir;
     const int fps = 13;
@@ -148,7 +161,7 @@ TEST(AviRecorderTest, EachCodecWritesAPlayableFileAtTheDeclaredRate) {
         AviRecorder recorder({}, 32);  // room for every frame: none is dropped
         const std::string path = dir / (std::string(c.codecName) + ".avi");
         const RecordingOutcome outcome =
-            Record(recorder, path, {c.codec, 75, 0}, fps, Steady(30, fps));
+            Record(recorder, path, {c.codec, 75, c.keyFrameEvery}, fps, Steady(30, fps));
         EXPECT_TRUE(outcome.status.ok()) << outcome.status.detail();
         EXPECT_EQ(outcome.framesWritten, 30);
         EXPECT_EQ(outcome.framesDropped, 0);
@@ -159,6 +172,7 @@ TEST(AviRecorderTest, EachCodecWritesAPlayableFileAtTheDeclaredRate) {
         EXPECT_EQ(probe["r_frame_rate"], "13/1");
         EXPECT_EQ(probe["nb_frames"], "30");
         EXPECT_EQ(DecodeErrors(path), "");
+        EXPECT_EQ(KeyFrames(path), c.keyFrames);
         if (c.lossless) {
             const std::vector<std::uint8_t> first = Frame(0);
             EXPECT_TRUE(FirstFrameBgr(path) == std::string(first.begin(), first.end()));
