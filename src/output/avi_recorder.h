@@ -83,8 +83,10 @@ public:
 
     // Writes the frames still queued, ends the file so that it plays, and returns what the
     // recording did. A write failure stops the recording at the first failed frame; the
-    // frames before it stay in a playable file where the disk allows. Nothing open: success
-    // with no frames.
+    // frames before it stay in a playable file where the disk allows. The status is then the
+    // errno of that failure (ENOSPC, EIO, ...; EIO for an encoder failure) with the step that
+    // failed as its detail ("writing a frame", "ending the file", ...). Nothing open: the
+    // outcome of the last recording again.
     RecordingOutcome CloseRecording();
 
     // While held, the writer takes no frame from the queue (tests and benchmarks use it to
