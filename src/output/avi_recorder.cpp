@@ -200,6 +200,12 @@ void AviRecorder::Trace(const char* format, ...) {
 IoResult AviRecorder::OpenRecording(const std::string& path, int width, int height,
                                     int framesPerSecond, const RecorderCompressOptions& options) {
     (void)CloseRecording();
+    {
+        std::lock_guard lock(mutex_);
+        status_ = IoResult();
+        written_ = 0;
+        dropped_ = 0;
+    }
     // FFmpeg's notes go to standard error; only its errors are worth that.
     av_log_set_level(AV_LOG_ERROR);
     if (width <= 0 || height <= 0 || framesPerSecond <= 0) {

@@ -86,7 +86,7 @@ public:
     // frames before it stay in a playable file where the disk allows. The status is then the
     // errno of that failure (ENOSPC, EIO, ...; EIO for an encoder failure) with the step that
     // failed as its detail ("writing a frame", "ending the file", ...). Nothing open: the
-    // outcome of the last recording again.
+    // outcome of the last recording again (none after a failed open).
     RecordingOutcome CloseRecording();
 
     // While held, the writer takes no frame from the queue (tests and benchmarks use it to
