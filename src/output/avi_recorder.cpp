@@ -299,7 +299,8 @@ IoResult AviRecorder::OpenRecording(const std::string& path, int width, int heig
     avcodec_parameters_from_context(encoder->stream->codecpar, c);
     encoder->stream->codecpar->codec_tag = Info(options.codec).tag;
 
-    ret = avio_open(&encoder->format->pb, path.c_str(), AVIO_FLAG_WRITE);
+    // "file:" keeps a name such as "rtmp:x.avi" from being taken for a protocol.
+    ret = avio_open(&encoder->format->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE);
     if (ret < 0) {
         return IoResult(ErrnoOf(ret), path);
     }
