@@ -40,7 +40,7 @@ void FrameCallback::BufferCB(double sampleTimeSeconds, const std::uint8_t* buffe
     }
     if (recordingActive_.load() != 0) {
         if (RecordingSink* sink = recordingSink_.load()) {
-            sink->WriteRecordingFrame(buffer, lengthBytes);
+            sink->WriteRecordingFrame(sampleTimeSeconds, buffer, lengthBytes);
         }
     }
     if (FrameDrawer* drawer = drawer_.load()) {

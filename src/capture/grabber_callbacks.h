@@ -10,7 +10,7 @@
 #include "capture/engine_messages.h"
 #include "capture/frame_buffer.h"
 #include "capture/frame_drawer.h"
-#include "capture/recording_sink.h"
+#include "media/recording_sink.h"
 
 // What a grabber hands each frame to: 24-bit blue-green-red, rows top-down and padded to
 // 4 bytes. Called on the streaming thread. A grabber whose bytes outlive the call passes a

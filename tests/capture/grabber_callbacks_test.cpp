@@ -233,15 +233,15 @@ TEST_F(FrameTest, TheStillPinTriggersLikeTheButton) {
 
 class CountingSink : public RecordingSink, public FrameDrawer {
 public:
-    void WriteRecordingFrame(const std::uint8_t*, std::size_t length) override {
-        recorded.push_back(length);
+    void WriteRecordingFrame(double time, const std::uint8_t*, std::size_t length) override {
+        recorded.push_back({time, length});
     }
     int DrawFrame(const std::uint8_t* buffer, std::size_t, int width, int height) override {
         drawn.push_back(buffer[0]);
         size = {width, height};
         return 1;
     }
-    std::vector<std::size_t> recorded;
+    std::vector<std::pair<double, std::size_t>> recorded;
     std::vector<std::uint8_t> drawn;
     std::pair<int, int> size;
 };
@@ -252,10 +252,11 @@ TEST_F(FrameTest, FramesGoToTheRecorderWhileRecordingAndAreAlwaysDrawn) {
     callback.SetDrawer(&sink);
     Deliver(Frame(1));
     recording = 1;
-    Deliver(Frame(2));
+    Deliver(Frame(2), 0.5);
     flags.stillRequested = 1;
-    Deliver(Frame(3));
-    EXPECT_EQ(sink.recorded, std::vector<std::size_t>({24, 24}));
+    Deliver(Frame(3), 0.75);
+    using Recorded = std::vector<std::pair<double, std::size_t>>;
+    EXPECT_EQ(sink.recorded, Recorded({{0.5, 24}, {0.75, 24}}));
     EXPECT_EQ(sink.drawn, std::vector<std::uint8_t>({1, 2, 3}));
     EXPECT_EQ(sink.size, std::make_pair(4, 2));
 }

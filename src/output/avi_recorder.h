@@ -1,0 +1,130 @@
+#pragma once
+
+// Writes the live frames into an AVI file with FFmpeg. The streaming thread only copies each
+// frame into a small bounded queue; a writer thread of the recorder converts, encodes and
+// muxes it. A frame that finds the queue full is dropped and counted.
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "media/recording_sink.h"
+#include "platform/io_result.h"
+
+enum class RecorderCodec {
+    MicrosoftVideo1,  // "MSVC", FFmpeg's msvideo1; width and height multiples of 4
+    MotionJpeg,       // "MJPG"
+    UncompressedDib,  // "DIB ", 24-bit BGR rows as they come
+    Ffv1,             // "FFV1", lossless
+    HuffYuv,          // "HFYU", lossless
+    Mpeg4,            // "FMP4", MPEG-4 part 2
+    H264,             // "H264", when this FFmpeg has an encoder for it
+};
+
+// The compression options every recording uses.
+struct RecorderCompressOptions {
+    RecorderCodec codec = RecorderCodec::MicrosoftVideo1;
+    // 1 (smallest file) to 100 (best picture) for MJPG and FMP4; 0 keeps the encoder's own.
+    int quality = 0;
+    // A key frame every this many frames; 0 keeps the codec's default (every frame for MSVC,
+    // MJPG, DIB, HFYU; the encoder's own interval otherwise).
+    int keyFrameEvery = 0;
+};
+
+// The four-character code of `codec` ("MSVC", "MJPG", "DIB ", ...).
+const char* RecorderCodecFourcc(RecorderCodec codec);
+// Whether this FFmpeg has an encoder for `codec`.
+bool RecorderCodecAvailable(RecorderCodec codec);
+
+// What a recording did, from its open to its close.
+struct RecordingOutcome {
+    IoResult status;                 // the first failure, if any
+    std::int64_t framesWritten = 0;  // frames encoded into the file
+    std::int64_t framesDropped = 0;  // frames that found the queue full or came after a failure
+};
+
+class AviRecorder : public RecordingSink {
+public:
+    // `trace` receives one line per notable event (a dropped frame, a failed write); it is
+    // called from the streaming thread and from the writer thread. `queueFrames` is how many
+    // frames may wait for the writer.
+    explicit AviRecorder(std::function<void(const char* line)> trace = {},
+                         std::size_t queueFrames = 4);
+    ~AviRecorder() override;  // closes a recording still open
+    AviRecorder(const AviRecorder&) = delete;
+    AviRecorder& operator=(const AviRecorder&) = delete;
+
+    // Starts a recording of `width` x `height` frames at `path`, declared at
+    // `framesPerSecond` (the stream's time base is 1/framesPerSecond). Closes any recording
+    // still open first. Nothing is created on disk unless the encoder accepted the format.
+    // Fails with:
+    //   EINVAL  for a size or rate of 0 or less, or a size the codec does not take (detail
+    //           says why; MSVC wants multiples of 4);
+    //   ENOSYS  when this FFmpeg has no encoder for the codec;
+    //   the errno of creating or writing the file (detail holds the path);
+    //   EIO     for any other failure of the encoder or the container.
+    IoResult OpenRecording(const std::string& path, int width, int height, int framesPerSecond,
+                           const RecorderCompressOptions& options);
+
+    // Streaming thread. Copies the frame (24-bit BGR, rows top-down padded to 4 bytes) into
+    // the queue and returns; never waits for the writer. Its time in the file is its capture
+    // time in frames since the first frame, so a gap in capture stays a gap of the same length;
+    // a frame that would land on a time already used takes the next one. A frame is dropped
+    // and counted when the queue is full, when it is too short, or after a write failed.
+    void WriteRecordingFrame(double sampleTimeSeconds, const std::uint8_t* buffer,
+                             std::size_t lengthBytes) override;
+
+    // Writes the frames still queued, ends the file so that it plays, and returns what the
+    // recording did. A write failure stops the recording at the first failed frame; the
+    // frames before it stay in a playable file where the disk allows. The status is then the
+    // errno of that failure (ENOSPC, EIO, ...; EIO for an encoder failure) with the step that
+    // failed as its detail ("writing a frame", "ending the file", ...). Nothing open: the
+    // outcome of the last recording again (none after a failed open).
+    RecordingOutcome CloseRecording();
+
+    // While held, the writer takes no frame from the queue (tests and benchmarks use it to
+    // fill the queue). CloseRecording writes the queued frames regardless.
+    void HoldWriter(bool hold);
+
+    // The first failure of the current or last recording; success when none.
+    IoResult status() const;
+    std::int64_t framesDropped() const;
+
+private:
+    struct Encoder;
+    struct QueuedFrame {
+        double time = 0.0;
+        std::vector<std::uint8_t> pixels;
+    };
+
+    void WriterLoop();
+    void Fail(IoResult failure);
+    void Trace(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+    std::function<void(const char*)> trace_;
+    const std::size_t queueFrames_;
+
+    std::unique_ptr<Encoder> encoder_;  // the writer thread's while it runs
+    std::thread writer_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<QueuedFrame> queue_;
+    std::vector<std::vector<std::uint8_t>> spare_;  // buffers to copy the next frames into
+    bool open_ = false;
+    bool closing_ = false;
+    bool held_ = false;
+    bool failed_ = false;
+    IoResult status_;
+    std::size_t frameBytes_ = 0;
+    std::uint64_t generation_ = 0;  // one more at each open
+    std::int64_t written_ = 0;
+    std::int64_t dropped_ = 0;
+};

@@ -1,0 +1,291 @@
+#include "output/avi_recorder.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace {
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 480;
+
+std::size_t RowBytes(int width) {
+    return (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
+}
+
+// A frame that differs from its neighbours and is not symmetric top to bottom.
+std::vector<std::uint8_t> Frame(int index, int width = kWidth, int height = kHeight) {
+    std::vector<std::uint8_t> bytes(RowBytes(width) * height);
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* row = bytes.data() + RowBytes(width) * y;
+        for (int x = 0; x < width; ++x) {
+            const bool block = x / 32 == index % (width / 32) && y < height / 2;
+            row[3 * x + 0] = static_cast<std::uint8_t>(x / 3);
+            row[3 * x + 1] = static_cast<std::uint8_t>(y / 2);
+            row[3 * x + 2] = block ? 250 : 20;
+        }
+    }
+    return bytes;
+}
+
+// What a command prints on its standard output (its errors too with `withErrors`).
+std::string Run(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char chunk[65536];
+        std::size_t n = 0;
+        while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
+            out.append(chunk, n);
+        }
+        pclose(pipe);
+    }
+    return out;
+}
+
+// The video stream's fields as ffprobe reads them.
+std::map<std::string, std::string> Probe(const std::string& path) {
+    std::istringstream lines(
+        Run("ffprobe -v error -select_streams v:0 -show_entries "
+            "stream=codec_name,codec_tag_string,r_frame_rate,nb_frames,"
+            "duration -of default=noprint_wrappers=1 '" +
+            path + "' 2>&1"));
+    std::map<std::string, std::string> fields;
+    for (std::string line; std::getline(lines, line);) {
+        const auto equals = line.find('=');
+        if (equals != std::string::npos) {
+            fields[line.substr(0, equals)] = line.substr(equals + 1);
+        }
+    }
+    return fields;
+}
+
+// How many of the video packets are marked as key frames.
+std::string KeyFrames(const std::string& path) {
+    std::string count =
+        Run("ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 '" + path +
+            "' | grep -c K");
+    while (!count.empty() && count.back() == '\n') {
+        count.pop_back();
+    }
+    return count;
+}
+
+std::string DecodeErrors(const std::string& path) {
+    return Run("ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1");
+}
+
+std::string FirstFrameBgr(const std::string& path) {
+    return Run("ffmpeg -nostdin -v error -i '" + path +
+               "' -frames:v 1 -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
+}
+
+struct Traces {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    std::function<void(const char*)> Sink() {
+        return [this](const char* line) {
+            std::lock_guard lock(mutex);
+            lines.emplace_back(line);
+        };
+    }
+    int Count(const std::string& part) {
+        std::lock_guard lock(mutex);
+        int n = 0;
+        for (const std::string& line : lines) {
+            n += line.find(part) != std::string::npos ? 1 : 0;
+        }
+        return n;
+    }
+};
+
+// Records `times.size()` frames at `fps`, each at its capture time.
+RecordingOutcome Record(AviRecorder& recorder, const std::string& path,
+                        const RecorderCompressOptions& options, int fps,
+                        const std::vector<double>& times) {
+    const IoResult opened = recorder.OpenRecording(path, kWidth, kHeight, fps, options);
+    EXPECT_TRUE(opened.ok()) << opened.error() << " " << opened.detail();
+    for (std::size_t i = 0; i < times.size(); ++i) {
+        const std::vector<std::uint8_t> frame = Frame(static_cast<int>(i));
+        recorder.WriteRecordingFrame(times[i], frame.data(), frame.size());
+    }
+    return recorder.CloseRecording();
+}
+
+std::vector<double> Steady(int count, int fps, double start = 0.0) {
+    std::vector<double> times;
+    for (int i = 0; i < count; ++i) {
+        times.push_back(start + static_cast<double>(i) / fps);
+    }
+    return times;
+}
+
+}  // namespace
+
+// Every codec this FFmpeg has writes an AVI that reads back with its codec, its four-character
+// code, the declared rate and every frame; the lossless ones give the first frame back as it
+// went in, rows the right way up.
+TEST(AviRecorderTest, EachCodecWritesAPlayableFileAtTheDeclaredRate) {
+    struct Case {
+        RecorderCodec codec;
+        const char* codecName;
+        const char* tag;  // ffprobe's codec_tag_string
+        bool lossless;
+        int keyFrameEvery;
+        const char* keyFrames;  // of the 30
+    };
+    const Case cases[] = {
+        {RecorderCodec::MicrosoftVideo1, "msvideo1", "MSVC", false, 0, "30"},
+        {RecorderCodec::MotionJpeg, "mjpeg", "MJPG", false, 0, "30"},
+        {RecorderCodec::UncompressedDib, "rawvideo", "[0][0][0][0]", true, 0, "30"},
+        {RecorderCodec::Ffv1, "ffv1", "FFV1", true, 10, "3"},
+        {RecorderCodec::HuffYuv, "huffyuv", "HFYU", true, 0, "30"},
+        {RecorderCodec::Mpeg4, "mpeg4", "FMP4", false, 15, "2"},
+        {RecorderCodec::H264, "h264", "H264", false, 10, "3"},
+    };
+    testsupport::TempDir dir;
+    const int fps = 13;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.codecName);
+        if (!RecorderCodecAvailable(c.codec)) {
+            EXPECT_EQ(c.codec, RecorderCodec::H264) << "missing encoder";
+            continue;
+        }
+        AviRecorder recorder({}, 32);  // room for every frame: none is dropped
+        const std::string path = dir / (std::string(c.codecName) + ".avi");
+        const RecordingOutcome outcome =
+            Record(recorder, path, {c.codec, 75, c.keyFrameEvery}, fps, Steady(30, fps));
+        EXPECT_TRUE(outcome.status.ok()) << outcome.status.detail();
+        EXPECT_EQ(outcome.framesWritten, 30);
+        EXPECT_EQ(outcome.framesDropped, 0);
+
+        std::map<std::string, std::string> probe = Probe(path);
+        EXPECT_EQ(probe["codec_name"], c.codecName);
+        EXPECT_EQ(probe["codec_tag_string"], c.tag);
+        EXPECT_EQ(probe["r_frame_rate"], "13/1");
+        EXPECT_EQ(probe["nb_frames"], "30");
+        EXPECT_EQ(DecodeErrors(path), "");
+        EXPECT_EQ(KeyFrames(path), c.keyFrames);
+        if (c.lossless) {
+            const std::vector<std::uint8_t> first = Frame(0);
+            EXPECT_TRUE(FirstFrameBgr(path) == std::string(first.begin(), first.end()));
+        }
+    }
+}
+
+// Open refuses what it cannot record, says why, and leaves nothing behind.
+TEST(AviRecorderTest, OpenRefusesWhatItCannotRecordAndLeavesNoFile) {
+    struct Case {
+        const char* what;
+        RecorderCodec codec;
+        int width, height, fps;
+        const char* folder;  // under the temporary folder
+        int error;
+    };
+    const Case cases[] = {
+        {"MSVC width not a multiple of 4", RecorderCodec::MicrosoftVideo1, 642, 480, 13, "",
+         EINVAL},
+        {"MSVC height not a multiple of 4", RecorderCodec::MicrosoftVideo1, 640, 482, 13, "",
+         EINVAL},
+        {"no width", RecorderCodec::MotionJpeg, 0, 480, 13, "", EINVAL},
+        {"no rate", RecorderCodec::MotionJpeg, 640, 480, 0, "", EINVAL},
+        {"missing folder", RecorderCodec::MotionJpeg, 640, 480, 13, "gone/", ENOENT},
+    };
+    testsupport::TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        AviRecorder recorder;
+        const std::string path = dir / (std::string(c.folder) + "VCap0000.avi");
+        const IoResult result = recorder.OpenRecording(path, c.width, c.height, c.fps, {c.codec});
+        EXPECT_EQ(result.error(), c.error);
+        EXPECT_FALSE(result.detail().empty());
+        EXPECT_FALSE(testsupport::Exists(path));
+        // A refused recording takes no frames and closes as nothing.
+        const std::vector<std::uint8_t> frame = Frame(0);
+        recorder.WriteRecordingFrame(0.0, frame.data(), frame.size());
+        const RecordingOutcome outcome = recorder.CloseRecording();
+        EXPECT_EQ(outcome.framesWritten, 0);
+        EXPECT_EQ(outcome.framesDropped, 0);
+    }
+}
+
+// Each frame sits at its capture time: a pause in capture keeps its length in the file, and
+// frames closer together than a frame period take the next free slot instead of colliding.
+TEST(AviRecorderTest, CaptureTimesSetTheFramesPlaceInTheFile) {
+    testsupport::TempDir dir;
+    const int fps = 10;
+    std::vector<double> times = Steady(10, fps, 5.0);  // 5.0 .. 5.9
+    for (double t : Steady(10, fps, 7.0)) {            // a 1.1 s pause, then 7.0 .. 7.9
+        times.push_back(t);
+    }
+    times.push_back(7.91);  // same slot as 7.9: goes to 8.0
+    AviRecorder recorder({}, 32);
+    const std::string path = dir / "gap.avi";
+    const RecordingOutcome outcome =
+        Record(recorder, path, {RecorderCodec::MotionJpeg}, fps, times);
+    EXPECT_TRUE(outcome.status.ok());
+    EXPECT_EQ(outcome.framesWritten, 21);
+    std::map<std::string, std::string> probe = Probe(path);
+    EXPECT_EQ(probe["r_frame_rate"], "10/1");
+    EXPECT_NEAR(std::stod(probe["duration"].empty() ? "0" : probe["duration"]), 3.1, 1e-6);
+    EXPECT_EQ(DecodeErrors(path), "");
+}
+
+// A full queue drops the newest frame and counts it; a failed write stops the recording, the
+// rest of its frames are dropped, and the failure is reported at close.
+TEST(AviRecorderTest, DropsAreCountedAndAWriteFailureStopsTheRecording) {
+    testsupport::TempDir dir;
+    const std::vector<std::uint8_t> frame = Frame(1);
+    {
+        Traces traces;
+        AviRecorder recorder(traces.Sink(), 4);
+        const std::string path = dir / "held.avi";
+        ASSERT_TRUE(recorder.OpenRecording(path, kWidth, kHeight, 13, {}).ok());
+        recorder.HoldWriter(true);
+        for (int i = 0; i < 10; ++i) {
+            recorder.WriteRecordingFrame(i / 13.0, frame.data(), frame.size());
+        }
+        recorder.WriteRecordingFrame(1.0, frame.data(), frame.size() - 1);  // too short
+        EXPECT_EQ(recorder.framesDropped(), 7);
+        EXPECT_EQ(traces.Count("queue full"), 6);
+        EXPECT_EQ(traces.Count("too short"), 1);
+        const RecordingOutcome outcome = recorder.CloseRecording();
+        EXPECT_TRUE(outcome.status.ok());
+        EXPECT_EQ(outcome.framesWritten, 4);
+        EXPECT_EQ(outcome.framesDropped, 7);
+        EXPECT_EQ(Probe(path)["nb_frames"], "4");
+    }
+    {
+        Traces traces;
+        AviRecorder recorder(traces.Sink(), 4);
+        // The header fits in the output buffer: the disk is found full within the first frames.
+        ASSERT_TRUE(
+            recorder
+                .OpenRecording("/dev/full", kWidth, kHeight, 13, {RecorderCodec::UncompressedDib})
+                .ok());
+        int sent = 0;
+        for (; sent < 200 && recorder.status().ok(); ++sent) {
+            recorder.WriteRecordingFrame(sent / 13.0, frame.data(), frame.size());
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_EQ(recorder.status().error(), ENOSPC);
+        for (int i = 0; i < 5; ++i, ++sent) {
+            recorder.WriteRecordingFrame(sent / 13.0, frame.data(), frame.size());
+        }
+        EXPECT_EQ(traces.Count("after a write failure"), 5);
+        const RecordingOutcome outcome = recorder.CloseRecording();
+        EXPECT_EQ(outcome.status.error(), ENOSPC);
+        EXPECT_LE(outcome.framesWritten, 2);
+        EXPECT_EQ(outcome.framesWritten + outcome.framesDropped, sent);
+        EXPECT_EQ(traces.Count("Recording stops"), 1);
+    }
+}
