@@ -16,24 +16,10 @@
 
 namespace {
 
+using testsupport::SpecimenPixels;
 using testsupport::TempDir;
 using testsupport::WaitUntil;
 using testsupport::XServer;
-
-// Pixels of the simulated specimen: the pale pink of the stained slide.
-int SpecimenPixels(const QImage& screen) {
-    int count = 0;
-    for (int y = 0; y < screen.height(); y += 2) {
-        for (int x = 0; x < screen.width(); x += 2) {
-            const QRgb pixel = screen.pixel(x, y);
-            if (qRed(pixel) > 190 && qBlue(pixel) > 170 && qGreen(pixel) > 150 &&
-                qRed(pixel) > qGreen(pixel) + 8) {
-                ++count;
-            }
-        }
-    }
-    return count;
-}
 
 class Desktop : public ::testing::Test {
 protected:
@@ -48,26 +34,7 @@ protected:
     }
 
     QProcessEnvironment Environment() const {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"WAYLAND_DISPLAY", "XDG_CONFIG_HOME", "XDG_DOCUMENTS_DIR",
-                                 "LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"}) {
-            environment.remove(QString::fromLatin1(name));
-        }
-        environment.insert(QStringLiteral("HOME"), QString::fromStdString(home_.path()));
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(home_.path()));
-        environment.insert(QStringLiteral("DISPLAY"), *server_->display());
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        environment.insert(QStringLiteral("QT_LOGGING_RULES"),
-                           QStringLiteral("microscope.trace.debug=true"));
-        // Under AddressSanitizer: libxkbcommon-x11 gives strndup names that have no NUL
-        // within their buffer, which strict string checks read past; strndup itself stops
-        // at the length it is given.
-        const QString sanitizer = environment.value(QStringLiteral("ASAN_OPTIONS"));
-        if (!sanitizer.isEmpty()) {
-            environment.insert(QStringLiteral("ASAN_OPTIONS"),
-                               sanitizer + QStringLiteral(":strict_string_checks=0"));
-        }
-        return environment;
+        return testsupport::DesktopEnvironment(home_.path(), *server_->display());
     }
 
     // Runs the program with `arguments` until it shows its window, looks at the screen, asks

@@ -5,8 +5,11 @@
 #include <QByteArray>
 #include <QImage>
 #include <QProcess>
+#include <QProcessEnvironment>
+#include <QRgb>
 #include <QString>
 #include <optional>
+#include <string>
 
 #include "support/wait.h"
 
@@ -64,5 +67,46 @@ private:
     QProcess process_;
     std::optional<QString> display_;
 };
+
+// The environment the program runs in on display `display`, with `home` as its home: no
+// Wayland, no language or folder settings of the user's, the xcb platform and the trace on.
+inline QProcessEnvironment DesktopEnvironment(const std::string& home, const QString& display) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"WAYLAND_DISPLAY", "XDG_CONFIG_HOME", "XDG_DOCUMENTS_DIR", "LC_ALL",
+                             "LC_MESSAGES", "LANG", "LANGUAGE"}) {
+        environment.remove(QString::fromLatin1(name));
+    }
+    environment.insert(QStringLiteral("HOME"), QString::fromStdString(home));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(home));
+    environment.insert(QStringLiteral("DISPLAY"), display);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.insert(QStringLiteral("QT_LOGGING_RULES"),
+                       QStringLiteral("microscope.trace.debug=true"));
+    // Under AddressSanitizer: libxkbcommon-x11 gives strndup names that have no NUL within
+    // their buffer, which strict string checks read past; strndup itself stops at the length
+    // it is given.
+    const QString sanitizer = environment.value(QStringLiteral("ASAN_OPTIONS"));
+    if (!sanitizer.isEmpty()) {
+        environment.insert(QStringLiteral("ASAN_OPTIONS"),
+                           sanitizer + QStringLiteral(":strict_string_checks=0"));
+    }
+    return environment;
+}
+
+// Pixels of the simulated specimen on `screen`: the pale pink of the stained slide, counted
+// on every other pixel of every other row.
+inline int SpecimenPixels(const QImage& screen) {
+    int count = 0;
+    for (int y = 0; y < screen.height(); y += 2) {
+        for (int x = 0; x < screen.width(); x += 2) {
+            const QRgb pixel = screen.pixel(x, y);
+            if (qRed(pixel) > 190 && qBlue(pixel) > 170 && qGreen(pixel) > 150 &&
+                qRed(pixel) > qGreen(pixel) + 8) {
+                ++count;
+            }
+        }
+    }
+    return count;
+}
 
 }  // namespace testsupport
