@@ -75,6 +75,27 @@ bool CaptureSession::recording() const {
     return engine_.recordingActive().load() != 0;
 }
 
+void CaptureSession::SetRecordingSink(RecordingSink* sink) {
+    engine_.frameCallback().SetRecordingSink(sink);
+}
+
+bool CaptureSession::RunAtFrameRate(int framesPerSecond) {
+    engine_.StopGraph();
+    if (framesPerSecond <= 0) {
+        framesPerSecond = static_cast<int>(RoundedFrameRate(engine_.Settings().AvgTimePerFrame));
+    }
+    engine_.SetGrabberFrameRate(framesPerSecond);
+    return engine_.RunGraph() == 1;
+}
+
+int CaptureSession::frameWidth() const {
+    return engine_.frameCallback().width();
+}
+
+int CaptureSession::frameHeight() const {
+    return engine_.frameCallback().height();
+}
+
 void CaptureSession::Shutdown() {
     engine_.StopGraph();
     engine_.TearDownDownstream();

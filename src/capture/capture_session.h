@@ -8,6 +8,7 @@
 
 #include "capture/capture_engine.h"
 #include "capture/queued_message_target.h"
+#include "media/recording_sink.h"
 #include "media/still_frame.h"
 
 // Who asks for a still.
@@ -77,6 +78,15 @@ public:
     // while a recording runs.
     void SetRecording(bool on);
     bool recording() const;
+    // Where recorded frames go (streaming thread); null: nowhere. Set before the recording
+    // is switched on; the sink must outlive the graph's runs or be cleared while stopped.
+    void SetRecordingSink(RecordingSink* sink);
+    // Stops the graph, asks the capture for `framesPerSecond` (0 or less: the rate of the
+    // kept capture format) and runs the graph again. True when it runs.
+    bool RunAtFrameRate(int framesPerSecond);
+    // The size of the frames the live grabber delivers; 0 x 0 before a graph was prepared.
+    int frameWidth() const;
+    int frameHeight() const;
 
     // Stops the graph, tears it down, starts a new message generation and forgets every
     // request. Idempotent.

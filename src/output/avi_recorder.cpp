@@ -1,7 +1,10 @@
 #include "output/avi_recorder.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -107,6 +110,54 @@ std::size_t BgrRowBytes(int width) {
 
 }  // namespace
 
+std::string RecordingOpenMessage(RecordingOpenStep step, const IoResult& failure,
+                                 int videoCounter) {
+    char head[128];
+    const auto code = static_cast<unsigned>(failure.error());
+    switch (step) {
+        case RecordingOpenStep::FrameFormat:
+            std::snprintf(head, sizeof head, "Unsupport compressed format");
+            break;
+        case RecordingOpenStep::Encoder:
+            std::snprintf(head, sizeof head, "Make compress stream failed(0x%08X:%d)", code,
+                          videoCounter);
+            break;
+        case RecordingOpenStep::File:
+            std::snprintf(head, sizeof head, "Open avi file failed(0x%08X:%d)", code, videoCounter);
+            break;
+        case RecordingOpenStep::None:
+        case RecordingOpenStep::Container:
+            std::snprintf(head, sizeof head, "Set stream format failed(0x%08X:%d)", code,
+                          videoCounter);
+            break;
+    }
+    std::string text = head;
+    const std::string reason = failure.error() != 0 ? std::strerror(failure.error()) : "";
+    if (!failure.detail().empty() || !reason.empty()) {
+        text += "\n";
+        text += failure.detail();
+        if (!failure.detail().empty() && !reason.empty()) {
+            text += ": ";
+        }
+        text += reason;
+    }
+    return text;
+}
+
+std::string NextRecordingPath(const std::string& videoFolder, int& videoCounter) {
+    for (;; ++videoCounter) {
+        char name[32];
+        std::snprintf(name, sizeof name, "VCap%04d.avi", videoCounter);
+        std::string path = videoFolder + "/" + name;
+        struct stat existing {};
+        // A name that cannot be looked at (no folder, no access) is taken too: opening it
+        // then says what is wrong.
+        if (::lstat(path.c_str(), &existing) != 0 || videoCounter == INT_MAX) {
+            return path;
+        }
+    }
+}
+
 const char* RecorderCodecFourcc(RecorderCodec codec) {
     return Info(codec).fourcc;
 }
@@ -208,11 +259,22 @@ IoResult AviRecorder::OpenRecording(const std::string& path, int width, int heig
     }
     // FFmpeg's notes go to standard error; only its errors are worth that.
     av_log_set_level(AV_LOG_ERROR);
+    openFailedAt_ = RecordingOpenStep::FrameFormat;
+    IoResult opened = OpenEncoder(path, width, height, framesPerSecond, options);
+    if (opened.ok()) {
+        openFailedAt_ = RecordingOpenStep::None;
+    }
+    return opened;
+}
+
+IoResult AviRecorder::OpenEncoder(const std::string& path, int width, int height,
+                                  int framesPerSecond, const RecorderCompressOptions& options) {
     if (width <= 0 || height <= 0 || framesPerSecond <= 0) {
         return IoResult(EINVAL, "frame size and rate must be positive");
     }
     const AVCodec* encoderCodec = FindEncoder(options.codec);
     if (encoderCodec == nullptr) {
+        openFailedAt_ = RecordingOpenStep::Encoder;
         return IoResult(ENOSYS,
                         std::string("no encoder for ") + RecorderCodecFourcc(options.codec));
     }
@@ -220,6 +282,7 @@ IoResult AviRecorder::OpenRecording(const std::string& path, int width, int heig
         return IoResult(EINVAL, "MSVC needs a width and height that are multiples of 4");
     }
 
+    openFailedAt_ = RecordingOpenStep::Encoder;
     auto encoder = std::make_unique<Encoder>();
     encoder->width = width;
     encoder->height = height;
@@ -258,6 +321,7 @@ IoResult AviRecorder::OpenRecording(const std::string& path, int width, int heig
         c->global_quality = FF_QP2LAMBDA * scale;
     }
 
+    openFailedAt_ = RecordingOpenStep::Container;
     AVFormatContext* rawFormat = nullptr;
     int ret = avformat_alloc_output_context2(&rawFormat, nullptr, "avi", path.c_str());
     if (ret < 0 || rawFormat == nullptr) {
@@ -269,10 +333,13 @@ IoResult AviRecorder::OpenRecording(const std::string& path, int width, int heig
     }
     ret = avcodec_open2(c, encoderCodec, nullptr);
     if (ret < 0) {
+        openFailedAt_ =
+            ret == AVERROR(ENOMEM) ? RecordingOpenStep::Encoder : RecordingOpenStep::FrameFormat;
         return IoResult(
             ret == AVERROR(ENOMEM) ? ENOMEM : EINVAL,
             std::string(RecorderCodecFourcc(options.codec)) + " does not take this frame format");
     }
+    openFailedAt_ = RecordingOpenStep::Container;
     encoder->frame->format = c->pix_fmt;
     encoder->frame->width = width;
     encoder->frame->height = height;
@@ -299,6 +366,7 @@ IoResult AviRecorder::OpenRecording(const std::string& path, int width, int heig
     avcodec_parameters_from_context(encoder->stream->codecpar, c);
     encoder->stream->codecpar->codec_tag = Info(options.codec).tag;
 
+    openFailedAt_ = RecordingOpenStep::File;
     // "file:" keeps a name such as "rtmp:x.avi" from being taken for a protocol.
     ret = avio_open(&encoder->format->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE);
     if (ret < 0) {

@@ -43,6 +43,24 @@ const char* RecorderCodecFourcc(RecorderCodec codec);
 // Whether this FFmpeg has an encoder for `codec`.
 bool RecorderCodecAvailable(RecorderCodec codec);
 
+// The step of OpenRecording that failed.
+enum class RecordingOpenStep {
+    None,         // it did not fail
+    FrameFormat,  // the size or rate cannot be recorded, or the codec does not take them
+    Encoder,      // no encoder for the codec, or the encoder could not be made
+    File,         // the file could not be created or its header written
+    Container,    // the container or the conversion could not be set up
+};
+
+// The text of the "AVI Capture" box for a failed open: the failing step's own words, the
+// errno as a number and the file's number (`videoCounter`), then what the system says.
+std::string RecordingOpenMessage(RecordingOpenStep step, const IoResult& failure, int videoCounter);
+
+// The path of the next recording in `videoFolder`: "VCap%04d.avi" with the first number from
+// `videoCounter` on whose name is free. `videoCounter` keeps that number, so the next call
+// skips the file once it exists.
+std::string NextRecordingPath(const std::string& videoFolder, int& videoCounter);
+
 // What a recording did, from its open to its close.
 struct RecordingOutcome {
     IoResult status;                 // the first failure, if any
@@ -93,6 +111,8 @@ public:
     // fill the queue). CloseRecording writes the queued frames regardless.
     void HoldWriter(bool hold);
 
+    // Which step the last OpenRecording failed at; None after a success.
+    RecordingOpenStep openFailedAt() const { return openFailedAt_; }
     // The first failure of the current or last recording; success when none.
     IoResult status() const;
     std::int64_t framesDropped() const;
@@ -108,7 +128,11 @@ private:
     void Fail(IoResult failure);
     void Trace(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+    IoResult OpenEncoder(const std::string& path, int width, int height, int framesPerSecond,
+                         const RecorderCompressOptions& options);
+
     std::function<void(const char*)> trace_;
+    RecordingOpenStep openFailedAt_ = RecordingOpenStep::None;
     const std::size_t queueFrames_;
 
     std::unique_ptr<Encoder> encoder_;  // the writer thread's while it runs

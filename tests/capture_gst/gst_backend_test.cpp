@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "capture/gst/grabber_chain.h"
 #include "capture/gst/gst_media_backend.h"
 #include "capture/gst/simulated_device_registry.h"
 #include "gst_test_rig.h"
@@ -288,6 +289,41 @@ TEST(GstRepack, StridedRowsArePackedToFourBytesWithZeroPadding) {
     // A stride shorter than a row's pixels makes no sense.
     EXPECT_FALSE(gstcapture::RepackBgrRows(source.data(), 8, 3, 2, packed));
     EXPECT_EQ(packed.size(), 24u);
+}
+
+// The live grabber's rate cap keeps a steady source at the chosen rate, thins a faster one
+// evenly, and does not lose frames of a source that already sends that rate with jitter.
+TEST(GstRateCap, PassesOneFramePerSlotOfTheChosenRate) {
+    struct Case {
+        int sourceRate;
+        double jitterSeconds;  // added to every odd frame, taken from every even one
+        int cap;
+        int passedInTenSeconds;
+    };
+    const Case cases[] = {
+        {30, 0.0, 0, 300},    {30, 0.0, 15, 150}, {30, 0.004, 15, 150},
+        {15, 0.015, 15, 150}, {25, 0.0, 15, 150}, {10, 0.0, 15, 100},
+        {30, 0.008, 30, 300}, {60, 0.002, 5, 51},  // the last frame is within a quarter slot of 110
+                                                   // s
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.sourceRate << " fps capped at " << c.cap);
+        gstcapture::FrameRateCap cap;
+        cap.SetRate(c.cap);
+        int passed = 0;
+        for (int i = 0; i < c.sourceRate * 10; ++i) {
+            const double jitter = (i % 2 == 1 ? 1 : -1) * c.jitterSeconds;
+            passed += cap.Pass(100.0 + i / static_cast<double>(c.sourceRate) + jitter) ? 1 : 0;
+        }
+        EXPECT_EQ(passed, c.passedInTenSeconds);
+    }
+    // A restart (the graph runs again) lets the next frame through even at an earlier time.
+    gstcapture::FrameRateCap cap;
+    cap.SetRate(15);
+    EXPECT_TRUE(cap.Pass(5.0));
+    EXPECT_FALSE(cap.Pass(1.0));
+    cap.Restart();
+    EXPECT_TRUE(cap.Pass(1.0));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "output/avi_recorder.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
@@ -288,4 +289,56 @@ TEST(AviRecorderTest, DropsAreCountedAndAWriteFailureStopsTheRecording) {
         EXPECT_EQ(outcome.framesWritten + outcome.framesDropped, sent);
         EXPECT_EQ(traces.Count("Recording stops"), 1);
     }
+}
+
+// Names run VCap0000.avi, VCap0001.avi, ... skipping taken names (files or not), keep at least
+// four digits, and the counter stays on the free number.
+TEST(AviRecorderTest, RecordingNamesTakeTheFirstFreeNumber) {
+    testsupport::TempDir dir;
+    int counter = 0;
+    EXPECT_EQ(NextRecordingPath(dir.path(), counter), dir / "VCap0000.avi");
+    EXPECT_EQ(counter, 0);
+    testsupport::WriteFile(dir / "VCap0000.avi", "x");
+    ASSERT_EQ(::mkdir((dir / "VCap0001.avi").c_str(), 0700), 0);
+    EXPECT_EQ(NextRecordingPath(dir.path(), counter), dir / "VCap0002.avi");
+    EXPECT_EQ(counter, 2);
+    counter = 12;
+    EXPECT_EQ(NextRecordingPath(dir.path(), counter), dir / "VCap0012.avi");
+    counter = 12345;
+    EXPECT_EQ(NextRecordingPath(dir.path(), counter), dir / "VCap12345.avi");
+    // A folder that is not there still gives a name; opening it says what is wrong.
+    counter = 0;
+    EXPECT_EQ(NextRecordingPath(dir / "gone", counter), dir / "gone/VCap0000.avi");
+}
+
+// Each failed step has its own words, with the errno, the number and the system's reason.
+TEST(AviRecorderTest, OpenFailureMessagesNameTheStep) {
+    struct Case {
+        RecordingOpenStep step;
+        IoResult failure;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {RecordingOpenStep::File, IoResult(ENOSPC, "/v/VCap0003.avi"),
+         "Open avi file failed(0x0000001C:3)\n/v/VCap0003.avi: No space left on device"},
+        {RecordingOpenStep::Encoder, IoResult(ENOSYS, "no encoder for H264"),
+         "Make compress stream failed(0x00000026:3)\nno encoder for H264: Function not "
+         "implemented"},
+        {RecordingOpenStep::FrameFormat, IoResult(EINVAL, ""),
+         "Unsupport compressed format\nInvalid argument"},
+        {RecordingOpenStep::Container, IoResult(EIO, ""),
+         "Set stream format failed(0x00000005:3)\nInput/output error"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(RecordingOpenMessage(c.step, c.failure, 3), c.expected);
+    }
+    // The recorder tells which step failed.
+    testsupport::TempDir dir;
+    AviRecorder recorder;
+    EXPECT_FALSE(recorder.OpenRecording(dir / "gone/x.avi", 640, 480, 15, {}).ok());
+    EXPECT_EQ(recorder.openFailedAt(), RecordingOpenStep::File);
+    EXPECT_FALSE(recorder.OpenRecording(dir / "x.avi", 642, 480, 15, {}).ok());
+    EXPECT_EQ(recorder.openFailedAt(), RecordingOpenStep::FrameFormat);
+    EXPECT_TRUE(recorder.OpenRecording(dir / "x.avi", 640, 480, 15, {}).ok());
+    EXPECT_EQ(recorder.openFailedAt(), RecordingOpenStep::None);
 }

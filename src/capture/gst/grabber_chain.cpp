@@ -2,6 +2,7 @@
 
 #include <gst/video/video.h>
 
+#include <cmath>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -81,6 +82,19 @@ bool RepackBgrRows(const std::uint8_t* source, std::size_t sourceStrideBytes, in
     return true;
 }
 
+bool FrameRateCap::Pass(double seconds) {
+    const int rate = rate_.load();
+    if (rate <= 0) {
+        return true;
+    }
+    const auto slot = static_cast<std::int64_t>(std::floor(seconds * rate + 0.25));
+    if (!restart_.exchange(false) && slot <= lastSlot_) {
+        return false;
+    }
+    lastSlot_ = slot;
+    return true;
+}
+
 GrabberChain::~GrabberChain() {
     if (renderer_) {
         ClearCallbacks(renderer_.get());
@@ -107,6 +121,14 @@ bool GrabberChain::Create() {
     // while copying anyway (LatestFrame::BottomUpBytes).
     CapsPtr caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr));
     g_object_set(bgr.get(), "caps", caps.get(), nullptr);
+
+    // Frames beyond the chosen rate are dropped before they are converted.
+    PadPtr queueInput(gst_element_get_static_pad(queue.get(), "sink"));
+    if (!queueInput) {
+        return false;
+    }
+    gst_pad_add_probe(queueInput.get(), GST_PAD_PROBE_TYPE_BUFFER, &GrabberChain::OnIncomingBuffer,
+                      this, nullptr);
 
     GstBin& grabberBin = *GST_BIN(bin.get());
     if (!AddAndLink(grabberBin, nullptr, queue) || !AddAndLink(grabberBin, queue.get(), convert) ||
@@ -211,6 +233,17 @@ GstFlowReturn GrabberChain::OnNewSample(GstAppSink* sink, gpointer chain) {
         static_cast<GrabberChain*>(chain)->Deliver(sample.get());
     }
     return GST_FLOW_OK;
+}
+
+GstPadProbeReturn GrabberChain::OnIncomingBuffer(GstPad*, GstPadProbeInfo* info, gpointer chain) {
+    const GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    const GstClockTime time = buffer != nullptr ? GST_BUFFER_PTS(buffer) : GST_CLOCK_TIME_NONE;
+    if (!GST_CLOCK_TIME_IS_VALID(time)) {
+        return GST_PAD_PROBE_OK;
+    }
+    const double seconds = static_cast<double>(time) / GST_SECOND;
+    return static_cast<GrabberChain*>(chain)->rateCap_.Pass(seconds) ? GST_PAD_PROBE_OK
+                                                                     : GST_PAD_PROBE_DROP;
 }
 
 void GrabberChain::Deliver(GstSample* sample) {

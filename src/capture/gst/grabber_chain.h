@@ -23,6 +23,25 @@ namespace gstcapture {
 bool RepackBgrRows(const std::uint8_t* source, std::size_t sourceStrideBytes, int width, int height,
                    std::vector<std::uint8_t>& packed);
 
+// Lets through at most `rate` frames a second, judged by their capture times: each frame
+// falls into a slot of 1/rate seconds (a quarter slot early still counts as the next slot,
+// so jitter does not drop frames of a source that sends exactly `rate`), and only the first
+// frame of each slot passes. A rate of 0 lets everything through. One thread at a time calls
+// Pass; the rate may be changed from any thread.
+class FrameRateCap {
+public:
+    void SetRate(int framesPerSecond) { rate_.store(framesPerSecond > 0 ? framesPerSecond : 0); }
+    int rate() const { return rate_.load(); }
+    // Forgets the last slot; the next frame passes.
+    void Restart() { restart_.store(true); }
+    bool Pass(double seconds);
+
+private:
+    std::atomic<int> rate_{0};
+    std::atomic<bool> restart_{true};
+    std::int64_t lastSlot_ = 0;
+};
+
 // What one grabber has delivered, for benchmarks and diagnostics.
 struct GrabberStats {
     std::uint64_t frames = 0;
@@ -65,7 +84,13 @@ public:
 
     void Configure(bool oneShot, GrabberCallback* callback);
     // A one-shot grabber delivers again after this.
-    void Rearm() { delivered_.store(false); }
+    void Rearm() {
+        delivered_.store(false);
+        rateCap_.Restart();
+    }
+    // At most this many frames a second reach the converter and the callback; 0: all.
+    void SetMaxFrameRate(int framesPerSecond) { rateCap_.SetRate(framesPerSecond); }
+    int maxFrameRate() const { return rateCap_.rate(); }
     // Returns once no callback of this chain runs. Called after the pipeline stopped, it makes
     // everything the callbacks did visible to the caller, also to tools that cannot see
     // GStreamer's own thread joins.
@@ -75,6 +100,7 @@ public:
 
 private:
     static GstFlowReturn OnNewSample(GstAppSink* sink, gpointer chain);
+    static GstPadProbeReturn OnIncomingBuffer(GstPad* pad, GstPadProbeInfo* info, gpointer chain);
     void Deliver(GstSample* sample);
 
     ElementPtr grabber_;
@@ -83,6 +109,7 @@ private:
     bool rendererLinked_ = false;
     std::optional<int> upstreamPin_;
 
+    FrameRateCap rateCap_;  // before the converter, on the capture pin's streaming thread
     std::atomic<GrabberCallback*> callback_{nullptr};
     std::atomic<bool> oneShot_{false};
     std::atomic<bool> delivered_{false};

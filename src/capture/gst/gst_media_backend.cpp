@@ -15,6 +15,7 @@ namespace gstcapture {
 namespace {
 
 constexpr int kCapturePinCount = 2;
+constexpr int kMaxGrabberFramesPerSecond = 60;
 constexpr PinId kPinsPerFilter = 16;
 
 constexpr PinId PinOf(FilterId filter, PinId index) {
@@ -226,6 +227,23 @@ HResult GstMediaBackend::SetGrabberMediaType(GrabberSlot slot, const CaptureSett
     // format only has to describe a picture.
     if (format != nullptr && (format->biWidth <= 0 || format->biHeight == 0)) {
         return hr::kInvalidMediaType;
+    }
+    // A new frame duration (one the device is not set to) asks the device for that rate and
+    // caps the live grabber at it, so a device that cannot do the rate sends what it can and
+    // the cap thins it. The device's own duration, as the graph is prepared, lifts the cap.
+    if (slot == GrabberSlot::Frame && format != nullptr && source_) {
+        CaptureSettings current;
+        const bool known = Succeeded(source_->GetFormat(current));
+        const bool newRate = known && format->AvgTimePerFrame > 0 &&
+                             current.AvgTimePerFrame != format->AvgTimePerFrame;
+        chain(slot)->SetMaxFrameRate(
+            newRate ? FramesPerSecondOf(*format, kMaxGrabberFramesPerSecond) : 0);
+        if (newRate && !running_ && current.biWidth == format->biWidth &&
+            current.biHeight == format->biHeight) {
+            current.AvgTimePerFrame = format->AvgTimePerFrame;
+            current.dwBitRate = BitRateFor(current.biSizeImage, current.AvgTimePerFrame);
+            source_->SetFormat(current);
+        }
     }
     return hr::kOk;
 }
