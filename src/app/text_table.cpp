@@ -26,6 +26,8 @@ constexpr TextEntry kTextTable[] = {
     {"WriteFolderFail", 256, "Nothing can be saved in the folder %1: %2"},
     {"SaveStillFail", 256, "The picture could not be saved to %1: %2"},
     {"NotAvailable", 256, "This function is not available in this version."},
+    {"RecordStopped", 256, "The recording stopped because %1 could not be written: %2"},
+    {"RecordKept", 256, "The first %1 seconds of it are kept."},
 
     // Main window tooltips.
     {"TipPreview", kTipBytes, "Preview"},

@@ -22,6 +22,10 @@ enum class TextId {
     WriteFolderFail,  // a storage folder takes no files
     SaveStillFail,    // a still could not be written
     NotAvailable,     // a command whose feature this version does not have yet
+    // A recording that could not be written on: %1 the file, %2 the system's reason; then
+    // how much of it is kept (%1 seconds).
+    RecordingStopped,
+    RecordingKept,
 
     // Main window tooltips.
     TipPreview,

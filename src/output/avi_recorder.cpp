@@ -384,6 +384,10 @@ IoResult AviRecorder::OpenEncoder(const std::string& path, int width, int height
         queue_.clear();
         spare_.assign(queueFrames_, std::vector<std::uint8_t>(frameBytes));
         frameBytes_ = frameBytes;
+        framesPerSecond_ = framesPerSecond;
+        haveLastTime_ = false;
+        lastTime_ = 0.0;
+        timeShift_ = 0.0;
         ++generation_;
         open_ = true;
         closing_ = false;
@@ -418,6 +422,14 @@ void AviRecorder::WriteRecordingFrame(double sampleTimeSeconds, const std::uint8
             pixels = std::move(spare_.back());
             spare_.pop_back();
             generation = generation_;
+            // A capture that starts again (a still while recording restarts the graph)
+            // counts its times from 0 again: such a frame follows the last one by a frame.
+            if (haveLastTime_ && sampleTimeSeconds + timeShift_ < lastTime_) {
+                timeShift_ = lastTime_ + 1.0 / framesPerSecond_ - sampleTimeSeconds;
+            }
+            sampleTimeSeconds += timeShift_;
+            lastTime_ = sampleTimeSeconds;
+            haveLastTime_ = true;
         }
         if (why != nullptr) {
             dropped = ++dropped_;

@@ -94,7 +94,8 @@ public:
     // Streaming thread. Copies the frame (24-bit BGR, rows top-down padded to 4 bytes) into
     // the queue and returns; never waits for the writer. Its time in the file is its capture
     // time in frames since the first frame, so a gap in capture stays a gap of the same length;
-    // a frame that would land on a time already used takes the next one. A frame is dropped
+    // a frame that would land on a time already used takes the next one, and a time earlier
+    // than the last (the capture's clock started again) follows the last frame. A frame is dropped
     // and counted when the queue is full, when it is too short, or after a write failed.
     void WriteRecordingFrame(double sampleTimeSeconds, const std::uint8_t* buffer,
                              std::size_t lengthBytes) override;
@@ -148,6 +149,10 @@ private:
     bool failed_ = false;
     IoResult status_;
     std::size_t frameBytes_ = 0;
+    int framesPerSecond_ = 1;
+    bool haveLastTime_ = false;
+    double lastTime_ = 0.0;   // the last queued frame's time, shifted
+    double timeShift_ = 0.0;  // added to capture times since the capture's clock started again
     std::uint64_t generation_ = 0;  // one more at each open
     std::int64_t written_ = 0;
     std::int64_t dropped_ = 0;

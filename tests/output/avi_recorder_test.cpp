@@ -239,6 +239,20 @@ TEST(AviRecorderTest, CaptureTimesSetTheFramesPlaceInTheFile) {
     EXPECT_EQ(probe["r_frame_rate"], "10/1");
     EXPECT_NEAR(std::stod(probe["duration"].empty() ? "0" : probe["duration"]), 3.1, 1e-6);
     EXPECT_EQ(DecodeErrors(path), "");
+
+    // The capture's clock starting again from 0 (the graph restarted) goes on after the last
+    // frame, and a pause after that keeps its length.
+    std::vector<double> restarted = Steady(10, fps, 5.0);
+    for (double start : {0.05, 1.05}) {
+        for (double t : Steady(5, fps, start)) {
+            restarted.push_back(t);
+        }
+    }
+    const std::string again = dir / "restarted.avi";
+    EXPECT_EQ(Record(recorder, again, {RecorderCodec::MotionJpeg}, fps, restarted).framesWritten,
+              20);
+    probe = Probe(again);
+    EXPECT_NEAR(std::stod(probe["duration"].empty() ? "0" : probe["duration"]), 2.5, 1e-6);
 }
 
 // A full queue drops the newest frame and counts it; a failed write stops the recording, the
