@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "output/avi_salvage.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -182,6 +184,9 @@ struct AviRecorder::Encoder {
     bool haveFirst = false;
     double firstTime = 0.0;
     std::int64_t lastPts = -1;
+    std::string path;
+    std::uint64_t wholeChunksEnd = 0;  // the file's end after the last chunk written whole
+    std::vector<bool> keyFrames;       // of the chunks written whole, in order
 
     // Sends `f` (null: flush) to the encoder and writes every packet it gives back.
     int Encode(AVFrame* f) {
@@ -199,12 +204,29 @@ struct AviRecorder::Encoder {
             }
             av_packet_rescale_ts(packet.get(), codec->time_base, stream->time_base);
             packet->stream_index = stream->index;
+            const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
             ret = av_write_frame(format.get(), packet.get());
             av_packet_unref(packet.get());
             if (ret < 0) {
                 return ret;
             }
+            ret = NoteWholeChunk();
+            if (ret < 0) {
+                return ret;
+            }
+            keyFrames.push_back(key);
         }
+    }
+
+    // Puts what the muxer wrote on the disk and notes where the file ends now, so that a
+    // write failing later can be cut back to whole chunks.
+    int NoteWholeChunk() {
+        avio_flush(format->pb);
+        if (format->pb->error < 0) {
+            return format->pb->error;
+        }
+        wholeChunksEnd = static_cast<std::uint64_t>(avio_tell(format->pb));
+        return 0;
     }
 
     int EncodeFrame(double time, const std::uint8_t* pixels) {
@@ -256,6 +278,7 @@ IoResult AviRecorder::OpenRecording(const std::string& path, int width, int heig
         status_ = IoResult();
         written_ = 0;
         dropped_ = 0;
+        queued_ = 0;
     }
     // FFmpeg's notes go to standard error; only its errors are worth that.
     av_log_set_level(AV_LOG_ERROR);
@@ -377,6 +400,11 @@ IoResult AviRecorder::OpenEncoder(const std::string& path, int width, int height
         return IoResult(ErrnoOf(ret), path);
     }
     encoder->headerWritten = true;
+    encoder->path = path;
+    ret = encoder->NoteWholeChunk();
+    if (ret < 0) {
+        return IoResult(ErrnoOf(ret), path);
+    }
 
     const std::size_t frameBytes = BgrRowBytes(width) * static_cast<std::size_t>(height);
     {
@@ -395,6 +423,7 @@ IoResult AviRecorder::OpenEncoder(const std::string& path, int width, int height
         status_ = IoResult();
         written_ = 0;
         dropped_ = 0;
+        queued_ = 0;
     }
     encoder_ = std::move(encoder);
     writer_ = std::thread([this] { WriterLoop(); });
@@ -448,6 +477,7 @@ void AviRecorder::WriteRecordingFrame(double sampleTimeSeconds, const std::uint8
             return;  // the recording ended meanwhile
         }
         queue_.push_back(QueuedFrame{sampleTimeSeconds, std::move(pixels)});
+        ++queued_;
     }
     wake_.notify_one();
 }
@@ -464,9 +494,8 @@ void AviRecorder::WriterLoop() {
             queued = std::move(queue_.front());
             queue_.pop_front();
             if (failed_) {
-                ++dropped_;
                 spare_.push_back(std::move(queued.pixels));
-                continue;
+                continue;  // counted as dropped at the close
             }
         }
         const int ret = encoder_->EncodeFrame(queued.time, queued.pixels.data());
@@ -474,11 +503,9 @@ void AviRecorder::WriterLoop() {
             Fail(IoResult(ErrnoOf(ret), "writing a frame"));
         }
         std::lock_guard lock(mutex_);
-        if (ret < 0) {
-            ++dropped_;
-        } else {
-            ++written_;
-        }
+        // An encoder on threads hands its packets back a frame or two later: what counts is
+        // what is in the file, whole.
+        written_ = static_cast<std::int64_t>(encoder_->keyFrames.size());
         spare_.push_back(std::move(queued.pixels));
     }
 }
@@ -520,8 +547,8 @@ RecordingOutcome AviRecorder::CloseRecording() {
             Fail(IoResult(ErrnoOf(ret), "flushing the encoder"));
         }
     }
-    // The trailer makes what reached the disk playable, even after a failure.
-    if (encoder_->headerWritten) {
+    // The trailer writes the index and the sizes and counts of the headers.
+    if (!failed && encoder_->headerWritten) {
         const int ret = av_write_trailer(encoder_->format.get());
         if (ret < 0) {
             Fail(IoResult(ErrnoOf(ret), "ending the file"));
@@ -533,8 +560,26 @@ RecordingOutcome AviRecorder::CloseRecording() {
             Fail(IoResult(ErrnoOf(ret), "closing the file"));
         }
     }
+    // After a failed write the file ends in a chunk cut short, or in a trailer that did not
+    // fit: it is cut back to the last whole frame and finished by hand, so it plays to there.
+    {
+        std::lock_guard lock(mutex_);
+        failed = failed_;
+    }
+    if (failed && encoder_->headerWritten) {
+        const IoResult finished =
+            FinishCutShortAvi(encoder_->path, encoder_->wholeChunksEnd, encoder_->keyFrames);
+        if (!finished.ok()) {
+            Trace("Recording not finished after the failure: %s (%s)\n", finished.detail().c_str(),
+                  std::strerror(finished.error()));
+        }
+    }
+    const auto whole = static_cast<std::int64_t>(encoder_->keyFrames.size());
     encoder_.reset();
     std::lock_guard lock(mutex_);
+    // Every frame taken into the queue is in the file or lost with the failure.
+    written_ = whole;
+    dropped_ += queued_ - whole;
     open_ = false;
     closing_ = false;
     held_ = false;

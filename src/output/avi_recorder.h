@@ -154,6 +154,8 @@ private:
     double lastTime_ = 0.0;   // the last queued frame's time, shifted
     double timeShift_ = 0.0;  // added to capture times since the capture's clock started again
     std::uint64_t generation_ = 0;  // one more at each open
-    std::int64_t written_ = 0;
-    std::int64_t dropped_ = 0;
+    std::int64_t written_ = 0;      // frames whole in the file
+    std::int64_t dropped_ = 0;  // frames refused by WriteRecordingFrame; at the close also those
+                                // queued but lost with a failure
+    std::int64_t queued_ = 0;   // frames taken into the queue
 };

@@ -1,10 +1,12 @@
 #include "output/avi_recorder.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -83,6 +85,18 @@ std::string KeyFrames(const std::string& path) {
 
 std::string DecodeErrors(const std::string& path) {
     return Run("ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1");
+}
+
+// Frames ffmpeg decodes from the file, counted.
+std::string DecodedFrames(const std::string& path) {
+    std::string count =
+        Run("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+            "stream=nb_read_frames -of csv=p=0 '" +
+            path + "'");
+    while (!count.empty() && (count.back() == '\n' || count.back() == ',')) {
+        count.pop_back();
+    }
+    return count;
 }
 
 std::string FirstFrameBgr(const std::string& path) {
@@ -255,9 +269,9 @@ TEST(AviRecorderTest, CaptureTimesSetTheFramesPlaceInTheFile) {
     EXPECT_NEAR(std::stod(probe["duration"].empty() ? "0" : probe["duration"]), 2.5, 1e-6);
 }
 
-// A full queue drops the newest frame and counts it; a failed write stops the recording, the
-// rest of its frames are dropped, and the failure is reported at close.
-TEST(AviRecorderTest, DropsAreCountedAndAWriteFailureStopsTheRecording) {
+// A full queue drops the newest frame and counts it; a disk full from the start fails the
+// open.
+TEST(AviRecorderTest, DropsAreCountedAndADiskFullFromTheStartFailsTheOpen) {
     testsupport::TempDir dir;
     const std::vector<std::uint8_t> frame = Frame(1);
     {
@@ -280,28 +294,13 @@ TEST(AviRecorderTest, DropsAreCountedAndAWriteFailureStopsTheRecording) {
         EXPECT_EQ(Probe(path)["nb_frames"], "4");
     }
     {
-        Traces traces;
-        AviRecorder recorder(traces.Sink(), 4);
-        // The header fits in the output buffer: the disk is found full within the first frames.
-        ASSERT_TRUE(
-            recorder
-                .OpenRecording("/dev/full", kWidth, kHeight, 13, {RecorderCodec::UncompressedDib})
-                .ok());
-        int sent = 0;
-        for (; sent < 200 && recorder.status().ok(); ++sent) {
-            recorder.WriteRecordingFrame(sent / 13.0, frame.data(), frame.size());
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        ASSERT_EQ(recorder.status().error(), ENOSPC);
-        for (int i = 0; i < 5; ++i, ++sent) {
-            recorder.WriteRecordingFrame(sent / 13.0, frame.data(), frame.size());
-        }
-        EXPECT_EQ(traces.Count("after a write failure"), 5);
-        const RecordingOutcome outcome = recorder.CloseRecording();
-        EXPECT_EQ(outcome.status.error(), ENOSPC);
-        EXPECT_LE(outcome.framesWritten, 2);
-        EXPECT_EQ(outcome.framesWritten + outcome.framesDropped, sent);
-        EXPECT_EQ(traces.Count("Recording stops"), 1);
+        // A disk already full takes not even the header: the open fails, and no frame is
+        // taken.
+        AviRecorder recorder;
+        const IoResult opened = recorder.OpenRecording("/dev/full", kWidth, kHeight, 13,
+                                                       {RecorderCodec::UncompressedDib});
+        EXPECT_EQ(opened.error(), ENOSPC);
+        EXPECT_EQ(recorder.openFailedAt(), RecordingOpenStep::File);
     }
 }
 
@@ -355,4 +354,48 @@ TEST(AviRecorderTest, OpenFailureMessagesNameTheStep) {
     EXPECT_EQ(recorder.openFailedAt(), RecordingOpenStep::FrameFormat);
     EXPECT_TRUE(recorder.OpenRecording(dir / "x.avi", 640, 480, 15, {}).ok());
     EXPECT_EQ(recorder.openFailedAt(), RecordingOpenStep::None);
+}
+
+// A disk that fills up mid-recording (here: the file size limit, which fails writes the same
+// way for root too) stops the recording at the first failed write, and the file is cut back
+// to the last whole frame: every tool reads it to there without a complaint.
+TEST(AviRecorderTest, AFileCutShortByAFullDiskPlaysToItsLastWholeFrame) {
+    struct Case {
+        RecorderCodec codec;
+        rlim_t limitBytes;
+    };
+    const Case cases[] = {
+        {RecorderCodec::UncompressedDib, 4 * 1000 * 1000},
+        {RecorderCodec::MotionJpeg, 150 * 1000},
+        {RecorderCodec::MicrosoftVideo1, 2 * 1000 * 1000},
+    };
+    testsupport::TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(RecorderCodecFourcc(c.codec));
+        const std::string path =
+            dir / (std::string("full") + RecorderCodecFourcc(c.codec) + ".avi");
+        AviRecorder recorder({}, 64);
+        ASSERT_TRUE(recorder.OpenRecording(path, kWidth, kHeight, 10, {c.codec}).ok());
+        struct rlimit saved = {};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const sighandler_t savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = saved;
+        limit.rlim_cur = c.limitBytes;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+        for (int i = 0; i < 60; ++i) {
+            const std::vector<std::uint8_t> frame = Frame(i * 7);
+            recorder.WriteRecordingFrame(i / 10.0, frame.data(), frame.size());
+        }
+        const RecordingOutcome outcome = recorder.CloseRecording();
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, savedHandler);
+
+        EXPECT_EQ(outcome.status.error(), EFBIG);
+        EXPECT_EQ(outcome.framesWritten + outcome.framesDropped, 60);
+        ASSERT_GT(outcome.framesWritten, 0);
+        EXPECT_LT(outcome.framesWritten, 60);
+        EXPECT_EQ(DecodeErrors(path), "");
+        EXPECT_EQ(DecodedFrames(path), std::to_string(outcome.framesWritten));
+        EXPECT_EQ(Probe(path)["r_frame_rate"], "10/1");
+    }
 }
