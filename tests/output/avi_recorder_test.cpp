@@ -15,9 +15,15 @@
 #include <thread>
 #include <vector>
 
+#include "support/media_probe.h"
 #include "support/temp_dir.h"
 
 namespace {
+
+using testsupport::DecodedFrames;
+using testsupport::DecodeErrors;
+using testsupport::ProbeVideo;
+using testsupport::RunCommand;
 
 constexpr int kWidth = 640;
 constexpr int kHeight = 480;
@@ -41,67 +47,20 @@ std::vector<std::uint8_t> Frame(int index, int width = kWidth, int height = kHei
     return bytes;
 }
 
-// What a command prints on its standard output (its errors too with `withErrors`).
-std::string Run(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char chunk[65536];
-        std::size_t n = 0;
-        while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
-            out.append(chunk, n);
-        }
-        pclose(pipe);
-    }
-    return out;
-}
-
-// The video stream's fields as ffprobe reads them.
-std::map<std::string, std::string> Probe(const std::string& path) {
-    std::istringstream lines(
-        Run("ffprobe -v error -select_streams v:0 -show_entries "
-            "stream=codec_name,codec_tag_string,r_frame_rate,nb_frames,"
-            "duration -of default=noprint_wrappers=1 '" +
-            path + "' 2>&1"));
-    std::map<std::string, std::string> fields;
-    for (std::string line; std::getline(lines, line);) {
-        const auto equals = line.find('=');
-        if (equals != std::string::npos) {
-            fields[line.substr(0, equals)] = line.substr(equals + 1);
-        }
-    }
-    return fields;
-}
-
 // How many of the video packets are marked as key frames.
 std::string KeyFrames(const std::string& path) {
     std::string count =
-        Run("ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 '" + path +
-            "' | grep -c K");
+        RunCommand("ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 '" +
+                   path + "' | grep -c K");
     while (!count.empty() && count.back() == '\n') {
         count.pop_back();
     }
     return count;
 }
 
-std::string DecodeErrors(const std::string& path) {
-    return Run("ffmpeg -nostdin -v error -i '" + path + "' -f null - 2>&1");
-}
-
-// Frames ffmpeg decodes from the file, counted.
-std::string DecodedFrames(const std::string& path) {
-    std::string count =
-        Run("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-            "stream=nb_read_frames -of csv=p=0 '" +
-            path + "'");
-    while (!count.empty() && (count.back() == '\n' || count.back() == ',')) {
-        count.pop_back();
-    }
-    return count;
-}
-
 std::string FirstFrameBgr(const std::string& path) {
-    return Run("ffmpeg -nostdin -v error -i '" + path +
-               "' -frames:v 1 -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
+    return RunCommand("ffmpeg -nostdin -v error -i '" + path +
+                      "' -frames:v 1 -f rawvideo -pix_fmt bgr24 - 2>/dev/null");
 }
 
 struct Traces {
@@ -183,7 +142,7 @@ TEST(AviRecorderTest, EachCodecWritesAPlayableFileAtTheDeclaredRate) {
         EXPECT_EQ(outcome.framesWritten, 30);
         EXPECT_EQ(outcome.framesDropped, 0);
 
-        std::map<std::string, std::string> probe = Probe(path);
+        std::map<std::string, std::string> probe = ProbeVideo(path);
         EXPECT_EQ(probe["codec_name"], c.codecName);
         EXPECT_EQ(probe["codec_tag_string"], c.tag);
         EXPECT_EQ(probe["r_frame_rate"], "13/1");
@@ -249,7 +208,7 @@ TEST(AviRecorderTest, CaptureTimesSetTheFramesPlaceInTheFile) {
         Record(recorder, path, {RecorderCodec::MotionJpeg}, fps, times);
     EXPECT_TRUE(outcome.status.ok());
     EXPECT_EQ(outcome.framesWritten, 21);
-    std::map<std::string, std::string> probe = Probe(path);
+    std::map<std::string, std::string> probe = ProbeVideo(path);
     EXPECT_EQ(probe["r_frame_rate"], "10/1");
     EXPECT_NEAR(std::stod(probe["duration"].empty() ? "0" : probe["duration"]), 3.1, 1e-6);
     EXPECT_EQ(DecodeErrors(path), "");
@@ -265,7 +224,7 @@ TEST(AviRecorderTest, CaptureTimesSetTheFramesPlaceInTheFile) {
     const std::string again = dir / "restarted.avi";
     EXPECT_EQ(Record(recorder, again, {RecorderCodec::MotionJpeg}, fps, restarted).framesWritten,
               20);
-    probe = Probe(again);
+    probe = ProbeVideo(again);
     EXPECT_NEAR(std::stod(probe["duration"].empty() ? "0" : probe["duration"]), 2.5, 1e-6);
 }
 
@@ -291,7 +250,7 @@ TEST(AviRecorderTest, DropsAreCountedAndADiskFullFromTheStartFailsTheOpen) {
         EXPECT_TRUE(outcome.status.ok());
         EXPECT_EQ(outcome.framesWritten, 4);
         EXPECT_EQ(outcome.framesDropped, 7);
-        EXPECT_EQ(Probe(path)["nb_frames"], "4");
+        EXPECT_EQ(ProbeVideo(path)["nb_frames"], "4");
     }
     {
         // A disk already full takes not even the header: the open fails, and no frame is
@@ -395,7 +354,7 @@ TEST(AviRecorderTest, AFileCutShortByAFullDiskPlaysToItsLastWholeFrame) {
         ASSERT_GT(outcome.framesWritten, 0);
         EXPECT_LT(outcome.framesWritten, 60);
         EXPECT_EQ(DecodeErrors(path), "");
-        EXPECT_EQ(DecodedFrames(path), std::to_string(outcome.framesWritten));
-        EXPECT_EQ(Probe(path)["r_frame_rate"], "10/1");
+        EXPECT_EQ(DecodedFrames(path), outcome.framesWritten);
+        EXPECT_EQ(ProbeVideo(path)["r_frame_rate"], "10/1");
     }
 }
