@@ -439,6 +439,10 @@ void AviRecorder::WriteRecordingFrame(double sampleTimeSeconds, const std::uint8
     {
         std::lock_guard lock(mutex_);
         if (!open_ || closing_) {
+            // A frame that comes while the recording closes, or after it: which of the file
+            // and its stream are still there.
+            const unsigned file = open_ ? 1u : 0u;
+            Trace("Write avi stream, ps(%08X:%08X)\n", file, 0u);
             return;
         }
         if (failed_) {
@@ -527,6 +531,7 @@ RecordingOutcome AviRecorder::CloseRecording() {
     {
         std::lock_guard lock(mutex_);
         if (!open_) {
+            Trace("**********AVI File Exit\n");
             return RecordingOutcome{status_, written_, dropped_};
         }
         closing_ = true;
@@ -547,6 +552,8 @@ RecordingOutcome AviRecorder::CloseRecording() {
             Fail(IoResult(ErrnoOf(ret), "flushing the encoder"));
         }
     }
+    Trace("**********Stream Close\n");
+    Trace("**********Compressed Close\n");
     // The trailer writes the index and the sizes and counts of the headers.
     if (!failed && encoder_->headerWritten) {
         const int ret = av_write_trailer(encoder_->format.get());
@@ -574,8 +581,10 @@ RecordingOutcome AviRecorder::CloseRecording() {
                   std::strerror(finished.error()));
         }
     }
+    Trace("**********File Close\n");
     const auto whole = static_cast<std::int64_t>(encoder_->keyFrames.size());
     encoder_.reset();
+    Trace("**********AVI File Exit\n");
     std::lock_guard lock(mutex_);
     // Every frame taken into the queue is in the file or lost with the failure.
     written_ = whole;
