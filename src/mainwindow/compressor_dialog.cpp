@@ -92,6 +92,7 @@ CompressorDialog::CompressorDialog(const RecorderCompressOptions& current, int f
     : QDialog(parent), frameWidth_(frameWidth), frameHeight_(frameHeight), accepted_(current) {
     setWindowTitle(LocalizedText(TextId::CompressTitle));
     setModal(true);
+    setWindowFlags(kFixedDialogFlags);
 
     auto* compressorLabel = new QLabel(LocalizedText(TextId::CompressCompressor), this);
     codecList_ = new QComboBox(this);

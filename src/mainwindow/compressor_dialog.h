@@ -29,6 +29,10 @@ struct RecorderChoice {
     bool optionsSet = false;
 };
 
+// A small dialog of fixed size: a title and a close button, nothing to minimise or maximise.
+inline constexpr Qt::WindowFlags kFixedDialogFlags =
+    Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
+
 // The quality a codec that uses one starts at when the options carry none.
 inline constexpr int kDefaultCompressQuality = 75;
 // The key-frame interval offered when the options keep the codec's own.

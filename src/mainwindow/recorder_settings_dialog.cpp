@@ -28,6 +28,7 @@ RecorderSettingsDialog::RecorderSettingsDialog(RecorderChoice& choice, int frame
                                                int frameHeight, QWidget* parent)
     : QDialog(parent), choice_(choice), frameWidth_(frameWidth), frameHeight_(frameHeight) {
     setModal(true);
+    setWindowFlags(kFixedDialogFlags);
     // The fields first, then their texts.
     frameRateEdit_ = NumberEdit(kDefaultFrameRate, this);
     secondsEdit_ = NumberEdit(kDefaultLimitSeconds, this);
@@ -58,7 +59,7 @@ RecorderSettingsDialog::RecorderSettingsDialog(RecorderChoice& choice, int frame
     fields->setVerticalSpacing(10);
     fields->addWidget(frameRateLabel, 0, 0);
     fields->addWidget(frameRateEdit_, 0, 1);
-    fields->addWidget(frameRateHint, 0, 3);
+    fields->addWidget(frameRateHint, 0, 2, 1, 2);
     fields->addWidget(timeLimitCheck_, 1, 0);
     fields->addWidget(secondsEdit_, 1, 1);
     fields->addWidget(secondLabel, 1, 2);
