@@ -189,51 +189,26 @@ TEST_F(RecorderDialogsTest, ChooseCompressorTakesAPickOnlyWhenItCanRecordAtTheFr
     };
     const QString msvcAt642 =
         QStringLiteral("Microsoft Video 1 (MSVC) cannot record frames of 642 x 480 pixels.");
+    const RecorderCompressOptions dib{RecorderCodec::UncompressedDib, 0, 0};
+    const auto pick = PickAndOk;
+    // clang-format off
     const Case cases[] = {
         {"Cancel", kMjpg40, 640, 480, {Cancel()}, kMjpg40, {}, 0},
-        {"MJPG has a quality but no interval",
-         kMsvc,
-         640,
-         480,
-         {PickAndOk(RecorderCodec::MotionJpeg, 60, 10)},
-         {RecorderCodec::MotionJpeg, 60, 0},
-         {},
+        {"MJPG has a quality but no interval", kMsvc, 640, 480,
+         {pick(RecorderCodec::MotionJpeg, 60, 10)}, {RecorderCodec::MotionJpeg, 60, 0}, {}, 0},
+        {"FFV1 has an interval but no quality", fmp4, 0, 0,
+         {pick(RecorderCodec::Ffv1, 60, 10)}, {RecorderCodec::Ffv1, 0, 10}, {}, 0},
+        {"FMP4 has both", kMsvc, 320, 240, {pick(RecorderCodec::Mpeg4, 30, 25)}, fmp4, {}, 0},
+        {"MSVC every 5 frames", kMjpg40, 640, 480,
+         {pick(RecorderCodec::MicrosoftVideo1, 90, 5)}, {RecorderCodec::MicrosoftVideo1, 0, 5}, {},
          0},
-        {"FFV1 has an interval but no quality",
-         fmp4,
-         0,
-         0,
-         {PickAndOk(RecorderCodec::Ffv1, 60, 10)},
-         {RecorderCodec::Ffv1, 0, 10},
-         {},
-         0},
-        {"FMP4 has both", kMsvc, 320, 240, {PickAndOk(RecorderCodec::Mpeg4, 30, 25)}, fmp4, {}, 0},
-        {"MSVC every 5 frames",
-         kMjpg40,
-         640,
-         480,
-         {PickAndOk(RecorderCodec::MicrosoftVideo1, 90, 5)},
-         {RecorderCodec::MicrosoftVideo1, 0, 5},
-         {},
-         0},
-        {"MSVC cannot take the size, then Cancel",
-         kMjpg40,
-         642,
-         480,
-         {PickAndOk(RecorderCodec::MicrosoftVideo1, 50, 0), Cancel()},
-         kMjpg40,
-         {msvcAt642},
-         EINVAL},
-        {"MSVC cannot take the size, then DIB can",
-         kMjpg40,
-         642,
-         480,
-         {PickAndOk(RecorderCodec::MicrosoftVideo1, 50, 0),
-          PickAndOk(RecorderCodec::UncompressedDib, 50, 7)},
-         {RecorderCodec::UncompressedDib, 0, 0},
-         {msvcAt642},
-         0},
+        {"MSVC cannot take the size, then Cancel", kMjpg40, 642, 480,
+         {pick(RecorderCodec::MicrosoftVideo1, 50, 0), Cancel()}, kMjpg40, {msvcAt642}, EINVAL},
+        {"MSVC cannot take the size, then DIB can", kMjpg40, 642, 480,
+         {pick(RecorderCodec::MicrosoftVideo1, 50, 0), pick(RecorderCodec::UncompressedDib, 50, 7)},
+         dib, {msvcAt642}, 0},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::optional<RecorderCompressOptions> shown;
