@@ -122,6 +122,16 @@ constexpr TextEntry kTextTable[] = {
     {"OK", 64, "OK"},
     {"Cancel", 64, "Cancel"},
     {"CompressTilte", 64, "Compress Format Selection"},
+    {"IntegerRange", 256, "Please enter an integer between %1 and %2."},
+    // Compressor choice dialog.
+    {"Compressor", 64, "Compressor:"},
+    {"CompressQuality", 64, "Compression quality:"},
+    {"KeyFrameEvery", 64, "Key frame every"},
+    {"KeyFrameFrames", 64, "frames"},
+    {"OK", 64, "OK"},
+    {"Cancel", 64, "Cancel"},
+    {"CompressSizeFail", 256, "%1 cannot record frames of %2 pixels."},
+    {"CompressFail", 256, "%1 cannot be used: %2"},
 
     // Time-lapse dialog, at initialisation.
     {"CaptureSetting", 64, "Capture Setting"},

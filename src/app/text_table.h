@@ -120,6 +120,16 @@ enum class TextId {
     RecorderOk,
     RecorderCancel,
     CompressTitle,
+    RecorderIntegerRange,  // a field out of its range; %1 and %2 are the bounds
+    // Compressor choice dialog.
+    CompressCompressor,
+    CompressQuality,
+    CompressKeyFrameEvery,
+    CompressKeyFrameFrames,
+    CompressOk,
+    CompressCancel,
+    CompressSizeFail,  // %1 the compressor, %2 the frame size
+    CompressFail,      // %1 the compressor, %2 the system's reason
 
     // Time-lapse dialog, at initialisation (the "Frame" row serves both frame labels).
     TimeLapseCaptureSetting,

@@ -36,6 +36,9 @@ struct RecorderCompressOptions {
     // A key frame every this many frames; 0 keeps the codec's default (every frame for MSVC,
     // MJPG, DIB, HFYU; the encoder's own interval otherwise).
     int keyFrameEvery = 0;
+
+    friend bool operator==(const RecorderCompressOptions&,
+                           const RecorderCompressOptions&) = default;
 };
 
 // The four-character code of `codec` ("MSVC", "MJPG", "DIB ", ...).

@@ -221,8 +221,14 @@ TEST(TextTable, FileIsReadAnewOnEveryLookup) {
 }
 
 // The language files that come with the program: one for each language the program picks a
-// file for, each in its own code page, each with its own wording of the texts it translates.
+// file for, each in its own code page, each with its own wording of the texts it translates,
+// whole within its buffer and with the placeholders its message fills in.
 TEST(TextTable, TheShippedLanguageFilesReadCleanlyInTheirCodePages) {
+    const TextId translated[] = {
+        TextId::NotAvailable,     TextId::RecorderIntegerRange,  TextId::CompressCompressor,
+        TextId::CompressQuality,  TextId::CompressKeyFrameEvery, TextId::CompressKeyFrameFrames,
+        TextId::CompressSizeFail, TextId::CompressFail,
+    };
     const platform::LangId languages[] = {0x0401, 0x0804, 0x0404, 0x0406, 0x0407, 0x040A, 0x040B,
                                           0x040C, 0x040D, 0x0410, 0x0411, 0x0412, 0x0413, 0x0414,
                                           0x0415, 0x0416, 0x0419, 0x041D, 0x041F, 0x042A, 0x0409};
@@ -233,20 +239,31 @@ TEST(TextTable, TheShippedLanguageFilesReadCleanlyInTheirCodePages) {
         const std::string name = LanguageFileName(language);
         SCOPED_TRACE(name);
         names.insert(name);
-        const TextEntry& entry = TextEntryFor(TextId::NotAvailable);
-        // A file saved as UTF-8 without its mark would pass for its code page and be shown
-        // garbled: outside ASCII, code-page text is never valid UTF-8.
         const std::optional<std::string> file = ReadProfileFile(folder / name);
         ASSERT_TRUE(file.has_value());
-        const std::string raw = FindProfileValue(*file, kTextSection, entry.key).value_or("");
-        const bool ascii = std::all_of(raw.begin(), raw.end(),
+        // A file saved as UTF-8 without its mark would pass for its code page and be shown
+        // garbled: outside ASCII, a file of code-page text is never valid UTF-8.
+        const bool ascii = std::all_of(file->begin(), file->end(),
                                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-        EXPECT_TRUE(ascii || QString::fromUtf8(raw).toUtf8().toStdString() != raw);
-        std::string text;
-        GetLocalizedTextFrom(folder / name, entry.key, text, entry.sizeBytes, "");
-        EXPECT_FALSE(text.empty());
-        EXPECT_EQ(text.find("\xEF\xBF\xBD"), std::string::npos);  // no U+FFFD
-        texts.insert(text);
+        EXPECT_TRUE(ascii || QString::fromUtf8(*file).toUtf8().toStdString() != *file);
+        for (const TextId id : translated) {
+            const TextEntry& entry = TextEntryFor(id);
+            SCOPED_TRACE(entry.key);
+            const std::string raw = FindProfileValue(*file, kTextSection, entry.key).value_or("");
+            EXPECT_LT(raw.size(), static_cast<std::size_t>(entry.sizeBytes));
+            std::string text;
+            GetLocalizedTextFrom(folder / name, entry.key, text, entry.sizeBytes, "");
+            EXPECT_FALSE(text.empty());
+            EXPECT_EQ(text.find("\xEF\xBF\xBD"), std::string::npos);  // no U+FFFD
+            const std::string defaultText = entry.defaultText;
+            for (const char* placeholder : {"%1", "%2"}) {
+                EXPECT_EQ(text.find(placeholder) != std::string::npos,
+                          defaultText.find(placeholder) != std::string::npos);
+            }
+            if (id == TextId::NotAvailable) {
+                texts.insert(text);
+            }
+        }
     }
     EXPECT_EQ(texts.size(), std::size(languages));
     std::set<std::string> shipped;
