@@ -28,6 +28,9 @@ constexpr TextEntry kTextTable[] = {
     {"NotAvailable", 256, "This function is not available in this version."},
     {"RecordStopped", 256, "The recording stopped because %1 could not be written: %2"},
     {"RecordKept", 256, "The first %1 seconds of it are kept."},
+    {"RecordDeviceGone", 256,
+     "The recording ended because the connection to the microscope was lost. What was recorded is "
+     "kept in %1."},
 
     // Main window tooltips.
     {"TipPreview", kTipBytes, "Preview"},

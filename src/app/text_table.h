@@ -26,6 +26,7 @@ enum class TextId {
     // how much of it is kept (%1 seconds).
     RecordingStopped,
     RecordingKept,
+    RecordingDeviceGone,  // a recording ended with its device; %1 the file
 
     // Main window tooltips.
     TipPreview,

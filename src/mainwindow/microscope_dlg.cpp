@@ -14,6 +14,8 @@
 #include "capture/gst/capture_stack.h"
 #include "mainwindow/device_presence.h"
 #include "mainwindow/main_window_skin.h"
+#include "mainwindow/record_counter_panel.h"
+#include "mainwindow/recorder_settings_dialog.h"
 #include "output/still_file.h"
 #include "platform/device_change_monitor.h"
 #include "platform/resume_watcher.h"
@@ -34,10 +36,14 @@ QString FolderFailureText(const FolderFailure& failure) {
         QString::fromStdString(failure.path), QString::fromLocal8Bit(failure.Reason().c_str()));
 }
 
+void TraceRecording(const char* line) {
+    DebugTrace(0, "%s", line);
+}
+
 }  // namespace
 
 CMicroscopeDlg::CMicroscopeDlg(StartupEnvironment environment, QWidget* parent)
-    : QMainWindow(parent), environment_(std::move(environment)) {
+    : QMainWindow(parent), environment_(std::move(environment)), recorder_(TraceRecording) {
     InitSkinResources();
     QIcon icon;
     for (const int size : {16, 32, 48, 64, 128, 256}) {
@@ -51,6 +57,7 @@ CMicroscopeDlg::CMicroscopeDlg(StartupEnvironment environment, QWidget* parent)
     displayWindow_ = new VideoDisplayWindow(clientArea_);
     displayWindow_->setGeometry(kDisplayRect);
     displayWindow_->installEventFilter(this);
+    counterPanel_ = new RecordCounterPanel(clientArea_);
     skin_ = new MainWindowSkin(*this, *clientArea_, *displayWindow_, [this] { return mode_; });
     connect(skin_, &MainWindowSkin::command, this, &CMicroscopeDlg::OnCommand);
     sounds_ = new SoundPlayer(this, QString::fromStdString(environment_.audioSink));
@@ -66,6 +73,8 @@ CMicroscopeDlg::~CMicroscopeDlg() {
     deviceMonitor_.reset();
     presence_.reset();
     capture_.reset();
+    // No frame reaches the recorder now; a recording still open is finished.
+    (void)recorder_.CloseRecording();
 }
 
 bool CMicroscopeDlg::OnInitDialog() {
@@ -134,15 +143,15 @@ void CMicroscopeDlg::ShowConnected(bool connected) {
 }
 
 void CMicroscopeDlg::OnDeviceLost() {
-    // A recording ends with the device that feeds it; a closed recording stays playable.
-    // The recorder and the time-lapse run are stopped here once the program has them.
-    CaptureSession& session = capture_->session();
-    if (session.recording()) {
-        session.SetRecording(false);
-        recordCounterTimer_.Kill();
+    // A recording ends with the device that feeds it; its file is finished and stays
+    // playable. The time-lapse run is stopped here once the program has one.
+    if (capture_->session().recording()) {
+        EndRecording();
         if (mode_ == WindowMode::Recording) {
-            SetMode(WindowMode::Browse);
+            SetMode(WindowMode::Live);
         }
+        ShowWarningWithoutWaiting(LocalizedText(TextId::RecordingDeviceGone)
+                                      .arg(QString::fromStdString(recordingFileName_)));
     }
 }
 
@@ -199,6 +208,13 @@ void CMicroscopeDlg::OnCommand(int id) {
         // dialogs, the manual and the About box.
         case control::kAvi:
         case menucommand::kTakeVideo:
+            OnRecording();
+            break;
+        case menucommand::kCompress:
+            (void)ChooseRecorderCompressor(this, recorderChoice_, capture_->session().frameWidth(),
+                                           capture_->session().frameHeight());
+            break;
+
         case control::kSave:
         case menucommand::kPopupSave:
         case menucommand::kSaveAs:
@@ -219,7 +235,6 @@ void CMicroscopeDlg::OnCommand(int id) {
         case menucommand::kDeleteAll:
         case control::kSetting:
         case menucommand::kDevice:
-        case menucommand::kCompress:
         case menucommand::kManual:
         case menucommand::kUpdate:
         case menucommand::kAbout:
@@ -249,11 +264,12 @@ void CMicroscopeDlg::OnPreviewToggle() {
             SetMode(WindowMode::Browse);
             break;
         case WindowMode::Recording:
+            // Preview during a recording ends it and goes on in Live, at the device's own rate.
+            EndRecording();
+            capture_->session().RunAtFrameRate(0);
+            SetMode(WindowMode::Live);
+            break;
         case WindowMode::Browse:
-            if (capture_->session().recording()) {
-                // The recorder closes the recording here once the program has one.
-                capture_->session().SetRecording(false);
-            }
             engine.RunGraph();
             SetMode(WindowMode::Live);
             break;
@@ -261,6 +277,131 @@ void CMicroscopeDlg::OnPreviewToggle() {
             // The button is disabled: there is nothing to preview.
             break;
     }
+    skin_->LayOutPlaybackControls();
+}
+
+void CMicroscopeDlg::OnRecording() {
+    sounds_->Play(sound::kRecording);
+    recordCounterTimer_.Kill();
+    recordLimitSeconds_ = 0;
+    recordSeconds_ = 0;
+    CaptureSession& session = capture_->session();
+    if (session.recording() || mode_ == WindowMode::Recording) {
+        // Stop: the graph stops first, so the last frame is in the file before it is closed.
+        capture_->engine().StopGraph();
+        EndRecording();
+        session.RunAtFrameRate(0);
+        SetMode(WindowMode::Live);
+        update();
+        skin_->LayOutPlaybackControls();
+        return;
+    }
+    if (presence_->deviceConnected() == 0) {
+        return;  // the button is disabled without a device
+    }
+    RecorderSettingsDialog dialog(recorderChoice_, session.frameWidth(), session.frameHeight(),
+                                  this);
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    recordLimitSeconds_ = dialog.recordLimitSeconds();
+    if (!StartRecording(dialog.frameRate())) {
+        // The capture runs on at the device's own rate; the counter never started.
+        if (capture_->engine().running()) {
+            SetMode(WindowMode::Live);
+        }
+        return;
+    }
+    recordCounterTimer_.Set(1000);
+    SetMode(WindowMode::Recording);
+    skin_->LayOutPlaybackControls();
+}
+
+bool CMicroscopeDlg::StartRecording(int framesPerSecond) {
+    CaptureSession& session = capture_->session();
+    session.RunAtFrameRate(framesPerSecond);
+    // The video folder is made again if it went away while the program ran.
+    (void)CreateStorageFolders(environment_.documentsFolder);
+    const std::string path = NextRecordingPath(paths_.videoFolder, videoCounter_);
+    const IoResult opened =
+        recorder_.OpenRecording(path, session.frameWidth(), session.frameHeight(), framesPerSecond,
+                                recorderChoice_.options);
+    if (!opened.ok()) {
+        const std::string text =
+            RecordingOpenMessage(recorder_.openFailedAt(), opened, videoCounter_);
+        DebugTrace(0, "Recording not opened: %s\n", text.c_str());
+        session.RunAtFrameRate(0);
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("AVI Capture"),
+                        QString::fromLocal8Bit(text.c_str()), QMessageBox::Ok, this);
+        box.exec();
+        return false;
+    }
+    recordingFileName_ = path;
+    recordingRate_ = framesPerSecond;
+    session.SetRecordingSink(&recorder_);
+    session.SetRecording(true);
+    DebugTrace(0, "Recording %s at %d frames a second\n", path.c_str(), framesPerSecond);
+    return true;
+}
+
+RecordingOutcome CMicroscopeDlg::EndRecording() {
+    recordCounterTimer_.Kill();
+    counterPanel_->hide();  // shown again by the time limit's last count
+    CaptureSession& session = capture_->session();
+    if (!session.recording()) {
+        return recorder_.CloseRecording();
+    }
+    session.SetRecording(false);
+    const RecordingOutcome outcome = recorder_.CloseRecording();
+    DebugTrace(0, "Recording %s closed: %lld frames written, %lld dropped\n",
+               recordingFileName_.c_str(), static_cast<long long>(outcome.framesWritten),
+               static_cast<long long>(outcome.framesDropped));
+    // The file list takes the new video here once the program has one.
+    return outcome;
+}
+
+void CMicroscopeDlg::OnRecordCounter() {
+    if (!recorder_.status().ok()) {
+        OnRecordingFailed();
+        return;
+    }
+    ++recordSeconds_;
+    const bool limitReached = recordSeconds_ >= recordLimitSeconds_;
+    if (limitReached) {
+        // The recording ends and Live goes on; half a second later the time-limit sound
+        // plays and the counter goes away.
+        EndRecording();
+        capture_->session().RunAtFrameRate(0);
+        SetMode(WindowMode::Live);
+        skin_->LayOutPlaybackControls();
+        QTimer::singleShot(500, this, [this] {
+            sounds_->Play(sound::kTimeLimit);
+            if (!capture_->session().recording()) {
+                counterPanel_->hide();
+            }
+        });
+    }
+    if (skin_->fullScreenMode()) {
+        counterPanel_->hide();
+    } else {
+        counterPanel_->ShowSeconds(recordSeconds_, LocalizedText(TextId::CounterSecond));
+    }
+}
+
+void CMicroscopeDlg::OnRecordingFailed() {
+    const IoResult failure = recorder_.status();
+    const RecordingOutcome outcome = EndRecording();
+    capture_->session().RunAtFrameRate(0);
+    SetMode(WindowMode::Live);
+    skin_->LayOutPlaybackControls();
+    const int keptSeconds =
+        recordingRate_ > 0 ? static_cast<int>(outcome.framesWritten / recordingRate_) : 0;
+    const QString text =
+        LocalizedText(TextId::RecordingStopped, QString::fromStdString(recordingFileName_),
+                      SystemReason(failure.error())) +
+        QStringLiteral("\n") + LocalizedText(TextId::RecordingKept).arg(keptSeconds);
+    DebugTrace(0, "Recording failed: %s\n", text.toLocal8Bit().constData());
+    ShowWarningWithoutWaiting(text);
 }
 
 void CMicroscopeDlg::OnTakePicture() {
@@ -309,7 +450,11 @@ void CMicroscopeDlg::ShowWarningWithoutWaiting(const QString& text) {
 }
 
 void CMicroscopeDlg::OnTimer(int id) {
-    // The recording counter and the playback position come with recording and playback.
+    if (id == timerid::kRecordCounter) {
+        OnRecordCounter();
+        return;
+    }
+    // The playback position comes with playback.
     DebugTrace(0, "Timer %d has nothing to do yet\n", id);
 }
 

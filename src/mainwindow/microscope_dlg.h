@@ -10,11 +10,14 @@
 #include "app/program_paths.h"
 #include "app/startup.h"
 #include "app/text_table.h"
+#include "mainwindow/compressor_dialog.h"
 #include "mainwindow/window_mode.h"
 #include "mainwindow/window_timers.h"
+#include "output/avi_recorder.h"
 
 class CaptureStack;
 class QMessageBox;
+class RecordCounterPanel;
 class DevicePresence;
 class MainWindowSkin;
 class SkinBackground;
@@ -58,6 +61,12 @@ public:
     DevicePresence* presence() const { return presence_.get(); }
     SoundPlayer& sounds() const { return *sounds_; }
     const StillWriter* stillWriter() const { return stillWriter_.get(); }
+    // The recorder and the file of the current or last recording ("" before the first).
+    const AviRecorder& recorder() const { return recorder_; }
+    const std::string& recordingFileName() const { return recordingFileName_; }
+    // The compression every recording uses, as the last choice left it.
+    const RecorderCompressOptions& compressOptions() const { return recorderChoice_.options; }
+    RecordCounterPanel* counterPanel() const { return counterPanel_; }
     // The warning shown without waiting for an answer, while it is open; else null.
     QMessageBox* openWarning() const;
 
@@ -91,6 +100,21 @@ private:
     void OnDeviceLost();
 
     void OnPreviewToggle();
+    // The AVI button and Take Video: starts a recording after the settings dialog, or stops
+    // the one that runs.
+    void OnRecording();
+    // Opens the recording file and lets frames flow into it at `framesPerSecond`. False when
+    // it cannot be opened (the user has been told why; the capture runs on in Live).
+    bool StartRecording(int framesPerSecond);
+    // Stops frames going to the recording, finishes its file and stops the counter. Nothing
+    // when no recording runs. Returns what the recording did.
+    RecordingOutcome EndRecording();
+    // Once a second while recording: counts, checks the recorder, and ends the recording at
+    // its time limit.
+    void OnRecordCounter();
+    // The recorder could not write on: the recording ends and the user hears why and how
+    // much is kept.
+    void OnRecordingFailed();
     void OnTakePicture();
     void OnTimeLapse();
     void OnHelpButton();
@@ -121,6 +145,15 @@ private:
     WindowTimer recordCounterTimer_{timerid::kRecordCounter, this};
     WindowTimer positionTimer_{timerid::kPosition, this};
     std::unique_ptr<StillWriter> stillWriter_;
+    // Declared before the capture, so it outlives every frame callback that writes to it.
+    AviRecorder recorder_;
+    RecorderChoice recorderChoice_;
+    std::string recordingFileName_;
+    int videoCounter_ = 0;        // the number the next recording's name starts from
+    int recordingRate_ = 0;       // frames a second of the current recording
+    int recordLimitSeconds_ = 0;  // the time limit; kNoTimeLimit when there is none
+    int recordSeconds_ = 0;       // seconds counted since the recording started
+    RecordCounterPanel* counterPanel_ = nullptr;
     std::unique_ptr<CaptureStack> capture_;
     std::unique_ptr<DevicePresence> presence_;
     std::unique_ptr<platform::DeviceChangeMonitor> deviceMonitor_;

@@ -40,6 +40,8 @@ inline constexpr int kSlider = 1110;
 // The client area and where its parts sit in it.
 inline constexpr QRect kClientRect(0, 0, 842, 579);
 inline constexpr QRect kDisplayRect(221, 0, 622, 487);
+// The recording counter's panel, shown while a recording runs outside full screen.
+inline constexpr QRect kCounterPanelRect(658, 485, 183, 49);
 inline constexpr QRect kFileListRect(0, 105, 216, 380);
 inline constexpr QPoint kTabsPosition(0, 29);
 inline constexpr QPoint kSliderPosition(341, 487);

@@ -1,15 +1,20 @@
 // The main window driven as a user drives it, with the simulated microscope behind it.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -24,9 +29,12 @@
 #include "mainwindow/device_presence.h"
 #include "mainwindow/main_window_skin.h"
 #include "mainwindow/microscope_dlg.h"
+#include "mainwindow/record_counter_panel.h"
+#include "mainwindow/recorder_settings_dialog.h"
 #include "output/still_file.h"
 #include "platform/sound_player.h"
 #include "sim/simulated_microscope.h"
+#include "support/media_probe.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
 
@@ -65,6 +73,37 @@ public:
     std::vector<Box> boxes;
 
 private:
+    QTimer timer_;
+};
+
+// Answers the recorder settings dialog whenever it opens: the rate and time limit given,
+// then OK. Message boxes are answered with OK and noted.
+class RecorderSettingsAnswerer {
+public:
+    RecorderSettingsAnswerer(int framesPerSecond, int limitSeconds)
+        : rate_(framesPerSecond), limit_(limitSeconds) {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* settings = qobject_cast<RecorderSettingsDialog*>(modal)) {
+                settings->frameRateEdit()->setText(QString::number(rate_));
+                settings->timeLimitCheck()->setChecked(limit_ > 0);
+                settings->secondsEdit()->setText(QString::number(limit_ > 0 ? limit_ : 10));
+                ++opened;
+                settings->accept();
+            } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                boxes.push_back({box->windowTitle(), box->text(), box->icon()});
+                box->done(QMessageBox::Ok);
+            }
+        });
+        timer_.start();
+    }
+    int opened = 0;
+    std::vector<MessageBoxAnswerer::Box> boxes;
+
+private:
+    int rate_;
+    int limit_;
     QTimer timer_;
 };
 
@@ -360,11 +399,11 @@ TEST_F(ControllerTest, EachModeAnswersPreviewUnplugPlugAndResume) {
             case Browse:
                 dialog->OnCommand(control::kPreview);
                 break;
-            case Recording:
-                // The window cannot start a recording yet; this is what starting one leaves.
-                session().SetRecording(true);
-                dialog->SetMode(Recording);
+            case Recording: {
+                RecorderSettingsAnswerer answer(15, 0);
+                dialog->OnCommand(control::kAvi);
                 break;
+            }
             case NoDevice:
                 microscope().Unplug();
                 ASSERT_TRUE(WaitUntil([&] { return presence().deviceConnected() == 0; }));
@@ -440,16 +479,33 @@ TEST_F(ControllerTest, EveryCommandNotBuiltYetSaysSoAndNoOtherDoes) {
     using namespace control;
     using namespace menucommand;
     // Commands whose feature this version does not have yet.
-    const std::vector<int> notBuilt = {kAvi,         kTakeVideo,      control::kClock,
-                                       kTimeLapse,   kSave,           kPopupSave,
-                                       kSaveAs,      control::kEMail, menucommand::kEMail,
-                                       kPlay,        kStop,           control::kOpen,
-                                       kFirst,       kLast,           kStepBack,
-                                       kStepForward, kPopupOpen,      menucommand::kOpen,
-                                       kPopupDelete, kDelete,         kPopupDeleteAll,
-                                       kDeleteAll,   kSetting,        kDevice,
-                                       kCompress,    kManual,         kUpdate,
+    const std::vector<int> notBuilt = {control::kClock,
+                                       kTimeLapse,
+                                       kSave,
+                                       kPopupSave,
+                                       kSaveAs,
+                                       control::kEMail,
+                                       menucommand::kEMail,
+                                       kPlay,
+                                       kStop,
+                                       control::kOpen,
+                                       kFirst,
+                                       kLast,
+                                       kStepBack,
+                                       kStepForward,
+                                       kPopupOpen,
+                                       menucommand::kOpen,
+                                       kPopupDelete,
+                                       kDelete,
+                                       kPopupDeleteAll,
+                                       kDeleteAll,
+                                       kSetting,
+                                       kDevice,
+                                       kManual,
+                                       kUpdate,
                                        kAbout};
+    // Commands that open a dialog of their own, tested with it.
+    const std::vector<int> withDialogs = {kAvi, kTakeVideo, kCompress};
     // Commands that do their own work, or nothing for the buttons and items the window never
     // shows. Preview leaves Live and Close ends the window once events run: they come last.
     const std::vector<int> built = {kCamera,  kTakePicture, kDecZoom,
@@ -495,7 +551,8 @@ TEST_F(ControllerTest, EveryCommandNotBuiltYetSaysSoAndNoOtherDoes) {
     }
     std::set<int> tested(notBuilt.begin(), notBuilt.end());
     tested.insert(built.begin(), built.end());
-    EXPECT_EQ(tested.size(), notBuilt.size() + built.size());
+    tested.insert(withDialogs.begin(), withDialogs.end());
+    EXPECT_EQ(tested.size(), notBuilt.size() + built.size() + withDialogs.size());
     EXPECT_EQ(tested, everyCommand);
 
     // The position slider has no video to move yet: it says so and its thumb goes back.
@@ -662,3 +719,194 @@ TEST_F(ControllerTest, ClosingShutsTheCaptureDownBeforeTheWindowEnds) {
 }
 
 }  // namespace
+
+namespace {
+
+enum class RecordingEnd { TimeLimit, AviButton, TakeVideo, PreviewButton, Unplug, Resume };
+
+}  // namespace
+
+// A recording runs from the settings dialog to a file FFmpeg plays at the chosen rate, and
+// every way of ending it closes the file, stops the counter and leaves the recording mode.
+TEST_F(ControllerTest, EveryWayOfEndingARecordingLeavesAPlayableFileAtTheChosenRate) {
+    using enum RecordingEnd;
+    struct Row {
+        RecordingEnd end;
+        int framesPerSecond;
+        int limitSeconds;  // 0: no limit
+        WindowMode after;
+        std::vector<int> sounds;
+    };
+    const Row rows[] = {
+        {TimeLimit, 10, 2, WindowMode::Live, {sound::kRecording, sound::kTimeLimit}},
+        {AviButton, 15, 0, WindowMode::Live, {sound::kRecording, sound::kShutter, sound::kRecording}},
+        {TakeVideo, 5, 30, WindowMode::Live, {sound::kRecording, sound::kRecording}},
+        {PreviewButton, 10, 3, WindowMode::Live, {sound::kRecording}},
+        {Unplug, 10, 0, WindowMode::NoDevice, {sound::kRecording}},
+        {Resume, 10, 0, WindowMode::Live, {sound::kRecording}},
+    };
+    int number = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "end " << static_cast<int>(row.end));
+        dialog.reset();
+        Start();
+        ExpectLive();
+        QSignalSpy sounds(&dialog->sounds(), &SoundPlayer::soundRequested);
+        RecorderSettingsAnswerer answer(row.framesPerSecond, row.limitSeconds);
+        dialog->OnCommand(control::kAvi);
+        ASSERT_EQ(answer.opened, 1);
+        ASSERT_EQ(dialog->mode(), WindowMode::Recording);
+        EXPECT_TRUE(AviOn());
+        EXPECT_FALSE(PreviewOn());
+        EXPECT_TRUE(session().recording());
+        const QTimer* counter = dialog->findChild<QTimer*>(QStringLiteral("timer1002"));
+        ASSERT_NE(counter, nullptr);
+        EXPECT_TRUE(counter->isActive());
+        // Numbering goes on from the files already there.
+        char name[32];
+        std::snprintf(name, sizeof name, "VCap%04d.avi", number++);
+        const std::string file = documents / ("Microscope files/Video/" + std::string(name));
+        EXPECT_EQ(dialog->recordingFileName(), file);
+
+        // The counter shows the seconds in its panel.
+        ASSERT_TRUE(WaitUntil([&] { return dialog->counterPanel()->isVisible(); }, 3000));
+        EXPECT_EQ(dialog->counterPanel()->text(), QStringLiteral("     1 Seconds"));
+        switch (row.end) {
+            case TimeLimit:
+                ASSERT_TRUE(WaitUntil([&] { return dialog->mode() != WindowMode::Recording; },
+                                      row.limitSeconds * 1000 + 2000));
+                EXPECT_EQ(dialog->counterPanel()->text(), QStringLiteral("     2 Seconds"));
+                // Half a second later the time-limit sound plays and the panel goes.
+                ASSERT_TRUE(WaitUntil([&] { return sounds.count() == 2; }));
+                EXPECT_FALSE(dialog->counterPanel()->isVisible());
+                break;
+            case AviButton:
+                // A still during a recording is saved, and the recording goes on.
+                ASSERT_TRUE(TakePicture());
+                EXPECT_TRUE(Exists(Picture(0)));
+                EXPECT_EQ(dialog->mode(), WindowMode::Recording);
+                ASSERT_TRUE(Streaming());
+                dialog->OnCommand(control::kAvi);
+                break;
+            case TakeVideo:
+                dialog->OnCommand(menucommand::kTakeVideo);
+                break;
+            case PreviewButton:
+                dialog->OnCommand(control::kPreview);
+                break;
+            case Unplug:
+                microscope().Unplug();
+                ASSERT_TRUE(WaitUntil([&] { return presence().deviceConnected() == 0; }));
+                break;
+            case Resume:
+                presence().OnResumed();
+                break;
+        }
+        EXPECT_EQ(dialog->mode(), row.after);
+        EXPECT_FALSE(session().recording());
+        EXPECT_FALSE(AviOn());
+        // Losing the device says where the recording is kept; nothing else needs a word.
+        if (row.end == Unplug || row.end == Resume) {
+            ASSERT_TRUE(WaitUntil([&] { return !answer.boxes.empty(); }));
+            EXPECT_EQ(answer.boxes[0].text.toStdString(),
+                      "The recording ended because the connection to the microscope was "
+                      "lost. What was recorded is kept in " +
+                          file + ".");
+        }
+        EXPECT_EQ(PreviewOn(), row.after == WindowMode::Live);
+        EXPECT_FALSE(counter->isActive());
+        EXPECT_FALSE(dialog->counterPanel()->isVisible());
+        // Nothing further happens by itself: the counter is stopped on every path.
+        QTest::qWait(1200);
+        EXPECT_EQ(dialog->mode(), row.after);
+        std::vector<int> heard;
+        for (const QList<QVariant>& signal : sounds) {
+            heard.push_back(signal.at(0).toInt());
+        }
+        EXPECT_EQ(heard, row.sounds);
+        EXPECT_EQ(answer.boxes.size(), row.end == Unplug || row.end == Resume ? 1u : 0u);
+
+        EXPECT_TRUE(dialog->recorder().status().ok());
+        const auto probe = testsupport::ProbeVideo(file);
+        EXPECT_EQ(probe.count("codec_name") ? probe.at("codec_name") : "", "msvideo1");
+        EXPECT_EQ(probe.count("r_frame_rate") ? probe.at("r_frame_rate") : "",
+                  std::to_string(row.framesPerSecond) + "/1");
+        EXPECT_EQ(testsupport::DecodeErrors(file), "");
+        // About a second or more of frames at the chosen rate.
+        EXPECT_GE(testsupport::DecodedFrames(file), row.framesPerSecond - 2);
+        // Live runs at the device's own rate again.
+        if (row.after == WindowMode::Live) {
+            EXPECT_TRUE(Streaming());
+        }
+    }
+}
+
+// A recording that cannot be opened says why in the recorder's own box and stays in Live
+// with no counter; one whose disk fills up stops at the first failed write, tells the user
+// how much is kept, and leaves a file that plays to its last whole frame.
+TEST_F(ControllerTest, ARecordingThatCannotBeWrittenSaysSoAndKeepsWhatWasWritten) {
+    Start();
+    ExpectLive();
+    const std::string videoFolder = documents / "Microscope files/Video";
+    {
+        // A file where the video folder should be.
+        ASSERT_TRUE(std::filesystem::remove(videoFolder));
+        WriteFile(videoFolder, "not a folder");
+        RecorderSettingsAnswerer answer(10, 0);
+        dialog->OnCommand(control::kAvi);
+        ASSERT_EQ(answer.boxes.size(), 1u);
+        EXPECT_EQ(answer.boxes[0].title, QStringLiteral("AVI Capture"));
+        EXPECT_EQ(answer.boxes[0].icon, QMessageBox::Critical);
+        EXPECT_TRUE(
+            answer.boxes[0].text.startsWith(QStringLiteral("Open avi file failed(0x00000014:0)\n")))
+            << answer.boxes[0].text.toStdString();
+        EXPECT_EQ(dialog->mode(), WindowMode::Live);
+        EXPECT_FALSE(session().recording());
+        EXPECT_FALSE(dialog->findChild<QTimer*>(QStringLiteral("timer1002"))->isActive());
+        ASSERT_TRUE(std::filesystem::remove(videoFolder));
+        ASSERT_TRUE(std::filesystem::create_directory(videoFolder));
+    }
+
+    // A small file system of its own as the video folder where this test may mount one; the
+    // file size limit fails writes the same way elsewhere.
+    const bool mounted =
+        ::geteuid() == 0 &&
+        std::system(
+            ("mount -t tmpfs -o size=3m tmpfs '" + videoFolder + "' 2>/dev/null").c_str()) == 0;
+    struct rlimit saved = {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const sighandler_t savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+    if (!mounted) {
+        struct rlimit limit = saved;
+        limit.rlim_cur = 3 * 1024 * 1024;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
+    RecorderSettingsAnswerer answer(15, 0);
+    dialog->OnCommand(control::kAvi);
+    ASSERT_EQ(dialog->mode(), WindowMode::Recording);
+    const bool stopped = WaitUntil([&] { return !answer.boxes.empty(); }, 20000);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedHandler);
+    const std::string file = dialog->recordingFileName();
+    const std::string kept = documents / "kept.avi";
+    if (stopped) {
+        std::filesystem::copy_file(file, kept);
+    }
+    if (mounted) {
+        EXPECT_EQ(std::system(("umount '" + videoFolder + "'").c_str()), 0);
+    }
+    ASSERT_TRUE(stopped);
+    ASSERT_EQ(answer.boxes.size(), 1u);
+    const QString text = answer.boxes[0].text;
+    EXPECT_TRUE(text.startsWith(QStringLiteral("The recording stopped because ") +
+                                QString::fromStdString(file) +
+                                QStringLiteral(" could not be written: ")))
+        << text.toStdString();
+    EXPECT_TRUE(
+        text.contains(QRegularExpression(QStringLiteral("The first \\d+ seconds of it are kept."))))
+        << text.toStdString();
+    EXPECT_EQ(dialog->mode(), WindowMode::Live);
+    EXPECT_FALSE(session().recording());
+    EXPECT_EQ(testsupport::DecodeErrors(kept), "");
+    EXPECT_GT(testsupport::DecodedFrames(kept), 0);
+}
