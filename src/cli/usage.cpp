@@ -26,8 +26,9 @@ constexpr const char* kProgramUsage =
     "DIGITAL_MICROSCOPE_SIMULATE=microscope|camera has the effect of --simulate.\n"
     "\n"
     "Exit status: 0 success, 1 wrong usage, 2 no supported device (or it delivers no\n"
-    "picture), 3 a file could not be read or written (standard output included), 128+N\n"
-    "stopped by signal N (a recording stopped by a signal is kept and exits with 0).\n";
+    "picture), 3 a file could not be read or written (standard output included),\n"
+    "128+N stopped by signal N (a recording stopped by a signal is kept and exits\n"
+    "with 0).\n";
 
 constexpr const char* kListUsage =
     "Usage: digital-microscope-cli [--simulate[=KIND]] list\n"
@@ -63,23 +64,24 @@ constexpr const char* kRecordUsage =
     "                              [--codec NAME] [--quality Q]\n"
     "Records the microscope's picture for N seconds, as the AVI button does, into\n"
     "\"<Documents>/Microscope files/Video\" as VCap<nnnn>.avi (the first free number).\n"
-    "Prints the file's full path on the first line, then how many frames were written\n"
-    "and dropped, as \"frames written: N, dropped: M\".\n"
+    "Prints the file's full path on the first line, then how many frames were\n"
+    "written and dropped, as \"frames written: N, dropped: M\".\n"
     "\n"
-    "  --seconds N     how long to record, 1 to 99999 (default 10)\n"
-    "  --fps F         the frame rate asked of the microscope and declared in the file,\n"
-    "                  1 to 30 (default 15)\n"
-    "  --codec NAME    msvc (Microsoft Video 1, the default), mjpg, dib (uncompressed),\n"
-    "                  ffv1, hfyu (both lossless), fmp4 (MPEG-4) or h264 (where this\n"
-    "                  system's FFmpeg has an encoder for it)\n"
-    "  --quality Q     1 (smallest file) to 100 (best picture), for mjpg and fmp4; the\n"
-    "                  codec's own quality unless given\n"
+    "  --seconds N    how long to record, 1 to 99999 (default 10)\n"
+    "  --fps F        the frame rate asked of the microscope and declared in the\n"
+    "                 file, 1 to 30 (default 15)\n"
+    "  --codec NAME   msvc (Microsoft Video 1, the default), mjpg, dib\n"
+    "                 (uncompressed), ffv1, hfyu (both lossless), fmp4 (MPEG-4) or\n"
+    "                 h264 (where this system's FFmpeg has an encoder for it)\n"
+    "  --quality Q    1 (smallest file) to 100 (best picture), for mjpg and fmp4;\n"
+    "                 the codec's own quality unless given\n"
     "\n"
-    "Ctrl+C (SIGINT), SIGTERM or SIGHUP end the recording early: the file is closed so\n"
-    "that it plays, and the exit status is 0. A device that delivers no picture for a few\n"
-    "seconds or is unplugged ends the recording with exit status 2, a recording that\n"
-    "cannot be written with 3; the file and the counts are printed all the same. A codec\n"
-    "this system lacks, or one that does not take the frame size, exits with 1.\n";
+    "Ctrl+C (SIGINT), SIGTERM or SIGHUP end the recording early: the file is closed\n"
+    "so that it plays, and the exit status is 0. A device that delivers no picture\n"
+    "for a few seconds or is unplugged ends the recording with exit status 2, a\n"
+    "recording that cannot be written with 3; the path and the counts are printed\n"
+    "all the same. A codec this system lacks, or one that does not take the frame\n"
+    "size, exits with 1.\n";
 
 constexpr const char* kToJpegUsage =
     "Usage: digital-microscope-cli to-jpeg INPUT.bmp OUTPUT.jpg\n"
