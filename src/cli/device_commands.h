@@ -48,12 +48,13 @@ struct RecordOptions {
     RecorderCompressOptions compression;
 };
 
-// Records as the main window does: starts the graph, runs it at `framesPerSecond`, waits for
-// a frame, opens the next VCap<nnnn>.avi in `videoFolder` and lets the frames flow into it for
-// `seconds` of wall time; the recorder's notes go to the program's trace. A write failure, a device
-// that falls silent or is unplugged, or SIGINT, SIGTERM or SIGHUP (Interrupt) end it early. The
-// recording is closed and the graph stopped before it returns. Once the file was opened, its full
-// path is printed on a line of its own, then "frames written: N, dropped: M"; an ending by a signal
-// is a success, the others exit with their code after that.
+// Records as the main window does: starts the graph, runs it at `framesPerSecond`, waits
+// for a frame, opens the next VCap<nnnn>.avi in `videoFolder` and lets the frames flow into
+// it for `seconds` of wall time; the recorder's notes go to the program's trace. A write
+// failure, a device that falls silent or is unplugged, or SIGINT, SIGTERM or SIGHUP
+// (Interrupt) end it early. The recording is closed and the graph stopped before it
+// returns. Once the file was opened, its full path is printed on a line of its own, then
+// "frames written: N, dropped: M"; an ending by a signal is a success, the others exit with
+// their code after that.
 int RunRecord(CommandSession& session, const std::string& videoFolder, const RecordOptions& options,
               const Console& console);
