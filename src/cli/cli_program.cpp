@@ -27,22 +27,39 @@ namespace {
 // How long a device may take to deliver a frame or a still before that is an error.
 constexpr std::chrono::seconds kFrameTimeout{5};
 
+// Said before the device is started, and in the folder's words rather than as a file that
+// cannot be written.
+int FolderFailed(const FolderFailure& failure, const Console& console) {
+    return console.Fail(kExitFile,
+                        failure.step == FolderFailure::kMake ? "cannot make folder %s: %s"
+                                                             : "cannot write into folder %s: %s",
+                        failure.path.c_str(), failure.Reason().c_str());
+}
+
 int SnapIntoPictureFolder(CommandSession& session, const CommandLine& line,
                           const Console& console) {
     FolderFailure storageFailure;
     const ProgramPaths paths = FixProgramPaths(SystemStartupEnvironment(), &storageFailure);
-    // Said before the device is started, and in the folder's words rather than as a file
-    // that cannot be written; a snap needs no video folder.
+    // A snap needs no video folder.
     if (storageFailure && storageFailure.path != paths.videoFolder) {
-        return console.Fail(kExitFile,
-                            storageFailure.step == FolderFailure::kMake
-                                ? "cannot make folder %s: %s"
-                                : "cannot write into folder %s: %s",
-                            storageFailure.path.c_str(), storageFailure.Reason().c_str());
+        return FolderFailed(storageFailure, console);
     }
     session.engine().SetCapConfigPath(CapConfigPath(paths.programFolder));
     StillWriter writer(paths.pictureFolder);
     return RunSnap(session, writer, {line.count, line.intervalMs}, console);
+}
+
+int RecordIntoVideoFolder(CommandSession& session, const CommandLine& line,
+                          const Console& console) {
+    FolderFailure storageFailure;
+    const ProgramPaths paths = FixProgramPaths(SystemStartupEnvironment(), &storageFailure);
+    // A recording needs no picture folder.
+    if (storageFailure && storageFailure.path != paths.pictureFolder) {
+        return FolderFailed(storageFailure, console);
+    }
+    session.engine().SetCapConfigPath(CapConfigPath(paths.programFolder));
+    return RunRecord(session, paths.videoFolder,
+                     {line.recordSeconds, line.framesPerSecond, line.compression}, console);
 }
 
 int ChooseResolution(CommandSession& session, const CommandLine& line, const Console& console) {
@@ -79,6 +96,9 @@ int RunDeviceCommand(int argc, char** argv, const CommandLine& line, const Conso
             break;
         case Command::Resolution:
             code = ChooseResolution(session, line, console);
+            break;
+        case Command::Record:
+            code = RecordIntoVideoFolder(session, line, console);
             break;
         case Command::ToJpeg:
         case Command::None:

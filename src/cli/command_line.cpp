@@ -1,5 +1,7 @@
 #include "cli/command_line.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <vector>
@@ -9,7 +11,8 @@
 namespace {
 
 Command CommandNamed(std::string_view word) {
-    for (Command command : {Command::List, Command::Snap, Command::Resolution, Command::ToJpeg}) {
+    for (Command command :
+         {Command::List, Command::Snap, Command::Resolution, Command::Record, Command::ToJpeg}) {
         if (word == CommandName(command)) {
             return command;
         }
@@ -35,6 +38,34 @@ std::optional<double> DecimalNumber(std::string_view text) {
         return std::nullopt;
     }
     return value;
+}
+
+constexpr RecorderCodec kRecorderCodecs[] = {
+    RecorderCodec::MicrosoftVideo1,
+    RecorderCodec::MotionJpeg,
+    RecorderCodec::UncompressedDib,
+    RecorderCodec::Ffv1,
+    RecorderCodec::HuffYuv,
+    RecorderCodec::Mpeg4,
+    RecorderCodec::H264,
+};
+
+// Only these encoders are given the quality; the others are lossless or keep their own.
+bool CodecHasQuality(RecorderCodec codec) {
+    return codec == RecorderCodec::MotionJpeg || codec == RecorderCodec::Mpeg4;
+}
+
+std::optional<RecorderCodec> CodecNamed(std::string_view name) {
+    for (const RecorderCodec codec : kRecorderCodecs) {
+        const std::string known = CodecOptionName(codec);
+        if (name.size() == known.size() &&
+            std::equal(name.begin(), name.end(), known.begin(), [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) == b;
+            })) {
+            return codec;
+        }
+    }
+    return std::nullopt;
 }
 
 // "WIDTHxHEIGHT", each side 1..kMaxFrameSide.
@@ -86,7 +117,7 @@ private:
                      "' (it is microscope or camera)");
             }
             line_.simulatedKind = simulate.kind;
-        } else if (line_.command != Command::Snap || !TakeSnapOption(argument)) {
+        } else if (!TakeCommandOption(argument)) {
             Fail("unknown option '" + std::string(argument) + "'" + ForCommand());
         }
     }
@@ -102,9 +133,27 @@ private:
         operands_.emplace_back(word);
     }
 
-    // --count N, --count=N, --interval SECONDS, --interval=SECONDS. False for another option.
-    bool TakeSnapOption(std::string_view argument) {
-        for (std::string_view name : {"--count", "--interval"}) {
+    // An option of the command given before it, as "--name VALUE" or "--name=VALUE". False
+    // when the command has no option of that name.
+    bool TakeCommandOption(std::string_view argument) {
+        using Reader = void (Parser::*)(std::string_view);
+        static constexpr struct {
+            Command command;
+            std::string_view name;
+            Reader take;
+        } kOptions[] = {
+            {Command::Snap, "--count", &Parser::TakeCount},
+            {Command::Snap, "--interval", &Parser::TakeInterval},
+            {Command::Record, "--seconds", &Parser::TakeSeconds},
+            {Command::Record, "--fps", &Parser::TakeFramesPerSecond},
+            {Command::Record, "--codec", &Parser::TakeCodec},
+            {Command::Record, "--quality", &Parser::TakeQuality},
+        };
+        for (const auto& option : kOptions) {
+            if (option.command != line_.command) {
+                continue;
+            }
+            const std::string_view name = option.name;
             std::optional<std::string_view> value;
             if (argument == name) {
                 if (next_ >= arguments_.size()) {
@@ -118,11 +167,7 @@ private:
             } else {
                 continue;
             }
-            if (name == "--count") {
-                TakeCount(*value);
-            } else {
-                TakeInterval(*value);
-            }
+            (this->*option.take)(*value);
             return true;
         }
         return false;
@@ -148,6 +193,47 @@ private:
         line_.intervalMs = std::llround(*seconds * 1000.0);
     }
 
+    // A whole number from 1 to `most` for the option `name`, or nothing (and the error).
+    std::optional<int> TakeWholeNumber(std::string_view name, std::string_view value, int most) {
+        const std::optional<long long> number = WholeNumber(value);
+        if (!number || *number < 1 || *number > most) {
+            Fail(std::string(name) + " takes a whole number from 1 to " + std::to_string(most) +
+                 ", not '" + std::string(value) + "'");
+            return std::nullopt;
+        }
+        return static_cast<int>(*number);
+    }
+
+    void TakeSeconds(std::string_view value) {
+        if (const auto seconds = TakeWholeNumber("--seconds", value, kMaxRecordSeconds)) {
+            line_.recordSeconds = *seconds;
+        }
+    }
+
+    void TakeFramesPerSecond(std::string_view value) {
+        if (const auto rate = TakeWholeNumber("--fps", value, kMaxRecordFramesPerSecond)) {
+            line_.framesPerSecond = *rate;
+        }
+    }
+
+    void TakeQuality(std::string_view value) {
+        if (const auto quality = TakeWholeNumber("--quality", value, kMaxRecordQuality)) {
+            line_.compression.quality = *quality;
+        }
+    }
+
+    void TakeCodec(std::string_view value) {
+        if (const std::optional<RecorderCodec> codec = CodecNamed(value)) {
+            line_.compression.codec = *codec;
+            return;
+        }
+        std::string names;
+        for (const RecorderCodec codec : kRecorderCodecs) {
+            names += (names.empty() ? "" : ", ") + CodecOptionName(codec);
+        }
+        Fail("--codec takes one of " + names + ", not '" + std::string(value) + "'");
+    }
+
     void CheckOperands() {
         switch (line_.command) {
             case Command::None:
@@ -155,8 +241,14 @@ private:
                 break;
             case Command::List:
             case Command::Snap:
+            case Command::Record:
                 if (!operands_.empty()) {
                     Fail("unexpected argument '" + operands_.front() + "'" + ForCommand());
+                }
+                if (line_.command == Command::Record && line_.compression.quality != 0 &&
+                    !CodecHasQuality(line_.compression.codec)) {
+                    Fail("--quality is for mjpg and fmp4; " +
+                         CodecOptionName(line_.compression.codec) + " has no quality to set");
                 }
                 break;
             case Command::Resolution:
@@ -207,12 +299,22 @@ const char* CommandName(Command command) {
             return "snap";
         case Command::Resolution:
             return "resolution";
+        case Command::Record:
+            return "record";
         case Command::ToJpeg:
             return "to-jpeg";
         case Command::None:
             break;
     }
     return "";
+}
+
+std::string CodecOptionName(RecorderCodec codec) {
+    std::string name = RecorderCodecFourcc(codec);
+    name.erase(name.find_last_not_of(' ') + 1);
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return name;
 }
 
 ParsedCommandLine ParseCommandLine(std::span<const std::string_view> arguments) {

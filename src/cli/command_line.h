@@ -6,14 +6,17 @@
 #include <string>
 #include <string_view>
 
+#include "output/avi_recorder.h"
+
 // What the command line of digital-microscope-cli asks for:
 //   [--simulate[=KIND]] list
 //   [--simulate[=KIND]] snap [--count N] [--interval SECONDS]
 //   [--simulate[=KIND]] resolution WIDTHxHEIGHT
+//   [--simulate[=KIND]] record [--seconds N] [--fps F] [--codec NAME] [--quality Q]
 //   to-jpeg INPUT.bmp OUTPUT.jpg
 // and --help (anywhere, for the command named before it) and --version.
 
-enum class Command { None, List, Snap, Resolution, ToJpeg };
+enum class Command { None, List, Snap, Resolution, Record, ToJpeg };
 
 struct CommandLine {
     Command command = Command::None;
@@ -29,6 +32,10 @@ struct CommandLine {
     // resolution
     int width = 0;
     int height = 0;
+    // record: the recorder dialog's defaults, and Microsoft Video 1 at its own quality
+    int recordSeconds = 10;
+    int framesPerSecond = 15;
+    RecorderCompressOptions compression;
     // to-jpeg
     std::string inputPath;
     std::string outputPath;
@@ -36,6 +43,10 @@ struct CommandLine {
 
 inline constexpr std::int64_t kMaxIntervalSeconds = 7 * 24 * 60 * 60;
 inline constexpr int kMaxFrameSide = 65535;
+// The ranges of the recorder dialog, and the quality scale of the codecs that have one.
+inline constexpr int kMaxRecordSeconds = 99999;
+inline constexpr int kMaxRecordFramesPerSecond = 30;
+inline constexpr int kMaxRecordQuality = 100;
 
 struct ParsedCommandLine {
     CommandLine commandLine;
@@ -49,3 +60,6 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> arguments);
 
 // The name a command is given on the command line ("" for none).
 const char* CommandName(Command command);
+
+// The name --codec gives `codec`: its four-character code in lower case ("msvc", "dib").
+std::string CodecOptionName(RecorderCodec codec);

@@ -52,6 +52,7 @@ public:
     CommandSession& operator=(const CommandSession&) = delete;
 
     CaptureEngine& engine() { return side_->session().engine(); }
+    CaptureSession& capture() { return side_->session(); }
     std::chrono::milliseconds frameTimeout() const { return frameTimeout_; }
 
     // Finds the devices and selects one, building no graph. Returns true when a device is

@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "app/debug_trace.h"
+#include "capture/capture_session.h"
 #include "capture/capture_settings.h"
+#include "capture/frame_buffer.h"
 #include "media/frame_size.h"
 #include "output/still_file.h"
 #include "platform/regular_files.h"
@@ -191,5 +194,143 @@ int RunResolution(CommandSession& session, const std::string& capConfigPath, int
                             height, frame.biWidth, frame.biHeight);
     }
     console.Print("%dx%d\n", frame.biWidth, frame.biHeight);
+    return kExitSuccess;
+}
+
+namespace {
+
+// How often a recording looks at its writer and at the device.
+constexpr std::chrono::milliseconds kRecordPollInterval{200};
+// A device silent for this long (or three frame times, if longer) is asked whether it is
+// still plugged in.
+constexpr std::chrono::milliseconds kSilenceBeforePresenceCheck{1000};
+
+enum class RecordingEnd { TimeUp, Signal, WriteFailed, Silent, Unplugged };
+
+// Lets the frames flow into the recording for `duration`, or until something ends it.
+RecordingEnd KeepRecording(CommandSession& session, const AviRecorder& recorder,
+                           std::chrono::milliseconds duration, int framesPerSecond) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    const auto end = start + duration;
+    const auto presenceCheckAfter = std::max<std::chrono::milliseconds>(
+        kSilenceBeforePresenceCheck,
+        std::chrono::milliseconds(3000 / std::max(1, framesPerSecond)));
+    LatestFrame& frames = session.engine().latestFrame();
+    std::uint64_t framesSeen = frames.AcquireCopy();
+    auto lastFrameAt = start;
+    for (;;) {
+        const auto remaining = end - Clock::now();
+        if (remaining <= Clock::duration::zero()) {
+            return RecordingEnd::TimeUp;
+        }
+        const auto pause = std::min<std::chrono::milliseconds>(
+            kRecordPollInterval, std::chrono::ceil<std::chrono::milliseconds>(remaining));
+        if (session.Pause(pause) == WaitResult::Interrupted) {
+            return RecordingEnd::Signal;
+        }
+        if (!recorder.status().ok()) {
+            return RecordingEnd::WriteFailed;
+        }
+        const auto now = Clock::now();
+        if (const std::uint64_t count = frames.AcquireCopy(); count != framesSeen) {
+            framesSeen = count;
+            lastFrameAt = now;
+            continue;
+        }
+        if (now - lastFrameAt >= session.frameTimeout()) {
+            return RecordingEnd::Silent;
+        }
+        if (now - lastFrameAt >= presenceCheckAfter && !session.engine().IsDevicePresent()) {
+            return RecordingEnd::Unplugged;
+        }
+    }
+}
+
+// Frames may wait for the recorder's writer for up to a second, within a memory budget, so
+// that a moment in which the machine is busy elsewhere costs no frame.
+constexpr std::size_t kRecordQueueBytes = std::size_t{32} << 20;
+constexpr std::size_t kRecordQueueFramesAtLeast = 4;
+
+std::size_t RecordQueueFrames(int width, int height, int framesPerSecond) {
+    const std::size_t frameBytes = std::max<std::size_t>(1, BgrImageBytes(width, height));
+    return std::max(kRecordQueueFramesAtLeast,
+                    std::min(static_cast<std::size_t>(std::max(1, framesPerSecond)),
+                             kRecordQueueBytes / frameBytes));
+}
+
+// The recorder's text for a failed open, on one line.
+std::string OneLine(std::string text) {
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at)) {
+        text.replace(at, 1, ": ");
+    }
+    return text;
+}
+
+}  // namespace
+
+int RunRecord(CommandSession& session, const std::string& videoFolder, const RecordOptions& options,
+              const Console& console) {
+    const RecorderCodec codec = options.compression.codec;
+    if (!RecorderCodecAvailable(codec)) {
+        return console.Fail(kExitUsage,
+                            "this system's FFmpeg has no encoder for %s; choose another --codec",
+                            RecorderCodecFourcc(codec));
+    }
+    if (const int code = ConnectOrFail(session, console); code != kExitSuccess) {
+        return code;
+    }
+    CaptureSession& capture = session.capture();
+    if (!capture.RunAtFrameRate(options.framesPerSecond)) {
+        return console.Fail(kExitNoDevice,
+                            "the microscope could not be started at %d frames per second",
+                            options.framesPerSecond);
+    }
+    session.MarkFramesSeen();
+    if (const WaitResult first = session.WaitForNewFrame(); first != WaitResult::Done) {
+        return WaitFailure(session, first, "picture", console);
+    }
+
+    AviRecorder recorder(
+        [](const char* line) { DebugTrace(0, "%s", line); },
+        RecordQueueFrames(capture.frameWidth(), capture.frameHeight(), options.framesPerSecond));
+    int videoCounter = 0;
+    const std::string path = NextRecordingPath(videoFolder, videoCounter);
+    const IoResult opened =
+        recorder.OpenRecording(path, capture.frameWidth(), capture.frameHeight(),
+                               options.framesPerSecond, options.compression);
+    if (!opened.ok()) {
+        const RecordingOpenStep step = recorder.openFailedAt();
+        return console.Fail(step == RecordingOpenStep::FrameFormat ? kExitUsage : kExitFile, "%s",
+                            OneLine(RecordingOpenMessage(step, opened, videoCounter)).c_str());
+    }
+    capture.SetRecordingSink(&recorder);
+    capture.SetRecording(true);
+    const RecordingEnd end = KeepRecording(session, recorder, std::chrono::seconds(options.seconds),
+                                           options.framesPerSecond);
+    capture.SetRecording(false);
+    const RecordingOutcome outcome = recorder.CloseRecording();
+    // Once no frame callback runs, nothing holds the recorder any more.
+    session.Stop();
+    capture.SetRecordingSink(nullptr);
+
+    console.Print("%s\nframes written: %lld, dropped: %lld\n", path.c_str(),
+                  static_cast<long long>(outcome.framesWritten),
+                  static_cast<long long>(outcome.framesDropped));
+    if (!outcome.status.ok()) {
+        // Also a failure while the file was ended after another reason to stop.
+        return console.Fail(kExitFile, "cannot write %s: %s failed: %s", path.c_str(),
+                            outcome.status.detail().c_str(), std::strerror(outcome.status.error()));
+    }
+    switch (end) {
+        case RecordingEnd::Silent:
+            return WaitFailure(session, WaitResult::TimedOut, "picture", console);
+        case RecordingEnd::Unplugged:
+            return console.Fail(kExitNoDevice, "the microscope was unplugged during the recording");
+        case RecordingEnd::TimeUp:
+        case RecordingEnd::Signal:
+        case RecordingEnd::WriteFailed:
+            break;
+    }
     return kExitSuccess;
 }

@@ -5,6 +5,7 @@
 
 #include "cli/command_session.h"
 #include "cli/console.h"
+#include "output/avi_recorder.h"
 
 class StillWriter;
 
@@ -12,10 +13,13 @@ class StillWriter;
 // to the console and returns the exit code; the caller stops the session afterwards.
 // Every failure is reported in one line on the console's error stream:
 //   kExitNoDevice  no supported device, it cannot be started, or it delivers no picture or
-//                  no still within the session's frame timeout;
-//   kExitUsage     a frame size the device refuses;
-//   kExitFile      a still or CapConfig.dat that could not be written (a picture folder that
-//                  cannot be made or written into is reported before RunSnap);
+//                  no still within the session's frame timeout, or it is unplugged while
+//                  recording;
+//   kExitUsage     a frame size the device refuses, a codec this system cannot record with
+//                  or that does not take the frame size;
+//   kExitFile      a still, a recording or CapConfig.dat that could not be written (a
+//                  picture or video folder that cannot be made or written into is reported
+//                  before RunSnap or RunRecord);
 //   ExitCodeForSignal(n) when the session was interrupted by signal n.
 
 // One line per device discovery lists: index, friendly name ("-" when it has none), the
@@ -37,3 +41,20 @@ int RunSnap(CommandSession& session, StillWriter& writer, const SnapOptions& opt
 // `capConfigPath`), then prints the size of the frames that follow, as WIDTHxHEIGHT.
 int RunResolution(CommandSession& session, const std::string& capConfigPath, int width, int height,
                   const Console& console);
+
+struct RecordOptions {
+    int seconds = 10;
+    int framesPerSecond = 15;
+    RecorderCompressOptions compression;
+};
+
+// Records as the main window does: starts the graph, runs it at `framesPerSecond`, waits
+// for a frame, opens the next VCap<nnnn>.avi in `videoFolder` and lets the frames flow into
+// it for `seconds` of wall time; the recorder's notes go to the program's trace. A write
+// failure, a device that falls silent or is unplugged, or SIGINT, SIGTERM or SIGHUP
+// (Interrupt) end it early. The recording is closed and the graph stopped before it
+// returns. Once the file was opened, its full path is printed on a line of its own, then
+// "frames written: N, dropped: M"; an ending by a signal is a success, the others exit with
+// their code after that.
+int RunRecord(CommandSession& session, const std::string& videoFolder, const RecordOptions& options,
+              const Console& console);

@@ -4,13 +4,16 @@ namespace {
 
 constexpr const char* kProgramUsage =
     "Usage: digital-microscope-cli [--simulate[=KIND]] COMMAND [ARGUMENT]...\n"
-    "Takes stills from a USB digital microscope without a window, and converts them.\n"
+    "Takes stills and recordings from a USB digital microscope without a window, and\n"
+    "converts stills.\n"
     "\n"
     "Commands:\n"
     "  list                          list the video devices; * marks the one used\n"
     "  snap [--count N] [--interval SECONDS]\n"
     "                                take stills and print the path of each\n"
     "  resolution WIDTHxHEIGHT       set the frame size the microscope delivers\n"
+    "  record [--seconds N] [--fps F] [--codec NAME] [--quality Q]\n"
+    "                                record an AVI file and print its path\n"
     "  to-jpeg INPUT.bmp OUTPUT.jpg  convert a bitmap file to a JPEG file\n"
     "\n"
     "Options:\n"
@@ -23,8 +26,9 @@ constexpr const char* kProgramUsage =
     "DIGITAL_MICROSCOPE_SIMULATE=microscope|camera has the effect of --simulate.\n"
     "\n"
     "Exit status: 0 success, 1 wrong usage, 2 no supported device (or it delivers no\n"
-    "picture), 3 a file could not be read or written (standard output included), 128+N\n"
-    "stopped by signal N.\n";
+    "picture), 3 a file could not be read or written (standard output included),\n"
+    "128+N stopped by signal N (a recording stopped by a signal is kept and exits\n"
+    "with 0).\n";
 
 constexpr const char* kListUsage =
     "Usage: digital-microscope-cli [--simulate[=KIND]] list\n"
@@ -55,6 +59,30 @@ constexpr const char* kResolutionUsage =
     "camera kind. Another size, or one the device refuses, exits with 1 and the size\n"
     "kept before stays.\n";
 
+constexpr const char* kRecordUsage =
+    "Usage: digital-microscope-cli [--simulate[=KIND]] record [--seconds N] [--fps F]\n"
+    "                              [--codec NAME] [--quality Q]\n"
+    "Records the microscope's picture for N seconds, as the AVI button does, into\n"
+    "\"<Documents>/Microscope files/Video\" as VCap<nnnn>.avi (the first free number).\n"
+    "Prints the file's full path on the first line, then how many frames were\n"
+    "written and dropped, as \"frames written: N, dropped: M\".\n"
+    "\n"
+    "  --seconds N    how long to record, 1 to 99999 (default 10)\n"
+    "  --fps F        the frame rate asked of the microscope and declared in the\n"
+    "                 file, 1 to 30 (default 15)\n"
+    "  --codec NAME   msvc (Microsoft Video 1, the default), mjpg, dib\n"
+    "                 (uncompressed), ffv1, hfyu (both lossless), fmp4 (MPEG-4) or\n"
+    "                 h264 (where this system's FFmpeg has an encoder for it)\n"
+    "  --quality Q    1 (smallest file) to 100 (best picture), for mjpg and fmp4;\n"
+    "                 the codec's own quality unless given\n"
+    "\n"
+    "Ctrl+C (SIGINT), SIGTERM or SIGHUP end the recording early: the file is closed\n"
+    "so that it plays, and the exit status is 0. A device that delivers no picture\n"
+    "for a few seconds or is unplugged ends the recording with exit status 2, a\n"
+    "recording that cannot be written with 3; the path and the counts are printed\n"
+    "all the same. A codec this system lacks, or one that does not take the frame\n"
+    "size, exits with 1.\n";
+
 constexpr const char* kToJpegUsage =
     "Usage: digital-microscope-cli to-jpeg INPUT.bmp OUTPUT.jpg\n"
     "Converts a bitmap file to a JPEG file of quality 100. OUTPUT.jpg appears only when it\n"
@@ -70,6 +98,8 @@ const char* UsageText(Command command) {
             return kSnapUsage;
         case Command::Resolution:
             return kResolutionUsage;
+        case Command::Record:
+            return kRecordUsage;
         case Command::ToJpeg:
             return kToJpegUsage;
         case Command::None:

@@ -6,12 +6,16 @@
 #include <QStandardPaths>
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "cli/cli_run.h"
+#include "sim/simulated_microscope.h"
 #include "support/process_signal.h"
 #include "support/temp_dir.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -203,6 +207,12 @@ TEST(CliProgram, WithoutADeviceEveryDeviceCommandExits2) {
     EXPECT_EQ(resolution.exitCode, 2);
     EXPECT_NE(resolution.err.find("no supported microscope"), std::string::npos);
     EXPECT_FALSE(Exists(run.CapConfig()));
+
+    const RunResult record = run.Run({QStringLiteral("record")});
+    EXPECT_EQ(record.exitCode, 2);
+    EXPECT_NE(record.err.find("no supported microscope"), std::string::npos) << record.err;
+    EXPECT_EQ(record.out, "");
+    EXPECT_TRUE(FilesIn(run.Videos()).empty());
 }
 
 TEST(CliProgram, UsageErrorsExit1WithAMessage) {
@@ -215,6 +225,10 @@ TEST(CliProgram, UsageErrorsExit1WithAMessage) {
         {QStringLiteral("--simulate"), QStringLiteral("resolution"), QStringLiteral("640")},
         {QStringLiteral("--simulate=telescope"), QStringLiteral("list")},
         {QStringLiteral("to-jpeg"), QStringLiteral("a.bmp")},
+        {QStringLiteral("--simulate"), QStringLiteral("record"), QStringLiteral("--fps"),
+         QStringLiteral("31")},
+        {QStringLiteral("--simulate"), QStringLiteral("record"), QStringLiteral("--codec"),
+         QStringLiteral("xvid")},
     };
     for (const QStringList& arguments : cases) {
         const RunResult result = run.Run(arguments);
@@ -255,7 +269,7 @@ TEST(CliProgram, HelpAndVersionNeedNoDevice) {
         help.out.find("after a command, show that\n                         command's help\n"),
         std::string::npos)
         << help.out;
-    for (const char* command : {"list", "snap", "resolution", "to-jpeg"}) {
+    for (const char* command : {"list", "snap", "resolution", "record", "to-jpeg"}) {
         const RunResult commandHelp =
             run.Run({QString::fromLatin1(command), QStringLiteral("--help")});
         EXPECT_EQ(commandHelp.exitCode, 0) << command;
@@ -294,6 +308,128 @@ TEST(CliProgram, ATerminatedSeriesStopsInOrderAndKeepsWholeStills) {
         EXPECT_EQ(name.rfind("StillCap", 0), 0u) << name;
         EXPECT_EQ(ReadStill(run.Pictures() + "/" + name).sizeBytes, StillBytes(720, 480)) << name;
     }
+}
+
+// The whole output of a record command that wrote `expected`, and its counts.
+clitest::RecordOutput ExpectRecordOutput(const std::string& out, const std::string& expected) {
+    const clitest::RecordOutput parsed = clitest::ParseRecordOutput(out);
+    EXPECT_EQ(parsed.path, expected);
+    EXPECT_EQ(out, expected + "\nframes written: " + std::to_string(parsed.written) +
+                       ", dropped: " + std::to_string(parsed.dropped) + "\n");
+    return parsed;
+}
+
+TEST(CliProgram, RecordWritesAPlayableFileAtTheChosenRateWithTheChosenCodec) {
+    const struct {
+        const char* codec;
+        int framesPerSecond;
+        const char* codecName;  // as ffprobe names it
+    } cases[] = {
+        {"msvc", 15, "msvideo1"},
+        {"mjpg", 30, "mjpeg"},
+        {"ffv1", 5, "ffv1"},
+    };
+    constexpr int kSeconds = 2;
+    CliRun run;
+    int number = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.codec);
+        const RunResult result = run.Run(
+            {QStringLiteral("--simulate"), QStringLiteral("record"), QStringLiteral("--seconds"),
+             QString::number(kSeconds), QStringLiteral("--fps"), QString::number(c.framesPerSecond),
+             QStringLiteral("--codec"), QString::fromLatin1(c.codec)});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.err, "");
+        char name[16];
+        std::snprintf(name, sizeof name, "VCap%04d.avi", number++);
+        const clitest::RecordOutput printed = ExpectRecordOutput(result.out, run.Video(name));
+        const clitest::RecordingProbe probe = clitest::ProbeRecording(run.Video(name));
+        EXPECT_EQ(probe.codecName, c.codecName);
+        EXPECT_EQ(probe.frameRate, std::to_string(c.framesPerSecond) + "/1");
+        EXPECT_NEAR(probe.framesRead, kSeconds * c.framesPerSecond, 2);
+        EXPECT_EQ(probe.framesRead, printed.written);
+        EXPECT_EQ(printed.dropped, 0);
+        EXPECT_EQ(probe.decodeErrors, "");
+    }
+    EXPECT_FALSE(Exists(run.Pictures() + "/StillCap0.bmp"));
+}
+
+TEST(CliProgram, ASignalEndsARecordingWithAPlayableFile) {
+    CliRun run;
+    QProcess process;
+    run.Start(process, {QStringLiteral("--simulate"), QStringLiteral("record"),
+                        QStringLiteral("--seconds"), QStringLiteral("600")});
+    ASSERT_TRUE(process.waitForStarted(10000));
+    // The file appears once the recording runs; a second of frames follows.
+    const std::string file = run.Video("VCap0000.avi");
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return Exists(file); }, 30000));
+    ASSERT_FALSE(process.waitForFinished(1000));
+    testsupport::SendSignal(process, SIGINT);
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_EQ(process.readAllStandardError().toStdString(), "");
+    const clitest::RecordOutput printed =
+        ExpectRecordOutput(process.readAllStandardOutput().toStdString(), file);
+    const clitest::RecordingProbe probe = clitest::ProbeRecording(file);
+    EXPECT_GT(probe.framesRead, 5);
+    EXPECT_EQ(probe.framesRead, printed.written);
+    EXPECT_EQ(probe.decodeErrors, "");
+}
+
+// The simulated frames carry their index: a recording at the device's rate holds every
+// frame the device sent, in order, one per stored frame.
+TEST(CliProgram, ARecordingHoldsEveryFrameInOrder) {
+    constexpr int kWidth = 640;
+    constexpr int kHeight = 480;
+    constexpr int kSeconds = 10;
+    constexpr int kFramesPerSecond = 15;
+    CliRun run;
+    ASSERT_EQ(run.Run({QStringLiteral("--simulate"), QStringLiteral("resolution"),
+                       QStringLiteral("640x480")})
+                  .exitCode,
+              0);
+    const RunResult result = run.Run({QStringLiteral("--simulate"), QStringLiteral("record"),
+                                      QStringLiteral("--seconds"), QString::number(kSeconds),
+                                      QStringLiteral("--fps"), QString::number(kFramesPerSecond),
+                                      QStringLiteral("--codec"), QStringLiteral("msvc")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::string file = run.Video("VCap0000.avi");
+    const clitest::RecordOutput printed = ExpectRecordOutput(result.out, file);
+
+    // Every stored frame, as it is stored: no frame made up for a gap in time.
+    const RunResult decoded = clitest::RunTool(
+        QStringLiteral("ffmpeg"),
+        {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
+         QStringLiteral("-i"), QString::fromStdString(file), QStringLiteral("-fps_mode"),
+         QStringLiteral("passthrough"), QStringLiteral("-f"), QStringLiteral("rawvideo"),
+         QStringLiteral("-pix_fmt"), QStringLiteral("bgr24"), QStringLiteral("-")});
+    ASSERT_EQ(decoded.exitCode, 0) << decoded.err;
+    EXPECT_EQ(decoded.err, "");
+    const std::size_t frameBytes = std::size_t{kWidth} * kHeight * 3;
+    ASSERT_EQ(decoded.out.size() % frameBytes, 0u);
+    std::vector<std::uint32_t> indices;
+    std::string unreadable;
+    for (std::size_t at = 0; at < decoded.out.size(); at += frameBytes) {
+        // The middle row of the code's cells.
+        const auto* row = reinterpret_cast<const std::uint8_t*>(decoded.out.data() + at) +
+                          std::size_t{kWidth} * 3 * (sim::kIndexCellPixels / 2);
+        if (const std::optional<std::uint32_t> index = sim::ReadFrameIndexBgr(row, kWidth)) {
+            indices.push_back(*index);
+        } else {
+            unreadable += " " + std::to_string(at / frameBytes);
+        }
+    }
+    EXPECT_EQ(unreadable, "") << "frames without a readable code";
+    EXPECT_EQ(static_cast<long long>(indices.size()), printed.written);
+    EXPECT_NEAR(static_cast<double>(indices.size()), kSeconds * kFramesPerSecond, 3);
+    std::string gaps;
+    for (std::size_t i = 1; i < indices.size(); ++i) {
+        if (indices[i] != indices[i - 1] + 1) {
+            gaps += " " + std::to_string(indices[i - 1]) + "->" + std::to_string(indices[i]);
+        }
+    }
+    EXPECT_EQ(gaps, "") << "frames missing or repeated between these indices";
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include <QProcess>
 #include <QStandardPaths>
+#include <chrono>
 #include <filesystem>
 
 #include "cli/cli_run.h"
@@ -244,7 +245,7 @@ clitest::ChildSetup FileSizeLimit(rlim_t limitBytes) {
     };
 }
 
-TEST(CliHostileInput, AWritePastTheFileSizeLimitFailsAndLeavesNothing) {
+TEST(CliHostileInput, AWritePastTheFileSizeLimitFailsAndLeavesNoPartialStill) {
     CliRun run;
     // A 720 x 480 still is about 1 MB.
     const RunResult snap =
@@ -269,6 +270,21 @@ TEST(CliHostileInput, AWritePastTheFileSizeLimitFailsAndLeavesNothing) {
         << convert.err;
     EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"noise.bmp", "out.jpg"}));
     EXPECT_EQ(ReadFile(dir + "/out.jpg"), "older");
+
+    // Uncompressed frames of about 1 MB: the first one is past the limit. The recording ends
+    // at once rather than at its time limit, and what fit is kept and named.
+    const auto start = std::chrono::steady_clock::now();
+    const RunResult record = run.Run(
+        {QStringLiteral("--simulate"), QStringLiteral("record"), QStringLiteral("--seconds"),
+         QStringLiteral("60"), QStringLiteral("--codec"), QStringLiteral("dib")},
+        FileSizeLimit(200'000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    const std::string video = run.Video("VCap0000.avi");
+    EXPECT_EQ(record.exitCode, 3) << record.err;
+    EXPECT_NE(record.err.find("cannot write " + video + ": writing a frame failed: File too large"),
+              std::string::npos)
+        << record.err;
+    EXPECT_EQ(record.out.rfind(video + "\nframes written: ", 0), 0u) << record.out;
 }
 
 TEST(CliHostileInput, AHangupIgnoredByTheCallerStaysIgnored) {
@@ -321,6 +337,8 @@ TEST(CliHostileInput, AnOutputThatCannotBeWrittenIsAnError) {
         {QStringLiteral("--simulate"), QStringLiteral("snap")},
         {QStringLiteral("--simulate"), QStringLiteral("list")},
         {QStringLiteral("--simulate"), QStringLiteral("resolution"), QStringLiteral("640x480")},
+        {QStringLiteral("--simulate"), QStringLiteral("record"), QStringLiteral("--seconds"),
+         QStringLiteral("1")},
         {QStringLiteral("--help")},
         {QStringLiteral("to-jpeg"), QStringLiteral("--help")},
         {QStringLiteral("--version")},

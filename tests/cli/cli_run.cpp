@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <sstream>
 
 #include "sim/simulated_microscope.h"
 
@@ -140,6 +142,62 @@ std::string BitmapHeaders(std::uint32_t width, std::uint32_t height, unsigned bi
         headers.replace(kBmpHeaderBytes + 4, 3, "\xFF\xFF\xFF");  // colour 1 is white
     }
     return headers;
+}
+
+RunResult RunTool(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    RunResult result;
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit) {
+        return result;
+    }
+    result.exitCode = process.exitCode();
+    result.out = process.readAllStandardOutput().toStdString();
+    result.err = process.readAllStandardError().toStdString();
+    return result;
+}
+
+RecordingProbe ProbeRecording(const std::string& path) {
+    RecordingProbe probe;
+    const RunResult stream = RunTool(
+        QStringLiteral("ffprobe"),
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"),
+         QStringLiteral("-select_streams"), QStringLiteral("v:0"), QStringLiteral("-show_entries"),
+         QStringLiteral("stream=codec_name,r_frame_rate,nb_read_frames"), QStringLiteral("-of"),
+         QStringLiteral("default=noprint_wrappers=1"), QString::fromStdString(path)});
+    std::istringstream lines(stream.out);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t equals = line.find('=');
+        const std::string key = line.substr(0, equals);
+        const std::string value = equals == std::string::npos ? "" : line.substr(equals + 1);
+        if (key == "codec_name") {
+            probe.codecName = value;
+        } else if (key == "r_frame_rate") {
+            probe.frameRate = value;
+        } else if (key == "nb_read_frames" && !value.empty() &&
+                   value.find_first_not_of("0123456789") == std::string::npos) {
+            probe.framesRead = std::stoi(value);
+        }
+    }
+    const RunResult decode =
+        RunTool(QStringLiteral("ffmpeg"),
+                {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
+                 QStringLiteral("-i"), QString::fromStdString(path), QStringLiteral("-f"),
+                 QStringLiteral("null"), QStringLiteral("-")});
+    probe.decodeErrors = decode.exitCode == 0 ? decode.err : "ffmpeg failed: " + decode.err;
+    return probe;
+}
+
+RecordOutput ParseRecordOutput(const std::string& out) {
+    RecordOutput parsed;
+    const std::size_t end = out.find('\n');
+    if (end == std::string::npos) {
+        return parsed;
+    }
+    parsed.path = out.substr(0, end);
+    std::sscanf(out.c_str() + end + 1, "frames written: %lld, dropped: %lld\n", &parsed.written,
+                &parsed.dropped);
+    return parsed;
 }
 
 std::string MakeBitmapFile(int width, int height, std::uint32_t seed) {

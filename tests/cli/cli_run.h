@@ -44,6 +44,8 @@ public:
     std::string Picture(int number) const {
         return Pictures() + "/StillCap" + std::to_string(number) + ".bmp";
     }
+    std::string Videos() const { return home_ / "Documents/Microscope files/Video"; }
+    std::string Video(const char* name) const { return Videos() + "/" + name; }
     std::string CapConfig() const { return program_ / "CapConfig.dat"; }
     const testsupport::TempDir& scratch() const { return scratch_; }
 
@@ -79,6 +81,27 @@ std::size_t StillBytes(int width, int height);
 // the colour table (black and white for 1 bit, none for 24 bits): the rows come next.
 std::size_t BitmapRowsBytes(std::uint32_t width, std::uint32_t height, unsigned bitCount);
 std::string BitmapHeaders(std::uint32_t width, std::uint32_t height, unsigned bitCount);
+
+// Runs an installed tool such as ffprobe with `arguments`; exitCode -1 when it could not run.
+RunResult RunTool(const QString& program, const QStringList& arguments);
+
+// What ffprobe finds in a recording: its video stream's codec, declared rate ("15/1") and
+// the frames it reads; and whatever `ffmpeg -v error` says while decoding it all.
+struct RecordingProbe {
+    std::string codecName;
+    std::string frameRate;
+    int framesRead = -1;
+    std::string decodeErrors;
+};
+RecordingProbe ProbeRecording(const std::string& path);
+
+// What a record command prints: the file's path, and its counts.
+struct RecordOutput {
+    std::string path;
+    long long written = -1;
+    long long dropped = -1;
+};
+RecordOutput ParseRecordOutput(const std::string& out);
 
 // A 24-bit bottom-up bitmap file whose pixels are a noisy pattern from `seed`.
 std::string MakeBitmapFile(int width, int height, std::uint32_t seed = 1);

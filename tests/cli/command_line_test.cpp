@@ -45,6 +45,21 @@ TEST(CommandLine, ReadsEachCommandWithItsOptions) {
     EXPECT_EQ(parsed.commandLine.outputPath, "out.jpg");
 
     EXPECT_EQ(Parse({"list"}).commandLine.command, Command::List);
+
+    parsed = Parse({"record"});
+    ASSERT_EQ(parsed.error, "");
+    EXPECT_EQ(parsed.commandLine.command, Command::Record);
+    EXPECT_EQ(parsed.commandLine.recordSeconds, 10);
+    EXPECT_EQ(parsed.commandLine.framesPerSecond, 15);
+    EXPECT_EQ(parsed.commandLine.compression.codec, RecorderCodec::MicrosoftVideo1);
+    EXPECT_EQ(parsed.commandLine.compression.quality, 0);
+
+    parsed = Parse({"record", "--codec=MJPG", "--seconds", "99999", "--quality=1", "--fps", "30"});
+    ASSERT_EQ(parsed.error, "");
+    EXPECT_EQ(parsed.commandLine.recordSeconds, 99999);
+    EXPECT_EQ(parsed.commandLine.framesPerSecond, 30);
+    EXPECT_EQ(parsed.commandLine.compression.codec, RecorderCodec::MotionJpeg);
+    EXPECT_EQ(parsed.commandLine.compression.quality, 1);
 }
 
 TEST(CommandLine, RefusesWhatItCannotUseWithAReason) {
@@ -68,6 +83,17 @@ TEST(CommandLine, RefusesWhatItCannotUseWithAReason) {
         {{"snap", "--interval", "nan"}, "--interval takes"},
         {{"snap", "--interval", "1e9"}, "--interval takes"},
         {{"snap", "--interval="}, "--interval takes"},
+        {{"record", "--seconds", "0"}, "--seconds takes a whole number from 1 to 99999"},
+        {{"record", "--seconds", "1.5"}, "--seconds takes"},
+        {{"record", "--fps", "31"}, "--fps takes a whole number from 1 to 30, not '31'"},
+        {{"record", "--fps"}, "--fps needs a value"},
+        {{"record", "--codec", "xvid"}, "--codec takes one of msvc, mjpg, dib, ffv1, hfyu"},
+        {{"record", "--codec", "mjpg", "--quality", "101"}, "--quality takes"},
+        {{"record", "--codec", "mjpg", "--quality", "0"}, "--quality takes"},
+        {{"record", "--quality", "50"}, "--quality is for mjpg and fmp4; msvc has no quality"},
+        {{"record", "--quality", "50", "--codec", "ffv1"}, "ffv1 has no quality"},
+        {{"record", "10"}, "unexpected argument '10' for record"},
+        {{"record", "--count", "2"}, "unknown option '--count' for record"},
         {{"resolution"}, "resolution takes one size"},
         {{"resolution", "640x480", "320x240"}, "resolution takes one size"},
         {{"resolution", "640"}, "'640' is not a size"},

@@ -289,4 +289,89 @@ TEST_F(DeviceCommands, ResolutionFailsWhenItsChoiceCannotBeKept) {
         << output.Err();
 }
 
+TEST_F(DeviceCommands, ARecordingEndsByTimeSignalSilenceOrUnplugAndKeepsItsFile) {
+    using std::chrono::milliseconds;
+    const struct {
+        const char* name;
+        int seconds;
+        int framesPerRun;  // after the rate is set: -1 for no end
+        milliseconds frameTimeout;
+        int interruptAfterMs;  // -1: no signal
+        int exitCode;
+        const char* error;  // "" for none
+    } cases[] = {
+        {"time up", 1, -1, milliseconds(10000), -1, kExitSuccess, ""},
+        {"signal", 60, -1, milliseconds(10000), 300, kExitSuccess, ""},
+        {"silence", 60, 50, milliseconds(300), -1, kExitNoDevice,
+         "delivered no picture within 0.3 seconds"},
+        // The fake lists no hardware: the device is gone once asked.
+        {"unplugged", 60, 50, milliseconds(10000), -1, kExitNoDevice,
+         "the microscope was unplugged during the recording"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        backend.framesPerRun = c.framesPerRun;
+        const TempDir videos;
+        CapturedConsole console;
+        auto session = MakeSession(c.frameTimeout);
+        if (c.interruptAfterMs >= 0) {
+            QTimer::singleShot(c.interruptAfterMs, [&session] { session->Interrupt(SIGINT); });
+        }
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(RunRecord(*session, videos.path(),
+                            {.seconds = c.seconds, .framesPerSecond = 30, .compression = {}},
+                            console.console()),
+                  c.exitCode)
+            << console.Err();
+        // Neither a signal nor a silent device waits for the time limit; the time limit is
+        // kept.
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(took, std::chrono::seconds(5));
+        if (c.seconds == 1) {
+            EXPECT_GE(took, std::chrono::seconds(1));
+        }
+        const std::string file = videos / "VCap0000.avi";
+        const std::string out = console.Out();
+        EXPECT_EQ(out.rfind(file + "\nframes written: ", 0), 0u) << out;
+        EXPECT_EQ(out.find("frames written: 0,"), std::string::npos) << out;
+        EXPECT_EQ(ReadFile(file).rfind("RIFF", 0), 0u);
+        if (*c.error == '\0') {
+            EXPECT_EQ(console.Err(), "");
+        } else {
+            EXPECT_NE(console.Err().find(c.error), std::string::npos) << console.Err();
+        }
+        ExpectGraphTornDown();
+    }
+}
+
+TEST_F(DeviceCommands, ARecordingThatCannotBeOpenedSaysWhyAndPrintsNothing) {
+    const TempDir videos;
+    const struct {
+        const char* name;
+        std::string folder;
+        int width;
+        int exitCode;
+        std::string error;
+    } cases[] = {
+        {"no folder", videos / "missing", 640, kExitFile,
+         "Open avi file failed(0x00000002:0): " + videos / "missing/VCap0000.avi" +
+             ": No such file or directory"},
+        {"a width MSVC cannot take", videos.path(), 322, kExitUsage,
+         "Unsupport compressed format: MSVC needs a width and height that are multiples of 4: "
+         "Invalid argument"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A device that keeps its own format whatever it is given.
+        backend.deviceFormat.biWidth = c.width;
+        backend.refuseEveryFormat = true;
+        CapturedConsole console;
+        auto session = MakeSession(std::chrono::seconds(10));
+        EXPECT_EQ(RunRecord(*session, c.folder, {}, console.console()), c.exitCode);
+        EXPECT_EQ(console.Err(), "digital-microscope-cli: " + c.error + "\n");
+        EXPECT_EQ(console.Out(), "");
+        EXPECT_FALSE(std::filesystem::exists(videos / "VCap0000.avi"));
+    }
+}
+
 }  // namespace
