@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "output/avi_encoder_settings.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -37,65 +39,25 @@ struct FrameDeleter {
 struct PacketDeleter {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
-struct ScaleDeleter {
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
 
-struct CodecInfo {
-    AVCodecID id;
-    const char* encoder;  // by name where FFmpeg has several for one id
-    const char* fourcc;
-    std::uint32_t tag;  // the stream's codec tag; 0 for DIB
-};
-
-constexpr std::uint32_t Tag(const char* f) {
-    return static_cast<std::uint32_t>(f[0]) | static_cast<std::uint32_t>(f[1]) << 8 |
-           static_cast<std::uint32_t>(f[2]) << 16 | static_cast<std::uint32_t>(f[3]) << 24;
-}
-
-CodecInfo Info(RecorderCodec codec) {
+const char* Fourcc(RecorderCodec codec) {
     switch (codec) {
         case RecorderCodec::MicrosoftVideo1:
-            return {AV_CODEC_ID_MSVIDEO1, "msvideo1", "MSVC", Tag("MSVC")};
+            return "MSVC";
         case RecorderCodec::MotionJpeg:
-            return {AV_CODEC_ID_MJPEG, "mjpeg", "MJPG", Tag("MJPG")};
+            return "MJPG";
         case RecorderCodec::UncompressedDib:
-            return {AV_CODEC_ID_RAWVIDEO, "rawvideo", "DIB ", 0};
+            return "DIB ";
         case RecorderCodec::Ffv1:
-            return {AV_CODEC_ID_FFV1, "ffv1", "FFV1", Tag("FFV1")};
+            return "FFV1";
         case RecorderCodec::HuffYuv:
-            return {AV_CODEC_ID_HUFFYUV, "huffyuv", "HFYU", Tag("HFYU")};
+            return "HFYU";
         case RecorderCodec::Mpeg4:
-            return {AV_CODEC_ID_MPEG4, "mpeg4", "FMP4", Tag("FMP4")};
+            return "FMP4";
         case RecorderCodec::H264:
-            return {AV_CODEC_ID_H264, nullptr, "H264", Tag("H264")};
+            return "H264";
     }
-    return {AV_CODEC_ID_NONE, nullptr, "", 0};
-}
-
-const AVCodec* FindEncoder(RecorderCodec codec) {
-    const CodecInfo info = Info(codec);
-    const AVCodec* found = info.encoder ? avcodec_find_encoder_by_name(info.encoder) : nullptr;
-    return found ? found : avcodec_find_encoder(info.id);
-}
-
-AVPixelFormat EncoderPixelFormat(RecorderCodec codec, const AVCodec* encoder) {
-    switch (codec) {
-        case RecorderCodec::MicrosoftVideo1:
-            return AV_PIX_FMT_RGB555LE;
-        case RecorderCodec::MotionJpeg:
-            return AV_PIX_FMT_YUVJ420P;
-        case RecorderCodec::UncompressedDib:
-            return AV_PIX_FMT_BGR24;
-        case RecorderCodec::H264:
-            return AV_PIX_FMT_YUV420P;  // the profile every player decodes
-        default:
-            break;
-    }
-    if (encoder->pix_fmts == nullptr) {
-        return AV_PIX_FMT_YUV420P;
-    }
-    return avcodec_find_best_pix_fmt_of_list(encoder->pix_fmts, AV_PIX_FMT_BGR24, 0, nullptr);
+    return "";
 }
 
 // An FFmpeg error as an errno: its own errno where it carries one, else EIO.
@@ -104,9 +66,7 @@ int ErrnoOf(int averror) {
     return (averror < 0 && e > 0 && e < 4096) ? e : EIO;
 }
 
-std::size_t BgrRowBytes(int width) {
-    return (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
-}
+using avisettings::BgrRowBytes;
 
 }  // namespace
 
@@ -159,11 +119,11 @@ std::string NextRecordingPath(const std::string& videoFolder, int& videoCounter)
 }
 
 const char* RecorderCodecFourcc(RecorderCodec codec) {
-    return Info(codec).fourcc;
+    return Fourcc(codec);
 }
 
 bool RecorderCodecAvailable(RecorderCodec codec) {
-    return FindEncoder(codec) != nullptr;
+    return avisettings::FindEncoder(codec) != nullptr;
 }
 
 // Everything FFmpeg of one recording. Made by OpenRecording, used by the writer thread while
@@ -171,7 +131,7 @@ bool RecorderCodecAvailable(RecorderCodec codec) {
 struct AviRecorder::Encoder {
     std::unique_ptr<AVFormatContext, FormatDeleter> format;
     std::unique_ptr<AVCodecContext, CodecDeleter> codec;
-    std::unique_ptr<SwsContext, ScaleDeleter> scale;
+    avisettings::ConversionPtr scale;
     std::unique_ptr<AVFrame, FrameDeleter> frame;
     std::unique_ptr<AVPacket, PacketDeleter> packet;
     AVStream* stream = nullptr;
@@ -272,7 +232,7 @@ IoResult AviRecorder::OpenEncoder(const std::string& path, int width, int height
     if (width <= 0 || height <= 0 || framesPerSecond <= 0) {
         return IoResult(EINVAL, "frame size and rate must be positive");
     }
-    const AVCodec* encoderCodec = FindEncoder(options.codec);
+    const AVCodec* encoderCodec = avisettings::FindEncoder(options.codec);
     if (encoderCodec == nullptr) {
         openFailedAt_ = RecordingOpenStep::Encoder;
         return IoResult(ENOSYS,
@@ -294,32 +254,8 @@ IoResult AviRecorder::OpenEncoder(const std::string& path, int width, int height
         return IoResult(ENOMEM);
     }
     AVCodecContext* c = encoder->codec.get();
-    c->width = width;
-    c->height = height;
-    c->time_base = AVRational{1, framesPerSecond};
-    c->framerate = AVRational{framesPerSecond, 1};
-    c->pix_fmt = EncoderPixelFormat(options.codec, encoderCodec);
-    c->max_b_frames = 0;  // one packet per frame, in order
-    c->thread_count = options.codec == RecorderCodec::MicrosoftVideo1 ? 1 : 2;
-    if (options.codec == RecorderCodec::MotionJpeg) {
-        c->color_range = AVCOL_RANGE_JPEG;  // JPEG's full-range YCbCr (yuvj420p)
-    }
-    if (options.codec == RecorderCodec::MicrosoftVideo1) {
-        c->keyint_min = options.keyFrameEvery;  // 0: every frame is a key frame
-    } else if (options.keyFrameEvery > 0) {
-        c->gop_size = options.keyFrameEvery;
-    }
-    // MJPG always runs at a fixed quantiser: its rate control works badly on two threads.
-    const int quality = options.quality > 0                          ? options.quality
-                        : options.codec == RecorderCodec::MotionJpeg ? 85
-                                                                     : 0;
-    if (quality > 0 &&
-        (options.codec == RecorderCodec::MotionJpeg || options.codec == RecorderCodec::Mpeg4)) {
-        const int q = std::max(1, std::min(100, quality));
-        const int scale = 31 - (q - 1) * 29 / 99;  // 100 -> 2, 1 -> 31
-        c->flags |= AV_CODEC_FLAG_QSCALE;
-        c->global_quality = FF_QP2LAMBDA * scale;
-    }
+    avisettings::Configure(c, encoderCodec, options, width, height, framesPerSecond,
+                           avisettings::EncoderThreads(options.codec));
 
     openFailedAt_ = RecordingOpenStep::Container;
     AVFormatContext* rawFormat = nullptr;
@@ -346,15 +282,9 @@ IoResult AviRecorder::OpenEncoder(const std::string& path, int width, int height
     if (av_frame_get_buffer(encoder->frame.get(), 0) < 0) {
         return IoResult(ENOMEM);
     }
-    encoder->scale.reset(sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, c->pix_fmt,
-                                        SWS_BILINEAR, nullptr, nullptr, nullptr));
+    encoder->scale = avisettings::NewConversion(c);
     if (!encoder->scale) {
         return IoResult(EIO, "no conversion to the encoder's pixel format");
-    }
-    if (c->color_range == AVCOL_RANGE_JPEG) {
-        const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
-        sws_setColorspaceDetails(encoder->scale.get(), coefficients, 1, coefficients, 1, 0, 1 << 16,
-                                 1 << 16);
     }
 
     encoder->stream = avformat_new_stream(encoder->format.get(), nullptr);
@@ -364,7 +294,7 @@ IoResult AviRecorder::OpenEncoder(const std::string& path, int width, int height
     encoder->stream->time_base = c->time_base;
     encoder->stream->avg_frame_rate = c->framerate;
     avcodec_parameters_from_context(encoder->stream->codecpar, c);
-    encoder->stream->codecpar->codec_tag = Info(options.codec).tag;
+    encoder->stream->codecpar->codec_tag = avisettings::CodecTag(options.codec);
 
     openFailedAt_ = RecordingOpenStep::File;
     // "file:" keeps a name such as "rtmp:x.avi" from being taken for a protocol.
