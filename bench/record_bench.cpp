@@ -6,16 +6,18 @@
 //     process's CPU time less the feeding thread's, close included), and apart from that the
 //     feeding thread's copy of each frame into the recorder's queue;
 //   - bare: the same frames, in the same order, through swscale, the encoder with the
-//     recorder's settings and the AVI muxer into a file, on one thread with no queue, as fast
-//     as it goes: CPU time per frame, and frames per second of wall time.
+//     recorder's settings and the AVI muxer into a file, on one thread with no queue, paced at
+//     15 frames a second like the recorder (the baseline of the ratio: a paced encoder finds
+//     its caches cold at each frame, as the recorder does), and again as fast as it goes
+//     ("burst": its CPU time per frame, and frames per second of wall time).
 // The frames are the simulated microscope's (camera kind), rendered and converted to 24-bit BGR
 // rows (top-down, padded to 4 bytes) before any run, so that rendering costs nothing; a set of
 // frames is played forwards and backwards so that the picture keeps moving smoothly.
 // When a recording drops frames, a second recording offered 30 frames a second for the same
-// time tells the most frames a second the recorder writes on this machine.
+// time tells the most frames a second the recorder writes on this machine ("max fps").
 //   record_bench [--seconds=20] [--sizes=1280x1024,640x480] [--codecs=MSVC,MJPG,DIB,...]
 //                [--frames=60] [--null]
-// --frames is the size of the rendered set; --null sends both files to /dev/null.
+// --frames is the size of the rendered set; --null sends every file to /dev/null.
 #include <time.h>
 
 #include <algorithm>
@@ -209,9 +211,10 @@ bool EncodeAndWrite(AVCodecContext* c, AVFormatContext* format, AVStream* stream
     }
 }
 
-// The same frames through swscale, the encoder and the AVI muxer, one after the other.
+// The same frames through swscale, the encoder and the AVI muxer, one after the other: at
+// `rate` frames a second, as the recorder gets them, or with a rate of 0 as fast as they go.
 BareRun RunBare(const FrameSet& set, RecorderCodec codec, const std::string& path,
-                std::int64_t count) {
+                std::int64_t count, int rate) {
     BareRun run;
     const AVCodec* encoder = avisettings::FindEncoder(codec);
     if (encoder == nullptr) {
@@ -253,6 +256,11 @@ BareRun RunBare(const FrameSet& set, RecorderCodec codec, const std::string& pat
     const std::uint64_t process0 = bench::ProcessCpuNanoseconds();
     const Clock::time_point start = Clock::now();
     for (std::int64_t i = 0; i < count; ++i) {
+        if (rate > 0) {
+            std::this_thread::sleep_until(
+                start + std::chrono::duration_cast<Clock::duration>(
+                            std::chrono::duration<double>(static_cast<double>(i) / rate)));
+        }
         if (av_frame_make_writable(frame.get()) < 0) {
             return run;
         }
@@ -375,9 +383,9 @@ int main(int argc, char** argv) {
     std::printf(
         "CPU time per frame in ms (user + system); recorder: its own threads, close "
         "included; copy: the feeding thread's copy into the queue\n");
-    std::printf("%-10s %-5s %7s %7s %9s %7s %9s %6s %6s %8s %8s %9s\n", "size", "codec", "written",
-                "dropped", "recorder", "copy", "bare", "ratio", "+copy", "bare fps", "max fps",
-                "file MB");
+    std::printf("%-10s %-5s %7s %7s %9s %7s %9s %6s %6s %9s %8s %8s %9s\n", "size", "codec",
+                "written", "dropped", "recorder", "copy", "bare", "ratio", "+copy", "burst",
+                "bare fps", "max fps", "file MB");
     bool failed = false;
     for (const FrameSize size : options.sizes) {
         const FrameSet set = RenderFrames(microscope, size, options.frames);
@@ -399,7 +407,9 @@ int main(int argc, char** argv) {
             };
             const RecorderRun recorded =
                 RunRecorder(set, codec, recordPath, options.seconds, kFramesPerSecond);
-            const BareRun bare = RunBare(set, codec, barePath, recorded.fed);
+            const BareRun bare = RunBare(set, codec, barePath, recorded.fed, kFramesPerSecond);
+            removeFiles();
+            const BareRun burst = RunBare(set, codec, barePath, recorded.fed, 0);
             removeFiles();
             // How many frames a second the recorder writes when offered more than it takes.
             double maxRate = 0;
@@ -409,7 +419,7 @@ int main(int argc, char** argv) {
                 removeFiles();
                 maxRate = saturated.writtenPerSecond;
             }
-            if (!recorded.outcome.status.ok() || !bare.ok ||
+            if (!recorded.outcome.status.ok() || !bare.ok || !burst.ok ||
                 recorded.outcome.framesWritten + recorded.outcome.framesDropped != recorded.fed) {
                 std::fprintf(stderr, "record_bench: %s at %dx%d failed\n",
                              RecorderCodecFourcc(codec), size.width, size.height);
@@ -420,14 +430,16 @@ int main(int argc, char** argv) {
             if (maxRate > 0) {
                 std::snprintf(max, sizeof max, "%.1f", maxRate);
             }
-            std::printf("%4dx%-5d %-5s %7lld %7lld %9.2f %7.2f %9.2f %6.2f %6.2f %8.1f %8s %9.1f\n",
-                        size.width, size.height, RecorderCodecFourcc(codec),
-                        static_cast<long long>(recorded.outcome.framesWritten),
-                        static_cast<long long>(recorded.outcome.framesDropped),
-                        recorded.recorderMsPerFrame, recorded.copyMsPerFrame, bare.msPerFrame,
-                        recorded.recorderMsPerFrame / bare.msPerFrame,
-                        (recorded.recorderMsPerFrame + recorded.copyMsPerFrame) / bare.msPerFrame,
-                        bare.framesPerSecond, max, static_cast<double>(recorded.fileBytes) / 1e6);
+            std::printf(
+                "%4dx%-5d %-5s %7lld %7lld %9.2f %7.2f %9.2f %6.2f %6.2f %9.2f %8.1f %8s %9.1f\n",
+                size.width, size.height, RecorderCodecFourcc(codec),
+                static_cast<long long>(recorded.outcome.framesWritten),
+                static_cast<long long>(recorded.outcome.framesDropped), recorded.recorderMsPerFrame,
+                recorded.copyMsPerFrame, bare.msPerFrame,
+                recorded.recorderMsPerFrame / bare.msPerFrame,
+                (recorded.recorderMsPerFrame + recorded.copyMsPerFrame) / bare.msPerFrame,
+                burst.msPerFrame, burst.framesPerSecond, max,
+                static_cast<double>(recorded.fileBytes) / 1e6);
             if (recorded.latestFeedMs > 1000.0 / kFramesPerSecond) {
                 std::printf("    (the feeder ran up to %.0f ms late)\n", recorded.latestFeedMs);
             }

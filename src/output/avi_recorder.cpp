@@ -126,48 +126,22 @@ bool RecorderCodecAvailable(RecorderCodec codec) {
     return avisettings::FindEncoder(codec) != nullptr;
 }
 
-// Everything FFmpeg of one recording. Made by OpenRecording, used by the writer thread while
-// it runs, ended by CloseRecording after the thread is joined.
-struct AviRecorder::Encoder {
+// The file of one recording: the container, its one video stream and the frames' places in
+// it. Made by OpenRecording; then used by one writer thread at a time, each in its frame's
+// turn; ended by CloseRecording after the writers are joined.
+struct AviRecorder::Muxer {
     std::unique_ptr<AVFormatContext, FormatDeleter> format;
-    std::unique_ptr<AVCodecContext, CodecDeleter> codec;
-    avisettings::ConversionPtr scale;
-    std::unique_ptr<AVFrame, FrameDeleter> frame;
-    std::unique_ptr<AVPacket, PacketDeleter> packet;
     AVStream* stream = nullptr;
-    int width = 0;
-    int height = 0;
+    AVRational packetTimeBase{};  // the time base of the packets the coders give
     int framesPerSecond = 0;
     bool headerWritten = false;
     bool haveFirst = false;
     double firstTime = 0.0;
     std::int64_t lastPts = -1;
 
-    // Sends `f` (null: flush) to the encoder and writes every packet it gives back.
-    int Encode(AVFrame* f) {
-        int ret = avcodec_send_frame(codec.get(), f);
-        if (ret < 0) {
-            return ret;
-        }
-        for (;;) {
-            ret = avcodec_receive_packet(codec.get(), packet.get());
-            if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) {
-                return 0;
-            }
-            if (ret < 0) {
-                return ret;
-            }
-            av_packet_rescale_ts(packet.get(), codec->time_base, stream->time_base);
-            packet->stream_index = stream->index;
-            ret = av_write_frame(format.get(), packet.get());
-            av_packet_unref(packet.get());
-            if (ret < 0) {
-                return ret;
-            }
-        }
-    }
-
-    int EncodeFrame(double time, const std::uint8_t* pixels) {
+    // The place in the stream, in frames, of a frame captured at `time`: its time since the
+    // first frame, or the next free place when that one is taken.
+    std::int64_t Place(double time) {
         if (!haveFirst) {
             haveFirst = true;
             firstTime = time;
@@ -177,17 +151,125 @@ struct AviRecorder::Encoder {
             pts = lastPts + 1;
         }
         lastPts = pts;
-        int ret = av_frame_make_writable(frame.get());
+        return pts;
+    }
+
+    // Writes the packets waiting in `coder`, in order; they are gone afterwards, written or not.
+    int WriteReady(Coder& coder);
+};
+
+// One encoder of a recording with the conversion into its pixel format; its writer thread's
+// alone while that runs. DIB needs neither: the queued rows (top-down, padded to 4 bytes, as an
+// AVI's DIB rows are) are the packet as they stand.
+struct AviRecorder::Coder {
+    std::unique_ptr<AVCodecContext, CodecDeleter> codec;
+    avisettings::ConversionPtr conversion;
+    std::unique_ptr<AVFrame, FrameDeleter> frame;
+    // What the encoder gave back, oldest first; the first `ready` wait for the file.
+    std::vector<std::unique_ptr<AVPacket, PacketDeleter>> packets;
+    std::size_t ready = 0;
+    bool rawRows = false;
+    int height = 0;
+    int rowBytes = 0;
+
+    // The packets of a frame point into its pixels: they must stay until it is written.
+    bool KeepsPixels() const { return rawRows; }
+
+    // Takes in the frame at `pts`: DIB's rows become its packet; the other codecs' rows are
+    // converted into the encoder's frame, after which they are free again.
+    int Take(std::int64_t pts, const std::uint8_t* pixels, std::size_t bytes) {
+        if (rawRows) {
+            AVPacket* packet = NextPacket();
+            if (packet == nullptr) {
+                return AVERROR(ENOMEM);
+            }
+            // Not reference-counted: the rows stay queued until the muxer has written them.
+            packet->data = const_cast<std::uint8_t*>(pixels);
+            packet->size = static_cast<int>(bytes);
+            packet->pts = pts;
+            packet->dts = pts;
+            packet->duration = 1;
+            packet->flags = AV_PKT_FLAG_KEY;
+            ++ready;
+            return 0;
+        }
+        const int ret = av_frame_make_writable(frame.get());
         if (ret < 0) {
             return ret;
         }
         const std::uint8_t* const source[1] = {pixels};
-        const int sourceStride[1] = {static_cast<int>(BgrRowBytes(width))};
-        sws_scale(scale.get(), source, sourceStride, 0, height, frame->data, frame->linesize);
+        const int sourceStride[1] = {rowBytes};
+        sws_scale(conversion.get(), source, sourceStride, 0, height, frame->data, frame->linesize);
         frame->pts = pts;
-        return Encode(frame.get());
+        return 0;
+    }
+
+    // Encodes the frame taken in; what the encoder gives back waits in `packets`.
+    int Encode() { return rawRows ? 0 : Send(frame.get()); }
+
+    // Sends `f` to the encoder (null: the end) and keeps every packet it gives back.
+    int Send(AVFrame* f) {
+        if (rawRows) {
+            return 0;
+        }
+        int ret = avcodec_send_frame(codec.get(), f);
+        while (ret >= 0) {
+            AVPacket* packet = NextPacket();
+            if (packet == nullptr) {
+                return AVERROR(ENOMEM);
+            }
+            ret = avcodec_receive_packet(codec.get(), packet);
+            if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) {
+                return 0;
+            }
+            if (ret >= 0) {
+                ++ready;
+            }
+        }
+        return ret;
+    }
+
+    // The packets waiting for the file are dropped.
+    void DropReady() {
+        for (std::size_t i = 0; i < ready; ++i) {
+            av_packet_unref(packets[i].get());
+        }
+        ready = 0;
+    }
+
+private:
+    AVPacket* NextPacket() {
+        if (ready == packets.size()) {
+            packets.emplace_back(av_packet_alloc());
+        }
+        return packets[ready].get();
     }
 };
+
+int AviRecorder::Muxer::WriteReady(Coder& coder) {
+    int ret = 0;
+    for (std::size_t i = 0; i < coder.ready && ret >= 0; ++i) {
+        AVPacket* packet = coder.packets[i].get();
+        av_packet_rescale_ts(packet, packetTimeBase, stream->time_base);
+        packet->stream_index = stream->index;
+        ret = av_write_frame(format.get(), packet);
+    }
+    coder.DropReady();
+    return ret;
+}
+
+namespace {
+
+// How many writer threads encode side by side: two where every frame is a key frame that
+// needs no other and one encoder cannot keep up (MSVC's takes a core and no threads of its
+// own), one otherwise.
+std::size_t WriterCount(const RecorderCompressOptions& options) {
+    const bool everyFrameKey =
+        options.codec == RecorderCodec::MicrosoftVideo1 && options.keyFrameEvery == 0;
+    return everyFrameKey && std::thread::hardware_concurrency() > 1 ? 2 : 1;
+}
+
+}  // namespace
 
 AviRecorder::AviRecorder(std::function<void(const char*)> trace, std::size_t queueFrames)
     : trace_(std::move(trace)), queueFrames_(queueFrames == 0 ? 1 : queueFrames) {}
@@ -242,71 +324,82 @@ IoResult AviRecorder::OpenEncoder(const std::string& path, int width, int height
         return IoResult(EINVAL, "MSVC needs a width and height that are multiples of 4");
     }
 
-    openFailedAt_ = RecordingOpenStep::Encoder;
-    auto encoder = std::make_unique<Encoder>();
-    encoder->width = width;
-    encoder->height = height;
-    encoder->framesPerSecond = framesPerSecond;
-    encoder->codec.reset(avcodec_alloc_context3(encoderCodec));
-    encoder->frame.reset(av_frame_alloc());
-    encoder->packet.reset(av_packet_alloc());
-    if (!encoder->codec || !encoder->frame || !encoder->packet) {
-        return IoResult(ENOMEM);
-    }
-    AVCodecContext* c = encoder->codec.get();
-    avisettings::Configure(c, encoderCodec, options, width, height, framesPerSecond,
-                           avisettings::EncoderThreads(options.codec));
-
     openFailedAt_ = RecordingOpenStep::Container;
+    auto muxer = std::make_unique<Muxer>();
+    muxer->framesPerSecond = framesPerSecond;
     AVFormatContext* rawFormat = nullptr;
     int ret = avformat_alloc_output_context2(&rawFormat, nullptr, "avi", path.c_str());
     if (ret < 0 || rawFormat == nullptr) {
         return IoResult(ErrnoOf(ret), path);
     }
-    encoder->format.reset(rawFormat);
-    if (encoder->format->oformat->flags & AVFMT_GLOBALHEADER) {
-        c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    }
-    ret = avcodec_open2(c, encoderCodec, nullptr);
-    if (ret < 0) {
-        openFailedAt_ =
-            ret == AVERROR(ENOMEM) ? RecordingOpenStep::Encoder : RecordingOpenStep::FrameFormat;
-        return IoResult(
-            ret == AVERROR(ENOMEM) ? ENOMEM : EINVAL,
-            std::string(RecorderCodecFourcc(options.codec)) + " does not take this frame format");
-    }
-    openFailedAt_ = RecordingOpenStep::Container;
-    encoder->frame->format = c->pix_fmt;
-    encoder->frame->width = width;
-    encoder->frame->height = height;
-    if (av_frame_get_buffer(encoder->frame.get(), 0) < 0) {
-        return IoResult(ENOMEM);
-    }
-    encoder->scale = avisettings::NewConversion(c);
-    if (!encoder->scale) {
-        return IoResult(EIO, "no conversion to the encoder's pixel format");
+    muxer->format.reset(rawFormat);
+
+    const std::size_t writers = WriterCount(options);
+    std::vector<std::unique_ptr<Coder>> coders;
+    for (std::size_t i = 0; i < writers; ++i) {
+        openFailedAt_ = RecordingOpenStep::Encoder;
+        auto coder = std::make_unique<Coder>();
+        coder->height = height;
+        coder->rowBytes = static_cast<int>(BgrRowBytes(width));
+        coder->rawRows = options.codec == RecorderCodec::UncompressedDib;
+        coder->codec.reset(avcodec_alloc_context3(encoderCodec));
+        coder->frame.reset(av_frame_alloc());
+        if (!coder->codec || !coder->frame) {
+            return IoResult(ENOMEM);
+        }
+        AVCodecContext* c = coder->codec.get();
+        avisettings::Configure(c, encoderCodec, options, width, height, framesPerSecond,
+                               avisettings::EncoderThreads(options.codec));
+        if (muxer->format->oformat->flags & AVFMT_GLOBALHEADER) {
+            c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        }
+        // DIB's encoder is opened only for the stream's parameters.
+        ret = avcodec_open2(c, encoderCodec, nullptr);
+        if (ret < 0) {
+            openFailedAt_ = ret == AVERROR(ENOMEM) ? RecordingOpenStep::Encoder
+                                                   : RecordingOpenStep::FrameFormat;
+            return IoResult(ret == AVERROR(ENOMEM) ? ENOMEM : EINVAL,
+                            std::string(RecorderCodecFourcc(options.codec)) +
+                                " does not take this frame format");
+        }
+        openFailedAt_ = RecordingOpenStep::Container;
+        if (!coder->rawRows) {
+            coder->frame->format = c->pix_fmt;
+            coder->frame->width = width;
+            coder->frame->height = height;
+            if (av_frame_get_buffer(coder->frame.get(), 0) < 0) {
+                return IoResult(ENOMEM);
+            }
+            coder->conversion = avisettings::NewConversion(c);
+            if (!coder->conversion) {
+                return IoResult(EIO, "no conversion to the encoder's pixel format");
+            }
+        }
+        coders.push_back(std::move(coder));
     }
 
-    encoder->stream = avformat_new_stream(encoder->format.get(), nullptr);
-    if (encoder->stream == nullptr) {
+    const AVCodecContext* c = coders.front()->codec.get();
+    muxer->stream = avformat_new_stream(muxer->format.get(), nullptr);
+    if (muxer->stream == nullptr) {
         return IoResult(ENOMEM);
     }
-    encoder->stream->time_base = c->time_base;
-    encoder->stream->avg_frame_rate = c->framerate;
-    avcodec_parameters_from_context(encoder->stream->codecpar, c);
-    encoder->stream->codecpar->codec_tag = avisettings::CodecTag(options.codec);
+    muxer->packetTimeBase = c->time_base;
+    muxer->stream->time_base = c->time_base;
+    muxer->stream->avg_frame_rate = c->framerate;
+    avcodec_parameters_from_context(muxer->stream->codecpar, c);
+    muxer->stream->codecpar->codec_tag = avisettings::CodecTag(options.codec);
 
     openFailedAt_ = RecordingOpenStep::File;
     // "file:" keeps a name such as "rtmp:x.avi" from being taken for a protocol.
-    ret = avio_open(&encoder->format->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE);
+    ret = avio_open(&muxer->format->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE);
     if (ret < 0) {
         return IoResult(ErrnoOf(ret), path);
     }
-    ret = avformat_write_header(encoder->format.get(), nullptr);
+    ret = avformat_write_header(muxer->format.get(), nullptr);
     if (ret < 0) {
         return IoResult(ErrnoOf(ret), path);
     }
-    encoder->headerWritten = true;
+    muxer->headerWritten = true;
 
     const std::size_t frameBytes = BgrRowBytes(width) * static_cast<std::size_t>(height);
     {
@@ -321,9 +414,14 @@ IoResult AviRecorder::OpenEncoder(const std::string& path, int width, int height
         status_ = IoResult();
         written_ = 0;
         dropped_ = 0;
+        framesTaken_ = 0;
+        framesMuxed_ = 0;
     }
-    encoder_ = std::move(encoder);
-    writer_ = std::thread([this] { WriterLoop(); });
+    muxer_ = std::move(muxer);
+    coders_ = std::move(coders);
+    for (const std::unique_ptr<Coder>& coder : coders_) {
+        writers_.emplace_back([this, &coder = *coder] { WriterLoop(coder); });
+    }
     return IoResult();
 }
 
@@ -370,9 +468,12 @@ void AviRecorder::WriteRecordingFrame(double sampleTimeSeconds, const std::uint8
     wake_.notify_one();
 }
 
-void AviRecorder::WriterLoop() {
+void AviRecorder::WriterLoop(Coder& coder) {
     for (;;) {
         QueuedFrame queued;
+        std::uint64_t turn = 0;
+        std::int64_t pts = 0;
+        bool skip = false;
         {
             std::unique_lock lock(mutex_);
             wake_.wait(lock, [this] { return closing_ || (!held_ && !queue_.empty()); });
@@ -381,23 +482,49 @@ void AviRecorder::WriterLoop() {
             }
             queued = std::move(queue_.front());
             queue_.pop_front();
-            if (failed_) {
-                ++dropped_;
-                spare_.push_back(std::move(queued.pixels));
-                continue;
-            }
+            turn = framesTaken_++;
+            pts = muxer_->Place(queued.time);
+            skip = failed_;
         }
-        const int ret = encoder_->EncodeFrame(queued.time, queued.pixels.data());
-        if (ret < 0) {
+        int ret = skip ? 0 : coder.Take(pts, queued.pixels.data(), queued.pixels.size());
+        bool pixelsBack = false;
+        if (!coder.KeepsPixels()) {
+            // Converted: the buffer takes the next frame while this one is encoded.
+            std::lock_guard lock(mutex_);
+            spare_.push_back(std::move(queued.pixels));
+            pixelsBack = true;
+        }
+        if (!skip && ret >= 0) {
+            ret = coder.Encode();
+        }
+        {
+            // Frames go into the file in the order they were taken.
+            std::unique_lock lock(mutex_);
+            turn_.wait(lock, [this, turn] { return framesMuxed_ == turn; });
+            skip = skip || failed_;
+        }
+        // This writer alone touches the file until framesMuxed_ moves on.
+        if (skip || ret < 0) {
+            coder.DropReady();
+        } else {
+            ret = muxer_->WriteReady(coder);
+        }
+        if (!skip && ret < 0) {
             Fail(IoResult(ErrnoOf(ret), "writing a frame"));
         }
-        std::lock_guard lock(mutex_);
-        if (ret < 0) {
-            ++dropped_;
-        } else {
-            ++written_;
+        {
+            std::lock_guard lock(mutex_);
+            if (skip || ret < 0) {
+                ++dropped_;
+            } else {
+                ++written_;
+            }
+            if (!pixelsBack) {
+                spare_.push_back(std::move(queued.pixels));
+            }
+            ++framesMuxed_;
         }
-        spare_.push_back(std::move(queued.pixels));
+        turn_.notify_all();
     }
 }
 
@@ -423,35 +550,42 @@ RecordingOutcome AviRecorder::CloseRecording() {
         closing_ = true;
     }
     wake_.notify_all();
-    if (writer_.joinable()) {
-        writer_.join();
+    for (std::thread& writer : writers_) {
+        writer.join();
     }
-    // Only this thread touches the encoder now.
+    writers_.clear();
+    // Only this thread touches the encoders and the file now.
     bool failed = false;
     {
         std::lock_guard lock(mutex_);
         failed = failed_;
     }
-    if (!failed) {
-        const int ret = encoder_->Encode(nullptr);
+    for (const std::unique_ptr<Coder>& coder : coders_) {
+        if (failed) {
+            break;
+        }
+        int ret = coder->Send(nullptr);
+        ret = ret < 0 ? ret : muxer_->WriteReady(*coder);
         if (ret < 0) {
             Fail(IoResult(ErrnoOf(ret), "flushing the encoder"));
+            failed = true;
         }
     }
     // The trailer makes what reached the disk playable, even after a failure.
-    if (encoder_->headerWritten) {
-        const int ret = av_write_trailer(encoder_->format.get());
+    if (muxer_->headerWritten) {
+        const int ret = av_write_trailer(muxer_->format.get());
         if (ret < 0) {
             Fail(IoResult(ErrnoOf(ret), "ending the file"));
         }
     }
-    if (encoder_->format->pb != nullptr) {
-        const int ret = avio_closep(&encoder_->format->pb);
+    if (muxer_->format->pb != nullptr) {
+        const int ret = avio_closep(&muxer_->format->pb);
         if (ret < 0) {
             Fail(IoResult(ErrnoOf(ret), "closing the file"));
         }
     }
-    encoder_.reset();
+    coders_.clear();
+    muxer_.reset();
     std::lock_guard lock(mutex_);
     open_ = false;
     closing_ = false;

@@ -118,13 +118,14 @@ public:
     std::int64_t framesDropped() const;
 
 private:
-    struct Encoder;
+    struct Muxer;
+    struct Coder;
     struct QueuedFrame {
         double time = 0.0;
         std::vector<std::uint8_t> pixels;
     };
 
-    void WriterLoop();
+    void WriterLoop(Coder& coder);
     void Fail(IoResult failure);
     void Trace(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
@@ -135,11 +136,16 @@ private:
     RecordingOpenStep openFailedAt_ = RecordingOpenStep::None;
     const std::size_t queueFrames_;
 
-    std::unique_ptr<Encoder> encoder_;  // the writer thread's while it runs
-    std::thread writer_;
+    // The file, and one encoder for each writer thread; the writer threads' while they run.
+    // Where every frame is a key frame of its own, two writers encode frames side by side and
+    // the file takes them in their order.
+    std::unique_ptr<Muxer> muxer_;
+    std::vector<std::unique_ptr<Coder>> coders_;
+    std::vector<std::thread> writers_;
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
+    std::condition_variable turn_;  // a writer waits here until its frame is the next to mux
     std::deque<QueuedFrame> queue_;
     std::vector<std::vector<std::uint8_t>> spare_;  // buffers to copy the next frames into
     bool open_ = false;
@@ -148,7 +154,9 @@ private:
     bool failed_ = false;
     IoResult status_;
     std::size_t frameBytes_ = 0;
-    std::uint64_t generation_ = 0;  // one more at each open
+    std::uint64_t generation_ = 0;   // one more at each open
+    std::uint64_t framesTaken_ = 0;  // frames taken from the queue by the writers
+    std::uint64_t framesMuxed_ = 0;  // frames whose turn at the file is over
     std::int64_t written_ = 0;
     std::int64_t dropped_ = 0;
 };
