@@ -2,7 +2,9 @@
 
 // Writes the live frames into an AVI file with FFmpeg. The streaming thread only copies each
 // frame into a small bounded queue; a writer thread of the recorder converts, encodes and
-// muxes it. A frame that finds the queue full is dropped and counted.
+// muxes it (two writers for MSVC, whose encoder takes a core and has no threads of its own:
+// each encodes whole frames, and the file takes them in order). A frame that finds the queue
+// full is dropped and counted.
 
 #include <condition_variable>
 #include <cstddef>
@@ -71,8 +73,9 @@ struct RecordingOutcome {
 class AviRecorder : public RecordingSink {
 public:
     // `trace` receives one line per notable event (a dropped frame, a failed write); it is
-    // called from the streaming thread and from the writer thread. `queueFrames` is how many
-    // frames may wait for the writer.
+    // called from the streaming thread and from the writer threads. `queueFrames` is how many
+    // frames may wait for the writers (a frame being converted, or a DIB frame being written,
+    // still holds its place).
     explicit AviRecorder(std::function<void(const char* line)> trace = {},
                          std::size_t queueFrames = 4);
     ~AviRecorder() override;  // closes a recording still open
