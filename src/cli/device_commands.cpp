@@ -247,18 +247,6 @@ RecordingEnd KeepRecording(CommandSession& session, const AviRecorder& recorder,
     }
 }
 
-// Frames may wait for the recorder's writer for up to a second, within a memory budget, so
-// that a moment in which the machine is busy elsewhere costs no frame.
-constexpr std::size_t kRecordQueueBytes = std::size_t{32} << 20;
-constexpr std::size_t kRecordQueueFramesAtLeast = 4;
-
-std::size_t RecordQueueFrames(int width, int height, int framesPerSecond) {
-    const std::size_t frameBytes = std::max<std::size_t>(1, BgrImageBytes(width, height));
-    return std::max(kRecordQueueFramesAtLeast,
-                    std::min(static_cast<std::size_t>(std::max(1, framesPerSecond)),
-                             kRecordQueueBytes / frameBytes));
-}
-
 // The recorder's text for a failed open, on one line.
 std::string OneLine(std::string text) {
     for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at)) {
@@ -291,9 +279,7 @@ int RunRecord(CommandSession& session, const std::string& videoFolder, const Rec
         return WaitFailure(session, first, "picture", console);
     }
 
-    AviRecorder recorder(
-        [](const char* line) { DebugTrace(0, "%s", line); },
-        RecordQueueFrames(capture.frameWidth(), capture.frameHeight(), options.framesPerSecond));
+    AviRecorder recorder([](const char* line) { DebugTrace(0, "%s", line); });
     int videoCounter = 0;
     const std::string path = NextRecordingPath(videoFolder, videoCounter);
     const IoResult opened =

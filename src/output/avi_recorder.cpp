@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "output/avi_encoder_settings.h"
 #include "output/avi_salvage.h"
 
 extern "C" {
@@ -39,65 +40,25 @@ struct FrameDeleter {
 struct PacketDeleter {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
-struct ScaleDeleter {
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
 
-struct CodecInfo {
-    AVCodecID id;
-    const char* encoder;  // by name where FFmpeg has several for one id
-    const char* fourcc;
-    std::uint32_t tag;  // the stream's codec tag; 0 for DIB
-};
-
-constexpr std::uint32_t Tag(const char* f) {
-    return static_cast<std::uint32_t>(f[0]) | static_cast<std::uint32_t>(f[1]) << 8 |
-           static_cast<std::uint32_t>(f[2]) << 16 | static_cast<std::uint32_t>(f[3]) << 24;
-}
-
-CodecInfo Info(RecorderCodec codec) {
+const char* Fourcc(RecorderCodec codec) {
     switch (codec) {
         case RecorderCodec::MicrosoftVideo1:
-            return {AV_CODEC_ID_MSVIDEO1, "msvideo1", "MSVC", Tag("MSVC")};
+            return "MSVC";
         case RecorderCodec::MotionJpeg:
-            return {AV_CODEC_ID_MJPEG, "mjpeg", "MJPG", Tag("MJPG")};
+            return "MJPG";
         case RecorderCodec::UncompressedDib:
-            return {AV_CODEC_ID_RAWVIDEO, "rawvideo", "DIB ", 0};
+            return "DIB ";
         case RecorderCodec::Ffv1:
-            return {AV_CODEC_ID_FFV1, "ffv1", "FFV1", Tag("FFV1")};
+            return "FFV1";
         case RecorderCodec::HuffYuv:
-            return {AV_CODEC_ID_HUFFYUV, "huffyuv", "HFYU", Tag("HFYU")};
+            return "HFYU";
         case RecorderCodec::Mpeg4:
-            return {AV_CODEC_ID_MPEG4, "mpeg4", "FMP4", Tag("FMP4")};
+            return "FMP4";
         case RecorderCodec::H264:
-            return {AV_CODEC_ID_H264, nullptr, "H264", Tag("H264")};
+            return "H264";
     }
-    return {AV_CODEC_ID_NONE, nullptr, "", 0};
-}
-
-const AVCodec* FindEncoder(RecorderCodec codec) {
-    const CodecInfo info = Info(codec);
-    const AVCodec* found = info.encoder ? avcodec_find_encoder_by_name(info.encoder) : nullptr;
-    return found ? found : avcodec_find_encoder(info.id);
-}
-
-AVPixelFormat EncoderPixelFormat(RecorderCodec codec, const AVCodec* encoder) {
-    switch (codec) {
-        case RecorderCodec::MicrosoftVideo1:
-            return AV_PIX_FMT_RGB555LE;
-        case RecorderCodec::MotionJpeg:
-            return AV_PIX_FMT_YUVJ420P;
-        case RecorderCodec::UncompressedDib:
-            return AV_PIX_FMT_BGR24;
-        case RecorderCodec::H264:
-            return AV_PIX_FMT_YUV420P;  // the profile every player decodes
-        default:
-            break;
-    }
-    if (encoder->pix_fmts == nullptr) {
-        return AV_PIX_FMT_YUV420P;
-    }
-    return avcodec_find_best_pix_fmt_of_list(encoder->pix_fmts, AV_PIX_FMT_BGR24, 0, nullptr);
+    return "";
 }
 
 // An FFmpeg error as an errno: its own errno where it carries one, else EIO.
@@ -106,9 +67,7 @@ int ErrnoOf(int averror) {
     return (averror < 0 && e > 0 && e < 4096) ? e : EIO;
 }
 
-std::size_t BgrRowBytes(int width) {
-    return (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
-}
+using avisettings::BgrRowBytes;
 
 }  // namespace
 
@@ -161,24 +120,20 @@ std::string NextRecordingPath(const std::string& videoFolder, int& videoCounter)
 }
 
 const char* RecorderCodecFourcc(RecorderCodec codec) {
-    return Info(codec).fourcc;
+    return Fourcc(codec);
 }
 
 bool RecorderCodecAvailable(RecorderCodec codec) {
-    return FindEncoder(codec) != nullptr;
+    return avisettings::FindEncoder(codec) != nullptr;
 }
 
-// Everything FFmpeg of one recording. Made by OpenRecording, used by the writer thread while
-// it runs, ended by CloseRecording after the thread is joined.
-struct AviRecorder::Encoder {
+// The file of one recording: the container, its one video stream and the frames' places in
+// it. Made by OpenRecording; then used by one writer thread at a time, each in its frame's
+// turn; ended by CloseRecording after the writers are joined.
+struct AviRecorder::Muxer {
     std::unique_ptr<AVFormatContext, FormatDeleter> format;
-    std::unique_ptr<AVCodecContext, CodecDeleter> codec;
-    std::unique_ptr<SwsContext, ScaleDeleter> scale;
-    std::unique_ptr<AVFrame, FrameDeleter> frame;
-    std::unique_ptr<AVPacket, PacketDeleter> packet;
     AVStream* stream = nullptr;
-    int width = 0;
-    int height = 0;
+    AVRational packetTimeBase{};  // the time base of the packets the coders give
     int framesPerSecond = 0;
     bool headerWritten = false;
     bool haveFirst = false;
@@ -187,36 +142,6 @@ struct AviRecorder::Encoder {
     std::string path;
     std::uint64_t wholeChunksEnd = 0;  // the file's end after the last chunk written whole
     std::vector<bool> keyFrames;       // of the chunks written whole, in order
-
-    // Sends `f` (null: flush) to the encoder and writes every packet it gives back.
-    int Encode(AVFrame* f) {
-        int ret = avcodec_send_frame(codec.get(), f);
-        if (ret < 0) {
-            return ret;
-        }
-        for (;;) {
-            ret = avcodec_receive_packet(codec.get(), packet.get());
-            if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) {
-                return 0;
-            }
-            if (ret < 0) {
-                return ret;
-            }
-            av_packet_rescale_ts(packet.get(), codec->time_base, stream->time_base);
-            packet->stream_index = stream->index;
-            const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
-            ret = av_write_frame(format.get(), packet.get());
-            av_packet_unref(packet.get());
-            if (ret < 0) {
-                return ret;
-            }
-            ret = NoteWholeChunk();
-            if (ret < 0) {
-                return ret;
-            }
-            keyFrames.push_back(key);
-        }
-    }
 
     // Puts what the muxer wrote on the disk and notes where the file ends now, so that a
     // write failing later can be cut back to whole chunks.
@@ -229,7 +154,9 @@ struct AviRecorder::Encoder {
         return 0;
     }
 
-    int EncodeFrame(double time, const std::uint8_t* pixels) {
+    // The place in the stream, in frames, of a frame captured at `time`: its time since the
+    // first frame, or the next free place when that one is taken.
+    std::int64_t Place(double time) {
         if (!haveFirst) {
             haveFirst = true;
             firstTime = time;
@@ -239,20 +166,145 @@ struct AviRecorder::Encoder {
             pts = lastPts + 1;
         }
         lastPts = pts;
-        int ret = av_frame_make_writable(frame.get());
+        return pts;
+    }
+
+    // Writes the packets waiting in `coder`, in order; they are gone afterwards, written or not.
+    int WriteReady(Coder& coder);
+};
+
+// One encoder of a recording with the conversion into its pixel format; its writer thread's
+// alone while that runs. DIB needs neither: the queued rows (top-down, padded to 4 bytes, as an
+// AVI's DIB rows are) are the packet as they stand.
+struct AviRecorder::Coder {
+    std::unique_ptr<AVCodecContext, CodecDeleter> codec;
+    avisettings::ConversionPtr conversion;
+    std::unique_ptr<AVFrame, FrameDeleter> frame;
+    // What the encoder gave back, oldest first; the first `ready` wait for the file.
+    std::vector<std::unique_ptr<AVPacket, PacketDeleter>> packets;
+    std::size_t ready = 0;
+    bool rawRows = false;
+    int height = 0;
+    int rowBytes = 0;
+
+    // The packets of a frame point into its pixels: they must stay until it is written.
+    bool KeepsPixels() const { return rawRows; }
+
+    // Takes in the frame at `pts`: DIB's rows become its packet; the other codecs' rows are
+    // converted into the encoder's frame, after which they are free again.
+    int Take(std::int64_t pts, const std::uint8_t* pixels, std::size_t bytes) {
+        if (rawRows) {
+            AVPacket* packet = NextPacket();
+            if (packet == nullptr) {
+                return AVERROR(ENOMEM);
+            }
+            // Not reference-counted: the rows stay queued until the muxer has written them.
+            packet->data = const_cast<std::uint8_t*>(pixels);
+            packet->size = static_cast<int>(bytes);
+            packet->pts = pts;
+            packet->dts = pts;
+            packet->duration = 1;
+            packet->flags = AV_PKT_FLAG_KEY;
+            ++ready;
+            return 0;
+        }
+        const int ret = av_frame_make_writable(frame.get());
         if (ret < 0) {
             return ret;
         }
         const std::uint8_t* const source[1] = {pixels};
-        const int sourceStride[1] = {static_cast<int>(BgrRowBytes(width))};
-        sws_scale(scale.get(), source, sourceStride, 0, height, frame->data, frame->linesize);
+        const int sourceStride[1] = {rowBytes};
+        sws_scale(conversion.get(), source, sourceStride, 0, height, frame->data, frame->linesize);
         frame->pts = pts;
-        return Encode(frame.get());
+        return 0;
+    }
+
+    // Encodes the frame taken in; what the encoder gives back waits in `packets`.
+    int Encode() { return rawRows ? 0 : Send(frame.get()); }
+
+    // Sends `f` to the encoder (null: the end) and keeps every packet it gives back.
+    int Send(AVFrame* f) {
+        if (rawRows) {
+            return 0;
+        }
+        int ret = avcodec_send_frame(codec.get(), f);
+        while (ret >= 0) {
+            AVPacket* packet = NextPacket();
+            if (packet == nullptr) {
+                return AVERROR(ENOMEM);
+            }
+            ret = avcodec_receive_packet(codec.get(), packet);
+            if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) {
+                return 0;
+            }
+            if (ret >= 0) {
+                ++ready;
+            }
+        }
+        return ret;
+    }
+
+    // The packets waiting for the file are dropped.
+    void DropReady() {
+        for (std::size_t i = 0; i < ready; ++i) {
+            av_packet_unref(packets[i].get());
+        }
+        ready = 0;
+    }
+
+private:
+    AVPacket* NextPacket() {
+        if (ready == packets.size()) {
+            packets.emplace_back(av_packet_alloc());
+        }
+        return packets[ready].get();
     }
 };
 
+int AviRecorder::Muxer::WriteReady(Coder& coder) {
+    int ret = 0;
+    for (std::size_t i = 0; i < coder.ready && ret >= 0; ++i) {
+        AVPacket* packet = coder.packets[i].get();
+        av_packet_rescale_ts(packet, packetTimeBase, stream->time_base);
+        packet->stream_index = stream->index;
+        const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+        ret = av_write_frame(format.get(), packet);
+        if (ret >= 0) {
+            ret = NoteWholeChunk();
+        }
+        if (ret >= 0) {
+            keyFrames.push_back(key);
+        }
+    }
+    coder.DropReady();
+    return ret;
+}
+
+namespace {
+
+// How many writer threads encode side by side: two where every frame is a key frame that
+// needs no other and one encoder cannot keep up (MSVC's takes a core and no threads of its
+// own), one otherwise.
+// About a second of frames may wait for the writers, within a memory budget, so that a
+// moment in which the machine is busy elsewhere costs no frame.
+std::size_t QueueFramesFor(std::size_t frameBytes, int framesPerSecond) {
+    constexpr std::size_t kQueueBytes = std::size_t{32} << 20;
+    constexpr std::size_t kQueueFramesAtLeast = 4;
+    return std::max(kQueueFramesAtLeast,
+                    std::min(static_cast<std::size_t>(std::max(1, framesPerSecond)),
+                             kQueueBytes / std::max<std::size_t>(1, frameBytes)));
+}
+
+std::size_t WriterCount(const RecorderCompressOptions& options) {
+    const bool everyFrameKey =
+        options.codec == RecorderCodec::MicrosoftVideo1 && options.keyFrameEvery == 0;
+    return everyFrameKey && std::thread::hardware_concurrency() > 1 ? 2 : 1;
+}
+
+}  // namespace
+
 AviRecorder::AviRecorder(std::function<void(const char*)> trace, std::size_t queueFrames)
-    : trace_(std::move(trace)), queueFrames_(queueFrames == 0 ? 1 : queueFrames) {}
+    : trace_(std::move(trace)), queueFrames_(queueFrames) {}
 
 AviRecorder::~AviRecorder() {
     (void)CloseRecording();
@@ -278,7 +330,6 @@ IoResult AviRecorder::OpenRecording(const std::string& path, int width, int heig
         status_ = IoResult();
         written_ = 0;
         dropped_ = 0;
-        queued_ = 0;
     }
     // FFmpeg's notes go to standard error; only its errors are worth that.
     av_log_set_level(AV_LOG_ERROR);
@@ -295,7 +346,7 @@ IoResult AviRecorder::OpenEncoder(const std::string& path, int width, int height
     if (width <= 0 || height <= 0 || framesPerSecond <= 0) {
         return IoResult(EINVAL, "frame size and rate must be positive");
     }
-    const AVCodec* encoderCodec = FindEncoder(options.codec);
+    const AVCodec* encoderCodec = avisettings::FindEncoder(options.codec);
     if (encoderCodec == nullptr) {
         openFailedAt_ = RecordingOpenStep::Encoder;
         return IoResult(ENOSYS,
@@ -305,103 +356,84 @@ IoResult AviRecorder::OpenEncoder(const std::string& path, int width, int height
         return IoResult(EINVAL, "MSVC needs a width and height that are multiples of 4");
     }
 
-    openFailedAt_ = RecordingOpenStep::Encoder;
-    auto encoder = std::make_unique<Encoder>();
-    encoder->width = width;
-    encoder->height = height;
-    encoder->framesPerSecond = framesPerSecond;
-    encoder->codec.reset(avcodec_alloc_context3(encoderCodec));
-    encoder->frame.reset(av_frame_alloc());
-    encoder->packet.reset(av_packet_alloc());
-    if (!encoder->codec || !encoder->frame || !encoder->packet) {
-        return IoResult(ENOMEM);
-    }
-    AVCodecContext* c = encoder->codec.get();
-    c->width = width;
-    c->height = height;
-    c->time_base = AVRational{1, framesPerSecond};
-    c->framerate = AVRational{framesPerSecond, 1};
-    c->pix_fmt = EncoderPixelFormat(options.codec, encoderCodec);
-    c->max_b_frames = 0;  // one packet per frame, in order
-    c->thread_count = options.codec == RecorderCodec::MicrosoftVideo1 ? 1 : 2;
-    if (options.codec == RecorderCodec::MotionJpeg) {
-        c->color_range = AVCOL_RANGE_JPEG;  // JPEG's full-range YCbCr (yuvj420p)
-    }
-    if (options.codec == RecorderCodec::MicrosoftVideo1) {
-        c->keyint_min = options.keyFrameEvery;  // 0: every frame is a key frame
-    } else if (options.keyFrameEvery > 0) {
-        c->gop_size = options.keyFrameEvery;
-    }
-    // MJPG always runs at a fixed quantiser: its rate control works badly on two threads.
-    const int quality = options.quality > 0                          ? options.quality
-                        : options.codec == RecorderCodec::MotionJpeg ? 85
-                                                                     : 0;
-    if (quality > 0 &&
-        (options.codec == RecorderCodec::MotionJpeg || options.codec == RecorderCodec::Mpeg4)) {
-        const int q = std::max(1, std::min(100, quality));
-        const int scale = 31 - (q - 1) * 29 / 99;  // 100 -> 2, 1 -> 31
-        c->flags |= AV_CODEC_FLAG_QSCALE;
-        c->global_quality = FF_QP2LAMBDA * scale;
-    }
-
     openFailedAt_ = RecordingOpenStep::Container;
+    auto muxer = std::make_unique<Muxer>();
+    muxer->framesPerSecond = framesPerSecond;
     AVFormatContext* rawFormat = nullptr;
     int ret = avformat_alloc_output_context2(&rawFormat, nullptr, "avi", path.c_str());
     if (ret < 0 || rawFormat == nullptr) {
         return IoResult(ErrnoOf(ret), path);
     }
-    encoder->format.reset(rawFormat);
-    if (encoder->format->oformat->flags & AVFMT_GLOBALHEADER) {
-        c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    }
-    ret = avcodec_open2(c, encoderCodec, nullptr);
-    if (ret < 0) {
-        openFailedAt_ =
-            ret == AVERROR(ENOMEM) ? RecordingOpenStep::Encoder : RecordingOpenStep::FrameFormat;
-        return IoResult(
-            ret == AVERROR(ENOMEM) ? ENOMEM : EINVAL,
-            std::string(RecorderCodecFourcc(options.codec)) + " does not take this frame format");
-    }
-    openFailedAt_ = RecordingOpenStep::Container;
-    encoder->frame->format = c->pix_fmt;
-    encoder->frame->width = width;
-    encoder->frame->height = height;
-    if (av_frame_get_buffer(encoder->frame.get(), 0) < 0) {
-        return IoResult(ENOMEM);
-    }
-    encoder->scale.reset(sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, c->pix_fmt,
-                                        SWS_BILINEAR, nullptr, nullptr, nullptr));
-    if (!encoder->scale) {
-        return IoResult(EIO, "no conversion to the encoder's pixel format");
-    }
-    if (c->color_range == AVCOL_RANGE_JPEG) {
-        const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
-        sws_setColorspaceDetails(encoder->scale.get(), coefficients, 1, coefficients, 1, 0, 1 << 16,
-                                 1 << 16);
+    muxer->format.reset(rawFormat);
+
+    const std::size_t writers = WriterCount(options);
+    std::vector<std::unique_ptr<Coder>> coders;
+    for (std::size_t i = 0; i < writers; ++i) {
+        openFailedAt_ = RecordingOpenStep::Encoder;
+        auto coder = std::make_unique<Coder>();
+        coder->height = height;
+        coder->rowBytes = static_cast<int>(BgrRowBytes(width));
+        coder->rawRows = options.codec == RecorderCodec::UncompressedDib;
+        coder->codec.reset(avcodec_alloc_context3(encoderCodec));
+        coder->frame.reset(av_frame_alloc());
+        if (!coder->codec || !coder->frame) {
+            return IoResult(ENOMEM);
+        }
+        AVCodecContext* c = coder->codec.get();
+        avisettings::Configure(c, encoderCodec, options, width, height, framesPerSecond,
+                               avisettings::EncoderThreads(options.codec));
+        if (muxer->format->oformat->flags & AVFMT_GLOBALHEADER) {
+            c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        }
+        // DIB's encoder is opened only for the stream's parameters.
+        ret = avcodec_open2(c, encoderCodec, nullptr);
+        if (ret < 0) {
+            openFailedAt_ = ret == AVERROR(ENOMEM) ? RecordingOpenStep::Encoder
+                                                   : RecordingOpenStep::FrameFormat;
+            return IoResult(ret == AVERROR(ENOMEM) ? ENOMEM : EINVAL,
+                            std::string(RecorderCodecFourcc(options.codec)) +
+                                " does not take this frame format");
+        }
+        openFailedAt_ = RecordingOpenStep::Container;
+        if (!coder->rawRows) {
+            coder->frame->format = c->pix_fmt;
+            coder->frame->width = width;
+            coder->frame->height = height;
+            if (av_frame_get_buffer(coder->frame.get(), 0) < 0) {
+                return IoResult(ENOMEM);
+            }
+            coder->conversion = avisettings::NewConversion(c);
+            if (!coder->conversion) {
+                return IoResult(EIO, "no conversion to the encoder's pixel format");
+            }
+        }
+        coders.push_back(std::move(coder));
     }
 
-    encoder->stream = avformat_new_stream(encoder->format.get(), nullptr);
-    if (encoder->stream == nullptr) {
+    const AVCodecContext* c = coders.front()->codec.get();
+    muxer->stream = avformat_new_stream(muxer->format.get(), nullptr);
+    if (muxer->stream == nullptr) {
         return IoResult(ENOMEM);
     }
-    encoder->stream->time_base = c->time_base;
-    encoder->stream->avg_frame_rate = c->framerate;
-    avcodec_parameters_from_context(encoder->stream->codecpar, c);
-    encoder->stream->codecpar->codec_tag = Info(options.codec).tag;
+    muxer->packetTimeBase = c->time_base;
+    muxer->stream->time_base = c->time_base;
+    muxer->stream->avg_frame_rate = c->framerate;
+    avcodec_parameters_from_context(muxer->stream->codecpar, c);
+    muxer->stream->codecpar->codec_tag = avisettings::CodecTag(options.codec);
 
     openFailedAt_ = RecordingOpenStep::File;
     // "file:" keeps a name such as "rtmp:x.avi" from being taken for a protocol.
-    ret = avio_open(&encoder->format->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE);
+    ret = avio_open(&muxer->format->pb, ("file:" + path).c_str(), AVIO_FLAG_WRITE);
     if (ret < 0) {
         return IoResult(ErrnoOf(ret), path);
     }
-    ret = avformat_write_header(encoder->format.get(), nullptr);
+    ret = avformat_write_header(muxer->format.get(), nullptr);
     if (ret < 0) {
         return IoResult(ErrnoOf(ret), path);
     }
-    encoder->headerWritten = true;
-    encoder->path = path;
-    ret = encoder->NoteWholeChunk();
+    muxer->headerWritten = true;
+    muxer->path = path;
+    ret = muxer->NoteWholeChunk();
     if (ret < 0) {
         return IoResult(ErrnoOf(ret), path);
     }
@@ -410,7 +442,8 @@ IoResult AviRecorder::OpenEncoder(const std::string& path, int width, int height
     {
         std::lock_guard lock(mutex_);
         queue_.clear();
-        spare_.assign(queueFrames_, std::vector<std::uint8_t>(frameBytes));
+        spare_.assign(queueFrames_ > 0 ? queueFrames_ : QueueFramesFor(frameBytes, framesPerSecond),
+                      std::vector<std::uint8_t>(frameBytes));
         frameBytes_ = frameBytes;
         framesPerSecond_ = framesPerSecond;
         haveLastTime_ = false;
@@ -424,9 +457,14 @@ IoResult AviRecorder::OpenEncoder(const std::string& path, int width, int height
         written_ = 0;
         dropped_ = 0;
         queued_ = 0;
+        framesTaken_ = 0;
+        framesMuxed_ = 0;
     }
-    encoder_ = std::move(encoder);
-    writer_ = std::thread([this] { WriterLoop(); });
+    muxer_ = std::move(muxer);
+    coders_ = std::move(coders);
+    for (const std::unique_ptr<Coder>& coder : coders_) {
+        writers_.emplace_back([this, &coder = *coder] { WriterLoop(coder); });
+    }
     return IoResult();
 }
 
@@ -486,9 +524,12 @@ void AviRecorder::WriteRecordingFrame(double sampleTimeSeconds, const std::uint8
     wake_.notify_one();
 }
 
-void AviRecorder::WriterLoop() {
+void AviRecorder::WriterLoop(Coder& coder) {
     for (;;) {
         QueuedFrame queued;
+        std::uint64_t turn = 0;
+        std::int64_t pts = 0;
+        bool skip = false;
         {
             std::unique_lock lock(mutex_);
             wake_.wait(lock, [this] { return closing_ || (!held_ && !queue_.empty()); });
@@ -497,20 +538,47 @@ void AviRecorder::WriterLoop() {
             }
             queued = std::move(queue_.front());
             queue_.pop_front();
-            if (failed_) {
-                spare_.push_back(std::move(queued.pixels));
-                continue;  // counted as dropped at the close
-            }
+            turn = framesTaken_++;
+            pts = muxer_->Place(queued.time);
+            skip = failed_;
         }
-        const int ret = encoder_->EncodeFrame(queued.time, queued.pixels.data());
-        if (ret < 0) {
+        int ret = skip ? 0 : coder.Take(pts, queued.pixels.data(), queued.pixels.size());
+        bool pixelsBack = false;
+        if (!coder.KeepsPixels()) {
+            // Converted: the buffer takes the next frame while this one is encoded.
+            std::lock_guard lock(mutex_);
+            spare_.push_back(std::move(queued.pixels));
+            pixelsBack = true;
+        }
+        if (!skip && ret >= 0) {
+            ret = coder.Encode();
+        }
+        {
+            // Frames go into the file in the order they were taken.
+            std::unique_lock lock(mutex_);
+            turn_.wait(lock, [this, turn] { return framesMuxed_ == turn; });
+            skip = skip || failed_;
+        }
+        // This writer alone touches the file until framesMuxed_ moves on.
+        if (skip || ret < 0) {
+            coder.DropReady();
+        } else {
+            ret = muxer_->WriteReady(coder);
+        }
+        if (!skip && ret < 0) {
             Fail(IoResult(ErrnoOf(ret), "writing a frame"));
         }
-        std::lock_guard lock(mutex_);
-        // An encoder on threads hands its packets back a frame or two later: what counts is
-        // what is in the file, whole.
-        written_ = static_cast<std::int64_t>(encoder_->keyFrames.size());
-        spare_.push_back(std::move(queued.pixels));
+        {
+            std::lock_guard lock(mutex_);
+            // What counts is what is in the file, whole; frames lost with a failure are
+            // counted as dropped at the close.
+            written_ = static_cast<std::int64_t>(muxer_->keyFrames.size());
+            if (!pixelsBack) {
+                spare_.push_back(std::move(queued.pixels));
+            }
+            ++framesMuxed_;
+        }
+        turn_.notify_all();
     }
 }
 
@@ -537,32 +605,38 @@ RecordingOutcome AviRecorder::CloseRecording() {
         closing_ = true;
     }
     wake_.notify_all();
-    if (writer_.joinable()) {
-        writer_.join();
+    for (std::thread& writer : writers_) {
+        writer.join();
     }
-    // Only this thread touches the encoder now.
+    writers_.clear();
+    // Only this thread touches the encoders and the file now.
     bool failed = false;
     {
         std::lock_guard lock(mutex_);
         failed = failed_;
     }
-    if (!failed) {
-        const int ret = encoder_->Encode(nullptr);
+    for (const std::unique_ptr<Coder>& coder : coders_) {
+        if (failed) {
+            break;
+        }
+        int ret = coder->Send(nullptr);
+        ret = ret < 0 ? ret : muxer_->WriteReady(*coder);
         if (ret < 0) {
             Fail(IoResult(ErrnoOf(ret), "flushing the encoder"));
+            failed = true;
         }
     }
     Trace("**********Stream Close\n");
     Trace("**********Compressed Close\n");
     // The trailer writes the index and the sizes and counts of the headers.
-    if (!failed && encoder_->headerWritten) {
-        const int ret = av_write_trailer(encoder_->format.get());
+    if (!failed && muxer_->headerWritten) {
+        const int ret = av_write_trailer(muxer_->format.get());
         if (ret < 0) {
             Fail(IoResult(ErrnoOf(ret), "ending the file"));
         }
     }
-    if (encoder_->format->pb != nullptr) {
-        const int ret = avio_closep(&encoder_->format->pb);
+    if (muxer_->format->pb != nullptr) {
+        const int ret = avio_closep(&muxer_->format->pb);
         if (ret < 0) {
             Fail(IoResult(ErrnoOf(ret), "closing the file"));
         }
@@ -573,17 +647,18 @@ RecordingOutcome AviRecorder::CloseRecording() {
         std::lock_guard lock(mutex_);
         failed = failed_;
     }
-    if (failed && encoder_->headerWritten) {
+    if (failed && muxer_->headerWritten) {
         const IoResult finished =
-            FinishCutShortAvi(encoder_->path, encoder_->wholeChunksEnd, encoder_->keyFrames);
+            FinishCutShortAvi(muxer_->path, muxer_->wholeChunksEnd, muxer_->keyFrames);
         if (!finished.ok()) {
             Trace("Recording not finished after the failure: %s (%s)\n", finished.detail().c_str(),
                   std::strerror(finished.error()));
         }
     }
     Trace("**********File Close\n");
-    const auto whole = static_cast<std::int64_t>(encoder_->keyFrames.size());
-    encoder_.reset();
+    const auto whole = static_cast<std::int64_t>(muxer_->keyFrames.size());
+    coders_.clear();
+    muxer_.reset();
     Trace("**********AVI File Exit\n");
     std::lock_guard lock(mutex_);
     // Every frame taken into the queue is in the file or lost with the failure.

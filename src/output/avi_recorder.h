@@ -2,7 +2,9 @@
 
 // Writes the live frames into an AVI file with FFmpeg. The streaming thread only copies each
 // frame into a small bounded queue; a writer thread of the recorder converts, encodes and
-// muxes it. A frame that finds the queue full is dropped and counted.
+// muxes it (two writers for MSVC, whose encoder takes a core and has no threads of its own:
+// each encodes whole frames, and the file takes them in order). A frame that finds the queue
+// full is dropped and counted.
 
 #include <condition_variable>
 #include <cstddef>
@@ -37,8 +39,7 @@ struct RecorderCompressOptions {
     // MJPG, DIB, HFYU; the encoder's own interval otherwise).
     int keyFrameEvery = 0;
 
-    friend bool operator==(const RecorderCompressOptions&,
-                           const RecorderCompressOptions&) = default;
+    bool operator==(const RecorderCompressOptions&) const = default;
 };
 
 // The four-character code of `codec` ("MSVC", "MJPG", "DIB ", ...).
@@ -74,10 +75,11 @@ struct RecordingOutcome {
 class AviRecorder : public RecordingSink {
 public:
     // `trace` receives one line per notable event (a dropped frame, a failed write); it is
-    // called from the streaming thread and from the writer thread. `queueFrames` is how many
-    // frames may wait for the writer.
+    // called from the streaming thread and from the writer threads. `queueFrames` is how many
+    // frames may wait for the writers (a frame being converted, or a DIB frame being written,
+    // still holds its place); 0: about a second of frames, at most 32 MiB, at least 4.
     explicit AviRecorder(std::function<void(const char* line)> trace = {},
-                         std::size_t queueFrames = 4);
+                         std::size_t queueFrames = 0);
     ~AviRecorder() override;  // closes a recording still open
     AviRecorder(const AviRecorder&) = delete;
     AviRecorder& operator=(const AviRecorder&) = delete;
@@ -122,13 +124,14 @@ public:
     std::int64_t framesDropped() const;
 
 private:
-    struct Encoder;
+    struct Muxer;
+    struct Coder;
     struct QueuedFrame {
         double time = 0.0;
         std::vector<std::uint8_t> pixels;
     };
 
-    void WriterLoop();
+    void WriterLoop(Coder& coder);
     void Fail(IoResult failure);
     void Trace(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
@@ -139,11 +142,16 @@ private:
     RecordingOpenStep openFailedAt_ = RecordingOpenStep::None;
     const std::size_t queueFrames_;
 
-    std::unique_ptr<Encoder> encoder_;  // the writer thread's while it runs
-    std::thread writer_;
+    // The file, and one encoder for each writer thread; the writer threads' while they run.
+    // Where every frame is a key frame of its own, two writers encode frames side by side and
+    // the file takes them in their order.
+    std::unique_ptr<Muxer> muxer_;
+    std::vector<std::unique_ptr<Coder>> coders_;
+    std::vector<std::thread> writers_;
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
+    std::condition_variable turn_;  // a writer waits here until its frame is the next to mux
     std::deque<QueuedFrame> queue_;
     std::vector<std::vector<std::uint8_t>> spare_;  // buffers to copy the next frames into
     bool open_ = false;
@@ -152,13 +160,15 @@ private:
     bool failed_ = false;
     IoResult status_;
     std::size_t frameBytes_ = 0;
+    std::uint64_t generation_ = 0;   // one more at each open
+    std::uint64_t framesTaken_ = 0;  // frames taken from the queue by the writers
+    std::uint64_t framesMuxed_ = 0;  // frames whose turn at the file is over
+    std::int64_t written_ = 0;       // frames whole in the file
+    std::int64_t dropped_ = 0;  // frames refused by WriteRecordingFrame; at the close also those
+                                // queued but lost with a failure
+    std::int64_t queued_ = 0;   // frames taken into the queue
     int framesPerSecond_ = 1;
     bool haveLastTime_ = false;
     double lastTime_ = 0.0;   // the last queued frame's time, shifted
     double timeShift_ = 0.0;  // added to capture times since the capture's clock started again
-    std::uint64_t generation_ = 0;  // one more at each open
-    std::int64_t written_ = 0;      // frames whole in the file
-    std::int64_t dropped_ = 0;  // frames refused by WriteRecordingFrame; at the close also those
-                                // queued but lost with a failure
-    std::int64_t queued_ = 0;   // frames taken into the queue
 };

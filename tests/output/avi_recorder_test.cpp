@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -82,14 +83,25 @@ struct Traces {
     }
 };
 
+// The frame's rows without their padding, as ffmpeg writes raw bgr24.
+std::string Unpadded(const std::vector<std::uint8_t>& frame, int width, int height) {
+    std::string rows;
+    for (int y = 0; y < height; ++y) {
+        const auto row = frame.begin() + static_cast<std::ptrdiff_t>(RowBytes(width) * y);
+        rows.append(row, row + 3 * width);
+    }
+    return rows;
+}
+
 // Records `times.size()` frames at `fps`, each at its capture time.
 RecordingOutcome Record(AviRecorder& recorder, const std::string& path,
                         const RecorderCompressOptions& options, int fps,
-                        const std::vector<double>& times) {
-    const IoResult opened = recorder.OpenRecording(path, kWidth, kHeight, fps, options);
+                        const std::vector<double>& times, int width = kWidth,
+                        int height = kHeight) {
+    const IoResult opened = recorder.OpenRecording(path, width, height, fps, options);
     EXPECT_TRUE(opened.ok()) << opened.error() << " " << opened.detail();
     for (std::size_t i = 0; i < times.size(); ++i) {
-        const std::vector<std::uint8_t> frame = Frame(static_cast<int>(i));
+        const std::vector<std::uint8_t> frame = Frame(static_cast<int>(i), width, height);
         recorder.WriteRecordingFrame(times[i], frame.data(), frame.size());
     }
     return recorder.CloseRecording();
@@ -107,7 +119,7 @@ std::vector<double> Steady(int count, int fps, double start = 0.0) {
 
 // Every codec this FFmpeg has writes an AVI that reads back with its codec, its four-character
 // code, the declared rate and every frame; the lossless ones give the first frame back as it
-// went in, rows the right way up.
+// went in, rows the right way up (and DIB's rows padded to 4 bytes where 3 a pixel are not).
 TEST(AviRecorderTest, EachCodecWritesAPlayableFileAtTheDeclaredRate) {
     struct Case {
         RecorderCodec codec;
@@ -116,11 +128,13 @@ TEST(AviRecorderTest, EachCodecWritesAPlayableFileAtTheDeclaredRate) {
         bool lossless;
         int keyFrameEvery;
         const char* keyFrames;  // of the 30
+        int width = kWidth;
     };
     const Case cases[] = {
         {RecorderCodec::MicrosoftVideo1, "msvideo1", "MSVC", false, 0, "30"},
         {RecorderCodec::MotionJpeg, "mjpeg", "MJPG", false, 0, "30"},
         {RecorderCodec::UncompressedDib, "rawvideo", "[0][0][0][0]", true, 0, "30"},
+        {RecorderCodec::UncompressedDib, "rawvideo", "[0][0][0][0]", true, 0, "30", 642},
         {RecorderCodec::Ffv1, "ffv1", "FFV1", true, 10, "3"},
         {RecorderCodec::HuffYuv, "huffyuv", "HFYU", true, 0, "30"},
         {RecorderCodec::Mpeg4, "mpeg4", "FMP4", false, 15, "2"},
@@ -129,15 +143,16 @@ TEST(AviRecorderTest, EachCodecWritesAPlayableFileAtTheDeclaredRate) {
     testsupport::TempDir dir;
     const int fps = 13;
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.codecName);
+        SCOPED_TRACE(std::string(c.codecName) + " " + std::to_string(c.width));
         if (!RecorderCodecAvailable(c.codec)) {
             EXPECT_EQ(c.codec, RecorderCodec::H264) << "missing encoder";
             continue;
         }
         AviRecorder recorder({}, 32);  // room for every frame: none is dropped
-        const std::string path = dir / (std::string(c.codecName) + ".avi");
-        const RecordingOutcome outcome =
-            Record(recorder, path, {c.codec, 75, c.keyFrameEvery}, fps, Steady(30, fps));
+        const std::string path =
+            dir / (std::string(c.codecName) + std::to_string(c.width) + ".avi");
+        const RecordingOutcome outcome = Record(recorder, path, {c.codec, 75, c.keyFrameEvery}, fps,
+                                                Steady(30, fps), c.width, kHeight);
         EXPECT_TRUE(outcome.status.ok()) << outcome.status.detail();
         EXPECT_EQ(outcome.framesWritten, 30);
         EXPECT_EQ(outcome.framesDropped, 0);
@@ -150,8 +165,7 @@ TEST(AviRecorderTest, EachCodecWritesAPlayableFileAtTheDeclaredRate) {
         EXPECT_EQ(DecodeErrors(path), "");
         EXPECT_EQ(KeyFrames(path), c.keyFrames);
         if (c.lossless) {
-            const std::vector<std::uint8_t> first = Frame(0);
-            EXPECT_TRUE(FirstFrameBgr(path) == std::string(first.begin(), first.end()));
+            EXPECT_TRUE(FirstFrameBgr(path) == Unpadded(Frame(0, c.width), c.width, kHeight));
         }
     }
 }
@@ -357,4 +371,58 @@ TEST(AviRecorderTest, AFileCutShortByAFullDiskPlaysToItsLastWholeFrame) {
         EXPECT_EQ(DecodedFrames(path), outcome.framesWritten);
         EXPECT_EQ(ProbeVideo(path)["r_frame_rate"], "10/1");
     }
+}
+
+// Past 1 GB the file goes on in further RIFF parts with their own indexes (OpenDML): every
+// frame reads back, the header counts them all, and a seek finds the last one, which lies
+// past the first gigabyte, as it went in.
+TEST(AviRecorderTest, RecordingsPastOneGigabyteReadBackWhole) {
+    constexpr int kBigWidth = 1280;
+    constexpr int kBigHeight = 1024;
+    constexpr int kFrames = 300;  // 3,932,160 bytes each: 1.18 GB
+    constexpr int kFps = 15;
+    testsupport::TempDir dir;
+    const std::string path = dir / "big.avi";
+    std::vector<std::uint8_t> frame = Frame(0, kBigWidth, kBigHeight);
+    const auto stamp = [&frame](int index) {
+        std::memcpy(frame.data(), &index, sizeof index);  // the first pixels tell the frame
+    };
+    AviRecorder recorder;
+    ASSERT_TRUE(
+        recorder.OpenRecording(path, kBigWidth, kBigHeight, kFps, {RecorderCodec::UncompressedDib})
+            .ok());
+    // A frame the full queue turns away is offered again, at the same time, until taken.
+    for (int taken = 0; taken < kFrames;) {
+        stamp(taken);
+        const std::int64_t dropped = recorder.framesDropped();
+        recorder.WriteRecordingFrame(static_cast<double>(taken) / kFps, frame.data(), frame.size());
+        if (recorder.framesDropped() == dropped) {
+            ++taken;
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    const RecordingOutcome outcome = recorder.CloseRecording();
+    ASSERT_TRUE(outcome.status.ok()) << outcome.status.detail();
+    ASSERT_EQ(outcome.framesWritten, kFrames);
+    struct stat file {};
+    ASSERT_EQ(::stat(path.c_str(), &file), 0);
+    EXPECT_GT(file.st_size, std::int64_t{1} << 30);
+
+    const std::string counts = RunCommand(
+        "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+        "stream=nb_frames,nb_read_frames -of default=noprint_wrappers=1 '" +
+        path + "' 2>&1");
+    EXPECT_EQ(counts, "nb_frames=300\nnb_read_frames=300\n");
+    // ffmpeg's progress report ends with the frames it decoded; no error comes before it.
+    const std::string decoded =
+        RunCommand("ffmpeg -nostdin -v error -progress pipe:1 -i '" + path + "' -f null - 2>&1");
+    const std::size_t last = decoded.rfind("frame=");
+    EXPECT_EQ(decoded.find("frame="), 0u) << decoded.substr(0, 500);
+    EXPECT_EQ(decoded.substr(last, decoded.find('\n', last) - last), "frame=300");
+    // Frame 299 sits at 19.93 s.
+    stamp(kFrames - 1);
+    EXPECT_TRUE(RunCommand("ffmpeg -nostdin -v error -ss 19.92 -i '" + path +
+                           "' -frames:v 1 -f rawvideo -pix_fmt bgr24 - 2>&1") ==
+                std::string(frame.begin(), frame.end()));
 }
