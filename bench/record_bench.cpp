@@ -407,6 +407,9 @@ int main(int argc, char** argv) {
             };
             const RecorderRun recorded =
                 RunRecorder(set, codec, recordPath, options.seconds, kFramesPerSecond);
+            // Each file goes before the next run, so that no run writes beside another's
+            // gigabyte of data the kernel has yet to write back.
+            removeFiles();
             const BareRun bare = RunBare(set, codec, barePath, recorded.fed, kFramesPerSecond);
             removeFiles();
             const BareRun burst = RunBare(set, codec, barePath, recorded.fed, 0);

@@ -4,6 +4,7 @@
 // frames and quality, and the conversion of the frames into that format. The recorder uses
 // them, and so does the benchmark that sets the recorder against the bare encoder.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 

@@ -113,7 +113,7 @@ public:
     // outcome of the last recording again (none after a failed open).
     RecordingOutcome CloseRecording();
 
-    // While held, the writer takes no frame from the queue (tests and benchmarks use it to
+    // While held, the writers take no frame from the queue (tests and benchmarks use it to
     // fill the queue). CloseRecording writes the queued frames regardless.
     void HoldWriter(bool hold);
 
