@@ -295,6 +295,10 @@ std::size_t QueueFramesFor(std::size_t frameBytes, int framesPerSecond) {
                              kQueueBytes / std::max<std::size_t>(1, frameBytes)));
 }
 
+// swscale's vector code may read a little past the last row of its input: each queued frame
+// has this much room behind it.
+constexpr std::size_t kConverterOverread = 64;
+
 std::size_t WriterCount(const RecorderCompressOptions& options) {
     const bool everyFrameKey =
         options.codec == RecorderCodec::MicrosoftVideo1 && options.keyFrameEvery == 0;
@@ -443,7 +447,7 @@ IoResult AviRecorder::OpenEncoder(const std::string& path, int width, int height
         std::lock_guard lock(mutex_);
         queue_.clear();
         spare_.assign(queueFrames_ > 0 ? queueFrames_ : QueueFramesFor(frameBytes, framesPerSecond),
-                      std::vector<std::uint8_t>(frameBytes));
+                      std::vector<std::uint8_t>(frameBytes + kConverterOverread));
         frameBytes_ = frameBytes;
         framesPerSecond_ = framesPerSecond;
         haveLastTime_ = false;
@@ -474,8 +478,10 @@ void AviRecorder::WriteRecordingFrame(double sampleTimeSeconds, const std::uint8
     const char* why = nullptr;
     std::vector<std::uint8_t> pixels;
     std::uint64_t generation = 0;
+    std::size_t frameBytes = 0;
     {
         std::lock_guard lock(mutex_);
+        frameBytes = frameBytes_;
         if (!open_ || closing_) {
             // A frame that comes while the recording closes, or after it: which of the file
             // and its stream are still there.
@@ -512,7 +518,7 @@ void AviRecorder::WriteRecordingFrame(double sampleTimeSeconds, const std::uint8
     }
     // The copy runs outside the lock, so the writer never waits for it. The buffer is this
     // call's own until it is queued.
-    std::memcpy(pixels.data(), buffer, pixels.size());
+    std::memcpy(pixels.data(), buffer, frameBytes);
     {
         std::lock_guard lock(mutex_);
         if (!open_ || closing_ || generation != generation_) {
@@ -530,8 +536,10 @@ void AviRecorder::WriterLoop(Coder& coder) {
         std::uint64_t turn = 0;
         std::int64_t pts = 0;
         bool skip = false;
+        std::size_t frameBytes = 0;
         {
             std::unique_lock lock(mutex_);
+            frameBytes = frameBytes_;
             wake_.wait(lock, [this] { return closing_ || (!held_ && !queue_.empty()); });
             if (queue_.empty()) {
                 return;  // closing, and everything is written
@@ -542,7 +550,7 @@ void AviRecorder::WriterLoop(Coder& coder) {
             pts = muxer_->Place(queued.time);
             skip = failed_;
         }
-        int ret = skip ? 0 : coder.Take(pts, queued.pixels.data(), queued.pixels.size());
+        int ret = skip ? 0 : coder.Take(pts, queued.pixels.data(), frameBytes);
         bool pixelsBack = false;
         if (!coder.KeepsPixels()) {
             // Converted: the buffer takes the next frame while this one is encoded.

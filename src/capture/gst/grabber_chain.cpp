@@ -122,14 +122,6 @@ bool GrabberChain::Create() {
     CapsPtr caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGR", nullptr));
     g_object_set(bgr.get(), "caps", caps.get(), nullptr);
 
-    // Frames beyond the chosen rate are dropped before they are converted.
-    PadPtr queueInput(gst_element_get_static_pad(queue.get(), "sink"));
-    if (!queueInput) {
-        return false;
-    }
-    gst_pad_add_probe(queueInput.get(), GST_PAD_PROBE_TYPE_BUFFER, &GrabberChain::OnIncomingBuffer,
-                      this, nullptr);
-
     GstBin& grabberBin = *GST_BIN(bin.get());
     if (!AddAndLink(grabberBin, nullptr, queue) || !AddAndLink(grabberBin, queue.get(), convert) ||
         !AddAndLink(grabberBin, convert.get(), bgr) ||
@@ -235,24 +227,18 @@ GstFlowReturn GrabberChain::OnNewSample(GstAppSink* sink, gpointer chain) {
     return GST_FLOW_OK;
 }
 
-GstPadProbeReturn GrabberChain::OnIncomingBuffer(GstPad*, GstPadProbeInfo* info, gpointer chain) {
-    const GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    const GstClockTime time = buffer != nullptr ? GST_BUFFER_PTS(buffer) : GST_CLOCK_TIME_NONE;
-    if (!GST_CLOCK_TIME_IS_VALID(time)) {
-        return GST_PAD_PROBE_OK;
-    }
-    const double seconds = static_cast<double>(time) / GST_SECOND;
-    return static_cast<GrabberChain*>(chain)->rateCap_.Pass(seconds) ? GST_PAD_PROBE_OK
-                                                                     : GST_PAD_PROBE_DROP;
-}
-
 void GrabberChain::Deliver(GstSample* sample) {
     std::lock_guard<std::mutex> lock(deliveryMutex_);
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    // Frames beyond the chosen rate go no further.
+    const GstClockTime time = buffer != nullptr ? GST_BUFFER_PTS(buffer) : GST_CLOCK_TIME_NONE;
+    if (GST_CLOCK_TIME_IS_VALID(time) && !rateCap_.Pass(static_cast<double>(time) / GST_SECOND)) {
+        return;
+    }
     GrabberCallback* callback = callback_.load();
     if (callback == nullptr || (oneShot_.load() && delivered_.exchange(true))) {
         return;
     }
-    GstBuffer* buffer = gst_sample_get_buffer(sample);
     GstCaps* caps = gst_sample_get_caps(sample);
     GstVideoInfo info;
     if (buffer == nullptr || caps == nullptr || !gst_video_info_from_caps(&info, caps) ||
@@ -284,7 +270,6 @@ void GrabberChain::Deliver(GstSample* sample) {
                    : nullptr;
     }
     if (rows != nullptr && lengthBytes > 0) {
-        const GstClockTime time = GST_BUFFER_PTS(buffer);
         const double seconds =
             GST_CLOCK_TIME_IS_VALID(time) ? static_cast<double>(time) / GST_SECOND : 0.0;
         const std::uint64_t before = ThreadCpuNanoseconds();

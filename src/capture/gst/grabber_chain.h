@@ -88,7 +88,7 @@ public:
         delivered_.store(false);
         rateCap_.Restart();
     }
-    // At most this many frames a second reach the converter and the callback; 0: all.
+    // At most this many frames a second reach the callback; 0: all.
     void SetMaxFrameRate(int framesPerSecond) { rateCap_.SetRate(framesPerSecond); }
     int maxFrameRate() const { return rateCap_.rate(); }
     // Returns once no callback of this chain runs. Called after the pipeline stopped, it makes
@@ -100,7 +100,6 @@ public:
 
 private:
     static GstFlowReturn OnNewSample(GstAppSink* sink, gpointer chain);
-    static GstPadProbeReturn OnIncomingBuffer(GstPad* pad, GstPadProbeInfo* info, gpointer chain);
     void Deliver(GstSample* sample);
 
     ElementPtr grabber_;
@@ -109,7 +108,7 @@ private:
     bool rendererLinked_ = false;
     std::optional<int> upstreamPin_;
 
-    FrameRateCap rateCap_;  // before the converter, on the capture pin's streaming thread
+    FrameRateCap rateCap_;  // applied as frames are handed over
     std::atomic<GrabberCallback*> callback_{nullptr};
     std::atomic<bool> oneShot_{false};
     std::atomic<bool> delivered_{false};
