@@ -47,6 +47,10 @@ extern "C" {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using avisettings::CodecDeleter;
+using avisettings::FormatDeleter;
+using avisettings::FrameDeleter;
+using avisettings::PacketDeleter;
 
 constexpr int kFramesPerSecond = 15;
 constexpr int kSaturationFramesPerSecond = 30;
@@ -61,16 +65,6 @@ std::uint64_t ThreadCpuNanoseconds() {
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
-
-const RecorderCodec kAllCodecs[] = {
-    RecorderCodec::MicrosoftVideo1,
-    RecorderCodec::MotionJpeg,
-    RecorderCodec::UncompressedDib,
-    RecorderCodec::Ffv1,
-    RecorderCodec::HuffYuv,
-    RecorderCodec::Mpeg4,
-    RecorderCodec::H264,
-};
 
 // The frames of one size: 24-bit BGR rows as the streaming thread hands them to the recorder.
 struct FrameSet {
@@ -167,24 +161,6 @@ struct BareRun {
     bool ok = false;
     double msPerFrame = 0;
     double framesPerSecond = 0;
-};
-
-struct CodecDeleter {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FormatDeleter {
-    void operator()(AVFormatContext* f) const {
-        if (f->pb != nullptr) {
-            avio_closep(&f->pb);
-        }
-        avformat_free_context(f);
-    }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
 
 // Sends `frame` (null: flush) and writes every packet the encoder gives back.
@@ -288,7 +264,7 @@ struct Options {
     int frames = 60;
     bool null = false;
     std::vector<FrameSize> sizes{{1280, 1024}, {640, 480}};
-    std::vector<RecorderCodec> codecs{std::begin(kAllCodecs), std::end(kAllCodecs)};
+    std::vector<RecorderCodec> codecs{std::begin(kRecorderCodecs), std::end(kRecorderCodecs)};
 };
 
 std::vector<std::string> Split(const std::string& text) {
@@ -330,9 +306,9 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             for (std::string fourcc : Split(value)) {
                 fourcc.resize(4, ' ');  // "DIB" is "DIB "
                 const RecorderCodec* found =
-                    std::find_if(std::begin(kAllCodecs), std::end(kAllCodecs),
+                    std::find_if(std::begin(kRecorderCodecs), std::end(kRecorderCodecs),
                                  [&](RecorderCodec c) { return fourcc == RecorderCodecFourcc(c); });
-                if (found == std::end(kAllCodecs)) {
+                if (found == std::end(kRecorderCodecs)) {
                     return false;
                 }
                 options.codecs.push_back(*found);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/simulate_option.h"
+#include "output/compressor_probe.h"
 
 namespace {
 
@@ -38,21 +39,6 @@ std::optional<double> DecimalNumber(std::string_view text) {
         return std::nullopt;
     }
     return value;
-}
-
-constexpr RecorderCodec kRecorderCodecs[] = {
-    RecorderCodec::MicrosoftVideo1,
-    RecorderCodec::MotionJpeg,
-    RecorderCodec::UncompressedDib,
-    RecorderCodec::Ffv1,
-    RecorderCodec::HuffYuv,
-    RecorderCodec::Mpeg4,
-    RecorderCodec::H264,
-};
-
-// Only these encoders are given the quality; the others are lossless or keep their own.
-bool CodecHasQuality(RecorderCodec codec) {
-    return codec == RecorderCodec::MotionJpeg || codec == RecorderCodec::Mpeg4;
 }
 
 std::optional<RecorderCodec> CodecNamed(std::string_view name) {
@@ -246,7 +232,7 @@ private:
                     Fail("unexpected argument '" + operands_.front() + "'" + ForCommand());
                 }
                 if (line_.command == Command::Record && line_.compression.quality != 0 &&
-                    !CodecHasQuality(line_.compression.codec)) {
+                    !RecorderCodecUsesQuality(line_.compression.codec)) {
                     Fail("--quality is for mjpg and fmp4; " +
                          CodecOptionName(line_.compression.codec) + " has no quality to set");
                 }

@@ -18,16 +18,6 @@
 
 namespace {
 
-constexpr RecorderCodec kCodecOrder[] = {
-    RecorderCodec::MicrosoftVideo1,
-    RecorderCodec::MotionJpeg,
-    RecorderCodec::UncompressedDib,
-    RecorderCodec::Ffv1,
-    RecorderCodec::HuffYuv,
-    RecorderCodec::Mpeg4,
-    RecorderCodec::H264,
-};
-
 constexpr int kMaxKeyFrameEvery = 9999;
 
 // Why a pick cannot be taken, in the user's words.
@@ -49,7 +39,7 @@ QString ProbeFailureText(RecorderCodec codec, const IoResult& failure, int width
 
 std::vector<RecorderCodec> OfferedCodecs() {
     std::vector<RecorderCodec> offered;
-    for (const RecorderCodec codec : kCodecOrder) {
+    for (const RecorderCodec codec : kRecorderCodecs) {
         if (RecorderCodecAvailable(codec)) {
             offered.push_back(codec);
         }

@@ -4,6 +4,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
 #include <libswscale/swscale.h>
 }
 
@@ -104,6 +105,25 @@ void Configure(AVCodecContext* c, const AVCodec* encoder, const RecorderCompress
         c->flags |= AV_CODEC_FLAG_QSCALE;
         c->global_quality = FF_QP2LAMBDA * scale;
     }
+}
+
+void CodecDeleter::operator()(AVCodecContext* c) const {
+    avcodec_free_context(&c);
+}
+
+void FormatDeleter::operator()(AVFormatContext* f) const {
+    if (f->pb != nullptr) {
+        avio_closep(&f->pb);
+    }
+    avformat_free_context(f);
+}
+
+void FrameDeleter::operator()(AVFrame* f) const {
+    av_frame_free(&f);
+}
+
+void PacketDeleter::operator()(AVPacket* p) const {
+    av_packet_free(&p);
 }
 
 void ConversionDeleter::operator()(SwsContext* s) const {

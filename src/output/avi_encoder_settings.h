@@ -12,6 +12,9 @@
 
 struct AVCodec;
 struct AVCodecContext;
+struct AVFormatContext;
+struct AVFrame;
+struct AVPacket;
 struct SwsContext;
 
 namespace avisettings {
@@ -30,6 +33,20 @@ void Configure(AVCodecContext* c, const AVCodec* encoder, const RecorderCompress
 
 // The number of encoder threads each codec is given.
 int EncoderThreads(RecorderCodec codec);
+
+// Owners of FFmpeg's objects. The format context's file is closed with it.
+struct CodecDeleter {
+    void operator()(AVCodecContext* c) const;
+};
+struct FormatDeleter {
+    void operator()(AVFormatContext* f) const;
+};
+struct FrameDeleter {
+    void operator()(AVFrame* f) const;
+};
+struct PacketDeleter {
+    void operator()(AVPacket* p) const;
+};
 
 struct ConversionDeleter {
     void operator()(SwsContext* s) const;

@@ -23,24 +23,6 @@ extern "C" {
 
 namespace {
 
-struct CodecDeleter {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FormatDeleter {
-    void operator()(AVFormatContext* f) const {
-        if (f->pb != nullptr) {
-            avio_closep(&f->pb);
-        }
-        avformat_free_context(f);
-    }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-
 const char* Fourcc(RecorderCodec codec) {
     switch (codec) {
         case RecorderCodec::MicrosoftVideo1:
@@ -68,6 +50,10 @@ int ErrnoOf(int averror) {
 }
 
 using avisettings::BgrRowBytes;
+using avisettings::CodecDeleter;
+using avisettings::FormatDeleter;
+using avisettings::FrameDeleter;
+using avisettings::PacketDeleter;
 
 }  // namespace
 

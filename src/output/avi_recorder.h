@@ -42,6 +42,17 @@ struct RecorderCompressOptions {
     bool operator==(const RecorderCompressOptions&) const = default;
 };
 
+// Every codec, in the order they are offered.
+inline constexpr RecorderCodec kRecorderCodecs[] = {
+    RecorderCodec::MicrosoftVideo1,
+    RecorderCodec::MotionJpeg,
+    RecorderCodec::UncompressedDib,
+    RecorderCodec::Ffv1,
+    RecorderCodec::HuffYuv,
+    RecorderCodec::Mpeg4,
+    RecorderCodec::H264,
+};
+
 // The four-character code of `codec` ("MSVC", "MJPG", "DIB ", ...).
 const char* RecorderCodecFourcc(RecorderCodec codec);
 // Whether this FFmpeg has an encoder for `codec`.
