@@ -739,7 +739,11 @@ TEST_F(ControllerTest, EveryWayOfEndingARecordingLeavesAPlayableFileAtTheChosenR
     };
     const Row rows[] = {
         {TimeLimit, 10, 2, WindowMode::Live, {sound::kRecording, sound::kTimeLimit}},
-        {AviButton, 15, 0, WindowMode::Live, {sound::kRecording, sound::kShutter, sound::kRecording}},
+        {AviButton,
+         15,
+         0,
+         WindowMode::Live,
+         {sound::kRecording, sound::kShutter, sound::kRecording}},
         {TakeVideo, 5, 30, WindowMode::Live, {sound::kRecording, sound::kRecording}},
         {PreviewButton, 10, 3, WindowMode::Live, {sound::kRecording}},
         {Unplug, 10, 0, WindowMode::NoDevice, {sound::kRecording}},
@@ -786,6 +790,13 @@ TEST_F(ControllerTest, EveryWayOfEndingARecordingLeavesAPlayableFileAtTheChosenR
                 EXPECT_TRUE(Exists(Picture(0)));
                 EXPECT_EQ(dialog->mode(), WindowMode::Recording);
                 ASSERT_TRUE(Streaming());
+                // The restart after the still costs frames (much of a second on a slow
+                // build): record on for a while before stopping.
+                ASSERT_TRUE(WaitUntil(
+                    [&] {
+                        return dialog->counterPanel()->text() == QStringLiteral("     3 Seconds");
+                    },
+                    5000));
                 dialog->OnCommand(control::kAvi);
                 break;
             case TakeVideo:
