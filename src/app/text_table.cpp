@@ -31,6 +31,9 @@ constexpr TextEntry kTextTable[] = {
     {"RecordDeviceGone", 256,
      "The recording ended because the connection to the microscope was lost. What was recorded is "
      "kept in %1."},
+    {"SaveFileFail", 256, "The file could not be saved as %1: %2"},
+    {"MarkSavedFail", 256, "The copy was saved, but %1 could not be marked as saved: %2"},
+    {"OpenFileFail", 256, "No program could be started to open %1."},
 
     // Main window tooltips.
     {"TipPreview", kTipBytes, "Preview"},
@@ -154,6 +157,11 @@ constexpr TextEntry kTextTable[] = {
     // E-mail.
     {"StartOutlook", 256, "Start outlook, Please waiting...."},
     {"SEND_CAMPLETE", 256, "Send Camplete"},
+    {"MailNotInstalled", 256,
+     "Mail cannot be started on this computer: the program xdg-email (package xdg-utils) is not "
+     "installed."},
+    {"MailNoProgram", 256, "No mail program is set up on this computer."},
+    {"MailFailed", 256, "The mail program could not take the file %1: %2"},
 };
 static_assert(std::size(kTextTable) == static_cast<std::size_t>(TextId::Count),
               "one row for every TextId");

@@ -3,10 +3,8 @@
 #include <array>
 
 #include "app/text_table.h"
+#include "browser/media_item.h"
 #include "mainwindow/window_geometry.h"
-
-// Which list the file list shows.
-enum class MediaKind : int { Videos = 0, Pictures = 1 };
 
 // Skin image ids.
 namespace skinimage {

@@ -15,8 +15,9 @@ declare -A allowed=(
   [capture/v4l2]="media"
   [capture/gst]="media platform app sim capture capture/v4l2"
   [capture/display]="media platform app capture output"
+  [browser]="media platform app output"
   [cli]="media platform app sim output capture capture/v4l2 capture/gst"
-  [mainwindow]="media platform app sim skin output capture capture/v4l2 capture/gst capture/display"
+  [mainwindow]="media platform app sim skin output capture capture/v4l2 capture/gst capture/display browser"
 )
 
 status=0
