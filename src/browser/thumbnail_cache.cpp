@@ -146,7 +146,8 @@ void ThumbnailCache::Run() {
         running_.reset();
         done_.push_back(std::move(result));
         if (!std::exchange(deliveryPosted_, true)) {
-            QMetaObject::invokeMethod(this, &ThumbnailCache::Deliver, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { Deliver(); }, Qt::QueuedConnection);
         }
     }
 }
