@@ -1,6 +1,7 @@
 #include "browser/thumbnail_list.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <QMouseEvent>
@@ -13,7 +14,7 @@
 #include <memory>
 
 #include "browser/thumbnail_cache.h"
-#include "platform/regular_files.h"
+#include "platform/unique_fd.h"
 
 namespace {
 
@@ -30,8 +31,8 @@ struct DirCloser {
 };
 
 // The files "<folder>/*<extension>" (case-sensitive, hidden names skipped as a shell glob
-// does) that `keep` accepts, in natural file-name order. A folder that cannot be read, or
-// stops being readable, gives what was found until then.
+// does) that `keep(folder, name, type)` accepts, in natural file-name order. A folder that
+// cannot be read, or stops being readable, gives what was found until then.
 template <typename Keep>
 std::vector<MediaItem> ScanFolder(const std::string& folder, std::string_view extension,
                                   Keep keep) {
@@ -40,14 +41,15 @@ std::vector<MediaItem> ScanFolder(const std::string& folder, std::string_view ex
     if (!dir) {
         return items;
     }
+    const int folderFd = ::dirfd(dir.get());
     while (const dirent* entry = ::readdir(dir.get())) {
         const std::string_view name(entry->d_name);
         if (name.front() == '.' || name.size() <= extension.size() || !name.ends_with(extension)) {
             continue;
         }
-        std::string path = folder + "/" + std::string(name);
-        if (keep(path)) {
-            items.push_back(MediaItem{std::move(path), itemflag::kValid | itemflag::kUnsaved});
+        if (keep(folderFd, entry->d_name, entry->d_type)) {
+            items.push_back(
+                MediaItem{folder + "/" + std::string(name), itemflag::kValid | itemflag::kUnsaved});
         }
     }
     std::sort(items.begin(), items.end(), [](const MediaItem& a, const MediaItem& b) {
@@ -56,16 +58,29 @@ std::vector<MediaItem> ScanFolder(const std::string& folder, std::string_view ex
     return items;
 }
 
-// A picture is listed when it opens for reading as a regular file of more than 40 bytes.
-bool IsListablePicture(const std::string& path) {
-    const platform::OpenedFile file = platform::OpenRegularFileForReading(path);
-    return file.error == 0 && file.sizeBytes >= kSmallestPicture;
+// Whether `name` in the folder is a regular file (symbolic links followed).
+bool IsRegularFile(int folderFd, const char* name) {
+    struct stat info = {};
+    return ::fstatat(folderFd, name, &info, 0) == 0 && S_ISREG(info.st_mode);
 }
 
-// A video is listed when it is a regular file (symbolic links followed); it is not opened.
-bool IsListableVideo(const std::string& path) {
+// A picture is listed when it opens for reading as a regular file of more than 40 bytes. What
+// the folder does not call a regular file is looked at before it is opened, never opened when
+// it is something else, and the open does not wait (a FIFO put there meanwhile).
+bool IsListablePicture(int folderFd, const char* name, unsigned char type) {
+    if (type != DT_REG && !IsRegularFile(folderFd, name)) {
+        return false;
+    }
+    const platform::UniqueFd fd(
+        ::openat(folderFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     struct stat info = {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    return fd.valid() && ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) &&
+           info.st_size >= kSmallestPicture;
+}
+
+// A video is listed when it is a regular file; it is not opened.
+bool IsListableVideo(int folderFd, const char* name, unsigned char) {
+    return IsRegularFile(folderFd, name);
 }
 
 QImage Background(const QImage& skin) {
