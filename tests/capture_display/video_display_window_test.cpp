@@ -276,9 +276,11 @@ TEST_F(DisplayWindowTest, DraggingPansAZoomedPictureWithAHandCursor) {
     EXPECT_EQ(display.view().viewRect(), (DisplayRect{-870, -532, 910, 892}));
 }
 
-TEST_F(DisplayWindowTest, DraggingOverTheLivePictureLeavesItAlone) {
+TEST_F(DisplayWindowTest, DraggingOrZoomingOverTheLivePictureLeavesItAlone) {
     const std::vector<std::uint8_t> frame = Frame(64, 48, [](int, int) { return qRgb(1, 2, 3); });
     ASSERT_EQ(display.DrawFrame(frame.data(), frame.size(), 64, 48), 1);
+    display.ZoomBy(0.2);
+    display.ZoomBy(-0.2);
     SendMouse(QEvent::MouseButtonPress, {300, 200}, Qt::LeftButton);
     SendMouse(QEvent::MouseMove, {200, 100}, Qt::LeftButton);
     SendMouse(QEvent::MouseButtonRelease, {200, 100}, Qt::NoButton);

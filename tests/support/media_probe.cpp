@@ -50,4 +50,14 @@ int DecodedFrames(const std::string& path) {
     }
 }
 
+std::string DjpegSize(const std::string& path) {
+    const std::string header = RunCommand("djpeg -pnm '" + path + "' 2>&1 | head -c 32");
+    unsigned width = 0;
+    unsigned height = 0;
+    if (std::sscanf(header.c_str(), "P6\n%u %u\n255\n", &width, &height) != 2) {
+        return header;
+    }
+    return std::to_string(width) + " x " + std::to_string(height);
+}
+
 }  // namespace testsupport

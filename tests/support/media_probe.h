@@ -15,5 +15,7 @@ std::map<std::string, std::string> ProbeVideo(const std::string& path);
 std::string DecodeErrors(const std::string& path);
 // How many frames ffmpeg decodes from the first video stream.
 int DecodedFrames(const std::string& path);
+// "<width> x <height>" of the JPEG file as djpeg decodes it, or djpeg's complaint.
+std::string DjpegSize(const std::string& path);
 
 }  // namespace testsupport

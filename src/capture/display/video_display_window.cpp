@@ -171,6 +171,9 @@ void VideoDisplayWindow::ShowPicture(std::span<const std::uint8_t> viewerImage) 
 }
 
 void VideoDisplayWindow::ZoomBy(double step) {
+    if (picture_.isNull()) {
+        return;  // nothing browsed: the live picture or the last frame stays as it is
+    }
     view_.ZoomBy(step, ClientRect());
     RedrawPicture();
 }

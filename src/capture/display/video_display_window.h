@@ -55,7 +55,8 @@ public:
     void ShowPicture(std::span<const std::uint8_t> viewerImage);
     // A browsed picture is there to zoom and pan.
     bool hasPicture() const { return !picture_.isNull(); }
-    // Zoom step of the browsed picture; the zoom buttons pass +0.2 and -0.2.
+    // Zoom step of the browsed picture; the zoom buttons pass +0.2 and -0.2. Without a browsed
+    // picture nothing changes.
     void ZoomBy(double step);
     // Re-places the browsed picture (the whole window in full-screen mode, else centred) and
     // redraws it.
