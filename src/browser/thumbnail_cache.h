@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QObject>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -114,6 +115,7 @@ private:
     std::deque<ThumbnailKey> queue_;
     std::optional<ThumbnailKey> running_;
     std::vector<Result> done_;
+    std::chrono::steady_clock::time_point firstDoneAt_;  // of the oldest result in done_
     bool deliveryPosted_ = false;
     bool stopping_ = false;
 

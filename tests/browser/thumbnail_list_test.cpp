@@ -17,6 +17,7 @@
 #include <mutex>
 #include <thread>
 
+#include "browser/picture_loader.h"
 #include "browser/thumbnail_cache.h"
 #include "support/media_probe.h"
 #include "support/temp_dir.h"
@@ -302,15 +303,23 @@ TEST_F(ThumbnailListTest, OnlyReadableFilesAreListedAndHostileOnesLeaveEmptyCell
     WriteFile(pictures + "/b41.bmp", std::string(41, 'B'));
     WriteFile(pictures + "/upper.BMP", std::string(100, 'B'));
     WriteFile(pictures + "/.hidden.bmp", std::string(100, 'B'));
+    std::string truncated = testsupport::ReadFile(WritePicture("c_truncated.bmp", ItemColour(1)));
+    WriteFile(pictures + "/c_truncated.bmp", truncated.substr(0, 80));
+    std::string lying = testsupport::ReadFile(WritePicture("d_lying.bmp", ItemColour(1)));
+    lying[19] = lying[20] = lying[21] = '\x7f';  // a width of about 2 billion pixels
+    WriteFile(pictures + "/d_lying.bmp", lying);
     WritePicture("e_good.bmp", ItemColour(5));
     std::filesystem::create_directory(pictures + "/dir.bmp");
     std::filesystem::create_symlink("loop.bmp", pictures + "/loop.bmp");
     ASSERT_EQ(::mkfifo((pictures + "/fifo.bmp").c_str(), 0600), 0);
     WriteFile(videos + "/empty.avi", "");
+    WriteFile(videos + "/noise.avi",
+              std::string("RIFF\x10\0\0\0AVI LIST", 16) + std::string(3000, '\x55'));
     std::filesystem::create_directory(videos + "/dir.avi");
     std::filesystem::create_symlink("loop.avi", videos + "/loop.avi");
     ASSERT_EQ(::mkfifo((videos + "/fifo.avi").c_str(), 0600), 0);
 
+    cache = std::make_unique<ThumbnailCache>(LoadThumbnailImage, thumbnails);
     Open();
     std::vector<std::string> names;
     for (MediaKind kind : {MediaKind::Pictures, MediaKind::Videos}) {
@@ -318,9 +327,10 @@ TEST_F(ThumbnailListTest, OnlyReadableFilesAreListedAndHostileOnesLeaveEmptyCell
             names.emplace_back(FileNameOf(item.path));
         }
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"b41.bmp", "e_good.bmp", "empty.avi"}));
-    for (int cell = 0; cell < 2; ++cell) {
-        EXPECT_EQ(CellColour(cell), cell == 1 ? ItemColour(5) : kPictureBackground) << cell;
+    EXPECT_EQ(names, (std::vector<std::string>{"b41.bmp", "c_truncated.bmp", "d_lying.bmp",
+                                               "e_good.bmp", "empty.avi", "noise.avi"}));
+    for (int cell = 0; cell < 4; ++cell) {
+        EXPECT_EQ(CellColour(cell), cell == 3 ? ItemColour(5) : kPictureBackground) << cell;
     }
     list->SetMediaKind(MediaKind::Videos);
     EXPECT_EQ(CellColour(0), kVideoBackground);
