@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QString>
 #include <algorithm>
 #include <cctype>
@@ -155,6 +157,16 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
     return 0;
 }
 
+// Whether the home trash ($XDG_DATA_HOME/Trash) is there or can be made. Qt's trash falls
+// back on it last, and when even that fails, Qt 6.4 takes the empty trash path for the
+// working folder and moves the file into "files" there; so Qt is asked only when the home
+// trash is sure.
+bool HomeTrashUsable() {
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return !data.isEmpty() && QDir().mkpath(data + QStringLiteral("/Trash/files")) &&
+           QDir().mkpath(data + QStringLiteral("/Trash/info"));
+}
+
 }  // namespace
 
 bool IsStorageFolderTarget(const std::string& target, const std::string& storageFolder) {
@@ -234,7 +246,7 @@ IoResult RemoveCapturedFile(const std::string& path) {
     }
     // Qt's trash follows the freedesktop.org layout; it fails when no trash on the file's own
     // file system (nor the home trash, when that is the same one) can take the file.
-    if (QFile::moveToTrash(QFile::decodeName(path.c_str()))) {
+    if (HomeTrashUsable() && QFile::moveToTrash(QFile::decodeName(path.c_str()))) {
         return {};
     }
     return IoResult(::unlink(path.c_str()) == 0 ? 0 : errno);

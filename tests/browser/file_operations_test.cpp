@@ -176,14 +176,20 @@ TEST_F(FileOperations, DeletedFilesGoToTheTrashOrAreDeletedWhereThereIsNone) {
     EXPECT_NE(ReadFile(root_ / "data/Trash/info/StillCap1.bmp.trashinfo").find("[Trash Info]"),
               std::string::npos);
 
-    // No trash can be made: the file is deleted.
+    // No trash can be made: the file is deleted, and put nowhere else (such as the working
+    // folder).
     WriteFile(root_ / "no-data", "a file where the data folder should be");
+    fs::create_directory(root_ / "cwd");
+    const fs::path cwd = fs::current_path();
+    fs::current_path(root_ / "cwd");
     {
         testsupport::VariableScope noData("XDG_DATA_HOME", root_ / "no-data");
         WriteFile(Picture("StillCap2.bmp"), "two");
-        ASSERT_TRUE(RemoveCapturedFile(Picture("StillCap2.bmp")));
+        EXPECT_TRUE(RemoveCapturedFile(Picture("StillCap2.bmp")));
         EXPECT_FALSE(Exists(Picture("StillCap2.bmp")));
     }
+    fs::current_path(cwd);
+    EXPECT_TRUE(Names(root_ / "cwd").empty());
     EXPECT_FALSE(Exists(root_ / "data/Trash/files/StillCap2.bmp"));
 
     // Failures come back with their errno, and a folder is left alone.
