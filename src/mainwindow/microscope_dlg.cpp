@@ -1,21 +1,31 @@
 #include "mainwindow/microscope_dlg.h"
 
 #include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QStandardPaths>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "app/debug_trace.h"
+#include "browser/file_operations.h"
+#include "browser/picture_loader.h"
+#include "browser/thumbnail_cache.h"
+#include "browser/thumbnail_list.h"
 #include "capture/capture_settings.h"
 #include "capture/display/video_display_window.h"
 #include "capture/gst/capture_stack.h"
 #include "mainwindow/device_presence.h"
+#include "mainwindow/mail_send_dialog.h"
 #include "mainwindow/main_window_skin.h"
 #include "mainwindow/record_counter_panel.h"
 #include "mainwindow/recorder_settings_dialog.h"
+#include "output/mail_handoff.h"
 #include "output/still_file.h"
 #include "platform/device_change_monitor.h"
 #include "platform/resume_watcher.h"
@@ -73,6 +83,10 @@ CMicroscopeDlg::~CMicroscopeDlg() {
     deviceMonitor_.reset();
     presence_.reset();
     capture_.reset();
+    // The list asks the cache for thumbnails until it goes.
+    delete fileList_;
+    fileList_ = nullptr;
+    thumbnails_.reset();
     // No frame reaches the recorder now; a recording still open is finished.
     (void)recorder_.CloseRecording();
 }
@@ -95,6 +109,25 @@ bool CMicroscopeDlg::OnInitDialog() {
 
     skin_->CreateSkin();
     skin_->BuildMenus();
+
+    // The captured files, with thumbnails made on a worker thread.
+    thumbnails_ = std::make_unique<ThumbnailCache>(LoadThumbnailImage);
+    fileList_ = new CThumbnailList(
+        paths_.pictureFolder, paths_.videoFolder, LoadSkinImage(skinimage::kPictureListBackground),
+        LoadSkinImage(skinimage::kVideoListBackground), *thumbnails_, skin_->fileListArea());
+    fileList_->setObjectName(QStringLiteral("thumbnailList"));
+    fileList_->setGeometry(QRect(QPoint(0, 0), kFileListRect.size()));
+    fileList_->show();
+    connect(fileList_, &CThumbnailList::itemHit, this, &CMicroscopeDlg::OnFileListHit);
+    mailAttachments_ = std::make_unique<MailAttachments>();
+    SkinHooks skinHooks;
+    skinHooks.hasSelectedItem = [this] {
+        std::string path;
+        return fileList_->GetSelectedPath(path) != 0;
+    };
+    skinHooks.composePage = [this](MediaKind kind) { fileList_->SetMediaKind(kind); };
+    skinHooks.showSelected = [this] { ShowSelected(); };
+    skin_->SetHooks(std::move(skinHooks));
     // Until there is playback, moving the position slider moves nothing: say so, and put the
     // thumb back.
     connect(skin_->slider(), &CSkinSlider::sliderMoved, this, [this] {
@@ -218,8 +251,25 @@ void CMicroscopeDlg::OnCommand(int id) {
         case control::kSave:
         case menucommand::kPopupSave:
         case menucommand::kSaveAs:
+            OnSaveAs();
+            break;
         case control::kEMail:
         case menucommand::kEMail:
+            OnEMail();
+            break;
+        case menucommand::kPopupOpen:
+        case menucommand::kOpen:
+            OnOpenExternally();
+            break;
+        case menucommand::kPopupDelete:
+        case menucommand::kDelete:
+            OnDeleteSelected();
+            break;
+        case menucommand::kPopupDeleteAll:
+        case menucommand::kDeleteAll:
+            OnDeleteAll();
+            break;
+
         case control::kPlay:
         case control::kStop:
         case control::kOpen:
@@ -227,12 +277,6 @@ void CMicroscopeDlg::OnCommand(int id) {
         case control::kLast:
         case control::kStepBack:
         case control::kStepForward:
-        case menucommand::kPopupOpen:
-        case menucommand::kOpen:
-        case menucommand::kPopupDelete:
-        case menucommand::kDelete:
-        case menucommand::kPopupDeleteAll:
-        case menucommand::kDeleteAll:
         case control::kSetting:
         case menucommand::kDevice:
         case menucommand::kManual:
@@ -356,7 +400,11 @@ RecordingOutcome CMicroscopeDlg::EndRecording() {
     DebugTrace(0, "Recording %s closed: %lld frames written, %lld dropped\n",
                recordingFileName_.c_str(), static_cast<long long>(outcome.framesWritten),
                static_cast<long long>(outcome.framesDropped));
-    // The file list takes the new video here once the program has one.
+    // Whatever the recording kept is a video to browse.
+    std::error_code error;
+    if (std::filesystem::is_regular_file(recordingFileName_, error)) {
+        fileList_->AddVideo(recordingFileName_);
+    }
     return outcome;
 }
 
@@ -420,6 +468,201 @@ void CMicroscopeDlg::OnTimeLapse() {
     CommandNotAvailableYet(control::kClock);
 }
 
+void CMicroscopeDlg::OnFileListHit(Qt::MouseButton button, bool doubleClick,
+                                   const QPoint& globalPoint) {
+    if (doubleClick) {
+        // A double click always ends in Browse, with the item on the display.
+        if (mode_ == WindowMode::Recording) {
+            OnRecording();
+        }
+        if (mode_ == WindowMode::Live) {
+            OnPreviewToggle();
+        }
+    }
+    ShowSelected();
+    if (button == Qt::RightButton && !doubleClick && skin_->menus().filePopup) {
+        skin_->menus().filePopup->popup(globalPoint);
+    }
+}
+
+void CMicroscopeDlg::ShowSelected() {
+    std::string path;
+    if (fileList_->GetSelectedPath(path) == 0) {
+        return;  // the display keeps what it shows
+    }
+    if (fileList_->DropMissingFile(path)) {
+        // Deleted behind the program's back: the list closes up and the display keeps the
+        // picture it had.
+        if (!Capturing() && !viewerPath_.empty()) {
+            displayWindow_->ShowPicture(viewerImage_);
+        }
+        return;
+    }
+    const bool picture = fileList_->mediaKind() == MediaKind::Pictures;
+    const IoResult loaded =
+        picture ? LoadPictureFile(path, viewerImage_) : LoadFirstVideoFrame(path, viewerImage_);
+    if (loaded.ok()) {
+        viewerPath_ = path;
+    } else {
+        DebugTrace(0, "Cannot show %s: %s\n", path.c_str(),
+                   SystemReason(loaded.error()).toLocal8Bit().constData());
+    }
+    // While capturing, the display keeps the live picture; the record holds the item for
+    // when browsing starts.
+    if (Capturing() || viewerPath_.empty()) {
+        return;
+    }
+    displayWindow_->ShowPicture(viewerImage_);
+}
+
+namespace {
+
+// The folder the save dialog starts in: the desktop's pictures or videos folder where there
+// is one, else the documents folder.
+QString SaveDialogFolder(MediaKind kind, const std::string& documentsFolder) {
+    const QString folder = QStandardPaths::writableLocation(kind == MediaKind::Pictures
+                                                                ? QStandardPaths::PicturesLocation
+                                                                : QStandardPaths::MoviesLocation);
+    if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
+        return folder;
+    }
+    return QFile::decodeName(QByteArray::fromStdString(documentsFolder));
+}
+
+}  // namespace
+
+void CMicroscopeDlg::OnSaveAs() {
+    std::string source;
+    if (fileList_->GetSelectedPath(source) == 0) {
+        ShowMessage(TextId::SelectFileSave);
+        return;
+    }
+    const MediaKind kind = fileList_->mediaKind();
+    const bool pictures = kind == MediaKind::Pictures;
+    const QString jpegFilter = QStringLiteral("JPEG Files(*.jpg)");
+    const QString bitmapFilter = QStringLiteral("Bitmap Files(*.bmp)");
+    QFileDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("saveDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters(pictures ? QStringList{jpegFilter, bitmapFilter}
+                                   : QStringList{QStringLiteral("AVI Files(*.avi)")});
+    dialog.setDefaultSuffix(pictures ? QStringLiteral("jpg") : QStringLiteral("avi"));
+    connect(&dialog, &QFileDialog::filterSelected, &dialog,
+            [&dialog, bitmapFilter](const QString& filter) {
+                dialog.setDefaultSuffix(filter == bitmapFilter ? QStringLiteral("bmp")
+                                                               : QStringLiteral("jpg"));
+            });
+    dialog.setDirectory(saveFolder_.isEmpty() ? SaveDialogFolder(kind, environment_.documentsFolder)
+                                              : saveFolder_);
+    dialog.selectFile(QStringLiteral("Cap"));
+    const QString chosen = saveDialogRunner_ ? saveDialogRunner_(dialog)
+                           : dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+                               ? dialog.selectedFiles().front()
+                               : QString();
+    if (chosen.isEmpty()) {
+        return;
+    }
+    saveFolder_ = QFileInfo(chosen).absolutePath();
+    const std::string target = QFile::encodeName(chosen).toStdString();
+    const std::string& storageFolder = pictures ? paths_.pictureFolder : paths_.videoFolder;
+    if (IsStorageFolderTarget(target, storageFolder)) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Save file"),
+                        QStringLiteral("Can't save file to temp directory!!"), QMessageBox::Ok,
+                        this);
+        box.exec();
+        return;
+    }
+    MediaItem* item = fileList_->SelectedItem();
+    if (item == nullptr) {
+        return;
+    }
+    // Only a copy that exists marks the item saved: a failure leaves it as it was.
+    const std::string oldPath = item->path;
+    const SaveAsResult saved = SaveCapturedFileAs(oldPath, target);
+    if (saved.written) {
+        item->flags &= ~itemflag::kUnsaved;
+        item->path = saved.sourcePath;
+        if (viewerPath_ == oldPath) {
+            viewerPath_ = saved.sourcePath;
+        }
+    }
+    if (!saved.status.ok()) {
+        const QString reason = saved.status.detail().empty()
+                                   ? SystemReason(saved.status.error())
+                                   : QString::fromLocal8Bit(saved.status.detail().c_str());
+        const QString text =
+            saved.written
+                ? LocalizedText(TextId::MarkSavedFail,
+                                QFile::decodeName(QByteArray::fromStdString(oldPath)), reason)
+                : LocalizedText(TextId::SaveFileFail, chosen, reason);
+        DebugTrace(0, "Save as %s: %s\n", target.c_str(), text.toLocal8Bit().constData());
+        QMessageBox box(QMessageBox::Warning, messageTitle_, text, QMessageBox::Ok, this);
+        box.exec();
+    }
+    fileList_->ComposePage();
+}
+
+void CMicroscopeDlg::OnOpenExternally() {
+    std::string path;
+    if (fileList_->GetSelectedPath(path) == 0) {
+        ShowMessage(TextId::SelectFileSave);
+        return;
+    }
+    const IoResult opened = OpenExternally(path);
+    if (!opened.ok()) {
+        QMessageBox box(QMessageBox::Warning, messageTitle_,
+                        LocalizedText(TextId::OpenFileFail)
+                            .arg(QFile::decodeName(QByteArray::fromStdString(path))),
+                        QMessageBox::Ok, this);
+        box.exec();
+    }
+}
+
+void CMicroscopeDlg::OnDeleteSelected() {
+    std::string path;
+    if (fileList_->GetSelectedPath(path) == 0) {
+        return;
+    }
+    const IoResult removed = RemoveCapturedFile(path);
+    if (!removed.ok()) {
+        // The system's words, in a box of their own; the file and the item stay.
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Capture"),
+                        SystemReason(removed.error()), QMessageBox::Ok);
+        box.exec();
+        return;
+    }
+    fileList_->ClearSelection(fileList_->mediaKind());
+    fileList_->RemoveItemByPath(path);
+    fileList_->UpdateScrollBar();
+    fileList_->ComposePage();
+}
+
+void CMicroscopeDlg::OnDeleteAll() {
+    std::string path;
+    if (fileList_->GetSelectedPath(path) == 0) {
+        return;
+    }
+    if (const std::optional<MediaKind> folder = DeleteAllFolderFor(path)) {
+        RemoveFolderEntries(*folder == MediaKind::Pictures ? paths_.pictureFolder
+                                                           : paths_.videoFolder);
+    }
+    // The list empties even where files could not go; they come back at the next start.
+    fileList_->ClearCurrentList();
+    fileList_->UpdateScrollBar();
+    fileList_->ComposePage();
+}
+
+void CMicroscopeDlg::OnEMail() {
+    std::string path;
+    if (fileList_->GetSelectedPath(path) == 0) {
+        ShowMessage(TextId::SelectFileEMail);
+        return;
+    }
+    MailSendDialog dialog(messageTitle_, path, *mailAttachments_, this);
+    dialog.exec();
+}
+
 void CMicroscopeDlg::OnHelpButton() {
     CBitmapButton* button = skin_->Button(control::kHelp);
     if (button != nullptr && skin_->menus().helpPopup) {
@@ -470,7 +713,7 @@ void CMicroscopeDlg::OnStillArrived() {
     const IoResult result = kept ? stillWriter_->SaveStillBitmap(kept->View()) : IoResult();
     const bool saved = kept && result.ok();
     if (saved) {
-        // The file list takes the new still here once the program has one.
+        fileList_->AddPicture(stillWriter_->stillFileName());
         stillWriter_->AdvanceCounter();
     }
     if (requested && !saved) {

@@ -5,17 +5,25 @@
 #include <QString>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/program_paths.h"
 #include "app/startup.h"
 #include "app/text_table.h"
+#include "browser/media_item.h"
 #include "mainwindow/compressor_dialog.h"
 #include "mainwindow/window_mode.h"
 #include "mainwindow/window_timers.h"
 #include "output/avi_recorder.h"
 
 class CaptureStack;
+class CThumbnailList;
+class MailAttachments;
+class ThumbnailCache;
+class QFileDialog;
 class QMessageBox;
 class RecordCounterPanel;
 class DevicePresence;
@@ -67,8 +75,20 @@ public:
     // The compression every recording uses, as the last choice left it.
     const RecorderCompressOptions& compressOptions() const { return recorderChoice_.options; }
     RecordCounterPanel* counterPanel() const { return counterPanel_; }
+    // The captured-file list at the left; null before OnInitDialog.
+    CThumbnailList* fileList() const { return fileList_; }
+    // The picture the display shows while browsing: a packed DIB of kViewerImageBytes, and
+    // the file it came from ("" before the first).
+    const std::vector<std::uint8_t>& viewerImage() const { return viewerImage_; }
+    const std::string& viewerPath() const { return viewerPath_; }
     // The warning shown without waiting for an answer, while it is open; else null.
     QMessageBox* openWarning() const;
+
+    // Runs the save dialog in place of its exec(): gives the chosen file, or "" for cancel.
+    // Tests answer it without Qt's asynchronous folder model choosing files of its own.
+    void SetSaveDialogRunner(std::function<QString(QFileDialog&)> runner) {
+        saveDialogRunner_ = std::move(runner);
+    }
 
     // The caption of the main window's message boxes.
     const QString& MessageTitle() const { return messageTitle_; }
@@ -116,6 +136,16 @@ private:
     // much is kept.
     void OnRecordingFailed();
     void OnTakePicture();
+    // The file list: a click, double click or right click on an item (now selected).
+    void OnFileListHit(Qt::MouseButton button, bool doubleClick, const QPoint& globalPoint);
+    // The selected item to the display: a picture, or a video's first frame.
+    void ShowSelected();
+    // The file commands on the selected item; each needs one.
+    void OnSaveAs();
+    void OnOpenExternally();
+    void OnDeleteSelected();
+    void OnDeleteAll();
+    void OnEMail();
     void OnTimeLapse();
     void OnHelpButton();
     void ToggleOverlay(std::atomic<int>& overlaySwitch);
@@ -154,6 +184,13 @@ private:
     int recordLimitSeconds_ = 0;  // the time limit; kNoTimeLimit when there is none
     int recordSeconds_ = 0;       // seconds counted since the recording started
     RecordCounterPanel* counterPanel_ = nullptr;
+    std::unique_ptr<ThumbnailCache> thumbnails_;  // outlives the list
+    CThumbnailList* fileList_ = nullptr;
+    std::vector<std::uint8_t> viewerImage_ = std::vector<std::uint8_t>(kViewerImageBytes);
+    std::string viewerPath_;
+    std::unique_ptr<MailAttachments> mailAttachments_;
+    std::function<QString(QFileDialog&)> saveDialogRunner_;
+    QString saveFolder_;  // where the last save went; the save dialog starts there
     std::unique_ptr<CaptureStack> capture_;
     std::unique_ptr<DevicePresence> presence_;
     std::unique_ptr<platform::DeviceChangeMonitor> deviceMonitor_;

@@ -9,8 +9,10 @@
 // Skin image ids.
 namespace skinimage {
 inline constexpr int kBackground = 140;
+inline constexpr int kPictureListBackground = 144;
 inline constexpr int kVideosTabActive = 146;
 inline constexpr int kPicturesTabActive = 147;
+inline constexpr int kVideoListBackground = 148;
 inline constexpr int kCounterPanel = 149;
 inline constexpr int kChannel = 172;
 inline constexpr int kActiveChannel = 173;

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -24,6 +25,7 @@
 
 #include "app/debug_trace.h"
 #include "app/program_paths.h"
+#include "browser/thumbnail_list.h"
 #include "capture/display/video_display_window.h"
 #include "capture/gst/capture_stack.h"
 #include "mainwindow/device_presence.h"
@@ -35,6 +37,7 @@
 #include "platform/sound_player.h"
 #include "sim/simulated_microscope.h"
 #include "support/media_probe.h"
+#include "support/stub_programs.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
 
@@ -231,6 +234,12 @@ TEST_F(ControllerTest, CameraInLiveWritesAStillAndPlaysTheShutter) {
     ASSERT_TRUE(Exists(Picture(0)));
     EXPECT_EQ(ReadFile(Picture(0)).size(), 54u + 720u * 480u * 3u);
     EXPECT_EQ(dialog->stillWriter()->stillCounter(), 1);
+    // The list has it at once, framed but not yet chosen.
+    const CThumbnailList& list = *dialog->fileList();
+    ASSERT_EQ(list.items(MediaKind::Pictures).size(), 1u);
+    EXPECT_EQ(list.items(MediaKind::Pictures)[0].path, Picture(0));
+    EXPECT_EQ(list.items(MediaKind::Pictures)[0].flags, itemflag::kValid | itemflag::kUnsaved);
+    EXPECT_EQ(list.selectedIndex(MediaKind::Pictures), 0);
 
     // The capture menu's Take Picture does the same.
     dialog->OnCommand(menucommand::kTakePicture);
@@ -479,41 +488,24 @@ TEST_F(ControllerTest, EveryCommandNotBuiltYetSaysSoAndNoOtherDoes) {
     using namespace control;
     using namespace menucommand;
     // Commands whose feature this version does not have yet.
-    const std::vector<int> notBuilt = {control::kClock,
-                                       kTimeLapse,
-                                       kSave,
-                                       kPopupSave,
-                                       kSaveAs,
-                                       control::kEMail,
-                                       menucommand::kEMail,
-                                       kPlay,
-                                       kStop,
-                                       control::kOpen,
-                                       kFirst,
-                                       kLast,
-                                       kStepBack,
-                                       kStepForward,
-                                       kPopupOpen,
-                                       menucommand::kOpen,
-                                       kPopupDelete,
-                                       kDelete,
-                                       kPopupDeleteAll,
-                                       kDeleteAll,
-                                       kSetting,
-                                       kDevice,
-                                       kManual,
-                                       kUpdate,
-                                       kAbout};
-    // Commands that open a dialog of their own, tested with it.
-    const std::vector<int> withDialogs = {kAvi, kTakeVideo, kCompress};
+    const std::vector<int> notBuilt = {
+        control::kClock, kTimeLapse,   kPlay,    kStop,   control::kOpen, kFirst,  kLast,
+        kStepBack,       kStepForward, kSetting, kDevice, kManual,        kUpdate, kAbout};
+    // Commands that open a dialog of their own, or a reminder without a selected file, tested
+    // with it.
+    const std::vector<int> withDialogs = {
+        kAvi,    kTakeVideo,      kCompress,           kSave,      kPopupSave,
+        kSaveAs, control::kEMail, menucommand::kEMail, kPopupOpen, menucommand::kOpen};
     // Commands that do their own work, or nothing for the buttons and items the window never
-    // shows. Preview leaves Live and Close ends the window once events run: they come last.
-    const std::vector<int> built = {kCamera,  kTakePicture, kDecZoom,
-                                    kIncZoom, kCross,       kPopupCross,
-                                    kGrid,    kCircles,     menucommand::kClock,
-                                    kHelp,    kMini,        kFullScreen,
-                                    kHand,    kVideoColor,  kVideoFormat,
-                                    kPreview, kClose};
+    // shows, or nothing without a selected file. Preview leaves Live and Close ends the window
+    // once events run: they come last.
+    const std::vector<int> built = {kCamera,      kTakePicture, kDecZoom,
+                                    kIncZoom,     kCross,       kPopupCross,
+                                    kGrid,        kCircles,     menucommand::kClock,
+                                    kHelp,        kMini,        kFullScreen,
+                                    kHand,        kVideoColor,  kVideoFormat,
+                                    kPopupDelete, kDelete,      kPopupDeleteAll,
+                                    kDeleteAll,   kPreview,     kClose};
     Start();
     ExpectLive();
     const MainWindowSkin& skin = *dialog->skin();
@@ -688,6 +680,186 @@ TEST_F(ControllerTest, AClickOnACategoryTabShowsThatCategory) {
     EXPECT_EQ(skin.mediaKind(), MediaKind::Pictures);
 }
 
+TEST_F(ControllerTest, AClickShowsTheItemAndOneThatCannotBeReadLeavesThePictureShown) {
+    const std::string pictures = documents / "Microscope files/Picture";
+    std::filesystem::create_directories(pictures);
+    const std::string red = pictures + "/StillCap1.bmp";
+    testsupport::RunCommand("convert -size 64x48 xc:red BMP3:'" + red + "'");
+    WriteFile(pictures + "/StillCap2.bmp", std::string(41, 'x'));  // listed, unreadable
+    Start();
+    ExpectLive();
+    CThumbnailList& list = *dialog->fileList();
+    ASSERT_EQ(list.items(MediaKind::Pictures).size(), 2u);
+
+    // In Live a click chooses the picture, but the display keeps the live picture.
+    QTest::mouseClick(&list, Qt::LeftButton, Qt::NoModifier, list.CellRect(0).center());
+    EXPECT_EQ(dialog->viewerPath(), red);
+    EXPECT_EQ(dialog->mode(), WindowMode::Live);
+    EXPECT_FALSE(display().hasPicture());
+    // A double click ends in Browse with the picture on the display.
+    QTest::mouseDClick(&list, Qt::LeftButton, Qt::NoModifier, list.CellRect(0).center());
+    EXPECT_EQ(dialog->mode(), WindowMode::Browse);
+    EXPECT_FALSE(engine().running());
+    ASSERT_TRUE(display().hasPicture());
+    const QImage shown = display().SurfaceSnapshot();
+    EXPECT_EQ(shown.pixel(shown.width() / 2, shown.height() / 2), qRgb(255, 0, 0));
+    EXPECT_TRUE(dialog->skin()->Button(control::kIncZoom)->isEnabled());
+
+    // What cannot be read, or is gone, or is nothing, changes nothing on the display.
+    QTest::mouseClick(&list, Qt::LeftButton, Qt::NoModifier, list.CellRect(1).center());
+    EXPECT_EQ(list.selectedIndex(MediaKind::Pictures), 1);
+    EXPECT_EQ(dialog->viewerPath(), red);
+    EXPECT_EQ(display().SurfaceSnapshot(), shown);
+    ASSERT_TRUE(std::filesystem::remove(red));
+    QTest::mouseClick(&list, Qt::LeftButton, Qt::NoModifier, list.CellRect(0).center());
+    EXPECT_EQ(list.items(MediaKind::Pictures).size(), 1u);
+    EXPECT_EQ(display().SurfaceSnapshot(), shown);
+    dialog->skin()->SwitchCategory(MediaKind::Videos);
+    EXPECT_EQ(list.mediaKind(), MediaKind::Videos);
+    EXPECT_EQ(display().SurfaceSnapshot(), shown);
+}
+
+TEST_F(ControllerTest, FileCommandsWithoutASelectionRemindOrDoNothing) {
+    using namespace menucommand;
+    const QString reminder =
+        QStringLiteral("Please select a picture or video first, And then try it agian");
+    const std::vector<int> remind = {control::kSave,    kPopupSave,          kSaveAs,
+                                     control::kEMail,   menucommand::kEMail, kPopupOpen,
+                                     menucommand::kOpen};
+    const std::vector<int> silent = {kPopupDelete, kDelete, kPopupDeleteAll, kDeleteAll};
+    Start();
+    ExpectLive();
+    ASSERT_TRUE(TakePicture());  // framed as the newest, but not chosen yet
+    MessageBoxAnswerer answer;
+    for (const int id : remind) {
+        SCOPED_TRACE(id);
+        const std::size_t before = answer.boxes.size();
+        dialog->OnCommand(id);
+        ASSERT_EQ(answer.boxes.size(), before + 1);
+        EXPECT_EQ(answer.boxes.back().text, reminder);
+        EXPECT_EQ(answer.boxes.back().title, dialog->MessageTitle());
+        EXPECT_EQ(answer.boxes.back().icon, QMessageBox::Warning);
+    }
+    for (const int id : silent) {
+        dialog->OnCommand(id);
+    }
+    EXPECT_EQ(answer.boxes.size(), remind.size());
+    EXPECT_TRUE(Exists(Picture(0)));
+    EXPECT_EQ(dialog->fileList()->items(MediaKind::Pictures).size(), 1u);
+}
+
+// Save as: a failed copy says so and changes nothing; the picture folder itself is refused;
+// a JPEG is converted and a bitmap copied, and the first save marks the item saved on disk.
+TEST_F(ControllerTest, SaveAsConvertsOrCopiesAndMarksTheItemSavedOnlyWhenACopyExists) {
+    Start();
+    ExpectLive();
+    ASSERT_TRUE(TakePicture());
+    CThumbnailList& list = *dialog->fileList();
+    QTest::mouseClick(&list, Qt::LeftButton, Qt::NoModifier, list.CellRect(0).center());
+    const std::string pictures = documents / "Microscope files/Picture";
+    const std::string saved = pictures + "/AStillCap0.bmp";
+    const std::string out = documents / "out";
+    std::filesystem::create_directories(out);
+    std::filesystem::create_symlink(documents / "gone/bad.jpg", out + "/bad.jpg");
+    struct Row {
+        std::string target;
+        std::string written;  // "" when nothing may be written
+        QString box;          // the start of the box's text, "" for none
+        std::string itemPath;
+    };
+    const Row rows[] = {
+        // A link into a folder that is not there: nothing can be written through it.
+        {out + "/bad.jpg", "",
+         QString::fromStdString("The file could not be saved as " + out + "/bad.jpg"), Picture(0)},
+        {pictures + "/Cap.jpg", "", QStringLiteral("Can't save file to temp directory!!"),
+         Picture(0)},
+        {out + "/Cap.jpg", out + "/Cap.jpg", QString(), saved},
+        {out + "/Copy.bmp", out + "/Copy.bmp", QString(), saved},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.target);
+        QStringList filters;
+        QString suffix;
+        dialog->SetSaveDialogRunner([&](QFileDialog& save) {
+            filters = save.nameFilters();
+            suffix = save.defaultSuffix();
+            return QString::fromStdString(row.target);
+        });
+        MessageBoxAnswerer answer;
+        dialog->OnCommand(control::kSave);
+        EXPECT_EQ(filters, (QStringList{QStringLiteral("JPEG Files(*.jpg)"),
+                                        QStringLiteral("Bitmap Files(*.bmp)")}));
+        EXPECT_EQ(suffix, QStringLiteral("jpg"));
+        if (row.box.isEmpty()) {
+            EXPECT_TRUE(answer.boxes.empty());
+        } else {
+            ASSERT_EQ(answer.boxes.size(), 1u);
+            EXPECT_TRUE(answer.boxes[0].text.startsWith(row.box))
+                << answer.boxes[0].text.toStdString();
+        }
+        const MediaItem& item = list.items(MediaKind::Pictures).at(0);
+        EXPECT_EQ(item.path, row.itemPath);
+        EXPECT_EQ((item.flags & itemflag::kUnsaved) != 0, row.itemPath == Picture(0));
+        EXPECT_TRUE(Exists(row.itemPath));
+        if (!row.written.empty()) {
+            ASSERT_TRUE(Exists(row.written));
+        }
+    }
+    EXPECT_FALSE(Exists(pictures + "/Cap.jpg"));
+    EXPECT_EQ(testsupport::RunCommand("djpeg -bmp '" + out + "/Cap.jpg' | wc -c"),
+              std::to_string(54 + 720 * 480 * 3) + "\n");
+    EXPECT_EQ(ReadFile(out + "/Copy.bmp"), ReadFile(saved));
+}
+
+TEST_F(ControllerTest, DeleteTakesTheChosenFileAndDeleteAllTheWholeFolder) {
+    Start();
+    ExpectLive();
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(TakePicture());
+    }
+    CThumbnailList& list = *dialog->fileList();
+    ASSERT_EQ(list.items(MediaKind::Pictures).size(), 3u);
+    QTest::mouseClick(&list, Qt::LeftButton, Qt::NoModifier, list.CellRect(1).center());
+    dialog->OnCommand(menucommand::kDelete);
+    EXPECT_FALSE(Exists(Picture(1)));
+    EXPECT_TRUE(Exists(Picture(0)));
+    ASSERT_EQ(list.items(MediaKind::Pictures).size(), 2u);
+    EXPECT_EQ(list.items(MediaKind::Pictures)[1].path, Picture(2));
+    EXPECT_EQ(list.selectedIndex(MediaKind::Pictures), -1);
+
+    // Delete All takes every file of the folder, listed or not.
+    WriteFile(documents / "Microscope files/Picture/notes.txt", "not listed");
+    QTest::mouseClick(&list, Qt::LeftButton, Qt::NoModifier, list.CellRect(0).center());
+    dialog->OnCommand(menucommand::kDeleteAll);
+    EXPECT_TRUE(list.items(MediaKind::Pictures).empty());
+    EXPECT_TRUE(std::filesystem::is_empty(documents / "Microscope files/Picture"));
+}
+
+TEST_F(ControllerTest, EMailHandsTheChosenStillToTheMailProgramAsAJpeg) {
+    testsupport::StubPrograms stubs;
+    stubs.Add("xdg-email", "note_arguments \"$@\"\nexit 0\n");
+    const std::string noted = documents / "arguments";
+    const testsupport::VariableScope arguments("DM_STUB_ARGS", noted);
+    Start();
+    ExpectLive();
+    ASSERT_TRUE(TakePicture());
+    CThumbnailList& list = *dialog->fileList();
+    QTest::mouseClick(&list, Qt::LeftButton, Qt::NoModifier, list.CellRect(0).center());
+    MessageBoxAnswerer answer;
+    dialog->OnCommand(control::kEMail);
+    ASSERT_EQ(answer.boxes.size(), 1u);
+    EXPECT_EQ(answer.boxes[0].text, QStringLiteral("Send Camplete"));
+    const std::optional<std::vector<std::string>> sent = testsupport::ReadNotedArguments(noted);
+    ASSERT_TRUE(sent.has_value());
+    ASSERT_EQ(sent->size(), 2u);
+    EXPECT_EQ(sent->at(0), "--attach");
+    EXPECT_TRUE(sent->at(1).ends_with("/Cap.jpg")) << sent->at(1);
+    // The mail program may read the attachment later: it is still there, and whole.
+    EXPECT_EQ(testsupport::RunCommand("djpeg -bmp '" + sent->at(1) + "' | wc -c"),
+              std::to_string(54 + 720 * 480 * 3) + "\n");
+    EXPECT_TRUE(Exists(Picture(0)));
+}
+
 TEST_F(ControllerTest, EscapeAndEnterNeverCloseTheWindow) {
     Start();
     for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}) {
@@ -838,6 +1010,11 @@ TEST_F(ControllerTest, EveryWayOfEndingARecordingLeavesAPlayableFileAtTheChosenR
         EXPECT_EQ(answer.boxes.size(), row.end == Unplug || row.end == Resume ? 1u : 0u);
 
         EXPECT_TRUE(dialog->recorder().status().ok());
+        // The video list has the new recording, selected.
+        const std::vector<MediaItem>& videos = dialog->fileList()->items(MediaKind::Videos);
+        ASSERT_FALSE(videos.empty());
+        EXPECT_EQ(videos.back().path, file);
+        EXPECT_EQ(videos.back().flags, itemflag::kValid | itemflag::kUnsaved | itemflag::kSelected);
         const auto probe = testsupport::ProbeVideo(file);
         EXPECT_EQ(probe.count("codec_name") ? probe.at("codec_name") : "", "msvideo1");
         EXPECT_EQ(probe.count("r_frame_rate") ? probe.at("r_frame_rate") : "",
