@@ -858,6 +858,8 @@ TEST_F(ControllerTest, EMailHandsTheChosenStillToTheMailProgramAsAJpeg) {
     EXPECT_EQ(testsupport::RunCommand("djpeg -bmp '" + sent->at(1) + "' | wc -c"),
               std::to_string(54 + 720 * 480 * 3) + "\n");
     EXPECT_TRUE(Exists(Picture(0)));
+    // The finished hand-off's process goes once events run again.
+    QCoreApplication::sendPostedEvents();
 }
 
 TEST_F(ControllerTest, EscapeAndEnterNeverCloseTheWindow) {

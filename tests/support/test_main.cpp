@@ -15,12 +15,25 @@ class PrivateHome {
 public:
     PrivateHome() {
         const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                              "/dm-test-home-XXXXXX";
+        std::string pattern =
+            std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/dm-test-home-XXXXXX";
         if (::mkdtemp(pattern.data()) == nullptr) {
             return;  // the tests then run with the user's home
         }
         path_ = pattern;
+        // GStreamer keeps its plugin registry where it was: a fresh one in every test program
+        // would rescan every plugin.
+        if (std::getenv("GST_REGISTRY") == nullptr) {
+            const char* cache = std::getenv("XDG_CACHE_HOME");
+            const char* home = std::getenv("HOME");
+            const std::string cacheFolder = cache != nullptr && *cache != '\0' ? cache
+                                            : home != nullptr ? std::string(home) + "/.cache"
+                                                              : std::string();
+            if (!cacheFolder.empty()) {
+                ::setenv("GST_REGISTRY",
+                         (cacheFolder + "/gstreamer-1.0/registry.x86_64.bin").c_str(), 0);
+            }
+        }
         ::setenv("HOME", path_.c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (path_ + "/.config").c_str(), 1);
         ::setenv("XDG_CACHE_HOME", (path_ + "/.cache").c_str(), 1);
