@@ -836,6 +836,11 @@ TEST_F(ControllerTest, DeleteTakesTheChosenFileAndDeleteAllTheWholeFolder) {
 }
 
 TEST_F(ControllerTest, EMailHandsTheChosenStillToTheMailProgramAsAJpeg) {
+#if defined(__SANITIZE_THREAD__) || (defined(__has_feature) && __has_feature(thread_sanitizer))
+    // QProcess starts its child in a way ThreadSanitizer's runtime cannot follow in a process
+    // with the capture's threads running (the runtime aborts in the child).
+    GTEST_SKIP() << "QProcess children are not supported under ThreadSanitizer";
+#endif
     testsupport::StubPrograms stubs;
     stubs.Add("xdg-email", "note_arguments \"$@\"\nexit 0\n");
     const std::string noted = documents / "arguments";
