@@ -597,8 +597,7 @@ void CMicroscopeDlg::OnSaveAs() {
                                 QFile::decodeName(QByteArray::fromStdString(oldPath)), reason)
                 : LocalizedText(TextId::SaveFileFail, chosen, reason);
         DebugTrace(0, "Save as %s: %s\n", target.c_str(), text.toLocal8Bit().constData());
-        QMessageBox box(QMessageBox::Warning, messageTitle_, text, QMessageBox::Ok, this);
-        box.exec();
+        ShowMessage(text);
     }
     fileList_->ComposePage();
 }
@@ -611,11 +610,8 @@ void CMicroscopeDlg::OnOpenExternally() {
     }
     const IoResult opened = OpenExternally(path);
     if (!opened.ok()) {
-        QMessageBox box(QMessageBox::Warning, messageTitle_,
-                        LocalizedText(TextId::OpenFileFail)
-                            .arg(QFile::decodeName(QByteArray::fromStdString(path))),
-                        QMessageBox::Ok, this);
-        box.exec();
+        ShowMessage(LocalizedText(TextId::OpenFileFail)
+                        .arg(QFile::decodeName(QByteArray::fromStdString(path))));
     }
 }
 
@@ -671,8 +667,11 @@ void CMicroscopeDlg::OnHelpButton() {
 }
 
 void CMicroscopeDlg::ShowMessage(TextId text) {
-    QMessageBox box(QMessageBox::Warning, messageTitle_, LocalizedText(text), QMessageBox::Ok,
-                    this);
+    ShowMessage(LocalizedText(text));
+}
+
+void CMicroscopeDlg::ShowMessage(const QString& text) {
+    QMessageBox box(QMessageBox::Warning, messageTitle_, text, QMessageBox::Ok, this);
     box.exec();
 }
 

@@ -159,6 +159,7 @@ private:
     void CommandNotAvailableYet(int id);
     // A message box with the window's caption and the exclamation icon.
     void ShowMessage(TextId text);
+    void ShowMessage(const QString& text);
     // The same box, window-modal, but nobody waits for the answer, so the events that follow
     // (further stills, the graph's restart) are handled meanwhile: for something the user did
     // not just ask for (a failed still, a start-up problem) and for commands not available
