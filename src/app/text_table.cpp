@@ -162,6 +162,7 @@ constexpr TextEntry kTextTable[] = {
      "installed."},
     {"MailNoProgram", 256, "No mail program is set up on this computer."},
     {"MailFailed", 256, "The mail program could not take the file %1: %2"},
+    {"PlayFileFail", 256, "The video %1 cannot be played: %2"},
 };
 static_assert(std::size(kTextTable) == static_cast<std::size_t>(TextId::Count),
               "one row for every TextId");

@@ -28,9 +28,9 @@ enum class TextId {
     RecordingKept,
     RecordingDeviceGone,  // a recording ended with its device; %1 the file
     // File operations on the selected file: %1 the file, %2 the system's reason.
-    SaveFileFail,    // the copy or the conversion to %1 failed
-    MarkSavedFail,   // the copy was made, but the file %1 could not be renamed as saved
-    OpenFileFail,    // no program could be started for %1
+    SaveFileFail,   // the copy or the conversion to %1 failed
+    MarkSavedFail,  // the copy was made, but the file %1 could not be renamed as saved
+    OpenFileFail,   // no program could be started for %1
 
     // Main window tooltips.
     TipPreview,
@@ -157,6 +157,7 @@ enum class TextId {
     MailNotInstalled,  // no xdg-email on this computer
     MailNoProgram,     // xdg-email found no mail program
     MailFailed,        // the mail program did not take %1; %2 why
+    PlayFileFail,      // the video %1 cannot be played; %2 why
 
     Count
 };

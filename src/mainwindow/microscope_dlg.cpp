@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QStandardPaths>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 
@@ -46,6 +47,8 @@ QString FolderFailureText(const FolderFailure& failure) {
         QString::fromStdString(failure.path), QString::fromLocal8Bit(failure.Reason().c_str()));
 }
 
+constexpr int kPositionTimerMs = 50;
+
 void TraceRecording(const char* line) {
     DebugTrace(0, "%s", line);
 }
@@ -74,9 +77,16 @@ CMicroscopeDlg::CMicroscopeDlg(StartupEnvironment environment, QWidget* parent)
     for (WindowTimer* timer : {&recordCounterTimer_, &positionTimer_}) {
         connect(timer, &QTimer::timeout, this, [this, timer] { OnTimer(timer->id()); });
     }
+    // Played frames reach the display only while a video is browsed.
+    player_.SetWindows(this, [this](const QImage& frame) {
+        if (!Capturing() && fileList_ != nullptr && fileList_->mediaKind() == MediaKind::Videos) {
+            displayWindow_->ShowVideoFrame(frame);
+        }
+    });
 }
 
 CMicroscopeDlg::~CMicroscopeDlg() {
+    player_.Close();
     // The graph stops before the views its callbacks draw into go away; the presence goes
     // before the engine it drives.
     resumeWatcher_.reset();
@@ -127,13 +137,14 @@ bool CMicroscopeDlg::OnInitDialog() {
     };
     skinHooks.composePage = [this](MediaKind kind) { fileList_->SetMediaKind(kind); };
     skinHooks.showSelected = [this] { ShowSelected(); };
+    skinHooks.stopPlayback = [this] { StopPlayback(); };
+    skinHooks.startPlayback = [this] { OnPlayback(); };
     skin_->SetHooks(std::move(skinHooks));
-    // Until there is playback, moving the position slider moves nothing: say so, and put the
-    // thumb back.
-    connect(skin_->slider(), &CSkinSlider::sliderMoved, this, [this] {
-        skin_->slider()->SetPos(0);
-        CommandNotAvailableYet(control::kSlider);
-    });
+    // A drag on the position slider seeks when it ends, not while it moves.
+    connect(skin_->slider(), &CSkinSlider::sliderMoved, this,
+            [this](int, int position) { player_.SetPosition(position * 0.1); });
+    skin_->slider()->SetRange(0, 0, false);
+    EnableTransportButtons();
 
     stillWriter_ = std::make_unique<StillWriter>(paths_.pictureFolder);
     capture_ =
@@ -166,6 +177,10 @@ bool CMicroscopeDlg::OnInitDialog() {
 }
 
 void CMicroscopeDlg::SetMode(WindowMode mode) {
+    if (IsCapturing(mode)) {
+        // The live picture takes the display: no video plays behind it.
+        ClosePlayerOf({});
+    }
     mode_ = mode;
     skin_->ShowMode();
 }
@@ -271,12 +286,21 @@ void CMicroscopeDlg::OnCommand(int id) {
             break;
 
         case control::kPlay:
+            OnPlayback();
+            break;
         case control::kStop:
+            StopPlayback();
+            break;
         case control::kOpen:
+            OnOpenVideo();
+            break;
         case control::kFirst:
         case control::kLast:
         case control::kStepBack:
         case control::kStepForward:
+            OnStep(id);
+            break;
+
         case control::kSetting:
         case menucommand::kDevice:
         case menucommand::kManual:
@@ -314,6 +338,7 @@ void CMicroscopeDlg::OnPreviewToggle() {
             SetMode(WindowMode::Live);
             break;
         case WindowMode::Browse:
+            ClosePlayerOf({});
             engine.RunGraph();
             SetMode(WindowMode::Live);
             break;
@@ -499,6 +524,9 @@ void CMicroscopeDlg::ShowSelected() {
         return;
     }
     const bool picture = fileList_->mediaKind() == MediaKind::Pictures;
+    if (!picture && skin_->Toggle(control::kPlay)->IsOn() != 0) {
+        StopPlayback();
+    }
     const IoResult loaded =
         picture ? LoadPictureFile(path, viewerImage_) : LoadFirstVideoFrame(path, viewerImage_);
     if (loaded.ok()) {
@@ -509,10 +537,177 @@ void CMicroscopeDlg::ShowSelected() {
     }
     // While capturing, the display keeps the live picture; the record holds the item for
     // when browsing starts.
-    if (Capturing() || viewerPath_.empty()) {
+    if (Capturing()) {
         return;
     }
-    displayWindow_->ShowPicture(viewerImage_);
+    if (!viewerPath_.empty()) {
+        displayWindow_->ShowPicture(viewerImage_);
+    }
+    // A video whose first frame could not be read is still tried: the player says why it
+    // cannot play it, or plays it.
+    if (!picture) {
+        OpenForPlayback();
+    }
+}
+
+void CMicroscopeDlg::OpenForPlayback() {
+    std::string source = externalVideoPath_;
+    if (source.empty() &&
+        (fileList_->mediaKind() != MediaKind::Videos || fileList_->GetSelectedPath(source) == 0)) {
+        return;
+    }
+    const IoResult opened = player_.Open(source);
+    double duration = 0.0;
+    player_.GetDuration(duration);
+    CSkinSlider& slider = *skin_->slider();
+    slider.SetRangeMin(0, false);
+    slider.SetRangeMax(static_cast<int>(std::trunc(duration * 10.0)), true);
+    slider.SetPos(0);
+    if (!opened.ok()) {
+        const QString reason = opened.detail().empty() ? SystemReason(opened.error())
+                                                       : QString::fromUtf8(opened.detail().c_str());
+        ShowWarningWithoutWaiting(LocalizedText(
+            TextId::PlayFileFail, QFile::decodeName(QByteArray::fromStdString(source)), reason));
+    }
+}
+
+void CMicroscopeDlg::OnPlayback() {
+    CToggleBitmapButton& play = *skin_->Toggle(control::kPlay);
+    std::string selected;
+    if (play.IsOn() != 0) {
+        play.SetOff();
+        player_.Pause();
+        positionTimer_.Kill();
+    } else if (!Capturing() && fileList_->GetSelectedPath(selected) != 0) {
+        if (!player_.isOpen()) {
+            // Closed by the live picture, a delete or a save since it was opened.
+            OpenForPlayback();
+        }
+        if (player_.isOpen()) {
+            play.SetOn();
+            player_.Run();
+            positionTimer_.Set(kPositionTimerMs);
+        }
+    }
+    EnableTransportButtons();
+}
+
+void CMicroscopeDlg::StopPlayback() {
+    skin_->Toggle(control::kPlay)->SetOff();
+    skin_->Toggle(control::kOpen)->SetOff();
+    EnableTransportButtons();
+    player_.Pause();
+    positionTimer_.Kill();
+    skin_->slider()->SetPos(0);
+    player_.SetPosition(0.0);
+}
+
+void CMicroscopeDlg::OnStep(int id) {
+    switch (id) {
+        case control::kFirst:
+            player_.Rewind();
+            break;
+        case control::kLast:
+            player_.ToEnd();
+            break;
+        case control::kStepBack:
+        case control::kStepForward:
+            skin_->Toggle(control::kOpen)->SetOn();
+            player_.Pause();
+            if (id == control::kStepBack) {
+                player_.Back();
+            } else {
+                player_.Forward();
+            }
+            break;
+        default:
+            return;
+    }
+    // The thumb shows where the video now stands, also while it does not play.
+    FollowPlaybackPosition();
+}
+
+void CMicroscopeDlg::FollowPlaybackPosition() {
+    double position = -1.0;
+    player_.GetPosition(position);
+    if (position >= 0.0) {
+        skin_->slider()->SetPos(static_cast<int>(std::trunc(position * 10.0)));
+    }
+}
+
+void CMicroscopeDlg::EnableTransportButtons() {
+    const bool playing = skin_->Toggle(control::kPlay)->IsOn() != 0;
+    for (const int id : {control::kStop, control::kFirst, control::kStepBack, control::kStepForward,
+                         control::kLast}) {
+        skin_->Button(id)->setEnabled(playing);
+    }
+    skin_->Button(control::kOpen)->setEnabled(true);
+}
+
+void CMicroscopeDlg::ClosePlayerOf(const std::string& path) {
+    if (!player_.isOpen() || (!path.empty() && player_.path() != path)) {
+        return;
+    }
+    skin_->Toggle(control::kPlay)->SetOff();
+    skin_->Toggle(control::kOpen)->SetOff();
+    EnableTransportButtons();
+    positionTimer_.Kill();
+    skin_->slider()->SetPos(0);
+    player_.Close();
+}
+
+void CMicroscopeDlg::OnOpenVideo() {
+    QFileDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("openVideoDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    // Linux names are case-sensitive: every spelling of the extension is offered.
+    dialog.setNameFilter(QStringLiteral("Avi Files(*.Avi *.avi *.AVI)"));
+    const QString chosen = RunFileDialog(dialog);
+    if (chosen.isEmpty()) {
+        return;
+    }
+    if (skin_->Toggle(control::kPlay)->IsOn() != 0) {
+        StopPlayback();
+    }
+    const std::string path = QFile::encodeName(chosen).toStdString();
+    if (LoadFirstVideoFrame(path, viewerImage_).ok()) {
+        viewerPath_ = path;
+    }
+    externalVideoPath_ = path;
+    if (!Capturing()) {
+        displayWindow_->ShowPicture(viewerImage_);
+        OpenForPlayback();
+    }
+}
+
+void CMicroscopeDlg::customEvent(QEvent* event) {
+    if (event->type() != PlayerEvent::Type()) {
+        QMainWindow::customEvent(event);
+        return;
+    }
+    // An event of a file closed since is dropped.
+    if (static_cast<PlayerEvent*>(event)->generation() == player_.generation()) {
+        OnPlayerEvent();
+    }
+}
+
+void CMicroscopeDlg::OnPlayerEvent() {
+    const long code = player_.GetEvent();
+    if (code != playerevent::kComplete && code != playerevent::kErrorAbort) {
+        return;
+    }
+    const std::string error = code == playerevent::kErrorAbort ? player_.lastError() : "";
+    StopPlayback();
+    if (skin_->fullScreenMode()) {
+        QMetaObject::invokeMethod(
+            this, [this] { skin_->LeaveFullScreen(); }, Qt::QueuedConnection);
+    }
+    if (!error.empty()) {
+        ShowWarningWithoutWaiting(LocalizedText(
+            TextId::PlayFileFail, QFile::decodeName(QByteArray::fromStdString(player_.path())),
+            QString::fromUtf8(error.c_str())));
+    }
 }
 
 namespace {
@@ -556,10 +751,7 @@ void CMicroscopeDlg::OnSaveAs() {
     dialog.setDirectory(saveFolder_.isEmpty() ? SaveDialogFolder(kind, environment_.documentsFolder)
                                               : saveFolder_);
     dialog.selectFile(QStringLiteral("Cap"));
-    const QString chosen = saveDialogRunner_ ? saveDialogRunner_(dialog)
-                           : dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
-                               ? dialog.selectedFiles().front()
-                               : QString();
+    const QString chosen = RunFileDialog(dialog);
     if (chosen.isEmpty()) {
         return;
     }
@@ -577,8 +769,10 @@ void CMicroscopeDlg::OnSaveAs() {
     if (item == nullptr) {
         return;
     }
-    // Only a copy that exists marks the item saved: a failure leaves it as it was.
+    // Only a copy that exists marks the item saved: a failure leaves it as it was. A video
+    // that plays is closed first, as it may be renamed.
     const std::string oldPath = item->path;
+    ClosePlayerOf(oldPath);
     const SaveAsResult saved = SaveCapturedFileAs(oldPath, target);
     if (saved.written) {
         item->flags &= ~itemflag::kUnsaved;
@@ -602,6 +796,15 @@ void CMicroscopeDlg::OnSaveAs() {
     fileList_->ComposePage();
 }
 
+QString CMicroscopeDlg::RunFileDialog(QFileDialog& dialog) {
+    if (fileDialogRunner_) {
+        return fileDialogRunner_(dialog);
+    }
+    return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+               ? dialog.selectedFiles().front()
+               : QString();
+}
+
 void CMicroscopeDlg::OnOpenExternally() {
     std::string path;
     if (fileList_->GetSelectedPath(path) == 0) {
@@ -620,6 +823,7 @@ void CMicroscopeDlg::OnDeleteSelected() {
     if (fileList_->GetSelectedPath(path) == 0) {
         return;
     }
+    ClosePlayerOf(path);
     const IoResult removed = RemoveCapturedFile(path);
     if (!removed.ok()) {
         // The system's words, in a box of their own; the file and the item stay.
@@ -640,6 +844,9 @@ void CMicroscopeDlg::OnDeleteAll() {
         return;
     }
     if (const std::optional<MediaKind> folder = DeleteAllFolderFor(path)) {
+        if (*folder == MediaKind::Videos) {
+            ClosePlayerOf({});
+        }
         RemoveFolderEntries(*folder == MediaKind::Pictures ? paths_.pictureFolder
                                                            : paths_.videoFolder);
     }
@@ -696,8 +903,9 @@ void CMicroscopeDlg::OnTimer(int id) {
         OnRecordCounter();
         return;
     }
-    // The playback position comes with playback.
-    DebugTrace(0, "Timer %d has nothing to do yet\n", id);
+    if (id == timerid::kPosition) {
+        FollowPlaybackPosition();
+    }
 }
 
 void CMicroscopeDlg::OnStillArrived() {
@@ -753,6 +961,11 @@ bool CMicroscopeDlg::eventFilter(QObject* watched, QEvent* event) {
             if (const std::optional<MediaKind> kind =
                     MainWindowSkin::CategoryAt(mouse->position().toPoint())) {
                 skin_->SwitchCategory(*kind);
+                // The video chosen with the Open button is ready to play on the videos' tab.
+                if (*kind == MediaKind::Videos && !Capturing() && !player_.isOpen() &&
+                    !externalVideoPath_.empty()) {
+                    OpenForPlayback();
+                }
                 return true;
             }
         }
@@ -825,6 +1038,7 @@ void CMicroscopeDlg::closeEvent(QCloseEvent* event) {
         presence_->connectionTimer().Kill();
         recordCounterTimer_.Kill();
         positionTimer_.Kill();
+        player_.Close();
         presence_->CaptureShutdown();
         DebugTrace(0, "Capture shut down\n");
     }

@@ -14,6 +14,7 @@
 #include "app/startup.h"
 #include "app/text_table.h"
 #include "browser/media_item.h"
+#include "browser/movie_player.h"
 #include "mainwindow/compressor_dialog.h"
 #include "mainwindow/window_mode.h"
 #include "mainwindow/window_timers.h"
@@ -84,11 +85,16 @@ public:
     // The warning shown without waiting for an answer, while it is open; else null.
     QMessageBox* openWarning() const;
 
-    // Runs the save dialog in place of its exec(): gives the chosen file, or "" for cancel.
-    // Tests answer it without Qt's asynchronous folder model choosing files of its own.
-    void SetSaveDialogRunner(std::function<QString(QFileDialog&)> runner) {
-        saveDialogRunner_ = std::move(runner);
+    // Runs the save and open dialogs in place of their exec(): gives the chosen file, or ""
+    // for cancel. Tests answer them without Qt's asynchronous folder model choosing files of
+    // its own.
+    void SetFileDialogRunner(std::function<QString(QFileDialog&)> runner) {
+        fileDialogRunner_ = std::move(runner);
     }
+    // The player of browsed videos, and the video chosen with the Open button ("" before the
+    // first).
+    const CMoviePlayer& player() const { return player_; }
+    const std::string& externalVideoPath() const { return externalVideoPath_; }
 
     // The caption of the main window's message boxes.
     const QString& MessageTitle() const { return messageTitle_; }
@@ -109,6 +115,8 @@ protected:
     // Escape leaves full screen; Escape and Enter never close anything; the camera key
     // counts as the snapshot button where the button cannot be read from the device.
     void keyPressEvent(QKeyEvent* event) override;
+    // The player's events.
+    void customEvent(QEvent* event) override;
     // Maximising means full screen.
     void changeEvent(QEvent* event) override;
 
@@ -140,6 +148,22 @@ private:
     void OnFileListHit(Qt::MouseButton button, bool doubleClick, const QPoint& globalPoint);
     // The selected item to the display: a picture, or a video's first frame.
     void ShowSelected();
+    // Playback of the browsed video. Open for playback opens the video chosen with the Open
+    // button, else the selected one, and sets the slider's range to its length in tenths of a
+    // second.
+    void OpenForPlayback();
+    void OnPlayback();    // the Play button: play, or pause
+    void StopPlayback();  // the Stop button and the end of the video: stop at 0
+    void OnOpenVideo();   // the Open button: play a video from anywhere
+    void OnStep(int id);  // First, Last and the two 2-second steps
+    void OnPlayerEvent();
+    void FollowPlaybackPosition();
+    // Stop, First, Last and the steps are enabled exactly while Play is on.
+    void EnableTransportButtons();
+    // Stops playback and closes the player, when it plays `path` (any file when empty).
+    void ClosePlayerOf(const std::string& path);
+    // The dialog's exec(), or the test's runner: the chosen file, or "" for cancel.
+    QString RunFileDialog(QFileDialog& dialog);
     // The file commands on the selected item; each needs one.
     void OnSaveAs();
     void OnOpenExternally();
@@ -190,7 +214,9 @@ private:
     std::vector<std::uint8_t> viewerImage_ = std::vector<std::uint8_t>(kViewerImageBytes);
     std::string viewerPath_;
     std::unique_ptr<MailAttachments> mailAttachments_;
-    std::function<QString(QFileDialog&)> saveDialogRunner_;
+    std::function<QString(QFileDialog&)> fileDialogRunner_;
+    CMoviePlayer player_;
+    std::string externalVideoPath_;
     QString saveFolder_;  // where the last save went; the save dialog starts there
     std::unique_ptr<CaptureStack> capture_;
     std::unique_ptr<DevicePresence> presence_;

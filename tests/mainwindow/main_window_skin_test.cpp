@@ -143,6 +143,7 @@ TEST_F(MainWindowSkinTest, EveryVisibleButtonShowsTheFaceOfItsState) {
     using enum WindowMode;
     const std::set<int> capture = {kPreview, kCamera, kAvi, kClock, kSave, kEMail};
     const std::set<int> zoom = {kDecZoom, kIncZoom};
+    const std::set<int> transport = {kStop, kFirst, kLast};  // enabled while a video plays
     struct Row {
         const char* name;
         WindowMode mode;
@@ -154,12 +155,12 @@ TEST_F(MainWindowSkinTest, EveryVisibleButtonShowsTheFaceOfItsState) {
     const Row rows[] = {
         {"no device, pictures", NoDevice, MediaKind::Pictures, false, Union(capture, zoom), {}},
         {"no device, a picture", NoDevice, MediaKind::Pictures, true, capture, {}},
-        {"no device, videos", NoDevice, MediaKind::Videos, false, capture, {}},
+        {"no device, videos", NoDevice, MediaKind::Videos, false, Union(capture, transport), {}},
         {"live", Live, MediaKind::Pictures, false, {}, {kPreview}},
         {"recording", Recording, MediaKind::Videos, false, {}, {kAvi}},
         {"browse, pictures", Browse, MediaKind::Pictures, false, zoom, {}},
         {"browse, a picture", Browse, MediaKind::Pictures, true, {}, {}},
-        {"browse, videos", Browse, MediaKind::Videos, false, {}, {}},
+        {"browse, videos", Browse, MediaKind::Videos, false, transport, {}},
     };
     CMicroscopeDlg dialog(Environment());
     ASSERT_TRUE(dialog.OnInitDialog());

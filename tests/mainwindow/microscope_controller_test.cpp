@@ -36,6 +36,7 @@
 #include "output/still_file.h"
 #include "platform/sound_player.h"
 #include "sim/simulated_microscope.h"
+#include "support/coded_video.h"
 #include "support/media_probe.h"
 #include "support/stub_programs.h"
 #include "support/temp_dir.h"
@@ -488,14 +489,14 @@ TEST_F(ControllerTest, EveryCommandNotBuiltYetSaysSoAndNoOtherDoes) {
     using namespace control;
     using namespace menucommand;
     // Commands whose feature this version does not have yet.
-    const std::vector<int> notBuilt = {
-        control::kClock, kTimeLapse,   kPlay,    kStop,   control::kOpen, kFirst,  kLast,
-        kStepBack,       kStepForward, kSetting, kDevice, kManual,        kUpdate, kAbout};
+    const std::vector<int> notBuilt = {control::kClock, kTimeLapse, kSetting, kDevice,
+                                       kManual,         kUpdate,    kAbout};
     // Commands that open a dialog of their own, or a reminder without a selected file, tested
     // with it.
     const std::vector<int> withDialogs = {
-        kAvi,    kTakeVideo,      kCompress,           kSave,      kPopupSave,
-        kSaveAs, control::kEMail, menucommand::kEMail, kPopupOpen, menucommand::kOpen};
+        kAvi,          kTakeVideo,      kCompress,           kSave,      kPopupSave,
+        kSaveAs,       control::kEMail, menucommand::kEMail, kPopupOpen, menucommand::kOpen,
+        control::kOpen};
     // Commands that do their own work, or nothing for the buttons and items the window never
     // shows, or nothing without a selected file. Preview leaves Live and Close ends the window
     // once events run: they come last.
@@ -505,7 +506,9 @@ TEST_F(ControllerTest, EveryCommandNotBuiltYetSaysSoAndNoOtherDoes) {
                                     kHelp,        kMini,        kFullScreen,
                                     kHand,        kVideoColor,  kVideoFormat,
                                     kPopupDelete, kDelete,      kPopupDeleteAll,
-                                    kDeleteAll,   kPreview,     kClose};
+                                    kDeleteAll,   kPlay,        kStop,
+                                    kFirst,       kLast,        kStepBack,
+                                    kStepForward, kPreview,     kClose};
     Start();
     ExpectLive();
     const MainWindowSkin& skin = *dialog->skin();
@@ -546,14 +549,6 @@ TEST_F(ControllerTest, EveryCommandNotBuiltYetSaysSoAndNoOtherDoes) {
     tested.insert(withDialogs.begin(), withDialogs.end());
     EXPECT_EQ(tested.size(), notBuilt.size() + built.size() + withDialogs.size());
     EXPECT_EQ(tested, everyCommand);
-
-    // The position slider has no video to move yet: it says so and its thumb goes back.
-    CSkinSlider& slider = *skin.slider();
-    slider.SetPos(40);
-    Q_EMIT slider.sliderMoved(control::kSlider, 40);
-    ASSERT_NE(dialog->openWarning(), nullptr);
-    EXPECT_EQ(dialog->openWarning()->text(), notAvailable);
-    EXPECT_EQ(slider.GetPos(), 0);
 }
 
 TEST_F(ControllerTest, UnpluggingShowsNoDeviceAndPluggingInReturnsToLiveAfterTheBurst) {
@@ -780,7 +775,7 @@ TEST_F(ControllerTest, SaveAsConvertsOrCopiesAndMarksTheItemSavedOnlyWhenACopyEx
         SCOPED_TRACE(row.target);
         QStringList filters;
         QString suffix;
-        dialog->SetSaveDialogRunner([&](QFileDialog& save) {
+        dialog->SetFileDialogRunner([&](QFileDialog& save) {
             filters = save.nameFilters();
             suffix = save.defaultSuffix();
             return QString::fromStdString(row.target);
@@ -1104,4 +1099,233 @@ TEST_F(ControllerTest, ARecordingThatCannotBeWrittenSaysSoAndKeepsWhatWasWritten
     EXPECT_FALSE(session().recording());
     EXPECT_EQ(testsupport::DecodeErrors(kept), "");
     EXPECT_GT(testsupport::DecodedFrames(kept), 0);
+}
+
+// Videos in the video folder, for playback: made before the window starts, so it lists them.
+class PlaybackTest : public ControllerTest {
+protected:
+    std::string Video(const std::string& name) const {
+        return documents / ("Microscope files/Video/" + name);
+    }
+    void MakeVideoFolder() { std::filesystem::create_directories(Video("")); }
+    // Starts in Browse with the videos' page shown.
+    void StartBrowsingVideos() {
+        Start();
+        ExpectLive();
+        dialog->OnCommand(control::kPreview);
+        ASSERT_EQ(dialog->mode(), WindowMode::Browse);
+        dialog->skin()->SwitchCategory(MediaKind::Videos);
+    }
+    void Click(int cell) {
+        CThumbnailList& list = *dialog->fileList();
+        QTest::mouseClick(&list, Qt::LeftButton, Qt::NoModifier, list.CellRect(cell).center());
+    }
+    bool PlayOn() const { return dialog->skin()->Toggle(control::kPlay)->IsOn() != 0; }
+    bool OpenOn() const { return dialog->skin()->Toggle(control::kOpen)->IsOn() != 0; }
+    CSkinSlider& slider() const { return *dialog->skin()->slider(); }
+    double Position() const {
+        double seconds = -1.0;
+        dialog->player().GetPosition(seconds);
+        return seconds;
+    }
+    // Stop, First, Last and the steps that are enabled.
+    int EnabledTransport() const {
+        int enabled = 0;
+        for (const int id : {control::kStop, control::kFirst, control::kLast, control::kStepBack,
+                             control::kStepForward}) {
+            enabled += dialog->skin()->Button(id)->isEnabled() ? 1 : 0;
+        }
+        return enabled;
+    }
+    // The slider released at `tenths`.
+    void ReleaseSliderAt(int tenths) {
+        slider().SetPos(tenths);
+        Q_EMIT slider().sliderMoved(control::kSlider, tenths);
+    }
+};
+
+TEST_F(PlaybackTest, TheTransportPlaysPausesStepsAndStopsTheChosenVideo) {
+    MakeVideoFolder();
+    const std::string clip = Video("Clip1.avi");
+    testsupport::RunCommand(
+        "ffmpeg -nostdin -v error -f lavfi -i testsrc=size=160x120:rate=50 -t 12.34 -c:v mjpeg '" +
+        clip + "'");
+    ASSERT_TRUE(Exists(clip));
+    StartBrowsingVideos();
+    const CMoviePlayer& player = dialog->player();
+    EXPECT_EQ(EnabledTransport(), 0);
+    EXPECT_TRUE(dialog->skin()->Button(control::kOpen)->isEnabled());
+
+    // Without a chosen video, Play does nothing.
+    dialog->OnCommand(control::kPlay);
+    EXPECT_FALSE(PlayOn());
+    EXPECT_FALSE(player.isOpen());
+
+    // Chosen, it is opened at 0, its length in tenths of a second on the slider.
+    Click(0);
+    ASSERT_TRUE(player.isOpen());
+    EXPECT_EQ(player.path(), clip);
+    EXPECT_EQ(slider().GetRangeMin(), 0);
+    EXPECT_EQ(slider().GetRangeMax(), 123);
+    EXPECT_EQ(slider().GetPos(), 0);
+    EXPECT_FALSE(PlayOn());
+
+    // Play, and the thumb follows; Play again pauses, and it stands.
+    dialog->OnCommand(control::kPlay);
+    EXPECT_TRUE(PlayOn());
+    EXPECT_EQ(EnabledTransport(), 5);
+    EXPECT_TRUE(WaitUntil([&] { return slider().GetPos() >= 5; }));
+    dialog->OnCommand(control::kPlay);
+    EXPECT_FALSE(PlayOn());
+    EXPECT_EQ(EnabledTransport(), 0);
+    const int paused = slider().GetPos();
+    WaitUntil([] { return false; }, 300);
+    EXPECT_EQ(slider().GetPos(), paused);
+
+    // The steps go 2 seconds, no further than the ends; First and Last go to them.
+    struct Step {
+        int from;  // tenths, where the slider is released first
+        int command;
+        double position;
+        int slider;
+    };
+    const std::vector<Step> steps = {
+        {113, control::kStepForward, 12.34, 123},  // 1 s before the end
+        {15, control::kStepBack, 0.0, 0},
+        {40, control::kStepForward, 6.0, 60},
+        {40, control::kStepBack, 2.0, 20},
+        {70, control::kLast, 12.34, 123},
+        {70, control::kFirst, 0.0, 0},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.command);
+        ReleaseSliderAt(step.from);
+        EXPECT_NEAR(Position(), step.from / 10.0, 1e-3);
+        dialog->OnCommand(step.command);
+        EXPECT_NEAR(Position(), step.position, 1e-3);
+        EXPECT_EQ(slider().GetPos(), step.slider);
+    }
+    // The steps pause and mark it with Open; Stop takes both back and goes to 0.
+    EXPECT_TRUE(OpenOn());
+    dialog->OnCommand(control::kPlay);
+    ASSERT_TRUE(WaitUntil([&] { return slider().GetPos() >= 3; }));
+    dialog->OnCommand(control::kStop);
+    EXPECT_FALSE(PlayOn());
+    EXPECT_FALSE(OpenOn());
+    EXPECT_EQ(slider().GetPos(), 0);
+    EXPECT_NEAR(Position(), 0.0, 1e-3);
+
+    // The end of the video stops it at 0.
+    ReleaseSliderAt(118);
+    dialog->OnCommand(control::kPlay);
+    EXPECT_TRUE(WaitUntil([&] { return !PlayOn(); }));
+    EXPECT_EQ(slider().GetPos(), 0);
+    EXPECT_NEAR(Position(), 0.0, 1e-3);
+    EXPECT_EQ(EnabledTransport(), 0);
+
+    // A video deleted while it plays is closed first.
+    dialog->OnCommand(control::kPlay);
+    dialog->OnCommand(menucommand::kDelete);
+    EXPECT_FALSE(player.isOpen());
+    EXPECT_FALSE(PlayOn());
+    EXPECT_FALSE(Exists(clip));
+    EXPECT_TRUE(dialog->fileList()->items(MediaKind::Videos).empty());
+}
+
+TEST_F(PlaybackTest, PlayedFramesMatchTheSliderAndTheEndLeavesFullScreen) {
+    MakeVideoFolder();
+    ASSERT_EQ(
+        testsupport::RecordCodedVideo(Video("Counted.avi"), RecorderCodec::MotionJpeg, 10, 30), "");
+    StartBrowsingVideos();
+    Click(0);
+    ASSERT_TRUE(dialog->player().isOpen());
+    EXPECT_EQ(testsupport::FrameNumberOf(display().picture()), 0);
+
+    // At 10 frames a second the slider's tenths count frames: the frame shown is the one the
+    // slider shows, within one.
+    dialog->OnCommand(control::kPlay);
+    int compared = 0;
+    for (int i = 0; i < 12 && PlayOn(); ++i) {
+        WaitUntil([] { return false; }, 170);
+        const std::optional<int> number = testsupport::FrameNumberOf(display().picture());
+        if (PlayOn() && number) {
+            EXPECT_LE(std::abs(*number - slider().GetPos()), 1)
+                << "frame " << *number << ", slider " << slider().GetPos();
+            ++compared;
+        }
+    }
+    EXPECT_GE(compared, 8);
+    ASSERT_TRUE(WaitUntil([&] { return !PlayOn(); }));
+
+    // In full screen, the end of the video brings the window back.
+    MainWindowSkin& skin = *dialog->skin();
+    skin.EnterFullScreen();
+    ASSERT_TRUE(skin.fullScreenMode());
+    ReleaseSliderAt(25);
+    dialog->OnCommand(control::kPlay);
+    EXPECT_TRUE(PlayOn());
+    EXPECT_TRUE(WaitUntil([&] { return !skin.fullScreenMode(); }));
+    EXPECT_FALSE(PlayOn());
+    EXPECT_NEAR(Position(), 0.0, 1e-3);
+    EXPECT_EQ(dialog->centralWidget()->size(), kClientRect.size());
+
+    // Closed while it plays, the window ends cleanly.
+    dialog->OnCommand(control::kPlay);
+    ASSERT_TRUE(WaitUntil([&] { return slider().GetPos() >= 2; }));
+    dialog->close();
+    dialog.reset();
+}
+
+// The Open button plays a video from anywhere; it stays the one played, whatever is chosen in
+// the list, until another is opened. A video that cannot be played says so.
+TEST_F(PlaybackTest, AnOpenedVideoIsTheOneThatPlaysAndABrokenOneSaysSo) {
+    MakeVideoFolder();
+    WriteFile(Video("Broken.avi"), "RIFF and nothing more");
+    ASSERT_EQ(
+        testsupport::RecordCodedVideo(Video("Counted.avi"), RecorderCodec::MotionJpeg, 10, 20), "");
+    std::filesystem::create_directories(documents / "elsewhere");
+    const std::string outside = documents / "elsewhere/Other clip #1.avi";
+    ASSERT_EQ(testsupport::RecordCodedVideo(outside, RecorderCodec::UncompressedDib, 10, 20), "");
+    StartBrowsingVideos();
+    const CMoviePlayer& player = dialog->player();
+
+    Click(0);
+    ASSERT_NE(dialog->openWarning(), nullptr);
+    EXPECT_TRUE(dialog->openWarning()->text().startsWith(
+        QString::fromStdString("The video " + Video("Broken.avi") + " cannot be played: ")))
+        << dialog->openWarning()->text().toStdString();
+    dialog->openWarning()->close();
+    EXPECT_FALSE(player.isOpen());
+    dialog->OnCommand(control::kPlay);
+    EXPECT_FALSE(PlayOn());
+
+    QStringList filters;
+    dialog->SetFileDialogRunner([&](QFileDialog& open) {
+        filters = open.nameFilters();
+        return QString::fromStdString(outside);
+    });
+    dialog->fileList()->ClearSelection(MediaKind::Videos);
+    dialog->OnCommand(control::kOpen);
+    EXPECT_EQ(filters, QStringList{QStringLiteral("Avi Files(*.Avi *.avi *.AVI)")});
+    EXPECT_EQ(dialog->externalVideoPath(), outside);
+    EXPECT_EQ(player.path(), outside);
+    EXPECT_EQ(dialog->viewerPath(), outside);
+    EXPECT_EQ(dialog->fileList()->items(MediaKind::Videos).size(), 2u);
+    EXPECT_EQ(dialog->skin()->mediaKind(), MediaKind::Videos);
+    // Still nothing chosen in the list: Play does nothing.
+    dialog->OnCommand(control::kPlay);
+    EXPECT_FALSE(PlayOn());
+
+    Click(1);
+    EXPECT_EQ(player.path(), outside);
+    dialog->OnCommand(control::kPlay);
+    EXPECT_TRUE(PlayOn());
+    EXPECT_TRUE(WaitUntil([&] { return testsupport::FrameNumberOf(display().picture()) >= 3; }));
+
+    // The live picture closes the player.
+    dialog->OnCommand(control::kPreview);
+    EXPECT_EQ(dialog->mode(), WindowMode::Live);
+    EXPECT_FALSE(player.isOpen());
+    EXPECT_FALSE(PlayOn());
+    EXPECT_TRUE(Streaming());
 }

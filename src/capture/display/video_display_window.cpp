@@ -170,6 +170,22 @@ void VideoDisplayWindow::ShowPicture(std::span<const std::uint8_t> viewerImage) 
     Q_EMIT pictureChanged();
 }
 
+void VideoDisplayWindow::ShowVideoFrame(const QImage& frame) {
+    if (frame.isNull() || frame.format() != QImage::Format_RGB32) {
+        return;
+    }
+    const bool sameSize = frame.size() == picture_.size();
+    picture_ = frame;
+    if (sameSize) {
+        RedrawPicture();
+        return;
+    }
+    view_.SetPicture(picture_.width(), picture_.height());
+    view_.Fit(ClientRect());
+    ResetView();
+    Q_EMIT pictureChanged();
+}
+
 void VideoDisplayWindow::ZoomBy(double step) {
     if (picture_.isNull()) {
         return;  // nothing browsed: the live picture or the last frame stays as it is

@@ -53,8 +53,14 @@ public:
     // must lie inside the span): fits it to the window and re-places it. A block that holds
     // no such picture shows black.
     void ShowPicture(std::span<const std::uint8_t> viewerImage);
+    // Shows a frame of a played video (top-down Format_RGB32) in the browsed picture's place.
+    // A frame of the size shown keeps the zoom and view; another size is fitted as ShowPicture
+    // fits a picture. The image is kept, not copied, until the next picture replaces it.
+    void ShowVideoFrame(const QImage& frame);
     // A browsed picture is there to zoom and pan.
     bool hasPicture() const { return !picture_.isNull(); }
+    // The browsed picture or played frame, unscaled; null for none.
+    const QImage& picture() const { return picture_; }
     // Zoom step of the browsed picture; the zoom buttons pass +0.2 and -0.2. Without a browsed
     // picture nothing changes.
     void ZoomBy(double step);

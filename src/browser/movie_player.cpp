@@ -1,0 +1,458 @@
+#include "browser/movie_player.h"
+
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
+#include <sys/stat.h>
+
+#include <QCoreApplication>
+#include <cerrno>
+#include <cmath>
+#include <utility>
+
+#include "app/debug_trace.h"
+
+namespace {
+
+// playbin's flags: video only (no sound, no subtitles), and no conversion of its own; the
+// video sink below converts once, to the view's format.
+constexpr guint kPlayFlagVideo = 0x1;
+constexpr guint kPlayFlagNativeVideo = 0x40;
+
+// How long a state change may take before the player gives up waiting. Opening includes
+// finding the decoder and decoding the first frame.
+constexpr GstClockTime kOpenWait = 10 * GST_SECOND;
+constexpr GstClockTime kStateWait = 5 * GST_SECOND;
+
+constexpr std::size_t kMaxQueuedEvents = 64;
+
+// A played frame's bits, mapped for as long as an image shows them.
+struct MappedFrame {
+    GstSample* sample = nullptr;
+    GstVideoFrame frame{};
+};
+
+void ReleaseMappedFrame(void* data) {
+    auto* mapped = static_cast<MappedFrame*>(data);
+    gst_video_frame_unmap(&mapped->frame);
+    gst_sample_unref(mapped->sample);
+    delete mapped;
+}
+
+// An image over the sample's bits, without a copy; takes the sample's reference. Null when
+// the sample holds no frame of the negotiated format.
+QImage ImageOfSample(GstSample* sample) {
+    GstVideoInfo info;
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    GstCaps* caps = gst_sample_get_caps(sample);
+    auto* mapped = new MappedFrame;
+    mapped->sample = sample;
+    if (buffer == nullptr || caps == nullptr || !gst_video_info_from_caps(&info, caps) ||
+        GST_VIDEO_INFO_FORMAT(&info) != GST_VIDEO_FORMAT_BGRx ||
+        !gst_video_frame_map(&mapped->frame, &info, buffer, GST_MAP_READ)) {
+        gst_sample_unref(sample);
+        delete mapped;
+        return {};
+    }
+    const GstVideoFrame& frame = mapped->frame;
+    return QImage(static_cast<const uchar*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
+                  GST_VIDEO_FRAME_WIDTH(&frame), GST_VIDEO_FRAME_HEIGHT(&frame),
+                  GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), QImage::Format_RGB32, ReleaseMappedFrame,
+                  mapped);
+}
+
+double Seconds(gint64 nanoseconds) {
+    return static_cast<double>(nanoseconds) / static_cast<double>(GST_SECOND);
+}
+
+}  // namespace
+
+QEvent::Type PlayerEvent::Type() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+// The playbin and its callbacks. The callbacks run on GStreamer's threads and only queue.
+struct CMoviePlayer::Pipeline {
+    GstElement* playbin = nullptr;  // owned
+
+    Pipeline() = default;
+    Pipeline(const Pipeline&) = delete;
+    Pipeline& operator=(const Pipeline&) = delete;
+    ~Pipeline() {
+        if (playbin == nullptr) {
+            return;
+        }
+        // Returns once no streaming thread runs; no callback comes after it.
+        gst_element_set_state(playbin, GST_STATE_NULL);
+        GstBus* bus = gst_element_get_bus(playbin);
+        gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
+        gst_object_unref(bus);
+        gst_object_unref(playbin);
+    }
+
+    // Builds playbin for `uri` with a converting appsink as its video sink. False when an
+    // element is not installed.
+    bool Build(const char* uri, CMoviePlayer* player) {
+        playbin = gst_element_factory_make("playbin", nullptr);
+        GstElement* convert = gst_element_factory_make("videoconvert", nullptr);
+        GstElement* sink = gst_element_factory_make("appsink", nullptr);
+        if (playbin == nullptr || convert == nullptr || sink == nullptr) {
+            for (GstElement* element : {playbin, convert, sink}) {
+                if (element != nullptr) {
+                    gst_object_unref(gst_object_ref_sink(element));
+                }
+            }
+            playbin = nullptr;
+            return false;
+        }
+        gst_object_ref_sink(playbin);
+        GstElement* videoSink = gst_bin_new("playersink");
+        gst_bin_add_many(GST_BIN(videoSink), convert, sink, nullptr);
+        gst_element_link(convert, sink);
+        GstPad* pad = gst_element_get_static_pad(convert, "sink");
+        gst_element_add_pad(videoSink, gst_ghost_pad_new("sink", pad));
+        gst_object_unref(pad);
+
+        GstCaps* caps =
+            gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", nullptr);
+        // In time with the clock; one buffer kept at most, none beyond the one shown.
+        g_object_set(sink, "caps", caps, "sync", TRUE, "max-buffers", 1u, "enable-last-sample",
+                     FALSE, nullptr);
+        gst_caps_unref(caps);
+        GstAppSinkCallbacks callbacks{};
+        callbacks.new_preroll = OnNewPreroll;
+        callbacks.new_sample = OnNewSample;
+        callbacks.eos = OnEndOfStream;
+        gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, player, nullptr);
+
+        g_object_set(playbin, "uri", uri, "video-sink", videoSink, "flags",
+                     kPlayFlagVideo | kPlayFlagNativeVideo, nullptr);
+        GstBus* bus = gst_element_get_bus(playbin);
+        gst_bus_set_sync_handler(bus, OnBusMessage, player, nullptr);
+        gst_object_unref(bus);
+        return true;
+    }
+
+    // The end of the file, once the sink has played its last frame. The pipeline's own end
+    // message is not used: the bins lose it when the sink ends while they are still on their
+    // way to playing, as after a seek to the end.
+    static void OnEndOfStream(GstAppSink* /*sink*/, gpointer data) {
+        auto* player = static_cast<CMoviePlayer*>(data);
+        player->sinkAtEnd_ = true;
+        if (player->running_.load()) {
+            player->ReportEndOnce();
+        }
+    }
+
+    // Errors become events; every message is dropped, so the bus never fills.
+    static GstBusSyncReply OnBusMessage(GstBus* /*bus*/, GstMessage* message, gpointer data) {
+        auto* player = static_cast<CMoviePlayer*>(data);
+        switch (GST_MESSAGE_TYPE(message)) {
+            case GST_MESSAGE_ERROR: {
+                GError* error = nullptr;
+                gchar* debug = nullptr;
+                gst_message_parse_error(message, &error, &debug);
+                DebugTrace(0, "Playback error: %s (%s)\n", error != nullptr ? error->message : "",
+                           debug != nullptr ? debug : "");
+                {
+                    std::lock_guard<std::mutex> lock(player->mutex_);
+                    if (player->lastError_.empty() && error != nullptr) {
+                        player->lastError_ = error->message;
+                    }
+                }
+                g_clear_error(&error);
+                g_free(debug);
+                player->QueueEvent(playerevent::kErrorAbort);
+                break;
+            }
+            default:
+                break;
+        }
+        return GST_BUS_DROP;
+    }
+
+    static GstFlowReturn OnNewPreroll(GstAppSink* sink, gpointer data) {
+        TakeSample(static_cast<CMoviePlayer*>(data), gst_app_sink_pull_preroll(sink));
+        return GST_FLOW_OK;
+    }
+    static GstFlowReturn OnNewSample(GstAppSink* sink, gpointer data) {
+        TakeSample(static_cast<CMoviePlayer*>(data), gst_app_sink_pull_sample(sink));
+        return GST_FLOW_OK;
+    }
+
+    // Keeps the newest frame and asks the UI thread to show it, with at most one request
+    // pending.
+    static void TakeSample(CMoviePlayer* player, GstSample* pulled) {
+        if (pulled == nullptr) {
+            return;
+        }
+        // appsink reuses the samples it hands out when nobody else holds them: the frame is
+        // kept in a sample of our own.
+        GstSample* sample = gst_sample_new(gst_sample_get_buffer(pulled),
+                                           gst_sample_get_caps(pulled), nullptr, nullptr);
+        gst_sample_unref(pulled);
+        const std::uint64_t generation = player->generation_.load();
+        bool ask = false;
+        {
+            std::lock_guard<std::mutex> lock(player->mutex_);
+            if (player->newestSample_ != nullptr) {
+                gst_sample_unref(static_cast<GstSample*>(player->newestSample_));
+            }
+            player->newestSample_ = sample;
+            ask = !std::exchange(player->frameDeliveryPending_, true);
+        }
+        if (ask) {
+            QMetaObject::invokeMethod(
+                player, [player, generation] { player->DeliverFrame(generation); },
+                Qt::QueuedConnection);
+        }
+    }
+};
+
+CMoviePlayer::CMoviePlayer(QObject* parent) : QObject(parent) {}
+
+CMoviePlayer::~CMoviePlayer() {
+    Close();
+}
+
+void CMoviePlayer::SetWindows(QObject* notify, VideoView video) {
+    notifyTarget_ = notify;
+    video_ = std::move(video);
+}
+
+IoResult CMoviePlayer::Open(const std::string& path) {
+    Close();
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        return IoResult(errno);
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return IoResult(EINVAL);  // a pipe or a device would block or never end
+    }
+    GError* error = nullptr;
+    if (!gst_init_check(nullptr, nullptr, &error)) {
+        const std::string reason = error != nullptr ? error->message : "GStreamer cannot start";
+        g_clear_error(&error);
+        return IoResult(EIO, reason);
+    }
+    gchar* uri = gst_filename_to_uri(path.c_str(), &error);
+    if (uri == nullptr) {
+        const std::string reason = error != nullptr ? error->message : "no file URI";
+        g_clear_error(&error);
+        return IoResult(EINVAL, reason);
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lastError_.clear();
+    }
+    auto pipeline = std::make_unique<Pipeline>();
+    const bool built = pipeline->Build(uri, this);
+    g_free(uri);
+    if (!built) {
+        return IoResult(EIO, "GStreamer's playbin, videoconvert or appsink is not installed");
+    }
+    ++generation_;
+    sinkAtEnd_ = false;
+    endReported_ = false;
+    pipeline_ = std::move(pipeline);
+    path_ = path;
+    GstStateChangeReturn change = gst_element_set_state(pipeline_->playbin, GST_STATE_PAUSED);
+    if (change != GST_STATE_CHANGE_FAILURE) {
+        change = gst_element_get_state(pipeline_->playbin, nullptr, nullptr, kOpenWait);
+    }
+    std::string reason = lastError();
+    if (change == GST_STATE_CHANGE_FAILURE || !reason.empty()) {
+        Close();
+        DebugTrace(0, "Cannot play %s: %s\n", path.c_str(), reason.c_str());
+        return IoResult(EIO, reason.empty() ? "the file cannot be played" : reason);
+    }
+    if (change == GST_STATE_CHANGE_ASYNC) {
+        Close();
+        DebugTrace(0, "Cannot play %s: no first frame in time\n", path.c_str());
+        return IoResult(ETIMEDOUT);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.clear();
+    return {};
+}
+
+void CMoviePlayer::Close() {
+    notifying_ = false;
+    running_ = false;
+    pipeline_.reset();
+    ++generation_;
+    path_.clear();
+    framesShown_ = 0;
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.clear();
+    DropNewestSample();
+    frameDeliveryPending_ = false;
+}
+
+void CMoviePlayer::DropNewestSample() {
+    if (newestSample_ != nullptr) {
+        gst_sample_unref(static_cast<GstSample*>(newestSample_));
+        newestSample_ = nullptr;
+    }
+}
+
+void CMoviePlayer::Run() {
+    if (!pipeline_) {
+        return;
+    }
+    gst_element_set_state(pipeline_->playbin, GST_STATE_PLAYING);
+    running_ = true;
+    if (sinkAtEnd_.load()) {
+        ReportEndOnce();  // it stood at the end: the end comes at once
+    }
+    // Events that came before it first ran are told now, one notice each (a notice too many
+    // finds no event, which is harmless).
+    QObject* notify = notifyTarget_.load();
+    if (!notifying_.exchange(true) && notify != nullptr) {
+        std::size_t waiting = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            waiting = events_.size();
+        }
+        for (std::size_t i = 0; i < waiting; ++i) {
+            QCoreApplication::postEvent(notify, new PlayerEvent(generation_.load()));
+        }
+    }
+}
+
+void CMoviePlayer::ReportEndOnce() {
+    if (!endReported_.exchange(true)) {
+        QueueEvent(playerevent::kComplete);
+    }
+}
+
+void CMoviePlayer::Pause() {
+    if (!pipeline_) {
+        return;
+    }
+    GstState state = GST_STATE_VOID_PENDING;
+    GstState pending = GST_STATE_VOID_PENDING;
+    gst_element_get_state(pipeline_->playbin, &state, &pending, kStateWait);
+    running_ = false;
+    if (state != GST_STATE_PAUSED || pending != GST_STATE_VOID_PENDING) {
+        gst_element_set_state(pipeline_->playbin, GST_STATE_PAUSED);
+        gst_element_get_state(pipeline_->playbin, nullptr, nullptr, kStateWait);
+    }
+}
+
+void CMoviePlayer::Rewind() {
+    SetPosition(0.0);
+}
+
+void CMoviePlayer::ToEnd() {
+    double duration = -1.0;
+    GetDuration(duration);
+    if (duration >= 0.0) {
+        SetPosition(duration);
+    }
+}
+
+void CMoviePlayer::Forward() {
+    double duration = -1.0;
+    double position = -1.0;
+    GetDuration(duration);
+    GetPosition(position);
+    if (duration >= 0.0 && position >= 0.0) {
+        SetPosition(std::min(position + kStepSeconds, duration));
+    }
+}
+
+void CMoviePlayer::Back() {
+    double duration = -1.0;
+    double position = -1.0;
+    GetDuration(duration);
+    GetPosition(position);
+    if (duration >= 0.0 && position >= 0.0) {
+        SetPosition(std::max(position - kStepSeconds, 0.0));
+    }
+}
+
+long CMoviePlayer::GetEvent() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!pipeline_ || events_.empty()) {
+        return 0;
+    }
+    const long code = events_.front();
+    events_.pop_front();
+    return code;
+}
+
+void CMoviePlayer::GetDuration(double& seconds) const {
+    gint64 duration = 0;
+    if (pipeline_ && gst_element_query_duration(pipeline_->playbin, GST_FORMAT_TIME, &duration) &&
+        duration > 0) {
+        seconds = Seconds(duration);
+    }
+}
+
+void CMoviePlayer::GetPosition(double& seconds) const {
+    gint64 position = 0;
+    if (pipeline_ && gst_element_query_position(pipeline_->playbin, GST_FORMAT_TIME, &position) &&
+        position >= 0) {
+        seconds = Seconds(position);
+    }
+}
+
+void CMoviePlayer::SetPosition(double seconds) {
+    if (!pipeline_ || !std::isfinite(seconds)) {
+        return;
+    }
+    const auto target = static_cast<gint64>(std::llround(std::max(seconds, 0.0) * GST_SECOND));
+    // Accurate, so that the frame shown is the one at the position, also between key frames;
+    // waited for, so that the position reads back at once. The seek takes the sink away from
+    // the end.
+    sinkAtEnd_ = false;
+    endReported_ = false;
+    if (gst_element_seek_simple(
+            pipeline_->playbin, GST_FORMAT_TIME,
+            static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), target)) {
+        gst_element_get_state(pipeline_->playbin, nullptr, nullptr, kStateWait);
+    }
+}
+
+std::string CMoviePlayer::lastError() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastError_;
+}
+
+void CMoviePlayer::QueueEvent(long code) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (events_.size() >= kMaxQueuedEvents) {
+            return;
+        }
+        events_.push_back(code);
+    }
+    if (notifying_.load()) {
+        if (QObject* notify = notifyTarget_.load()) {
+            QCoreApplication::postEvent(notify, new PlayerEvent(generation_.load()));
+        }
+    }
+}
+
+void CMoviePlayer::DeliverFrame(std::uint64_t generation) {
+    if (generation != generation_.load()) {
+        return;  // a frame of a file closed since; the slot belongs to the open one
+    }
+    GstSample* sample = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sample = static_cast<GstSample*>(std::exchange(newestSample_, nullptr));
+        frameDeliveryPending_ = false;
+    }
+    if (sample == nullptr) {
+        return;
+    }
+    const QImage frame = ImageOfSample(sample);
+    if (frame.isNull() || !video_) {
+        return;
+    }
+    ++framesShown_;
+    video_(frame);
+}
