@@ -68,8 +68,10 @@ Side PlayInProgram(const std::string& path) {
     EndWatcher watcher(loop);
     CMoviePlayer player;
     long frames = 0;
-    player.SetWindows(&watcher, [&](const QImage& frame) {
-        display.ShowVideoFrame(frame);
+    QObject::connect(&display, &VideoDisplayWindow::pictureTargetSizeChanged, &player,
+                     &CMoviePlayer::SetFrameSize);
+    player.SetWindows(&watcher, [&](const QImage& frame, QSize videoSize) {
+        display.ShowVideoFrame(frame, videoSize);
         ++frames;
     });
     Side side;

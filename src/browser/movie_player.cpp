@@ -75,6 +75,8 @@ QEvent::Type PlayerEvent::Type() {
 // The playbin and its callbacks. The callbacks run on GStreamer's threads and only queue.
 struct CMoviePlayer::Pipeline {
     GstElement* playbin = nullptr;  // owned
+    GstElement* sink = nullptr;     // the appsink, inside playbin
+    GstPad* videoPad = nullptr;     // owned; where the decoded frames enter the video sink
 
     Pipeline() = default;
     Pipeline(const Pipeline&) = delete;
@@ -88,38 +90,41 @@ struct CMoviePlayer::Pipeline {
         GstBus* bus = gst_element_get_bus(playbin);
         gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
         gst_object_unref(bus);
+        gst_object_unref(videoPad);
         gst_object_unref(playbin);
     }
 
-    // Builds playbin for `uri` with a converting appsink as its video sink. False when an
-    // element is not installed.
-    bool Build(const char* uri, CMoviePlayer* player) {
+    // Builds playbin for `uri` with a scaling, converting appsink as its video sink: the
+    // frames are scaled first, in the decoder's format, then converted at the size shown.
+    // False when an element is not installed.
+    bool Build(const char* uri, QSize frameSize, CMoviePlayer* player) {
         playbin = gst_element_factory_make("playbin", nullptr);
+        GstElement* scale = gst_element_factory_make("videoscale", nullptr);
         GstElement* convert = gst_element_factory_make("videoconvert", nullptr);
-        GstElement* sink = gst_element_factory_make("appsink", nullptr);
-        if (playbin == nullptr || convert == nullptr || sink == nullptr) {
-            for (GstElement* element : {playbin, convert, sink}) {
+        sink = gst_element_factory_make("appsink", nullptr);
+        if (playbin == nullptr || scale == nullptr || convert == nullptr || sink == nullptr) {
+            for (GstElement* element : {playbin, scale, convert, sink}) {
                 if (element != nullptr) {
                     gst_object_unref(gst_object_ref_sink(element));
                 }
             }
             playbin = nullptr;
+            sink = nullptr;
             return false;
         }
         gst_object_ref_sink(playbin);
         GstElement* videoSink = gst_bin_new("playersink");
-        gst_bin_add_many(GST_BIN(videoSink), convert, sink, nullptr);
-        gst_element_link(convert, sink);
-        GstPad* pad = gst_element_get_static_pad(convert, "sink");
-        gst_element_add_pad(videoSink, gst_ghost_pad_new("sink", pad));
-        gst_object_unref(pad);
-
-        GstCaps* caps =
-            gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", nullptr);
+        gst_bin_add_many(GST_BIN(videoSink), scale, convert, sink, nullptr);
+        gst_element_link_many(scale, convert, sink, nullptr);
+        videoPad = gst_element_get_static_pad(scale, "sink");
+        gst_element_add_pad(videoSink, gst_ghost_pad_new("sink", videoPad));
+        // Nearest neighbour, as the live picture is scaled; no borders, as the view keeps the
+        // aspect ratio itself.
+        g_object_set(scale, "method", 0, "add-borders", FALSE, nullptr);
         // In time with the clock; one buffer kept at most, none beyond the one shown.
-        g_object_set(sink, "caps", caps, "sync", TRUE, "max-buffers", 1u, "enable-last-sample",
-                     FALSE, nullptr);
-        gst_caps_unref(caps);
+        g_object_set(sink, "sync", TRUE, "max-buffers", 1u, "enable-last-sample", FALSE,
+                     nullptr);
+        SetFrameSize(frameSize);
         GstAppSinkCallbacks callbacks{};
         callbacks.new_preroll = OnNewPreroll;
         callbacks.new_sample = OnNewSample;
@@ -132,6 +137,36 @@ struct CMoviePlayer::Pipeline {
         gst_bus_set_sync_handler(bus, OnBusMessage, player, nullptr);
         gst_object_unref(bus);
         return true;
+    }
+
+    // The caps the sink takes: 32-bit frames of `size`, or of the video's own size.
+    void SetFrameSize(QSize size) const {
+        GstCaps* caps =
+            gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", nullptr);
+        if (!size.isEmpty()) {
+            gst_caps_set_simple(caps, "width", G_TYPE_INT, size.width(), "height", G_TYPE_INT,
+                                size.height(), nullptr);
+        }
+        g_object_set(sink, "caps", caps, nullptr);
+        gst_caps_unref(caps);
+        // The scaler takes the new size at its next frame.
+        GstPad* pad = gst_element_get_static_pad(sink, "sink");
+        gst_pad_push_event(pad, gst_event_new_reconfigure());
+        gst_object_unref(pad);
+    }
+
+    // The size of the decoded frames; empty before the first.
+    QSize VideoSize() const {
+        GstCaps* caps = gst_pad_get_current_caps(videoPad);
+        GstVideoInfo info;
+        QSize size;
+        if (caps != nullptr && gst_video_info_from_caps(&info, caps)) {
+            size = QSize(GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info));
+        }
+        if (caps != nullptr) {
+            gst_caps_unref(caps);
+        }
+        return size;
     }
 
     // The end of the file, once the sink has played its last frame. The pipeline's own end
@@ -247,7 +282,8 @@ IoResult CMoviePlayer::Open(const std::string& path) {
         lastError_.clear();
     }
     auto pipeline = std::make_unique<Pipeline>();
-    const bool built = pipeline->Build(uri, this);
+    frameSize_ = QSize();  // the video's own until its size is known
+    const bool built = pipeline->Build(uri, frameSize_, this);
     g_free(uri);
     if (!built) {
         return IoResult(EIO, "GStreamer's playbin, videoconvert or appsink is not installed");
@@ -272,9 +308,43 @@ IoResult CMoviePlayer::Open(const std::string& path) {
         DebugTrace(0, "Cannot play %s: no first frame in time\n", path.c_str());
         return IoResult(ETIMEDOUT);
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    events_.clear();
+    videoSize_ = pipeline_->VideoSize();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        events_.clear();
+    }
+    ApplyFrameSize();
     return {};
+}
+
+void CMoviePlayer::SetFrameSize(QSize shown) {
+    shownSize_ = shown;
+    ApplyFrameSize();
+}
+
+void CMoviePlayer::ApplyFrameSize() {
+    if (!pipeline_) {
+        return;
+    }
+    // Scaled down only, and never to nothing; a size of the video's own asks for no scaling.
+    QSize wanted;
+    if (!videoSize_.isEmpty() && !shownSize_.isEmpty() &&
+        (shownSize_.width() < videoSize_.width() || shownSize_.height() < videoSize_.height())) {
+        wanted = shownSize_.boundedTo(videoSize_).expandedTo(QSize(1, 1));
+    }
+    if (wanted == frameSize_) {
+        return;
+    }
+    frameSize_ = wanted;
+    pipeline_->SetFrameSize(wanted);
+    if (!running_.load()) {
+        // The paused frame is made again at the new size.
+        double position = -1.0;
+        GetPosition(position);
+        if (position >= 0.0) {
+            SetPosition(position);
+        }
+    }
 }
 
 void CMoviePlayer::Close() {
@@ -284,6 +354,7 @@ void CMoviePlayer::Close() {
     ++generation_;
     path_.clear();
     framesShown_ = 0;
+    videoSize_ = QSize();
     std::lock_guard<std::mutex> lock(mutex_);
     events_.clear();
     DropNewestSample();
@@ -454,5 +525,5 @@ void CMoviePlayer::DeliverFrame(std::uint64_t generation) {
         return;
     }
     ++framesShown_;
-    video_(frame);
+    video_(frame, videoSize_.isEmpty() ? frame.size() : videoSize_);
 }

@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QImage>
 #include <QObject>
+#include <QSize>
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -33,16 +34,18 @@ private:
 };
 
 // Plays an AVI file (or anything GStreamer's playbin plays) without sound. The played frames
-// go to the video view as 32-bit images (Format_RGB32) on the UI thread; the newest frame
-// replaces one not yet shown, so a slow view never holds playback up. Holds at most one open
-// file. Positions and durations are in seconds.
+// go to the video view as 32-bit images (Format_RGB32) on the UI thread, scaled down to the
+// size they are shown at (SetFrameSize), so that converting and drawing a frame costs what
+// the screen shows of it; the newest frame replaces one not yet shown, so a slow view never
+// holds playback up. Holds at most one open file. Positions and durations are in seconds.
 //
 // Every call is made on the UI thread; the view and the notify object are reached only
 // there. Calls on a closed player do nothing.
 class CMoviePlayer : public QObject {
     Q_OBJECT
 public:
-    using VideoView = std::function<void(const QImage& frame)>;
+    // A frame, and the video's own frame size (the frame may be smaller).
+    using VideoView = std::function<void(const QImage& frame, QSize videoSize)>;
 
     static constexpr double kStepSeconds = 2.0;  // what Forward and Back move
 
@@ -61,6 +64,12 @@ public:
     void Close();
     bool isOpen() const { return pipeline_ != nullptr; }
     const std::string& path() const { return path_; }
+    // The open video's own frame size; empty when closed.
+    QSize videoSize() const { return videoSize_; }
+    // The size the view shows the video at. Frames come scaled down to it (keeping their
+    // own size where that is smaller; an empty size asks for that); a paused frame is made
+    // again at the new size.
+    void SetFrameSize(QSize shown);
     // The open file's generation; a new one with every Open and Close.
     std::uint64_t generation() const { return generation_.load(); }
 
@@ -91,7 +100,7 @@ private:
     void QueueEvent(long code);
     void DeliverFrame(std::uint64_t generation);
     void DropNewestSample();
-    bool Seek(double seconds);
+    void ApplyFrameSize();
 
     std::atomic<QObject*> notifyTarget_{nullptr};
     VideoView video_;
@@ -106,6 +115,9 @@ private:
     std::atomic<bool> endReported_{false};
     void ReportEndOnce();
     std::uint64_t framesShown_ = 0;
+    QSize videoSize_;
+    QSize shownSize_;
+    QSize frameSize_;  // what the sink asks for; empty for the video's own
 
     // Shared with GStreamer's threads.
     mutable std::mutex mutex_;

@@ -78,11 +78,14 @@ CMicroscopeDlg::CMicroscopeDlg(StartupEnvironment environment, QWidget* parent)
         connect(timer, &QTimer::timeout, this, [this, timer] { OnTimer(timer->id()); });
     }
     // Played frames reach the display only while a video is browsed.
-    player_.SetWindows(this, [this](const QImage& frame) {
+    player_.SetWindows(this, [this](const QImage& frame, QSize videoSize) {
         if (!Capturing() && fileList_ != nullptr && fileList_->mediaKind() == MediaKind::Videos) {
-            displayWindow_->ShowVideoFrame(frame);
+            displayWindow_->ShowVideoFrame(frame, videoSize);
         }
     });
+    // Frames come at the size they are shown at.
+    connect(displayWindow_, &VideoDisplayWindow::pictureTargetSizeChanged, &player_,
+            &CMoviePlayer::SetFrameSize);
 }
 
 CMicroscopeDlg::~CMicroscopeDlg() {
@@ -557,6 +560,7 @@ void CMicroscopeDlg::OpenForPlayback() {
         return;
     }
     const IoResult opened = player_.Open(source);
+    player_.SetFrameSize(displayWindow_->PictureTargetSize());
     double duration = 0.0;
     player_.GetDuration(duration);
     CSkinSlider& slider = *skin_->slider();

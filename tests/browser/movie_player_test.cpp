@@ -32,7 +32,7 @@ constexpr int kFrames = 25;  // 2.5 seconds
 class PlayerRig : public QObject {
 public:
     PlayerRig() {
-        player.SetWindows(this, [this](const QImage& frame) {
+        player.SetWindows(this, [this](const QImage& frame, QSize) {
             shown = frame;
             ++framesShown;
         });

@@ -6,6 +6,7 @@
 #include <QMetaObject>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QRegion>
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -164,23 +165,25 @@ QImage VideoDisplayWindow::SurfaceSnapshot() const {
 
 void VideoDisplayWindow::ShowPicture(std::span<const std::uint8_t> viewerImage) {
     picture_ = PictureFromPackedDib(viewerImage);
+    pictureSize_ = picture_.size();
     view_.SetPicture(picture_.width(), picture_.height());
     view_.Fit(ClientRect());
     ResetView();
     Q_EMIT pictureChanged();
 }
 
-void VideoDisplayWindow::ShowVideoFrame(const QImage& frame) {
-    if (frame.isNull() || frame.format() != QImage::Format_RGB32) {
+void VideoDisplayWindow::ShowVideoFrame(const QImage& frame, QSize videoSize) {
+    if (frame.isNull() || frame.format() != QImage::Format_RGB32 || videoSize.isEmpty()) {
         return;
     }
-    const bool sameSize = frame.size() == picture_.size();
+    const bool sameSize = videoSize == pictureSize_ && !picture_.isNull();
     picture_ = frame;
     if (sameSize) {
         RedrawPicture();
         return;
     }
-    view_.SetPicture(picture_.width(), picture_.height());
+    pictureSize_ = videoSize;
+    view_.SetPicture(videoSize.width(), videoSize.height());
     view_.Fit(ClientRect());
     ResetView();
     Q_EMIT pictureChanged();
@@ -200,19 +203,37 @@ void VideoDisplayWindow::ResetView() {
     RedrawPicture();
 }
 
+QSize VideoDisplayWindow::PictureTargetSize() const {
+    if (picture_.isNull()) {
+        return {};
+    }
+    const DisplayRect target = view_.PictureTarget();
+    return {std::max(0, target.Width()), std::max(0, target.Height())};
+}
+
 void VideoDisplayWindow::RedrawPicture() {
+    if (const QSize target = PictureTargetSize(); target != targetSize_) {
+        targetSize_ = target;
+        Q_EMIT pictureTargetSizeChanged(target);
+    }
     {
         std::lock_guard<std::mutex> lock(surfaceMutex_);
         EnsureSurfaceLocked();
         surfaceOverlays_.reset();
         if (!surface_.isNull()) {
-            surface_.fill(Qt::black);
             const DisplayRect target = view_.PictureTarget();
-            if (!picture_.isNull() && target.Width() > 0 && target.Height() > 0) {
+            const QRect pictureRect(target.left, target.top, target.Width(), target.Height());
+            if (picture_.isNull() || pictureRect.isEmpty()) {
+                surface_.fill(Qt::black);
+            } else {
+                // Black only where the picture leaves room: a played video redraws this
+                // many times a second.
                 QPainter painter(&surface_);
+                for (const QRect& margin : QRegion(surface_.rect()).subtracted(pictureRect)) {
+                    painter.fillRect(margin, Qt::black);
+                }
                 painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-                painter.drawImage(QRect(target.left, target.top, target.Width(), target.Height()),
-                                  picture_);
+                painter.drawImage(pictureRect, picture_);
             }
         }
     }

@@ -54,9 +54,14 @@ public:
     // no such picture shows black.
     void ShowPicture(std::span<const std::uint8_t> viewerImage);
     // Shows a frame of a played video (top-down Format_RGB32) in the browsed picture's place.
-    // A frame of the size shown keeps the zoom and view; another size is fitted as ShowPicture
-    // fits a picture. The image is kept, not copied, until the next picture replaces it.
-    void ShowVideoFrame(const QImage& frame);
+    // `videoSize` is the video's own frame size, which the zoom and view are of; the frame
+    // may come scaled down to about the size it is shown at, and is stretched to it. A video
+    // of the size shown keeps the zoom and view; another size is fitted as ShowPicture fits a
+    // picture. The image is kept, not copied, until the next picture replaces it.
+    void ShowVideoFrame(const QImage& frame, QSize videoSize);
+    // The size the browsed picture or video covers on the window at the current zoom (parts
+    // may lie outside the window); empty without a picture.
+    QSize PictureTargetSize() const;
     // A browsed picture is there to zoom and pan.
     bool hasPicture() const { return !picture_.isNull(); }
     // The browsed picture or played frame, unscaled; null for none.
@@ -100,6 +105,8 @@ public:
 Q_SIGNALS:
     // ShowPicture took a new picture (or none); hasPicture() tells which.
     void pictureChanged();
+    // PictureTargetSize() changed: a zoom step, a new picture, full screen and back.
+    void pictureTargetSizeChanged(QSize size);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -140,6 +147,8 @@ private:
     // UI thread only.
     DisplayGeometry view_;
     QImage picture_;  // the browsed picture, top-down Format_RGB32; null for none
+    QSize pictureSize_;  // its own size: a played video's frames may come scaled down
+    QSize targetSize_;   // PictureTargetSize() as last drawn
     QString connectText_;
     QString fullScreenHint_;
     bool fullScreenMode_ = false;
