@@ -122,8 +122,7 @@ struct CMoviePlayer::Pipeline {
         // aspect ratio itself.
         g_object_set(scale, "method", 0, "add-borders", FALSE, nullptr);
         // In time with the clock; one buffer kept at most, none beyond the one shown.
-        g_object_set(sink, "sync", TRUE, "max-buffers", 1u, "enable-last-sample", FALSE,
-                     nullptr);
+        g_object_set(sink, "sync", TRUE, "max-buffers", 1u, "enable-last-sample", FALSE, nullptr);
         SetFrameSize(frameSize);
         GstAppSinkCallbacks callbacks{};
         callbacks.new_preroll = OnNewPreroll;

@@ -384,6 +384,8 @@ void MainWindowSkin::EnterFullScreen() {
     display_.SaveZoomState();
     display_.SetFullScreenMode(true);
     if (videoWasPlaying) {
+        // The video fills the screen as a picture would.
+        display_.ResetView();
         Hook(hooks_.startPlayback);
     } else {
         ClearOrResetDisplay();
@@ -450,6 +452,7 @@ void MainWindowSkin::LeaveFullScreen() {
     window_.activateWindow();
 
     if (videoWasPlaying) {
+        display_.RestoreZoomState();
         Hook(hooks_.startPlayback);
     } else {
         ClearOrResetDisplay();

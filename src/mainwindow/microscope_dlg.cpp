@@ -667,10 +667,15 @@ void CMicroscopeDlg::OnOpenVideo() {
     dialog.setFileMode(QFileDialog::ExistingFile);
     // Linux names are case-sensitive: every spelling of the extension is offered.
     dialog.setNameFilter(QStringLiteral("Avi Files(*.Avi *.avi *.AVI)"));
+    // Where the last video was opened from, else where the recordings are.
+    dialog.setDirectory(openVideoFolder_.isEmpty()
+                            ? QFile::decodeName(QByteArray::fromStdString(paths_.videoFolder))
+                            : openVideoFolder_);
     const QString chosen = RunFileDialog(dialog);
     if (chosen.isEmpty()) {
         return;
     }
+    openVideoFolder_ = QFileInfo(chosen).absolutePath();
     if (skin_->Toggle(control::kPlay)->IsOn() != 0) {
         StopPlayback();
     }

@@ -217,7 +217,8 @@ private:
     std::function<QString(QFileDialog&)> fileDialogRunner_;
     CMoviePlayer player_;
     std::string externalVideoPath_;
-    QString saveFolder_;  // where the last save went; the save dialog starts there
+    QString saveFolder_;       // where the last save went; the save dialog starts there
+    QString openVideoFolder_;  // where the last video was opened from
     std::unique_ptr<CaptureStack> capture_;
     std::unique_ptr<DevicePresence> presence_;
     std::unique_ptr<platform::DeviceChangeMonitor> deviceMonitor_;

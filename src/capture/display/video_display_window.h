@@ -146,7 +146,7 @@ private:
 
     // UI thread only.
     DisplayGeometry view_;
-    QImage picture_;  // the browsed picture, top-down Format_RGB32; null for none
+    QImage picture_;     // the browsed picture, top-down Format_RGB32; null for none
     QSize pictureSize_;  // its own size: a played video's frames may come scaled down
     QSize targetSize_;   // PictureTargetSize() as last drawn
     QString connectText_;
