@@ -285,7 +285,8 @@ IoResult CMoviePlayer::Open(const std::string& path) {
     const bool built = pipeline->Build(uri, frameSize_, this);
     g_free(uri);
     if (!built) {
-        return IoResult(EIO, "GStreamer's playbin, videoconvert or appsink is not installed");
+        return IoResult(
+            EIO, "GStreamer's playbin, videoscale, videoconvert or appsink is not installed");
     }
     ++generation_;
     sinkAtEnd_ = false;
@@ -308,6 +309,12 @@ IoResult CMoviePlayer::Open(const std::string& path) {
         return IoResult(ETIMEDOUT);
     }
     videoSize_ = pipeline_->VideoSize();
+    if (videoSize_.isEmpty()) {
+        // Sound only, or no frame at all: nothing would ever be shown, nor end.
+        Close();
+        DebugTrace(0, "Cannot play %s: no video frames\n", path.c_str());
+        return IoResult(EIO, "the file holds no video frames");
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         events_.clear();

@@ -261,12 +261,15 @@ TEST_F(MoviePlayerTest, FilesThatCannotBePlayedLeaveThePlayerClosed) {
     WriteFile(*folder / "empty.avi", "");
     WriteFile(*folder / "text.avi", "This is not a video.\n");
     WriteFile(*folder / "header only.avi", good.substr(0, 200));
+    testsupport::RunCommand(
+        "ffmpeg -nostdin -v error -f lavfi -i sine=duration=1 -c:a pcm_s16le '" +
+        *folder / "sound only.avi" + "'");
     ASSERT_EQ(::mkfifo((*folder / "fifo.avi").c_str(), 0600), 0);
     std::filesystem::create_directory(*folder / "folder.avi");
     const std::vector<std::pair<std::string, int>> cases = {
-        {"missing.avi", ENOENT},    {"fifo.avi", EINVAL}, {"folder.avi", EINVAL},
-        {"empty.avi", EIO},         {"text.avi", EIO},    {"header only.avi", EIO},
-        {"unknown codec.avi", EIO},
+        {"missing.avi", ENOENT},    {"fifo.avi", EINVAL},    {"folder.avi", EINVAL},
+        {"empty.avi", EIO},         {"text.avi", EIO},       {"header only.avi", EIO},
+        {"unknown codec.avi", EIO}, {"sound only.avi", EIO},
     };
     for (const auto& [name, error] : cases) {
         SCOPED_TRACE(name);
