@@ -2,10 +2,18 @@
 
 // Small pieces the benchmarks share.
 
+#include <dirent.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
 #include <vector>
 
 namespace bench {
@@ -19,6 +27,69 @@ inline std::uint64_t ProcessCpuNanoseconds() {
                static_cast<std::uint64_t>(time.tv_usec) * 1000u;
     };
     return nanoseconds(usage.ru_utime) + nanoseconds(usage.ru_stime);
+}
+
+inline std::string ReadTaskFile(const std::string& task, const char* file) {
+    std::ifstream in("/proc/self/task/" + task + "/" + file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The id of this process's thread named `name`, if one runs.
+inline std::optional<std::string> FindThread(const char* name) {
+    std::unique_ptr<DIR, int (*)(DIR*)> tasks(opendir("/proc/self/task"), closedir);
+    if (!tasks) {
+        return std::nullopt;
+    }
+    while (const dirent* entry = readdir(tasks.get())) {
+        const std::string task = entry->d_name;
+        if (task != "." && task != ".." && ReadTaskFile(task, "comm") == std::string(name) + "\n") {
+            return task;
+        }
+    }
+    return std::nullopt;
+}
+
+// User and system CPU time of thread `task` (in clock ticks, so 10 ms steps), 0 once it ended.
+inline std::uint64_t TaskCpuNanoseconds(const std::string& task) {
+    const std::string stat = ReadTaskFile(task, "stat");
+    const std::size_t end = stat.rfind(')');
+    if (end == std::string::npos) {
+        return 0;
+    }
+    // After the name: state, then fields 4 to 13, then utime and stime.
+    std::istringstream fields(stat.substr(end + 1));
+    std::string field;
+    for (int i = 3; i <= 13 && fields >> field; ++i) {
+    }
+    unsigned long long user = 0;
+    unsigned long long system = 0;
+    fields >> user >> system;
+    return (user + system) * (1000000000u / static_cast<std::uint64_t>(sysconf(_SC_CLK_TCK)));
+}
+
+// CPU time of each of this process's threads that runs now, summed by thread name (threads
+// of the same name, as GStreamer's, count together); the calling thread is named "main".
+inline std::map<std::string, std::uint64_t> ThreadCpuByName() {
+    std::map<std::string, std::uint64_t> byName;
+    std::unique_ptr<DIR, int (*)(DIR*)> tasks(opendir("/proc/self/task"), closedir);
+    if (!tasks) {
+        return byName;
+    }
+    const std::string self = std::to_string(static_cast<long>(gettid()));
+    while (const dirent* entry = readdir(tasks.get())) {
+        const std::string task = entry->d_name;
+        if (task == "." || task == "..") {
+            continue;
+        }
+        std::string name = ReadTaskFile(task, "comm");
+        while (!name.empty() && name.back() == '\n') {
+            name.pop_back();
+        }
+        byName[task == self ? std::string("main") : name] += TaskCpuNanoseconds(task);
+    }
+    return byName;
 }
 
 // The middle value (the upper one of an even count); 0 for none.

@@ -49,6 +49,9 @@
 
 namespace {
 
+using bench::FindThread;
+using bench::TaskCpuNanoseconds;
+
 using gstcapture::CapsPtr;
 using gstcapture::ElementPtr;
 using gstcapture::MakeElement;
@@ -65,46 +68,6 @@ std::uint64_t ThreadCpuNanoseconds() {
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u +
            static_cast<std::uint64_t>(now.tv_nsec);
-}
-
-std::string ReadTaskFile(const std::string& task, const char* file) {
-    std::ifstream in("/proc/self/task/" + task + "/" + file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// The id of this process's thread named `name`, if one runs.
-std::optional<std::string> FindThread(const char* name) {
-    std::unique_ptr<DIR, int (*)(DIR*)> tasks(opendir("/proc/self/task"), closedir);
-    if (!tasks) {
-        return std::nullopt;
-    }
-    while (const dirent* entry = readdir(tasks.get())) {
-        const std::string task = entry->d_name;
-        if (task != "." && task != ".." && ReadTaskFile(task, "comm") == std::string(name) + "\n") {
-            return task;
-        }
-    }
-    return std::nullopt;
-}
-
-// User and system CPU time of thread `task` (in clock ticks, so 10 ms steps), 0 once it ended.
-std::uint64_t TaskCpuNanoseconds(const std::string& task) {
-    const std::string stat = ReadTaskFile(task, "stat");
-    const std::size_t end = stat.rfind(')');
-    if (end == std::string::npos) {
-        return 0;
-    }
-    // After the name: state, then fields 4 to 13, then utime and stime.
-    std::istringstream fields(stat.substr(end + 1));
-    std::string field;
-    for (int i = 3; i <= 13 && fields >> field; ++i) {
-    }
-    unsigned long long user = 0;
-    unsigned long long system = 0;
-    fields >> user >> system;
-    return (user + system) * (1000000000u / static_cast<std::uint64_t>(sysconf(_SC_CLK_TCK)));
 }
 
 // Runs the UI thread's event loop for `ms` milliseconds.

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,7 @@ private:
 
 struct Side {
     double cpuSeconds = 0.0;
+    std::map<std::string, double> threadSeconds;  // the program's threads, by name
     double wallSeconds = 0.0;
     long framesShown = -1;  // -1: not known
     bool ok = false;
@@ -77,6 +79,7 @@ Side PlayInProgram(const std::string& path) {
     Side side;
     const auto wallStart = std::chrono::steady_clock::now();
     const std::uint64_t cpuStart = bench::ProcessCpuNanoseconds();
+    const std::uint64_t mainStart = bench::ThreadCpuByName()["main"];
     if (!player.Open(path).ok()) {
         return side;
     }
@@ -84,6 +87,10 @@ Side PlayInProgram(const std::string& path) {
     QTimer::singleShot(120000, &loop, &QEventLoop::quit);
     loop.exec();
     side.ok = player.GetEvent() == playerevent::kComplete;
+    // GStreamer's threads end with the file: their times are read before.
+    for (const auto& [name, nanoseconds] : bench::ThreadCpuByName()) {
+        side.threadSeconds[name] = Seconds(name == "main" ? nanoseconds - mainStart : nanoseconds);
+    }
     player.Close();
     QApplication::processEvents();
     side.cpuSeconds = Seconds(bench::ProcessCpuNanoseconds() - cpuStart);
@@ -145,6 +152,7 @@ int main(int argc, char** argv) {
     std::vector<double> program;
     std::vector<double> bare;
     std::vector<double> shown;
+    std::map<std::string, std::vector<double>> threads;  // ms per frame, by thread name
     for (int round = 0; round < rounds; ++round) {
         const Side ours = PlayInProgram(path);
         const Side theirs = PlayInGstLaunch(path);
@@ -156,6 +164,9 @@ int main(int argc, char** argv) {
         program.push_back(ours.cpuSeconds / frames * 1000.0);
         bare.push_back(theirs.cpuSeconds / frames * 1000.0);
         shown.push_back(static_cast<double>(ours.framesShown));
+        for (const auto& [name, threadSeconds] : ours.threadSeconds) {
+            threads[name].push_back(threadSeconds / frames * 1000.0);
+        }
         std::printf(
             "round %d: program %.2f ms/frame (%ld frames shown, %.1f s), bare %.2f ms/frame "
             "(%.1f s)\n",
@@ -168,6 +179,12 @@ int main(int argc, char** argv) {
                 kFramesPerSecond, rounds);
     std::printf("  program (player + display): %.2f ms CPU per frame, %.0f of %d frames shown\n",
                 programMedian, bench::Median(shown), frames);
+    for (const auto& [name, perFrame] : threads) {
+        const double median = bench::Median(perFrame);
+        if (median >= 0.01) {
+            std::printf("    thread %-18s %.2f ms per frame\n", name.c_str(), median);
+        }
+    }
     std::printf("  bare (gst-launch playbin, fakesink): %.2f ms CPU per frame\n", bareMedian);
     std::printf("  ratio program / bare: %.2f (goal <= 1.30)\n",
                 bareMedian > 0.0 ? programMedian / bareMedian : 0.0);

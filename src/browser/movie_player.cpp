@@ -173,9 +173,10 @@ struct CMoviePlayer::Pipeline {
     // way to playing, as after a seek to the end.
     static void OnEndOfStream(GstAppSink* /*sink*/, gpointer data) {
         auto* player = static_cast<CMoviePlayer*>(data);
+        std::lock_guard<std::mutex> lock(player->mutex_);
         player->sinkAtEnd_ = true;
-        if (player->running_.load()) {
-            player->ReportEndOnce();
+        if (player->running_) {
+            player->ReportEndLocked();
         }
     }
 
@@ -194,10 +195,10 @@ struct CMoviePlayer::Pipeline {
                     if (player->lastError_.empty() && error != nullptr) {
                         player->lastError_ = error->message;
                     }
+                    player->QueueEventLocked(playerevent::kErrorAbort);
                 }
                 g_clear_error(&error);
                 g_free(debug);
-                player->QueueEvent(playerevent::kErrorAbort);
                 break;
             }
             default:
@@ -226,17 +227,13 @@ struct CMoviePlayer::Pipeline {
         GstSample* sample = gst_sample_new(gst_sample_get_buffer(pulled),
                                            gst_sample_get_caps(pulled), nullptr, nullptr);
         gst_sample_unref(pulled);
-        const std::uint64_t generation = player->generation_.load();
-        bool ask = false;
-        {
-            std::lock_guard<std::mutex> lock(player->mutex_);
-            if (player->newestSample_ != nullptr) {
-                gst_sample_unref(static_cast<GstSample*>(player->newestSample_));
-            }
-            player->newestSample_ = sample;
-            ask = !std::exchange(player->frameDeliveryPending_, true);
+        std::lock_guard<std::mutex> lock(player->mutex_);
+        if (player->newestSample_ != nullptr) {
+            gst_sample_unref(static_cast<GstSample*>(player->newestSample_));
         }
-        if (ask) {
+        player->newestSample_ = sample;
+        if (!std::exchange(player->frameDeliveryPending_, true)) {
+            const std::uint64_t generation = player->generation_.load();
             QMetaObject::invokeMethod(
                 player, [player, generation] { player->DeliverFrame(generation); },
                 Qt::QueuedConnection);
@@ -251,7 +248,10 @@ CMoviePlayer::~CMoviePlayer() {
 }
 
 void CMoviePlayer::SetWindows(QObject* notify, VideoView video) {
-    notifyTarget_ = notify;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        notifyTarget_ = notify;
+    }
     video_ = std::move(video);
 }
 
@@ -276,10 +276,6 @@ IoResult CMoviePlayer::Open(const std::string& path) {
         g_clear_error(&error);
         return IoResult(EINVAL, reason);
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        lastError_.clear();
-    }
     auto pipeline = std::make_unique<Pipeline>();
     frameSize_ = QSize();  // the video's own until its size is known
     const bool built = pipeline->Build(uri, frameSize_, this);
@@ -288,9 +284,13 @@ IoResult CMoviePlayer::Open(const std::string& path) {
         return IoResult(
             EIO, "GStreamer's playbin, videoscale, videoconvert or appsink is not installed");
     }
-    ++generation_;
-    sinkAtEnd_ = false;
-    endReported_ = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++generation_;
+        lastError_.clear();
+        sinkAtEnd_ = false;
+        endReported_ = false;
+    }
     pipeline_ = std::move(pipeline);
     path_ = path;
     GstStateChangeReturn change = gst_element_set_state(pipeline_->playbin, GST_STATE_PAUSED);
@@ -343,7 +343,12 @@ void CMoviePlayer::ApplyFrameSize() {
     }
     frameSize_ = wanted;
     pipeline_->SetFrameSize(wanted);
-    if (!running_.load()) {
+    bool running = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        running = running_;
+    }
+    if (!running) {
         // The paused frame is made again at the new size.
         double position = -1.0;
         GetPosition(position);
@@ -354,14 +359,16 @@ void CMoviePlayer::ApplyFrameSize() {
 }
 
 void CMoviePlayer::Close() {
-    notifying_ = false;
-    running_ = false;
+    // No GStreamer thread runs once the pipeline is gone; the lock then orders whatever its
+    // threads did before this.
     pipeline_.reset();
-    ++generation_;
     path_.clear();
     framesShown_ = 0;
     videoSize_ = QSize();
     std::lock_guard<std::mutex> lock(mutex_);
+    notifying_ = false;
+    running_ = false;
+    ++generation_;
     events_.clear();
     DropNewestSample();
     frameDeliveryPending_ = false;
@@ -379,28 +386,22 @@ void CMoviePlayer::Run() {
         return;
     }
     gst_element_set_state(pipeline_->playbin, GST_STATE_PLAYING);
+    std::lock_guard<std::mutex> lock(mutex_);
     running_ = true;
-    if (sinkAtEnd_.load()) {
-        ReportEndOnce();  // it stood at the end: the end comes at once
+    // Events that came before it first ran are told now, one notice each.
+    if (!std::exchange(notifying_, true) && notifyTarget_ != nullptr) {
+        for (std::size_t i = 0; i < events_.size(); ++i) {
+            QCoreApplication::postEvent(notifyTarget_, new PlayerEvent(generation_.load()));
+        }
     }
-    // Events that came before it first ran are told now, one notice each (a notice too many
-    // finds no event, which is harmless).
-    QObject* notify = notifyTarget_.load();
-    if (!notifying_.exchange(true) && notify != nullptr) {
-        std::size_t waiting = 0;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            waiting = events_.size();
-        }
-        for (std::size_t i = 0; i < waiting; ++i) {
-            QCoreApplication::postEvent(notify, new PlayerEvent(generation_.load()));
-        }
+    if (sinkAtEnd_) {
+        ReportEndLocked();  // it stood at the end: the end comes at once
     }
 }
 
-void CMoviePlayer::ReportEndOnce() {
-    if (!endReported_.exchange(true)) {
-        QueueEvent(playerevent::kComplete);
+void CMoviePlayer::ReportEndLocked() {
+    if (!std::exchange(endReported_, true)) {
+        QueueEventLocked(playerevent::kComplete);
     }
 }
 
@@ -411,7 +412,10 @@ void CMoviePlayer::Pause() {
     GstState state = GST_STATE_VOID_PENDING;
     GstState pending = GST_STATE_VOID_PENDING;
     gst_element_get_state(pipeline_->playbin, &state, &pending, kStateWait);
-    running_ = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        running_ = false;
+    }
     if (state != GST_STATE_PAUSED || pending != GST_STATE_VOID_PENDING) {
         gst_element_set_state(pipeline_->playbin, GST_STATE_PAUSED);
         gst_element_get_state(pipeline_->playbin, nullptr, nullptr, kStateWait);
@@ -484,8 +488,11 @@ void CMoviePlayer::SetPosition(double seconds) {
     // Accurate, so that the frame shown is the one at the position, also between key frames;
     // waited for, so that the position reads back at once. The seek takes the sink away from
     // the end.
-    sinkAtEnd_ = false;
-    endReported_ = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sinkAtEnd_ = false;
+        endReported_ = false;
+    }
     if (gst_element_seek_simple(
             pipeline_->playbin, GST_FORMAT_TIME,
             static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE), target)) {
@@ -498,18 +505,13 @@ std::string CMoviePlayer::lastError() const {
     return lastError_;
 }
 
-void CMoviePlayer::QueueEvent(long code) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (events_.size() >= kMaxQueuedEvents) {
-            return;
-        }
-        events_.push_back(code);
+void CMoviePlayer::QueueEventLocked(long code) {
+    if (events_.size() >= kMaxQueuedEvents) {
+        return;
     }
-    if (notifying_.load()) {
-        if (QObject* notify = notifyTarget_.load()) {
-            QCoreApplication::postEvent(notify, new PlayerEvent(generation_.load()));
-        }
+    events_.push_back(code);
+    if (notifying_ && notifyTarget_ != nullptr) {
+        QCoreApplication::postEvent(notifyTarget_, new PlayerEvent(generation_.load()));
     }
 }
 

@@ -97,23 +97,17 @@ public:
 
 private:
     struct Pipeline;  // GStreamer's side, with its callbacks
-    void QueueEvent(long code);
+    // Queues an event and posts its notice once the player has run; mutex_ held.
+    void QueueEventLocked(long code);
+    void ReportEndLocked();  // the end, once per arrival there; mutex_ held
     void DeliverFrame(std::uint64_t generation);
     void DropNewestSample();
     void ApplyFrameSize();
 
-    std::atomic<QObject*> notifyTarget_{nullptr};
     VideoView video_;
     std::unique_ptr<Pipeline> pipeline_;
     std::string path_;
-    std::atomic<std::uint64_t> generation_{0};
-    std::atomic<bool> notifying_{false};
-    // The end of the file: the sink reached it (it may do so while paused, after a seek to
-    // the end); it is reported once the player runs, once per arrival.
-    std::atomic<bool> running_{false};
-    std::atomic<bool> sinkAtEnd_{false};
-    std::atomic<bool> endReported_{false};
-    void ReportEndOnce();
+    std::atomic<std::uint64_t> generation_{0};  // changed under mutex_
     std::uint64_t framesShown_ = 0;
     QSize videoSize_;
     QSize shownSize_;
@@ -121,7 +115,14 @@ private:
 
     // Shared with GStreamer's threads.
     mutable std::mutex mutex_;
-    std::deque<long> events_;            // guarded
+    std::deque<long> events_;          // guarded
+    QObject* notifyTarget_ = nullptr;  // guarded
+    bool notifying_ = false;           // guarded; from the first Run on
+    bool running_ = false;             // guarded; between Run and Pause
+    // The end of the file: the sink reached it (it may do so while paused, after a seek to
+    // the end); it is reported once the player runs, once per arrival. Guarded.
+    bool sinkAtEnd_ = false;
+    bool endReported_ = false;
     std::string lastError_;              // guarded
     void* newestSample_ = nullptr;       // guarded; a GstSample not yet shown
     bool frameDeliveryPending_ = false;  // guarded
