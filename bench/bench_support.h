@@ -69,13 +69,17 @@ inline std::uint64_t TaskCpuNanoseconds(const std::string& task) {
     return (user + system) * (1000000000u / static_cast<std::uint64_t>(sysconf(_SC_CLK_TCK)));
 }
 
-// CPU time of each of this process's threads that runs now, summed by thread name (threads
-// of the same name, as GStreamer's, count together); the calling thread is named "main".
-inline std::map<std::string, std::uint64_t> ThreadCpuByName() {
-    std::map<std::string, std::uint64_t> byName;
+// This process's threads that run now: their name (the calling thread's is "main") and CPU
+// time, by thread id. Threads of a pool keep their time across the tasks they run.
+struct ThreadTime {
+    std::string name;
+    std::uint64_t cpuNanoseconds = 0;
+};
+inline std::map<std::string, ThreadTime> ThreadTimes() {
+    std::map<std::string, ThreadTime> threads;
     std::unique_ptr<DIR, int (*)(DIR*)> tasks(opendir("/proc/self/task"), closedir);
     if (!tasks) {
-        return byName;
+        return threads;
     }
     const std::string self = std::to_string(static_cast<long>(gettid()));
     while (const dirent* entry = readdir(tasks.get())) {
@@ -87,9 +91,9 @@ inline std::map<std::string, std::uint64_t> ThreadCpuByName() {
         while (!name.empty() && name.back() == '\n') {
             name.pop_back();
         }
-        byName[task == self ? std::string("main") : name] += TaskCpuNanoseconds(task);
+        threads[task] = {task == self ? std::string("main") : name, TaskCpuNanoseconds(task)};
     }
-    return byName;
+    return threads;
 }
 
 // The middle value (the upper one of an even count); 0 for none.

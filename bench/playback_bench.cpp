@@ -79,7 +79,7 @@ Side PlayInProgram(const std::string& path) {
     Side side;
     const auto wallStart = std::chrono::steady_clock::now();
     const std::uint64_t cpuStart = bench::ProcessCpuNanoseconds();
-    const std::uint64_t mainStart = bench::ThreadCpuByName()["main"];
+    const std::map<std::string, bench::ThreadTime> threadsBefore = bench::ThreadTimes();
     if (!player.Open(path).ok()) {
         return side;
     }
@@ -88,8 +88,21 @@ Side PlayInProgram(const std::string& path) {
     loop.exec();
     side.ok = player.GetEvent() == playerevent::kComplete;
     // GStreamer's threads end with the file: their times are read before.
-    for (const auto& [name, nanoseconds] : bench::ThreadCpuByName()) {
-        side.threadSeconds[name] = Seconds(name == "main" ? nanoseconds - mainStart : nanoseconds);
+    // What each thread spent on this file, named without GStreamer's instance numbers
+    // (multiqueue3:src is the decoder's thread of the fourth file played); GStreamer's pool
+    // threads outlive the files they play.
+    for (const auto& [id, thread] : bench::ThreadTimes()) {
+        const auto before = threadsBefore.find(id);
+        const std::uint64_t spent =
+            thread.cpuNanoseconds -
+            (before != threadsBefore.end() ? before->second.cpuNanoseconds : 0);
+        std::string kind;
+        for (const char c : thread.name) {
+            if (c < '0' || c > '9') {
+                kind += c;
+            }
+        }
+        side.threadSeconds[kind] += Seconds(spent);
     }
     player.Close();
     QApplication::processEvents();
