@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <utility>
@@ -435,22 +436,20 @@ void CMoviePlayer::ToEnd() {
 }
 
 void CMoviePlayer::Forward() {
-    double duration = -1.0;
-    double position = -1.0;
-    GetDuration(duration);
-    GetPosition(position);
-    if (duration >= 0.0 && position >= 0.0) {
-        SetPosition(std::min(position + kStepSeconds, duration));
-    }
+    StepBy(kStepSeconds);
 }
 
 void CMoviePlayer::Back() {
+    StepBy(-kStepSeconds);
+}
+
+void CMoviePlayer::StepBy(double seconds) {
     double duration = -1.0;
     double position = -1.0;
     GetDuration(duration);
     GetPosition(position);
     if (duration >= 0.0 && position >= 0.0) {
-        SetPosition(std::max(position - kStepSeconds, 0.0));
+        SetPosition(std::clamp(position + seconds, 0.0, duration));
     }
 }
 

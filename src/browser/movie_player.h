@@ -103,6 +103,9 @@ private:
     void DeliverFrame(std::uint64_t generation);
     void DropNewestSample();
     void ApplyFrameSize();
+    // Goes `seconds` on (or back) from the position, no further than 0 and the duration;
+    // nothing when either cannot be read.
+    void StepBy(double seconds);
 
     VideoView video_;
     std::unique_ptr<Pipeline> pipeline_;

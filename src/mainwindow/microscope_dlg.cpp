@@ -597,13 +597,17 @@ void CMicroscopeDlg::OnPlayback() {
 }
 
 void CMicroscopeDlg::StopPlayback() {
+    ResetTransport();
+    player_.Pause();
+    player_.SetPosition(0.0);
+}
+
+void CMicroscopeDlg::ResetTransport() {
     skin_->Toggle(control::kPlay)->SetOff();
     skin_->Toggle(control::kOpen)->SetOff();
     EnableTransportButtons();
-    player_.Pause();
     positionTimer_.Kill();
     skin_->slider()->SetPos(0);
-    player_.SetPosition(0.0);
 }
 
 void CMicroscopeDlg::OnStep(int id) {
@@ -652,11 +656,7 @@ void CMicroscopeDlg::ClosePlayerOf(const std::string& path) {
     if (!player_.isOpen() || (!path.empty() && player_.path() != path)) {
         return;
     }
-    skin_->Toggle(control::kPlay)->SetOff();
-    skin_->Toggle(control::kOpen)->SetOff();
-    EnableTransportButtons();
-    positionTimer_.Kill();
-    skin_->slider()->SetPos(0);
+    ResetTransport();
     player_.Close();
 }
 

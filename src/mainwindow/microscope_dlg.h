@@ -158,6 +158,8 @@ private:
     void OnStep(int id);  // First, Last and the two 2-second steps
     void OnPlayerEvent();
     void FollowPlaybackPosition();
+    // Play and Open off, the position timer stopped, the slider at 0.
+    void ResetTransport();
     // Stop, First, Last and the steps are enabled exactly while Play is on.
     void EnableTransportButtons();
     // Stops playback and closes the player, when it plays `path` (any file when empty).
