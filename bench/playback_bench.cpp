@@ -1,8 +1,9 @@
 // Measures the CPU time the program spends per played frame of a 1280 x 1024 MJPG recording
 // against GStreamer's own playback of the same file, side by side in one run:
-//   - program: CMoviePlayer (playbin, conversion to 32-bit, appsink) playing into the real
-//     display window (622 x 487, offscreen), whose repaints the UI thread's event loop
-//     carries out, until the end of the file is reported;
+//   - program: CMoviePlayer (playbin, appsink, the JPEG pictures decoded by the player at
+//     about the size shown) playing into the real display window (622 x 487, offscreen),
+//     whose repaints the UI thread's event loop carries out, until the end of the file is
+//     reported;
 //   - bare: gst-launch-1.0 playbin with a fakesink as its video sink (decoding, no
 //     conversion, no display), in a child process, in time with the clock as the player.
 // Each side is measured as CPU time (user + system, of the process or of the child) over the

@@ -9,9 +9,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <span>
 #include <utility>
 
 #include "app/debug_trace.h"
+#include "browser/avi_video_codec.h"
+#include "output/jpeg_codec.h"
 
 namespace {
 
@@ -40,8 +44,8 @@ void ReleaseMappedFrame(void* data) {
     delete mapped;
 }
 
-// An image over the sample's bits, without a copy; takes the sample's reference. Null when
-// the sample holds no frame of the negotiated format.
+// An image over the bits of a decoded frame, without a copy; takes the sample's reference.
+// Null when the sample holds no frame of the negotiated format.
 QImage ImageOfSample(GstSample* sample) {
     GstVideoInfo info;
     GstBuffer* buffer = gst_sample_get_buffer(sample);
@@ -62,6 +66,18 @@ QImage ImageOfSample(GstSample* sample) {
                   mapped);
 }
 
+// The JPEG picture in the sample, decoded for showing it `shown` large.
+IoResult DecodeJpegSample(GstSample* sample, QSize shown, QImage& image) {
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    GstMapInfo map;
+    if (buffer == nullptr || !gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+        return IoResult(EBADMSG, "a frame without data");
+    }
+    IoResult result = JpegToFrame(std::span<const std::uint8_t>(map.data, map.size), shown, image);
+    gst_buffer_unmap(buffer, &map);
+    return result;
+}
+
 double Seconds(gint64 nanoseconds) {
     return static_cast<double>(nanoseconds) / static_cast<double>(GST_SECOND);
 }
@@ -77,7 +93,9 @@ QEvent::Type PlayerEvent::Type() {
 struct CMoviePlayer::Pipeline {
     GstElement* playbin = nullptr;  // owned
     GstElement* sink = nullptr;     // the appsink, inside playbin
-    GstPad* videoPad = nullptr;     // owned; where the decoded frames enter the video sink
+    GstPad* videoPad = nullptr;     // owned; where the frames enter the video sink
+    CMoviePlayer* player = nullptr;
+    bool jpegFrames = false;  // the sink takes JPEG pictures, which the player decodes
 
     Pipeline() = default;
     Pipeline(const Pipeline&) = delete;
@@ -95,15 +113,20 @@ struct CMoviePlayer::Pipeline {
         gst_object_unref(playbin);
     }
 
-    // Builds playbin for `uri` with a scaling, converting appsink as its video sink: the
-    // frames are scaled first, in the decoder's format, then converted at the size shown.
-    // False when an element is not installed.
-    bool Build(const char* uri, QSize frameSize, CMoviePlayer* player) {
+    // Builds playbin for `uri` with an appsink as its video sink. With `jpegFrames` (a
+    // Motion-JPEG file) the sink takes the JPEG pictures themselves, which the player decodes
+    // at the size shown; otherwise the sink scales and converts the decoded frames: scaled
+    // first, in the decoder's format, then converted at the size shown. False when an
+    // element is not installed.
+    bool Build(const char* uri, bool jpegPictures, CMoviePlayer* owner) {
         playbin = gst_element_factory_make("playbin", nullptr);
-        GstElement* scale = gst_element_factory_make("videoscale", nullptr);
-        GstElement* convert = gst_element_factory_make("videoconvert", nullptr);
         sink = gst_element_factory_make("appsink", nullptr);
-        if (playbin == nullptr || scale == nullptr || convert == nullptr || sink == nullptr) {
+        GstElement* scale =
+            jpegPictures ? nullptr : gst_element_factory_make("videoscale", nullptr);
+        GstElement* convert =
+            jpegPictures ? nullptr : gst_element_factory_make("videoconvert", nullptr);
+        if (playbin == nullptr || sink == nullptr ||
+            (!jpegPictures && (scale == nullptr || convert == nullptr))) {
             for (GstElement* element : {playbin, scale, convert, sink}) {
                 if (element != nullptr) {
                     gst_object_unref(gst_object_ref_sink(element));
@@ -114,32 +137,44 @@ struct CMoviePlayer::Pipeline {
             return false;
         }
         gst_object_ref_sink(playbin);
-        GstElement* videoSink = gst_bin_new("playersink");
-        gst_bin_add_many(GST_BIN(videoSink), scale, convert, sink, nullptr);
-        gst_element_link_many(scale, convert, sink, nullptr);
-        videoPad = gst_element_get_static_pad(scale, "sink");
-        gst_element_add_pad(videoSink, gst_ghost_pad_new("sink", videoPad));
-        // Nearest neighbour, as the live picture is scaled; no borders, as the view keeps the
-        // aspect ratio itself.
-        g_object_set(scale, "method", 0, "add-borders", FALSE, nullptr);
+        GstElement* videoSink = sink;
+        if (jpegPictures) {
+            // playbin stops looking for elements where the sink takes what comes: no decoder.
+            GstCaps* caps = gst_caps_new_empty_simple("image/jpeg");
+            g_object_set(sink, "caps", caps, nullptr);
+            gst_caps_unref(caps);
+            videoPad = gst_element_get_static_pad(sink, "sink");
+        } else {
+            videoSink = gst_bin_new("playersink");
+            gst_bin_add_many(GST_BIN(videoSink), scale, convert, sink, nullptr);
+            gst_element_link_many(scale, convert, sink, nullptr);
+            videoPad = gst_element_get_static_pad(scale, "sink");
+            gst_element_add_pad(videoSink, gst_ghost_pad_new("sink", videoPad));
+            // Nearest neighbour, as the live picture is scaled; no borders, as the view keeps
+            // the aspect ratio itself.
+            g_object_set(scale, "method", 0, "add-borders", FALSE, nullptr);
+            SetFrameSize(QSize());
+        }
+        jpegFrames = jpegPictures;
+        player = owner;
         // In time with the clock; one buffer kept at most, none beyond the one shown.
         g_object_set(sink, "sync", TRUE, "max-buffers", 1u, "enable-last-sample", FALSE, nullptr);
-        SetFrameSize(frameSize);
         GstAppSinkCallbacks callbacks{};
         callbacks.new_preroll = OnNewPreroll;
         callbacks.new_sample = OnNewSample;
         callbacks.eos = OnEndOfStream;
-        gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, player, nullptr);
+        gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
 
         g_object_set(playbin, "uri", uri, "video-sink", videoSink, "flags",
                      kPlayFlagVideo | kPlayFlagNativeVideo, nullptr);
         GstBus* bus = gst_element_get_bus(playbin);
-        gst_bus_set_sync_handler(bus, OnBusMessage, player, nullptr);
+        gst_bus_set_sync_handler(bus, OnBusMessage, owner, nullptr);
         gst_object_unref(bus);
         return true;
     }
 
-    // The caps the sink takes: 32-bit frames of `size`, or of the video's own size.
+    // Decoded frames: the caps the sink takes, 32-bit frames of `size`, or of the video's own
+    // size.
     void SetFrameSize(QSize size) const {
         GstCaps* caps =
             gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", nullptr);
@@ -155,13 +190,19 @@ struct CMoviePlayer::Pipeline {
         gst_object_unref(pad);
     }
 
-    // The size of the decoded frames; empty before the first.
+    // The size of the frames that enter the sink, as their stream tells it; empty before the
+    // first.
     QSize VideoSize() const {
         GstCaps* caps = gst_pad_get_current_caps(videoPad);
-        GstVideoInfo info;
         QSize size;
-        if (caps != nullptr && gst_video_info_from_caps(&info, caps)) {
-            size = QSize(GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info));
+        if (caps != nullptr && !gst_caps_is_empty(caps)) {
+            const GstStructure* structure = gst_caps_get_structure(caps, 0);
+            int width = 0;
+            int height = 0;
+            if (gst_structure_get_int(structure, "width", &width) &&
+                gst_structure_get_int(structure, "height", &height) && width > 0 && height > 0) {
+                size = QSize(width, height);
+            }
         }
         if (caps != nullptr) {
             gst_caps_unref(caps);
@@ -173,7 +214,7 @@ struct CMoviePlayer::Pipeline {
     // message is not used: the bins lose it when the sink ends while they are still on their
     // way to playing, as after a seek to the end.
     static void OnEndOfStream(GstAppSink* /*sink*/, gpointer data) {
-        auto* player = static_cast<CMoviePlayer*>(data);
+        CMoviePlayer* player = static_cast<Pipeline*>(data)->player;
         std::lock_guard<std::mutex> lock(player->mutex_);
         player->sinkAtEnd_ = true;
         if (player->running_) {
@@ -209,34 +250,58 @@ struct CMoviePlayer::Pipeline {
     }
 
     static GstFlowReturn OnNewPreroll(GstAppSink* sink, gpointer data) {
-        TakeSample(static_cast<CMoviePlayer*>(data), gst_app_sink_pull_preroll(sink));
+        static_cast<Pipeline*>(data)->TakeSample(gst_app_sink_pull_preroll(sink));
         return GST_FLOW_OK;
     }
     static GstFlowReturn OnNewSample(GstAppSink* sink, gpointer data) {
-        TakeSample(static_cast<CMoviePlayer*>(data), gst_app_sink_pull_sample(sink));
+        static_cast<Pipeline*>(data)->TakeSample(gst_app_sink_pull_sample(sink));
         return GST_FLOW_OK;
     }
 
-    // Keeps the newest frame and asks the UI thread to show it, with at most one request
-    // pending.
-    static void TakeSample(CMoviePlayer* player, GstSample* pulled) {
+    // Makes the frame of the sample, keeps it as the newest and asks the UI thread to show
+    // it, with at most one request pending. A JPEG picture that cannot be decoded is
+    // skipped, its words kept for Open.
+    void TakeSample(GstSample* pulled) const {
         if (pulled == nullptr) {
             return;
         }
-        // appsink reuses the samples it hands out when nobody else holds them: the frame is
-        // kept in a sample of our own.
-        GstSample* sample = gst_sample_new(gst_sample_get_buffer(pulled),
-                                           gst_sample_get_caps(pulled), nullptr, nullptr);
-        gst_sample_unref(pulled);
-        std::lock_guard<std::mutex> lock(player->mutex_);
-        if (player->newestSample_ != nullptr) {
-            gst_sample_unref(static_cast<GstSample*>(player->newestSample_));
+        QImage frame;
+        if (jpegFrames) {
+            QSize shown;
+            {
+                std::lock_guard<std::mutex> lock(player->mutex_);
+                shown = player->decodeSize_;
+            }
+            const IoResult decoded = DecodeJpegSample(pulled, shown, frame);
+            gst_sample_unref(pulled);
+            if (!decoded) {
+                std::lock_guard<std::mutex> lock(player->mutex_);
+                if (player->frameError_.empty()) {
+                    player->frameError_ = decoded.detail().empty() ? std::strerror(decoded.error())
+                                                                   : decoded.detail();
+                    DebugTrace(0, "Playback: a frame cannot be decoded: %s\n",
+                               player->frameError_.c_str());
+                }
+                return;
+            }
+        } else {
+            // appsink reuses the samples it hands out when nobody else holds them: the frame
+            // is kept in a sample of our own.
+            GstSample* sample = gst_sample_new(gst_sample_get_buffer(pulled),
+                                               gst_sample_get_caps(pulled), nullptr, nullptr);
+            gst_sample_unref(pulled);
+            frame = ImageOfSample(sample);
+            if (frame.isNull()) {
+                return;
+            }
         }
-        player->newestSample_ = sample;
+        std::lock_guard<std::mutex> lock(player->mutex_);
+        player->newestFrame_ = std::move(frame);
         if (!std::exchange(player->frameDeliveryPending_, true)) {
             const std::uint64_t generation = player->generation_.load();
+            CMoviePlayer* target = player;
             QMetaObject::invokeMethod(
-                player, [player, generation] { player->DeliverFrame(generation); },
+                target, [target, generation] { target->DeliverFrame(generation); },
                 Qt::QueuedConnection);
         }
     }
@@ -277,11 +342,22 @@ IoResult CMoviePlayer::Open(const std::string& path) {
         g_clear_error(&error);
         return IoResult(EINVAL, reason);
     }
+    // A Motion-JPEG file is decoded by the player, at the size it is shown; should the
+    // sink not take its frames after all, GStreamer decodes them.
+    const bool jpegFrames = IsMotionJpegCodec(AviVideoCodec(path));
+    IoResult opened = OpenPipeline(path, uri, jpegFrames);
+    if (jpegFrames && opened.error() == EIO) {
+        opened = OpenPipeline(path, uri, false);
+    }
+    g_free(uri);
+    return opened;
+}
+
+IoResult CMoviePlayer::OpenPipeline(const std::string& path, const char* uri, bool jpegFrames) {
+    Close();
     auto pipeline = std::make_unique<Pipeline>();
     frameSize_ = QSize();  // the video's own until its size is known
-    const bool built = pipeline->Build(uri, frameSize_, this);
-    g_free(uri);
-    if (!built) {
+    if (!pipeline->Build(uri, jpegFrames, this)) {
         return IoResult(
             EIO, "GStreamer's playbin, videoscale, videoconvert or appsink is not installed");
     }
@@ -289,6 +365,8 @@ IoResult CMoviePlayer::Open(const std::string& path) {
         std::lock_guard<std::mutex> lock(mutex_);
         ++generation_;
         lastError_.clear();
+        frameError_.clear();
+        decodeSize_ = QSize();
         sinkAtEnd_ = false;
         endReported_ = false;
     }
@@ -298,8 +376,14 @@ IoResult CMoviePlayer::Open(const std::string& path) {
     if (change != GST_STATE_CHANGE_FAILURE) {
         change = gst_element_get_state(pipeline_->playbin, nullptr, nullptr, kOpenWait);
     }
-    std::string reason = lastError();
-    if (change == GST_STATE_CHANGE_FAILURE || !reason.empty()) {
+    std::string reason;
+    bool framed = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        reason = !lastError_.empty() ? lastError_ : frameError_;
+        framed = !newestFrame_.isNull();
+    }
+    if (change == GST_STATE_CHANGE_FAILURE || (!reason.empty() && !framed)) {
         Close();
         DebugTrace(0, "Cannot play %s: %s\n", path.c_str(), reason.c_str());
         return IoResult(EIO, reason.empty() ? "the file cannot be played" : reason);
@@ -343,7 +427,12 @@ void CMoviePlayer::ApplyFrameSize() {
         return;
     }
     frameSize_ = wanted;
-    pipeline_->SetFrameSize(wanted);
+    if (pipeline_->jpegFrames) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        decodeSize_ = wanted;
+    } else {
+        pipeline_->SetFrameSize(wanted);
+    }
     bool running = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -371,15 +460,8 @@ void CMoviePlayer::Close() {
     running_ = false;
     ++generation_;
     events_.clear();
-    DropNewestSample();
+    newestFrame_ = QImage();
     frameDeliveryPending_ = false;
-}
-
-void CMoviePlayer::DropNewestSample() {
-    if (newestSample_ != nullptr) {
-        gst_sample_unref(static_cast<GstSample*>(newestSample_));
-        newestSample_ = nullptr;
-    }
 }
 
 void CMoviePlayer::Run() {
@@ -518,16 +600,12 @@ void CMoviePlayer::DeliverFrame(std::uint64_t generation) {
     if (generation != generation_.load()) {
         return;  // a frame of a file closed since; the slot belongs to the open one
     }
-    GstSample* sample = nullptr;
+    QImage frame;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        sample = static_cast<GstSample*>(std::exchange(newestSample_, nullptr));
+        frame = std::exchange(newestFrame_, QImage());
         frameDeliveryPending_ = false;
     }
-    if (sample == nullptr) {
-        return;
-    }
-    const QImage frame = ImageOfSample(sample);
     if (frame.isNull() || !video_) {
         return;
     }

@@ -34,10 +34,12 @@ private:
 };
 
 // Plays an AVI file (or anything GStreamer's playbin plays) without sound. The played frames
-// go to the video view as 32-bit images (Format_RGB32) on the UI thread, scaled down to the
-// size they are shown at (SetFrameSize), so that converting and drawing a frame costs what
-// the screen shows of it; the newest frame replaces one not yet shown, so a slow view never
-// holds playback up. Holds at most one open file. Positions and durations are in seconds.
+// go to the video view as 32-bit images (Format_RGB32) on the UI thread, scaled down to
+// about the size they are shown at (SetFrameSize), so that converting and drawing a frame
+// costs what the screen shows of it; the pictures of a Motion-JPEG file are decoded at that
+// size, by the JPEG library's scaling, rather than whole; the newest frame replaces one not yet
+// shown, so a slow view never holds playback up. Holds at most one open file. Positions and
+// durations are in seconds.
 //
 // Every call is made on the UI thread; the view and the notify object are reached only
 // there. Calls on a closed player do nothing.
@@ -100,8 +102,9 @@ private:
     // Queues an event and posts its notice once the player has run; mutex_ held.
     void QueueEventLocked(long code);
     void ReportEndLocked();  // the end, once per arrival there; mutex_ held
+    // Opens `path` (as `uri`) with the sink for JPEG pictures or for decoded frames.
+    IoResult OpenPipeline(const std::string& path, const char* uri, bool jpegFrames);
     void DeliverFrame(std::uint64_t generation);
-    void DropNewestSample();
     void ApplyFrameSize();
     // Goes `seconds` on (or back) from the position, no further than 0 and the duration;
     // nothing when either cannot be read.
@@ -127,6 +130,8 @@ private:
     bool sinkAtEnd_ = false;
     bool endReported_ = false;
     std::string lastError_;              // guarded
-    void* newestSample_ = nullptr;       // guarded; a GstSample not yet shown
+    std::string frameError_;             // guarded; why the first bad JPEG picture failed
+    QSize decodeSize_;                   // guarded; the size JPEG pictures are decoded for
+    QImage newestFrame_;                 // guarded; not yet shown
     bool frameDeliveryPending_ = false;  // guarded
 };

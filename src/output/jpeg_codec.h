@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QImage>
+#include <QSize>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -117,3 +119,21 @@ IoResult JpegFileToDib(const std::string& jpegPath, std::span<std::uint8_t> dib,
 // for no stream.
 IoResult JpegStreamToDib(std::FILE* stream, std::span<std::uint8_t> dib,
                          std::size_t* imageSizeBytes);
+
+// The most pixels JpegToFrame makes a frame of: 2^25, room for an 8K picture (128 MiB).
+inline constexpr std::int64_t kMaxFramePixels = std::int64_t{1} << 25;
+
+// Decodes the JPEG picture in `jpeg` (a frame of a Motion-JPEG video) into `frame`, 32-bit
+// pixels of QImage::Format_RGB32, for showing it `shown` large: reduced to a half, a quarter
+// or an eighth where that keeps at least 15/16 of `shown` in both directions, else whole
+// (also when `shown` is empty). A reduced picture costs a fraction of a whole one to decode:
+// the inverse transform makes the smaller blocks directly. `pictureSize`, when given,
+// receives the picture's own size. Damaged or missing picture data is decoded as far as it
+// goes, as a video decoder does. On failure `frame` is left as it was. Fails with:
+//   EBADMSG and the library's text: not a JPEG picture, or one that breaks off in its header;
+//   ENOTSUP for a colour model other than grey, YCbCr or RGB (CMYK, YCCK);
+//   EFBIG   when the frame would have more than kMaxFramePixels pixels;
+//   ENOMEM  when the library or the frame runs out of memory.
+// Any thread; calls share no state.
+IoResult JpegToFrame(std::span<const std::uint8_t> jpeg, QSize shown, QImage& frame,
+                     QSize* pictureSize = nullptr);

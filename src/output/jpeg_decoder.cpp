@@ -4,9 +4,9 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/bitmap_records.h"
 #include "output/jpeg_codec.h"
 #include "output/jpeg_error.h"
+#include "platform/bitmap_records.h"
 
 namespace {
 
@@ -136,4 +136,108 @@ IoResult JpegFileToDib(const std::string& jpegPath, std::span<std::uint8_t> dib,
         return IoResult(error != 0 ? error : EIO);
     }
     return JpegStreamToDib(file.get(), dib, imageSizeBytes);
+}
+
+namespace {
+
+struct FrameDecompression {
+    jpeg_decompress_struct cinfo;
+    JpegErrorManager errors;
+    std::span<const std::uint8_t> jpeg;
+    QSize shown;
+    QSize* pictureSize;
+    QImage image;  // the frame being decoded; outside DecodeFrame, which a jump leaves
+};
+
+// The denominator of the reduction to use for `side` to show it `wanted` large: the
+// largest of 1, 2, 4 and 8 that keeps at least 15/16 of `wanted` (the view scales the rest
+// up, unnoticed). The library has fast reduced transforms for these four only; any other
+// reduction decodes slower than the whole picture.
+unsigned int ReductionFor(JDIMENSION side, int wanted) {
+    for (unsigned int denominator = 8; denominator > 1; denominator /= 2) {
+        const std::uint64_t reduced = (std::uint64_t{side} + denominator - 1) / denominator;
+        if (reduced * 16 >= static_cast<std::uint64_t>(wanted) * 15) {
+            return denominator;
+        }
+    }
+    return 1;
+}
+
+// Decodes job->jpeg into job->image. Returns 0 or an
+// error code; the library object is destroyed either way.
+int DecodeFrame(FrameDecompression* job) {
+    j_decompress_ptr cinfo = &job->cinfo;
+    if (setjmp(job->errors.jump) != 0) {
+        jpeg_destroy_decompress(cinfo);
+        return job->errors.outOfMemory ? ENOMEM : EBADMSG;
+    }
+    jpeg_create_decompress(cinfo);
+    jpeg_mem_src(cinfo, job->jpeg.data(), static_cast<unsigned long>(job->jpeg.size()));
+    jpeg_read_header(cinfo, TRUE);
+    if (!HasRgbOutput(cinfo->jpeg_color_space)) {
+        jpeg_destroy_decompress(cinfo);
+        return ENOTSUP;
+    }
+    if (job->pictureSize != nullptr) {
+        *job->pictureSize =
+            QSize(static_cast<int>(cinfo->image_width), static_cast<int>(cinfo->image_height));
+    }
+    cinfo->scale_num = 1;
+    cinfo->scale_denom = 1;
+    if (!job->shown.isEmpty()) {
+        cinfo->scale_denom = std::min(ReductionFor(cinfo->image_width, job->shown.width()),
+                                      ReductionFor(cinfo->image_height, job->shown.height()));
+    }
+    // Blue, green, red and 255 in memory: a Format_RGB32 pixel.
+    cinfo->out_color_space = JCS_EXT_BGRX;
+    jpeg_calc_output_dimensions(cinfo);
+    const std::int64_t pixels =
+        std::int64_t{cinfo->output_width} * std::int64_t{cinfo->output_height};
+    if (pixels > kMaxFramePixels) {
+        jpeg_destroy_decompress(cinfo);
+        return EFBIG;
+    }
+    job->image = QImage(static_cast<int>(cinfo->output_width),
+                        static_cast<int>(cinfo->output_height), QImage::Format_RGB32);
+    if (job->image.isNull()) {
+        jpeg_destroy_decompress(cinfo);
+        return ENOMEM;
+    }
+    jpeg_start_decompress(cinfo);
+    std::uint8_t* const bits = job->image.bits();
+    const auto stride = static_cast<std::size_t>(job->image.bytesPerLine());
+    while (cinfo->output_scanline < cinfo->output_height) {
+        JSAMPROW pointers[kRowsPerCall];
+        const JDIMENSION count =
+            std::min(kRowsPerCall, cinfo->output_height - cinfo->output_scanline);
+        for (JDIMENSION i = 0; i < count; ++i) {
+            pointers[i] = bits + (cinfo->output_scanline + i) * stride;
+        }
+        if (jpeg_read_scanlines(cinfo, pointers, count) == 0) {
+            FailJpegCall(reinterpret_cast<j_common_ptr>(cinfo), "No scanline was read");
+        }
+    }
+    jpeg_finish_decompress(cinfo);
+    jpeg_destroy_decompress(cinfo);
+    return 0;
+}
+
+}  // namespace
+
+IoResult JpegToFrame(std::span<const std::uint8_t> jpeg, QSize shown, QImage& frame,
+                     QSize* pictureSize) {
+    FrameDecompression job{};
+    job.cinfo.err = InstallJpegErrorManager(&job.errors, JpegDamage::kCounted);
+    job.jpeg = jpeg;
+    job.shown = shown;
+    job.pictureSize = pictureSize;
+    const int error = DecodeFrame(&job);
+    if (error == 0) {
+        frame = std::move(job.image);
+        return {};
+    }
+    if (error == EBADMSG) {
+        return IoResult(error, job.errors.message);
+    }
+    return IoResult(error);
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "browser/avi_video_codec.h"
 #include "support/coded_video.h"
 #include "support/media_probe.h"
 #include "support/temp_dir.h"
@@ -96,6 +97,18 @@ protected:
                 testsupport::RecordCodedVideo(*folder / name, codec, kFps, kFrames);
             ASSERT_EQ(failure, "") << name;
         }
+        // Twice the size, to be shown at half of it.
+        ASSERT_EQ(testsupport::RecordCodedVideo(*folder / "mjpg 640.avi", RecorderCodec::MotionJpeg,
+                                                kFps, kFrames, 640, 480),
+                  "");
+        ASSERT_EQ(
+            testsupport::RecordCodedVideo(*folder / "msvc 640.avi", RecorderCodec::MicrosoftVideo1,
+                                          kFps, kFrames, 640, 480),
+            "");
+        ASSERT_EQ(testsupport::EncodeCodedVideoWithFfmpeg(*folder / "ffmpeg mjpeg 640.avi",
+                                                          "-c:v mjpeg -q:v 3 -pix_fmt yuvj420p",
+                                                          kFps, kFrames, 640, 480),
+                  "");
         // ffmpeg's own, among them one of predicted frames between key frames.
         const std::map<std::string, std::string> encoded = {
             {"ffmpeg mpeg4.avi", "-c:v mpeg4 -q:v 3 -g 12"},
@@ -244,6 +257,77 @@ TEST_F(MoviePlayerTest, AnyFileNameWorks) {
     }
 }
 
+// The frames of a video shown smaller than its own size come at about the size shown: a
+// Motion-JPEG file's decoded at a half (its pictures reduced as they are decoded), the
+// others' scaled to it. Still the frame at the position, and made again when paused.
+TEST_F(MoviePlayerTest, FramesComeAtAboutTheSizeTheyAreShownAt) {
+    for (const std::string name : {"mjpg 640.avi", "ffmpeg mjpeg 640.avi", "msvc 640.avi"}) {
+        SCOPED_TRACE(name);
+        PlayerRig rig;
+        ASSERT_TRUE(rig.player.Open(*folder / name).ok());
+        EXPECT_EQ(rig.player.videoSize(), QSize(640, 480));
+        const bool jpeg = name.find("mjpeg") != std::string::npos || name.starts_with("mjpg");
+        const struct {
+            QSize shown;
+            QSize frame;
+        } sizes[] = {
+            {{320, 240}, {320, 240}},
+            {{310, 235}, jpeg ? QSize(320, 240) : QSize(310, 235)},
+            {{500, 375}, jpeg ? QSize(640, 480) : QSize(500, 375)},
+            {{}, {640, 480}},
+            {{900, 700}, {640, 480}},
+        };
+        double position = 0.0;
+        for (const auto& [shown, frame] : sizes) {
+            SCOPED_TRACE(testing::Message() << shown.width() << "x" << shown.height());
+            rig.player.SetFrameSize(shown);
+            position += 0.4;
+            rig.player.SetPosition(position);
+            const int number = static_cast<int>(std::lround(position * kFps));
+            EXPECT_TRUE(WaitUntil(
+                [&] {
+                    return rig.shown.size() == frame &&
+                           FrameNumberOf(rig.shown.scaled(640, 480)) == number;
+                },
+                5000))
+                << rig.shown.width() << "x" << rig.shown.height() << " shows "
+                << FrameNumberOf(rig.shown.scaled(640, 480)).value_or(-1);
+        }
+        // Paused, a new size makes the frame again.
+        rig.player.SetFrameSize({320, 240});
+        EXPECT_TRUE(WaitUntil([&] { return rig.shown.size() == QSize(320, 240); }, 5000));
+        ASSERT_TRUE(rig.PlaysToTheEnd());
+        EXPECT_EQ(rig.shown.size(), QSize(320, 240));
+        EXPECT_EQ(FrameNumberOf(rig.shown.scaled(640, 480)), kFrames - 1);
+    }
+}
+
+// The codes of the video streams as the header tells them; whatever else a file holds, no
+// code, and a header that lies about its sizes is read as far as it goes.
+TEST_F(MoviePlayerTest, TheVideoCodecIsReadFromTheHeader) {
+    std::string lyingSize = ReadFile(*folder / "mjpg.avi");
+    lyingSize.replace(16, 4, "\xF0\xFF\xFF\xFF");  // the header list's size
+    WriteFile(*folder / "lying size.avi", lyingSize);
+    std::string shortFormat = ReadFile(*folder / "mjpg.avi");
+    shortFormat.replace(shortFormat.find("strf") + 4, 4, std::string("\x08\0\0\0", 4));
+    WriteFile(*folder / "short format.avi", shortFormat);
+    WriteFile(*folder / "not an avi.avi", "RIFF\x04\0\0\0WAVEdata");
+    testsupport::RunCommand(
+        "ffmpeg -nostdin -v error -f lavfi -i sine=duration=1 -c:a pcm_s16le '" +
+        *folder / "sound.avi" + "'");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"mjpg.avi", "MJPG"},         {"msvc.avi", "MSVC"},         {"dib.avi", "DIB "},
+        {"ffmpeg mjpeg.avi", "MJPG"}, {"ffmpeg mpeg4.avi", "FMP4"}, {"lying size.avi", "MJPG"},
+        {"short format.avi", ""},     {"not an avi.avi", ""},       {"sound.avi", ""},
+        {"missing.avi", ""},
+    };
+    for (const auto& [name, code] : cases) {
+        EXPECT_EQ(AviVideoCodec(*folder / name), code) << name;
+    }
+    EXPECT_TRUE(IsMotionJpegCodec("mjpg"));
+    EXPECT_FALSE(IsMotionJpegCodec("MJPG2"));
+}
+
 // Whatever is wrong with a file, Open says so and the player stays closed; nothing hangs.
 TEST_F(MoviePlayerTest, FilesThatCannotBePlayedLeaveThePlayerClosed) {
     const std::string good = ReadFile(*folder / "msvc.avi");
@@ -288,14 +372,33 @@ TEST_F(MoviePlayerTest, FilesThatCannotBePlayedLeaveThePlayerClosed) {
     }
 }
 
-// A recording cut short (the disk filled, the power went): what is there plays, and the end
-// comes, with or without an error, but it comes.
-TEST_F(MoviePlayerTest, ATruncatedFilePlaysWhatItHoldsAndEnds) {
+// A recording cut short (the disk filled, the power went) or with damaged pictures: what is
+// there plays, and the end comes, with or without an error, but it comes.
+TEST_F(MoviePlayerTest, ADamagedFilePlaysWhatItHoldsAndEnds) {
     const std::string good = ReadFile(*folder / "mjpg.avi");
+    std::map<std::string, std::string> damaged;
     for (const double kept : {0.9, 0.5, 0.2}) {
-        SCOPED_TRACE(kept);
-        const std::string path = *folder / ("cut " + std::to_string(kept) + ".avi");
-        WriteFile(path, good.substr(0, static_cast<std::size_t>(good.size() * kept)));
+        damaged["cut to " + std::to_string(kept)] =
+            good.substr(0, static_cast<std::size_t>(good.size() * kept));
+    }
+    // Pictures whose data turns to noise after their start: the first, and one further on.
+    for (const int picture : {0, 7}) {
+        std::string bytes = good;
+        std::size_t at = bytes.find("00dc", bytes.find("movi"));
+        for (int i = 0; i < picture; ++i) {
+            at = bytes.find("00dc", at + 8);
+        }
+        at = bytes.find("\xFF\xD8", at);
+        ASSERT_NE(at, std::string::npos);
+        for (std::size_t i = at + 2; i < at + 600; ++i) {
+            bytes[i] = static_cast<char>(i * 7);
+        }
+        damaged["picture " + std::to_string(picture) + " damaged"] = bytes;
+    }
+    for (const auto& [what, bytes] : damaged) {
+        SCOPED_TRACE(what);
+        const std::string path = *folder / (what + ".avi");
+        WriteFile(path, bytes);
         PlayerRig rig;
         const IoResult opened = rig.player.Open(path);
         if (!opened.ok()) {

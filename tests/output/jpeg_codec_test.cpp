@@ -17,6 +17,7 @@
 #include "output/bitmap_builder.h"
 #include "output/bmp_file.h"
 #include "output/jpeg_test_files.h"
+#include "support/media_probe.h"
 #include "support/sanitizers.h"
 #include "support/temp_dir.h"
 
@@ -547,6 +548,91 @@ TEST(DibToJpeg, AFailedWriteLeavesTheOlderFileAsItWas) {
     EXPECT_EQ(result.detail(), "");
     EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"a.jpg"});
     EXPECT_EQ(Decode(path).result, 0);
+}
+
+// A video frame made by ImageMagick: 640 x 480, its left half one colour, its right half
+// another. Decoded for the size it is shown at: a half, a quarter or an eighth where that
+// leaves at least 15/16 of the shown size, else whole; the colours the same at any size.
+TEST(JpegToFrame, DecodesAFrameReducedForTheSizeItIsShownAt) {
+    const testsupport::TempDir dir;
+    const std::string path = dir / "frame.jpg";
+    testsupport::RunCommand(
+        "convert -size 320x480 xc:'#C83214' -size 320x480 xc:'#1450C8' "
+        "+append -quality 90 '" +
+        path + "'");
+    const std::string bytes = testsupport::ReadFile(path);
+    ASSERT_FALSE(bytes.empty());
+    const std::span<const std::uint8_t> jpeg(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                             bytes.size());
+    const struct {
+        QSize shown;
+        QSize frame;
+    } cases[] = {
+        {{}, {640, 480}},         {{640, 480}, {640, 480}}, {{1000, 1000}, {640, 480}},
+        {{320, 240}, {320, 240}}, {{301, 226}, {320, 240}}, {{330, 250}, {320, 240}},
+        {{350, 260}, {640, 480}}, {{320, 470}, {640, 480}}, {{160, 120}, {160, 120}},
+        {{80, 60}, {80, 60}},     {{10, 10}, {80, 60}},
+    };
+    for (const auto& [shown, size] : cases) {
+        SCOPED_TRACE(testing::Message() << shown.width() << "x" << shown.height());
+        QImage frame;
+        QSize pictureSize;
+        const IoResult decoded = JpegToFrame(jpeg, shown, frame, &pictureSize);
+        ASSERT_TRUE(decoded) << decoded.detail();
+        EXPECT_EQ(frame.size(), size);
+        EXPECT_EQ(frame.format(), QImage::Format_RGB32);
+        EXPECT_EQ(pictureSize, QSize(640, 480));
+        const auto at = [&](int x) {
+            const QRgb pixel = frame.pixel(x, size.height() / 2);
+            return Rgb{static_cast<std::uint8_t>(qRed(pixel)),
+                       static_cast<std::uint8_t>(qGreen(pixel)),
+                       static_cast<std::uint8_t>(qBlue(pixel))};
+        };
+        EXPECT_LE(Distance(at(size.width() / 4), {0xC8, 0x32, 0x14}), 6);
+        EXPECT_LE(Distance(at(3 * size.width() / 4), {0x14, 0x50, 0xC8}), 6);
+    }
+
+    // A frame cut off in its picture data shows what arrived, like a video decoder's.
+    QImage cut;
+    EXPECT_TRUE(JpegToFrame(jpeg.first(jpeg.size() * 3 / 5), {320, 240}, cut));
+    EXPECT_EQ(cut.size(), QSize(320, 240));
+}
+
+// Whatever a frame holds, the call fails cleanly and the frame before stays as it was.
+TEST(JpegToFrame, RefusesWhatIsNoFrameAndKeepsTheFrameItHad) {
+    std::vector<std::uint8_t> huge = outputtest::EncodeFlatJpeg(8, 8, 3, 10);
+    const std::uint8_t marker[] = {0xFF, 0xC0};
+    const auto sof = std::search(huge.begin(), huge.end(), std::begin(marker), std::end(marker));
+    ASSERT_NE(sof, huge.end());
+    // 65500 x 65500 in the frame header: too large whole, and at an eighth too.
+    for (int i = 5; i < 9; ++i) {
+        sof[i] = i % 2 == 1 ? 0xFF : 0xDC;
+    }
+    const std::string text = "this is not a picture";
+    const std::vector<std::uint8_t> cmyk = outputtest::EncodeFlatJpeg(8, 8, 4, 10);
+    const std::vector<std::uint8_t> good = outputtest::EncodeFlatJpeg(16, 8, 3, 10);
+    const struct {
+        const char* what;
+        std::span<const std::uint8_t> jpeg;
+        QSize shown;
+        int error;
+    } cases[] = {
+        {"nothing", {}, {}, EBADMSG},
+        {"text", {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, {}, EBADMSG},
+        {"a header cut short", std::span(good).first(20), {}, EBADMSG},
+        {"cmyk", cmyk, {}, ENOTSUP},
+        {"huge", huge, {}, EFBIG},
+        {"huge, shown small", huge, {100, 100}, EFBIG},
+    };
+    for (const auto& [what, jpeg, shown, error] : cases) {
+        SCOPED_TRACE(what);
+        QImage frame(3, 2, QImage::Format_RGB32);
+        frame.fill(Qt::green);
+        const QImage before = frame;
+        const IoResult decoded = JpegToFrame(jpeg, shown, frame);
+        EXPECT_EQ(decoded.error(), error);
+        EXPECT_EQ(frame, before);
+    }
 }
 
 }  // namespace
