@@ -278,7 +278,9 @@ TEST_F(MoviePlayerTest, FramesComeAtAboutTheSizeTheyAreShownAt) {
             {{900, 700}, {640, 480}},
         };
         double position = 0.0;
-        for (const auto& [shown, frame] : sizes) {
+        for (const auto& each : sizes) {
+            const QSize shown = each.shown;
+            const QSize frame = each.frame;
             SCOPED_TRACE(testing::Message() << shown.width() << "x" << shown.height());
             rig.player.SetFrameSize(shown);
             position += 0.4;

@@ -573,7 +573,9 @@ TEST(JpegToFrame, DecodesAFrameReducedForTheSizeItIsShownAt) {
         {{350, 260}, {640, 480}}, {{320, 470}, {640, 480}}, {{160, 120}, {160, 120}},
         {{80, 60}, {80, 60}},     {{10, 10}, {80, 60}},
     };
-    for (const auto& [shown, size] : cases) {
+    for (const auto& each : cases) {
+        const QSize shown = each.shown;
+        const QSize size = each.frame;
         SCOPED_TRACE(testing::Message() << shown.width() << "x" << shown.height());
         QImage frame;
         QSize pictureSize;
