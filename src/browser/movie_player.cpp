@@ -94,8 +94,7 @@ struct CMoviePlayer::Pipeline {
     GstElement* playbin = nullptr;  // owned
     GstElement* sink = nullptr;     // the appsink, inside playbin
     GstPad* videoPad = nullptr;     // owned; where the frames enter the video sink
-    CMoviePlayer* player = nullptr;
-    bool jpegFrames = false;  // the sink takes JPEG pictures, which the player decodes
+    bool jpegFrames = false;        // the sink takes JPEG pictures, which the player decodes
 
     Pipeline() = default;
     Pipeline(const Pipeline&) = delete;
@@ -156,14 +155,13 @@ struct CMoviePlayer::Pipeline {
             SetFrameSize(QSize());
         }
         jpegFrames = jpegPictures;
-        player = owner;
         // In time with the clock; one buffer kept at most, none beyond the one shown.
         g_object_set(sink, "sync", TRUE, "max-buffers", 1u, "enable-last-sample", FALSE, nullptr);
         GstAppSinkCallbacks callbacks{};
         callbacks.new_preroll = OnNewPreroll;
         callbacks.new_sample = OnNewSample;
         callbacks.eos = OnEndOfStream;
-        gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
+        gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, owner, nullptr);
 
         g_object_set(playbin, "uri", uri, "video-sink", videoSink, "flags",
                      kPlayFlagVideo | kPlayFlagNativeVideo, nullptr);
@@ -214,7 +212,7 @@ struct CMoviePlayer::Pipeline {
     // message is not used: the bins lose it when the sink ends while they are still on their
     // way to playing, as after a seek to the end.
     static void OnEndOfStream(GstAppSink* /*sink*/, gpointer data) {
-        CMoviePlayer* player = static_cast<Pipeline*>(data)->player;
+        auto* player = static_cast<CMoviePlayer*>(data);
         std::lock_guard<std::mutex> lock(player->mutex_);
         player->sinkAtEnd_ = true;
         if (player->running_) {
@@ -250,28 +248,30 @@ struct CMoviePlayer::Pipeline {
     }
 
     static GstFlowReturn OnNewPreroll(GstAppSink* sink, gpointer data) {
-        static_cast<Pipeline*>(data)->TakeSample(gst_app_sink_pull_preroll(sink));
+        TakeSample(static_cast<CMoviePlayer*>(data), gst_app_sink_pull_preroll(sink));
         return GST_FLOW_OK;
     }
     static GstFlowReturn OnNewSample(GstAppSink* sink, gpointer data) {
-        static_cast<Pipeline*>(data)->TakeSample(gst_app_sink_pull_sample(sink));
+        TakeSample(static_cast<CMoviePlayer*>(data), gst_app_sink_pull_sample(sink));
         return GST_FLOW_OK;
     }
 
     // Makes the frame of the sample, keeps it as the newest and asks the UI thread to show
     // it, with at most one request pending. A JPEG picture that cannot be decoded is
     // skipped, its words kept for Open.
-    void TakeSample(GstSample* pulled) const {
+    static void TakeSample(CMoviePlayer* player, GstSample* pulled) {
         if (pulled == nullptr) {
             return;
         }
         QImage frame;
+        bool jpegFrames = false;
+        QSize shown;
+        {
+            std::lock_guard<std::mutex> lock(player->mutex_);
+            jpegFrames = player->jpegFrames_;
+            shown = player->decodeSize_;
+        }
         if (jpegFrames) {
-            QSize shown;
-            {
-                std::lock_guard<std::mutex> lock(player->mutex_);
-                shown = player->decodeSize_;
-            }
             const IoResult decoded = DecodeJpegSample(pulled, shown, frame);
             gst_sample_unref(pulled);
             if (!decoded) {
@@ -299,9 +299,8 @@ struct CMoviePlayer::Pipeline {
         player->newestFrame_ = std::move(frame);
         if (!std::exchange(player->frameDeliveryPending_, true)) {
             const std::uint64_t generation = player->generation_.load();
-            CMoviePlayer* target = player;
             QMetaObject::invokeMethod(
-                target, [target, generation] { target->DeliverFrame(generation); },
+                player, [player, generation] { player->DeliverFrame(generation); },
                 Qt::QueuedConnection);
         }
     }
@@ -366,6 +365,7 @@ IoResult CMoviePlayer::OpenPipeline(const std::string& path, const char* uri, bo
         ++generation_;
         lastError_.clear();
         frameError_.clear();
+        jpegFrames_ = jpegFrames;
         decodeSize_ = QSize();
         sinkAtEnd_ = false;
         endReported_ = false;

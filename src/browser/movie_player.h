@@ -131,6 +131,7 @@ private:
     bool endReported_ = false;
     std::string lastError_;              // guarded
     std::string frameError_;             // guarded; why the first bad JPEG picture failed
+    bool jpegFrames_ = false;            // guarded; the open file's JPEG pictures are decoded here
     QSize decodeSize_;                   // guarded; the size JPEG pictures are decoded for
     QImage newestFrame_;                 // guarded; not yet shown
     bool frameDeliveryPending_ = false;  // guarded
