@@ -13,6 +13,18 @@
 #include <span>
 #include <utility>
 
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define DM_THREAD_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define DM_THREAD_SANITIZER 1
+#endif
+#ifdef DM_THREAD_SANITIZER
+#include <sanitizer/tsan_interface.h>
+#endif
+
 #include "app/debug_trace.h"
 #include "browser/avi_video_codec.h"
 #include "output/jpeg_codec.h"
@@ -76,6 +88,24 @@ IoResult DecodeJpegSample(GstSample* sample, QSize shown, QImage& image) {
     IoResult result = JpegToFrame(std::span<const std::uint8_t>(map.data, map.size), shown, image);
     gst_buffer_unmap(buffer, &map);
     return result;
+}
+
+// GStreamer hands its streaming threads their work through GLib's own locks, which
+// ThreadSanitizer cannot see, and takes those threads from a pool, so that they may be older
+// than the player. The UI thread marks the hand-over on the player before it starts the
+// pipeline, and the callbacks take it up before they touch the player: everything done before
+// the start (the player's construction among it) is then seen to come first. Nothing
+// outside ThreadSanitizer's builds.
+void HandOverToStreamingThreads([[maybe_unused]] CMoviePlayer* player) {
+#ifdef DM_THREAD_SANITIZER
+    __tsan_release(player);
+#endif
+}
+
+void TakeOverFromUiThread([[maybe_unused]] CMoviePlayer* player) {
+#ifdef DM_THREAD_SANITIZER
+    __tsan_acquire(player);
+#endif
 }
 
 double Seconds(gint64 nanoseconds) {
@@ -213,6 +243,7 @@ struct CMoviePlayer::Pipeline {
     // way to playing, as after a seek to the end.
     static void OnEndOfStream(GstAppSink* /*sink*/, gpointer data) {
         auto* player = static_cast<CMoviePlayer*>(data);
+        TakeOverFromUiThread(player);
         std::lock_guard<std::mutex> lock(player->mutex_);
         player->sinkAtEnd_ = true;
         if (player->running_) {
@@ -223,6 +254,7 @@ struct CMoviePlayer::Pipeline {
     // Errors become events; every message is dropped, so the bus never fills.
     static GstBusSyncReply OnBusMessage(GstBus* /*bus*/, GstMessage* message, gpointer data) {
         auto* player = static_cast<CMoviePlayer*>(data);
+        TakeOverFromUiThread(player);
         switch (GST_MESSAGE_TYPE(message)) {
             case GST_MESSAGE_ERROR: {
                 GError* error = nullptr;
@@ -263,6 +295,7 @@ struct CMoviePlayer::Pipeline {
         if (pulled == nullptr) {
             return;
         }
+        TakeOverFromUiThread(player);
         QImage frame;
         bool jpegFrames = false;
         QSize shown;
@@ -372,6 +405,7 @@ IoResult CMoviePlayer::OpenPipeline(const std::string& path, const char* uri, bo
     }
     pipeline_ = std::move(pipeline);
     path_ = path;
+    HandOverToStreamingThreads(this);
     GstStateChangeReturn change = gst_element_set_state(pipeline_->playbin, GST_STATE_PAUSED);
     if (change != GST_STATE_CHANGE_FAILURE) {
         change = gst_element_get_state(pipeline_->playbin, nullptr, nullptr, kOpenWait);
