@@ -153,6 +153,13 @@ constexpr TextEntry kTextTable[] = {
     {"Start", 260, "Start"},
     {"Stop", 260, "Stop"},
     {"SET_TIMER_FAIL", 260, "The time of your setting must be should be a future time!"},
+    {"TimeLapseMissed", 64, "Missed"},
+    {"TimeLapseMissedStills", 256, "%1 of the pictures could not be saved: %2"},
+    {"TimeLapseDeviceGone", 256,
+     "The microscope was disconnected. The time-lapse series stopped after %1 pictures."},
+    {"TimeLapseResumed", 256,
+     "The computer was asleep. The time-lapse series stopped after %1 pictures."},
+    {"TimeLapseNoPicture", 256, "the microscope delivered no picture in time"},
 
     // E-mail.
     {"StartOutlook", 256, "Start outlook, Please waiting...."},

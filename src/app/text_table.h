@@ -150,6 +150,11 @@ enum class TextId {
     TimeLapseRunStart,
     TimeLapseRunStop,
     TimeLapseSetTimerFail,
+    TimeLapseMissed,        // label of the count of pictures not saved
+    TimeLapseMissedStills,  // at the end: %1 pictures were not saved, %2 the last reason
+    TimeLapseDeviceGone,    // the run stopped with its device; %1 pictures taken
+    TimeLapseResumed,       // the run stopped when the computer woke; %1 pictures taken
+    TimeLapseNoPicture,     // why a picture was missed: the one before it never came
 
     // E-mail.
     MailStartOutlook,

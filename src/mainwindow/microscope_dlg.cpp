@@ -26,6 +26,7 @@
 #include "mainwindow/main_window_skin.h"
 #include "mainwindow/record_counter_panel.h"
 #include "mainwindow/recorder_settings_dialog.h"
+#include "mainwindow/time_lapse_dialog.h"
 #include "output/mail_handoff.h"
 #include "output/still_file.h"
 #include "platform/device_change_monitor.h"
@@ -172,8 +173,14 @@ bool CMicroscopeDlg::OnInitDialog() {
     connect(deviceMonitor_.get(), &platform::DeviceChangeMonitor::deviceChanged, this,
             [this](platform::DeviceEvent event) { presence_->OnDeviceEvent(event); });
     resumeWatcher_ = std::make_unique<platform::ResumeWatcher>();
-    connect(resumeWatcher_.get(), &platform::ResumeWatcher::resumed, this,
-            [this] { presence_->OnResumed(); });
+    connect(resumeWatcher_.get(), &platform::ResumeWatcher::resumed, this, [this] {
+        // The series lost its rhythm while the computer slept, and the device is connected
+        // again: the run stops, saying why.
+        if (timeLapseDialog_ != nullptr) {
+            timeLapseDialog_->StopRun(LocalizedText(TextId::TimeLapseResumed));
+        }
+        presence_->OnResumed();
+    });
 
     skin_->LayOutPlaybackControls();
     return true;
@@ -195,7 +202,10 @@ void CMicroscopeDlg::ShowConnected(bool connected) {
 
 void CMicroscopeDlg::OnDeviceLost() {
     // A recording ends with the device that feeds it; its file is finished and stays
-    // playable. The time-lapse run is stopped here once the program has one.
+    // playable. A time-lapse run stops too.
+    if (timeLapseDialog_ != nullptr) {
+        timeLapseDialog_->StopRun(LocalizedText(TextId::TimeLapseDeviceGone));
+    }
     if (capture_->session().recording()) {
         EndRecording();
         if (mode_ == WindowMode::Recording) {
@@ -493,7 +503,19 @@ void CMicroscopeDlg::OnTimeLapse() {
         ShowMessage(TextId::BrowseToTimer);
         return;
     }
-    CommandNotAvailableYet(control::kClock);
+    CaptureSession& session = capture_->session();
+    // A picture whose predecessor of the series is still waiting for its frame: that one
+    // never came, and counts as missed.
+    const auto requestStill = [&session] {
+        const bool previousMissing = session.PendingStill() == StillSource::TimeLapse;
+        session.RequestStill(StillSource::TimeLapse);
+        return !previousMissing;
+    };
+    TimeLapseDialog dialog(*timeLapseClock_, session.frameWidth(), session.frameHeight(),
+                           requestStill, this);
+    timeLapseDialog_ = &dialog;
+    dialog.exec();
+    timeLapseDialog_ = nullptr;
 }
 
 void CMicroscopeDlg::OnFileListHit(Qt::MouseButton button, bool doubleClick,
@@ -919,7 +941,8 @@ void CMicroscopeDlg::OnTimer(int id) {
 
 void CMicroscopeDlg::OnStillArrived() {
     CaptureSession& session = capture_->session();
-    const bool requested = session.StillPending();
+    const std::optional<StillSource> source = session.PendingStill();
+    const bool requested = source.has_value();
     FolderFailure folderFailure;
     if (requested) {
         // Folders deleted while the program runs are made again before the still is written.
@@ -947,7 +970,12 @@ void CMicroscopeDlg::OnStillArrived() {
                                  SystemReason(error));
         }
         DebugTrace(0, "Still not saved: %s\n", text.toLocal8Bit().constData());
-        ShowWarningWithoutWaiting(text);
+        if (source == StillSource::TimeLapse && timeLapseDialog_ != nullptr) {
+            // Counted by the series, which tells of it when it ends.
+            timeLapseDialog_->NoteMissedStill(text);
+        } else {
+            ShowWarningWithoutWaiting(text);
+        }
         return;
     }
     if (requested) {

@@ -19,6 +19,7 @@
 #include "mainwindow/window_mode.h"
 #include "mainwindow/window_timers.h"
 #include "output/avi_recorder.h"
+#include "output/time_lapse_worker.h"
 
 class CaptureStack;
 class CThumbnailList;
@@ -32,6 +33,7 @@ class MainWindowSkin;
 class SkinBackground;
 class SoundPlayer;
 class StillWriter;
+class TimeLapseDialog;
 class VideoDisplayWindow;
 namespace platform {
 class DeviceChangeMonitor;
@@ -95,6 +97,11 @@ public:
     // first).
     const CMoviePlayer& player() const { return player_; }
     const std::string& externalVideoPath() const { return externalVideoPath_; }
+    // The clocks the time-lapse dialog keeps to; tests set one of their own, which must
+    // outlive the window.
+    void SetTimeLapseClock(TimeLapseClock& clock) { timeLapseClock_ = &clock; }
+    // The time-lapse dialog while it is open; else null.
+    TimeLapseDialog* timeLapseDialog() const { return timeLapseDialog_; }
 
     // The caption of the main window's message boxes.
     const QString& MessageTitle() const { return messageTitle_; }
@@ -219,6 +226,9 @@ private:
     std::function<QString(QFileDialog&)> fileDialogRunner_;
     CMoviePlayer player_;
     std::string externalVideoPath_;
+    SystemTimeLapseClock systemClock_;
+    TimeLapseClock* timeLapseClock_ = &systemClock_;
+    TimeLapseDialog* timeLapseDialog_ = nullptr;
     QString saveFolder_;       // where the last save went; the save dialog starts there
     QString openVideoFolder_;  // where the last video was opened from
     std::unique_ptr<CaptureStack> capture_;
