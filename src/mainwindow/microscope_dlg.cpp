@@ -173,14 +173,8 @@ bool CMicroscopeDlg::OnInitDialog() {
     connect(deviceMonitor_.get(), &platform::DeviceChangeMonitor::deviceChanged, this,
             [this](platform::DeviceEvent event) { presence_->OnDeviceEvent(event); });
     resumeWatcher_ = std::make_unique<platform::ResumeWatcher>();
-    connect(resumeWatcher_.get(), &platform::ResumeWatcher::resumed, this, [this] {
-        // The series lost its rhythm while the computer slept, and the device is connected
-        // again: the run stops, saying why.
-        if (timeLapseDialog_ != nullptr) {
-            timeLapseDialog_->StopRun(LocalizedText(TextId::TimeLapseResumed));
-        }
-        presence_->OnResumed();
-    });
+    connect(resumeWatcher_.get(), &platform::ResumeWatcher::resumed, this,
+            &CMicroscopeDlg::OnResumed);
 
     skin_->LayOutPlaybackControls();
     return true;
@@ -198,6 +192,15 @@ void CMicroscopeDlg::SetMode(WindowMode mode) {
 void CMicroscopeDlg::ShowConnected(bool connected) {
     // Without a device nothing is captured: a picture asked for now would be browsing.
     SetMode(connected ? WindowMode::Live : WindowMode::NoDevice);
+}
+
+void CMicroscopeDlg::OnResumed() {
+    // The series lost its rhythm while the computer slept, and the device is connected
+    // again.
+    if (timeLapseDialog_ != nullptr) {
+        timeLapseDialog_->StopRun(LocalizedText(TextId::TimeLapseResumed));
+    }
+    presence_->OnResumed();
 }
 
 void CMicroscopeDlg::OnDeviceLost() {

@@ -102,6 +102,9 @@ public:
     void SetTimeLapseClock(TimeLapseClock& clock) { timeLapseClock_ = &clock; }
     // The time-lapse dialog while it is open; else null.
     TimeLapseDialog* timeLapseDialog() const { return timeLapseDialog_; }
+    // The computer woke from sleep: a time-lapse run stops, saying why, and the device is
+    // connected again.
+    void OnResumed();
 
     // The caption of the main window's message boxes.
     const QString& MessageTitle() const { return messageTitle_; }

@@ -7,15 +7,18 @@
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -33,6 +36,8 @@
 #include "mainwindow/microscope_dlg.h"
 #include "mainwindow/record_counter_panel.h"
 #include "mainwindow/recorder_settings_dialog.h"
+#include "mainwindow/time_lapse_dialog.h"
+#include "manual_clock.h"
 #include "output/still_file.h"
 #include "platform/sound_player.h"
 #include "sim/simulated_microscope.h"
@@ -493,8 +498,8 @@ TEST_F(ControllerTest, EveryCommandNotBuiltYetSaysSoAndNoOtherDoes) {
     // Commands that open a dialog of their own, or a reminder without a selected file, tested
     // with it.
     const std::vector<int> withDialogs = {
-        kAvi,          kTakeVideo,      kCompress,           kSave,      kPopupSave,
-        kSaveAs,       control::kEMail, menucommand::kEMail, kPopupOpen, menucommand::kOpen,
+        kAvi,           kTakeVideo,      kCompress,           kSave,      kPopupSave,
+        kSaveAs,        control::kEMail, menucommand::kEMail, kPopupOpen, menucommand::kOpen,
         control::kOpen, control::kClock, kTimeLapse};
     // Commands that do their own work, or nothing for the buttons and items the window never
     // shows, or nothing without a selected file. Preview leaves Live and Close ends the window
@@ -1334,4 +1339,208 @@ TEST_F(PlaybackTest, AnOpenedVideoIsTheOneThatPlaysAndABrokenOneSaysSo) {
     EXPECT_FALSE(player.isOpen());
     EXPECT_FALSE(PlayOn());
     EXPECT_TRUE(Streaming());
+}
+
+namespace {
+
+// Drives the time-lapse dialog from inside its exec(): every 10 ms each visible message box
+// is noted and closed, then the next step runs on the dialog while it is open; a step says
+// when it is done. After 30 s the dialog is cancelled, so a stuck series fails rather than
+// hangs.
+class TimeLapseDriver {
+public:
+    using Step = std::function<bool(TimeLapseDialog&)>;
+    TimeLapseDriver(CMicroscopeDlg& window, std::vector<Step> steps)
+        : window_(window), steps_(std::move(steps)) {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
+        timer_.start();
+    }
+    std::vector<QString> boxes;
+    bool finished() const { return next_ == steps_.size(); }
+
+private:
+    void Tick() {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QMessageBox*>(window);
+                box != nullptr && box->isVisible()) {
+                boxes.push_back(box->text());
+                box->done(QMessageBox::Ok);
+            }
+        }
+        TimeLapseDialog* dialog = window_.timeLapseDialog();
+        if (dialog == nullptr || !dialog->isVisible()) {
+            return;
+        }
+        if (++ticks_ > 3000) {
+            ADD_FAILURE() << "the series got stuck at step " << next_;
+            dialog->reject();
+            return;
+        }
+        if (next_ < steps_.size() && steps_[next_](*dialog)) {
+            ++next_;
+        }
+    }
+
+    CMicroscopeDlg& window_;
+    std::vector<Step> steps_;
+    std::size_t next_ = 0;
+    int ticks_ = 0;
+    QTimer timer_;
+};
+
+}  // namespace
+
+// The Clock button takes a series of stills on the simulated microscope: each one a picture
+// in the list; on a disk that fills up, the pictures that do not fit are counted and told of
+// at the end, and none is left behind half written.
+TEST_F(ControllerTest, TheClockButtonTakesASeriesOfStillsOnePerInterval) {
+    Start();
+    ExpectLive();
+    ManualClock clock(std::chrono::system_clock::now());
+    dialog->SetTimeLapseClock(clock);
+    const CThumbnailList& list = *dialog->fileList();
+    const auto pictures = [&] { return list.items(MediaKind::Pictures).size(); };
+    // Once picture `number` was asked for and taken, and `saved` pictures are in the list,
+    // the next interval passes.
+    const auto after = [&](int number, std::size_t saved) {
+        return [this, &clock, &pictures, number, saved](TimeLapseDialog& d) {
+            if (d.completedLabel()->text() != QString::number(number) || session().StillPending() ||
+                pictures() < saved) {
+                return false;
+            }
+            clock.Advance(std::chrono::seconds(3));
+            return true;
+        };
+    };
+    const auto start = [](int count) {
+        return [count](TimeLapseDialog& d) {
+            d.field(TimeLapseField::Count)->setText(QString::number(count));
+            d.startButton()->click();
+            return true;
+        };
+    };
+    {
+        TimeLapseDriver driver(*dialog, {start(3), after(1, 1), after(2, 2), after(3, 3)});
+        dialog->OnCommand(control::kClock);
+        EXPECT_TRUE(driver.finished());
+        EXPECT_TRUE(driver.boxes.empty());
+    }
+    EXPECT_EQ(dialog->timeLapseDialog(), nullptr);
+    ASSERT_EQ(pictures(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(list.items(MediaKind::Pictures)[static_cast<std::size_t>(i)].path, Picture(i));
+    }
+
+    // A picture folder with room for two more stills where this test may mount one; the file
+    // size limit fails every still elsewhere.
+    const std::string pictureFolder = documents / "Microscope files/Picture";
+    const std::string kept = documents / "kept";
+    std::filesystem::create_directory(kept);
+    for (const auto& entry : std::filesystem::directory_iterator(pictureFolder)) {
+        std::filesystem::rename(entry.path(), kept + "/" + entry.path().filename().string());
+    }
+    const std::uintmax_t stillBytes = std::filesystem::file_size(kept + "/StillCap0.bmp");
+    const std::string room = std::to_string(2 * stillBytes / 1024 + 64) + "k";
+    const bool mounted =
+        ::geteuid() == 0 && std::system(("mount -t tmpfs -o size=" + room + " tmpfs '" +
+                                         pictureFolder + "' 2>/dev/null")
+                                            .c_str()) == 0;
+    struct rlimit saved = {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const sighandler_t savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+    if (!mounted) {
+        struct rlimit limit = saved;
+        limit.rlim_cur = stillBytes / 2;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
+    std::vector<QString> boxes;
+    {
+        // Each picture is waited for in the count only: the list does not grow for those that
+        // fail.
+        TimeLapseDriver driver(*dialog, {start(3), after(1, 0), after(2, 0), after(3, 0)});
+        dialog->OnCommand(control::kClock);
+        EXPECT_TRUE(driver.finished());
+        boxes = driver.boxes;
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, savedHandler);
+    // Every file there is whole: as long as its header says.
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(pictureFolder)) {
+        const std::string bytes = testsupport::ReadFile(entry.path());
+        ASSERT_GE(bytes.size(), 54u) << entry.path();
+        std::uint32_t declared = 0;
+        std::memcpy(&declared, bytes.data() + 2, 4);
+        EXPECT_EQ(bytes.size(), declared) << entry.path();
+        ++files;
+    }
+    if (mounted) {
+        EXPECT_EQ(std::system(("umount '" + pictureFolder + "'").c_str()), 0);
+        EXPECT_GE(files, 1);
+    } else {
+        EXPECT_EQ(files, 0);
+    }
+    const int missed = 3 - files;
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].startsWith(QString::number(missed) +
+                                    QStringLiteral(" of the pictures could not be saved: ")))
+        << boxes[0].toStdString();
+    EXPECT_FALSE(boxes[0].contains(QStringLiteral("no picture")));
+}
+
+// Unplugging the microscope or waking the computer stops a running series and says why; the
+// dialog stays open.
+TEST_F(ControllerTest, UnplugAndResumeStopATimeLapseSeries) {
+    for (const bool unplug : {true, false}) {
+        SCOPED_TRACE(unplug ? "unplug" : "resume");
+        dialog.reset();
+        Start();
+        ExpectLive();
+        ManualClock clock(std::chrono::system_clock::now());
+        dialog->SetTimeLapseClock(clock);
+        bool stopped = false;
+        TimeLapseDriver driver(*dialog,
+                               {[](TimeLapseDialog& d) {
+                                    d.field(TimeLapseField::Count)->setText(QStringLiteral("5"));
+                                    d.startButton()->click();
+                                    return true;
+                                },
+                                [&](TimeLapseDialog& d) {
+                                    if (d.completedLabel()->text() != QStringLiteral("1")) {
+                                        return false;
+                                    }
+                                    if (unplug) {
+                                        microscope().Unplug();
+                                    } else {
+                                        dialog->OnResumed();
+                                    }
+                                    return true;
+                                },
+                                [&](TimeLapseDialog& d) {
+                                    if (d.runActive()) {
+                                        return false;
+                                    }
+                                    stopped = true;
+                                    clock.Advance(std::chrono::seconds(10));
+                                    return true;
+                                },
+                                [&](TimeLapseDialog& d) {
+                                    if (driver.boxes.empty()) {
+                                        return false;
+                                    }
+                                    EXPECT_EQ(d.completedLabel()->text(), QStringLiteral("1"));
+                                    d.cancelButton()->click();
+                                    return true;
+                                }});
+        dialog->OnCommand(control::kClock);
+        EXPECT_TRUE(stopped);
+        ASSERT_EQ(driver.boxes.size(), 1u);
+        EXPECT_EQ(driver.boxes[0],
+                  unplug ? QStringLiteral("The microscope was disconnected. The time-lapse series "
+                                          "stopped after 1 pictures.")
+                         : QStringLiteral("The computer was asleep. The time-lapse series stopped "
+                                          "after 1 pictures."));
+        EXPECT_LE(dialog->fileList()->items(MediaKind::Pictures).size(), 1u);
+    }
 }

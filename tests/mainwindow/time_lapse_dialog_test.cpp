@@ -14,36 +14,13 @@
 #include <ctime>
 #include <vector>
 
+#include "manual_clock.h"
 #include "support/wait.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using testsupport::WaitUntil;
-
-// Wall and steady time that pass only when the test says. Sleeps end when the clock has been
-// moved past their deadline.
-class ManualClock : public TimeLapseClock {
-public:
-    explicit ManualClock(WallTime wall) : wall_(wall) {}
-    WallTime WallNow() override { return wall_ + std::chrono::nanoseconds(offset_.load()); }
-    SteadyTime Now() override { return SteadyTime{} + std::chrono::nanoseconds(offset_.load()); }
-    bool SleepUntil(SteadyTime deadline, std::unique_lock<std::mutex>& lock,
-                    std::condition_variable& wake, const std::function<bool()>& woken) override {
-        while (!woken()) {
-            if (Now() >= deadline) {
-                return true;
-            }
-            wake.wait_for(lock, 1ms);
-        }
-        return false;
-    }
-    void Advance(std::chrono::milliseconds by) { offset_ += std::chrono::nanoseconds(by).count(); }
-
-private:
-    WallTime wall_;
-    std::atomic<std::int64_t> offset_{0};
-};
 
 // 14:05:30 on 10 March 2027, local time.
 TimeLapseClock::WallTime Opened() {
