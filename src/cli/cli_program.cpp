@@ -46,7 +46,9 @@ int SnapIntoPictureFolder(CommandSession& session, const CommandLine& line,
     }
     session.engine().SetCapConfigPath(CapConfigPath(paths.programFolder));
     StillWriter writer(paths.pictureFolder);
-    return RunSnap(session, writer, {line.count, line.intervalMs}, console);
+    return RunSnap(session, writer,
+                   {.count = line.count, .intervalMs = line.intervalMs, .start = line.start},
+                   console);
 }
 
 int RecordIntoVideoFolder(CommandSession& session, const CommandLine& line,

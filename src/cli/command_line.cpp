@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <ctime>
 #include <vector>
 
 #include "app/simulate_option.h"
@@ -71,6 +72,88 @@ bool ParseFrameSize(std::string_view text, CommandLine& commandLine) {
     return true;
 }
 
+// A date and a time of day as the clock shows them.
+struct ClockReading {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+};
+
+// "YYYY-MM-DD HH:MM:SS", digits where the pattern has them; the values are not checked.
+std::optional<ClockReading> ReadClockText(std::string_view text) {
+    static constexpr std::string_view kPattern = "0000-00-00 00:00:00";
+    if (text.size() != kPattern.size()) {
+        return std::nullopt;
+    }
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const bool digit = std::isdigit(static_cast<unsigned char>(text[at])) != 0;
+        if (kPattern[at] == '0' ? !digit : text[at] != kPattern[at]) {
+            return std::nullopt;
+        }
+    }
+    const auto field = [text](std::size_t at, std::size_t digits) {
+        int value = 0;
+        for (std::size_t i = at; i < at + digits; ++i) {
+            value = value * 10 + (text[i] - '0');
+        }
+        return value;
+    };
+    return ClockReading{field(0, 4),  field(5, 2),  field(8, 2),
+                        field(11, 2), field(14, 2), field(17, 2)};
+}
+
+int DaysInMonth(int year, int month) {
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+bool SameReading(const std::tm& shown, const ClockReading& reading) {
+    return shown.tm_year + 1900 == reading.year && shown.tm_mon + 1 == reading.month &&
+           shown.tm_mday == reading.day && shown.tm_hour == reading.hour &&
+           shown.tm_min == reading.minute && shown.tm_sec == reading.second;
+}
+
+// The moment the local clock shows `reading`; nothing for a date or time that does not exist
+// or a year outside kFirstStartYear..kLastStartYear.
+std::optional<std::chrono::system_clock::time_point> LocalMoment(const ClockReading& reading) {
+    if (reading.year < kFirstStartYear || reading.year > kLastStartYear || reading.month < 1 ||
+        reading.month > 12 || reading.day < 1 ||
+        reading.day > DaysInMonth(reading.year, reading.month) || reading.hour > 23 ||
+        reading.minute > 59 || reading.second > 59) {
+        return std::nullopt;
+    }
+    // mktime moves a time that does not exist to one that does, so its answer counts only
+    // when the clock reads it back unchanged. It is asked once as summer time and once as
+    // standard time: a time in the hour skipped when the clocks go forward reads back
+    // neither way and is refused; one in the hour that comes twice when they go back reads
+    // back both ways, and the earlier is taken.
+    std::optional<std::time_t> earliest;
+    for (const int summerTime : {1, 0}) {
+        std::tm asked = {};
+        asked.tm_year = reading.year - 1900;
+        asked.tm_mon = reading.month - 1;
+        asked.tm_mday = reading.day;
+        asked.tm_hour = reading.hour;
+        asked.tm_min = reading.minute;
+        asked.tm_sec = reading.second;
+        asked.tm_isdst = summerTime;
+        const std::time_t moment = std::mktime(&asked);
+        std::tm shown = {};
+        if (localtime_r(&moment, &shown) != nullptr && SameReading(shown, reading) &&
+            (!earliest || moment < *earliest)) {
+            earliest = moment;
+        }
+    }
+    if (!earliest) {
+        return std::nullopt;
+    }
+    return std::chrono::system_clock::from_time_t(*earliest);
+}
+
 // Reads the arguments one at a time, keeping the first error.
 class Parser {
 public:
@@ -130,6 +213,7 @@ private:
         } kOptions[] = {
             {Command::Snap, "--count", &Parser::TakeCount},
             {Command::Snap, "--interval", &Parser::TakeInterval},
+            {Command::Snap, "--start", &Parser::TakeStart},
             {Command::Record, "--seconds", &Parser::TakeSeconds},
             {Command::Record, "--fps", &Parser::TakeFramesPerSecond},
             {Command::Record, "--codec", &Parser::TakeCodec},
@@ -177,6 +261,21 @@ private:
             return;
         }
         line_.intervalMs = std::llround(*seconds * 1000.0);
+    }
+
+    void TakeStart(std::string_view value) {
+        const std::optional<ClockReading> reading = ReadClockText(value);
+        if (!reading) {
+            Fail("--start takes a local time as \"YYYY-MM-DD HH:MM:SS\", not '" +
+                 std::string(value) + "'");
+            return;
+        }
+        line_.start = LocalMoment(*reading);
+        if (!line_.start) {
+            Fail("--start takes a date and time that exist on the local clock, in the years " +
+                 std::to_string(kFirstStartYear) + " to " + std::to_string(kLastStartYear) +
+                 ", not '" + std::string(value) + "'");
+        }
     }
 
     // A whole number from 1 to `most` for the option `name`, or nothing (and the error).

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -10,7 +11,7 @@
 
 // What the command line of digital-microscope-cli asks for:
 //   [--simulate[=KIND]] list
-//   [--simulate[=KIND]] snap [--count N] [--interval SECONDS]
+//   [--simulate[=KIND]] snap [--count N] [--interval SECONDS] [--start "YYYY-MM-DD HH:MM:SS"]
 //   [--simulate[=KIND]] resolution WIDTHxHEIGHT
 //   [--simulate[=KIND]] record [--seconds N] [--fps F] [--codec NAME] [--quality Q]
 //   to-jpeg INPUT.bmp OUTPUT.jpg
@@ -29,6 +30,8 @@ struct CommandLine {
     // snap
     int count = 1;
     std::int64_t intervalMs = 0;
+    // When the first still is due, read as a local time; nothing takes it at once.
+    std::optional<std::chrono::system_clock::time_point> start;
     // resolution
     int width = 0;
     int height = 0;
@@ -42,6 +45,9 @@ struct CommandLine {
 };
 
 inline constexpr std::int64_t kMaxIntervalSeconds = 7 * 24 * 60 * 60;
+// The years --start takes: a later one is far more likely a slip of the finger than a plan.
+inline constexpr int kFirstStartYear = 1970;
+inline constexpr int kLastStartYear = 2099;
 inline constexpr int kMaxFrameSide = 65535;
 // The ranges of the recorder dialog, and the quality scale of the codecs that have one.
 inline constexpr int kMaxRecordSeconds = 99999;

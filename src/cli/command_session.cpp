@@ -138,6 +138,9 @@ WaitResult CommandSession::WaitUntil(const std::function<bool()>& done,
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
+    // A coarse timer may fire up to 5 % early, which would bring a series' stills closer
+    // than their interval; a precise one never fires before its time.
+    deadline.setTimerType(Qt::PreciseTimer);
     QObject::connect(&deadline, &QTimer::timeout, this, [this] { EndWait(WaitResult::TimedOut); });
     QTimer poll;
     if (watch == Watch::FrameCounter) {

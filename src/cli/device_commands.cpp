@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/debug_trace.h"
+#include "app/text_table.h"
 #include "capture/capture_session.h"
 #include "capture/capture_settings.h"
 #include "capture/frame_buffer.h"
@@ -63,6 +64,34 @@ int ReportStill(const SavedStill& saved, const Console& console) {
     }
     return console.Fail(kExitFile, "cannot write %s: %s", saved.path.c_str(),
                         std::strerror(saved.error));
+}
+
+// How long the wait for a start time trusts the monotonic clock before it reads the wall
+// clock again: the monotonic clock stands still while the machine sleeps, and the wall clock
+// may be set.
+constexpr std::chrono::milliseconds kStartWaitSlice{250};
+
+bool StartHasPassed(std::chrono::system_clock::time_point start,
+                    std::chrono::system_clock::time_point now) {
+    using std::chrono::floor;
+    using std::chrono::seconds;
+    return floor<seconds>(start) < floor<seconds>(now);
+}
+
+// Waits until the wall clock reaches `start`, reading it again after each slice of at most
+// kStartWaitSlice (the last slice ends at the start); a signal ends the wait as it ends the
+// session's other waits.
+WaitResult WaitForStart(CommandSession& session, std::chrono::system_clock::time_point start,
+                        const WallClock& wallClock) {
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(start - wallClock());
+        if (left.count() <= 0) {
+            return WaitResult::Done;
+        }
+        if (session.Pause(std::min(left, kStartWaitSlice)) != WaitResult::Done) {
+            return WaitResult::Interrupted;
+        }
+    }
 }
 
 int TakeStills(CommandSession& session, const SnapOptions& options, const Console& console) {
@@ -122,8 +151,19 @@ int RunList(CommandSession& session, const Console& console) {
 
 int RunSnap(CommandSession& session, StillWriter& writer, const SnapOptions& options,
             const Console& console) {
+    if (options.start && StartHasPassed(*options.start, options.wallClock())) {
+        return console.Fail(kExitUsage, "%s",
+                            TextEntryFor(TextId::TimeLapseSetTimerFail).defaultText);
+    }
     session.SetStillWriter(&writer);
+    // The device runs while the start is awaited, so the first still has a picture.
     int code = StartStreaming(session, console);
+    if (code == kExitSuccess && options.start) {
+        if (const WaitResult wait = WaitForStart(session, *options.start, options.wallClock);
+            wait != WaitResult::Done) {
+            code = WaitFailure(session, wait, "picture", console);
+        }
+    }
     if (code == kExitSuccess) {
         code = TakeStills(session, options, console);
     }

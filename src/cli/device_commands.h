@@ -1,6 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "cli/command_session.h"
@@ -16,7 +19,7 @@ class StillWriter;
 //                  no still within the session's frame timeout, or it is unplugged while
 //                  recording;
 //   kExitUsage     a frame size the device refuses, a codec this system cannot record with
-//                  or that does not take the frame size;
+//                  or that does not take the frame size, a start time already past;
 //   kExitFile      a still, a recording or CapConfig.dat that could not be written (a
 //                  picture or video folder that cannot be made or written into is reported
 //                  before RunSnap or RunRecord);
@@ -26,14 +29,24 @@ class StillWriter;
 // row of its identity or "-", and "*" on the one selected, separated by tabs.
 int RunList(CommandSession& session, const Console& console);
 
+// Reads the time of day; the program's is std::chrono::system_clock::now.
+using WallClock = std::function<std::chrono::system_clock::time_point()>;
+
 struct SnapOptions {
     int count = 1;
     std::int64_t intervalMs = 0;  // between requests; 0 takes each on the next new frame
+    // When the first still is due on `wallClock`; nothing takes it at once.
+    std::optional<std::chrono::system_clock::time_point> start = std::nullopt;
+    WallClock wallClock = [] { return std::chrono::system_clock::now(); };
 };
 
 // Starts the graph, waits for the first frame, then takes `count` stills through the
 // Camera command's request into `writer`'s folder and prints the full path of each. A
 // still that cannot be written leaves no file and ends the series.
+// With a start, a start in an earlier second than the wall clock's is refused with the
+// time-lapse dialog's words for it (SET_TIMER_FAIL) before the device is opened; otherwise the
+// first still waits until the wall clock reaches the start, however the clock gets there (a clock
+// set forward, or a machine that slept through the start, lets it go at once).
 int RunSnap(CommandSession& session, StillWriter& writer, const SnapOptions& options,
             const Console& console);
 

@@ -5,8 +5,10 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <vector>
@@ -84,6 +86,58 @@ TEST(CliProgram, ASeriesTakesTheFirstFreeNumbersAndNewFrames) {
     ASSERT_TRUE(first.frameIndex && second.frameIndex);
     EXPECT_LT(*first.frameIndex, *second.frameIndex);
     EXPECT_EQ(FilesIn(run.Pictures()).size(), 6u);
+}
+
+// `time` as --start takes it, on a clock in UTC.
+QString StartText(std::chrono::system_clock::time_point time) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm utc = {};
+    gmtime_r(&seconds, &utc);
+    char text[32] = {};
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
+    return QString::fromLatin1(text);
+}
+
+TEST(CliProgram, ASeriesWithAStartBeginsWhenTheClockShowsIt) {
+    using namespace std::chrono;
+    CliRun run;
+    run.SetVariable("TZ", "UTC0");
+    const auto past = floor<seconds>(system_clock::now()) - 1s;
+    const RunResult refused = run.Run({QStringLiteral("--simulate"), QStringLiteral("snap"),
+                                       QStringLiteral("--start"), StartText(past)});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(
+        refused.err,
+        "digital-microscope-cli: The time of your setting must be should be a future time!\n");
+    EXPECT_EQ(refused.out, "");
+    EXPECT_TRUE(FilesIn(run.Pictures()).empty());
+
+    // A whole second, at least two seconds away.
+    const auto start = floor<seconds>(system_clock::now() + 2s) + 1s;
+    QProcess process;
+    run.Start(process, {QStringLiteral("--simulate"), QStringLiteral("snap"),
+                        QStringLiteral("--start"), StartText(start), QStringLiteral("--count"),
+                        QStringLiteral("2"), QStringLiteral("--interval"), QStringLiteral("1")});
+    ASSERT_TRUE(process.waitForStarted(10000));
+    // When each path was seen: a still is printed after it is written.
+    std::string out;
+    std::vector<system_clock::time_point> printedAt;
+    while (printedAt.size() < 2 && process.waitForReadyRead(30000)) {
+        out += process.readAllStandardOutput().toStdString();
+        printedAt.resize(static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n')),
+                         system_clock::now());
+    }
+    ASSERT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    EXPECT_EQ(out, run.Picture(0) + "\n" + run.Picture(1) + "\n");
+    ASSERT_EQ(printedAt.size(), 2u);
+    const auto afterStartMs = [start](system_clock::time_point time) {
+        return duration_cast<milliseconds>(time - start).count();
+    };
+    EXPECT_GE(afterStartMs(printedAt[0]), 0);
+    // Generous: the machine may be busy.
+    EXPECT_LE(afterStartMs(printedAt[0]), 1500);
+    EXPECT_GE(afterStartMs(printedAt[1]), 1000);
 }
 
 TEST(CliProgram, TheChosenResolutionIsKeptForTheNextSnap) {

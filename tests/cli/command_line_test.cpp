@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
 #include <initializer_list>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -109,6 +114,95 @@ TEST(CommandLine, RefusesWhatItCannotUseWithAReason) {
         EXPECT_NE(parsed.error.find(c.reason), std::string::npos)
             << "arguments starting with '" << (c.arguments.empty() ? "" : c.arguments.front())
             << "' gave: " << parsed.error;
+    }
+}
+
+// The local time zone for one test, given as a TZ rule so that no time zone data is needed.
+class LocalTimeZone {
+public:
+    explicit LocalTimeZone(const char* rule) {
+        if (const char* kept = std::getenv("TZ")) {
+            kept_ = kept;
+        }
+        ::setenv("TZ", rule, 1);
+        ::tzset();
+    }
+    ~LocalTimeZone() {
+        if (kept_) {
+            ::setenv("TZ", kept_->c_str(), 1);
+        } else {
+            ::unsetenv("TZ");
+        }
+        ::tzset();
+    }
+    LocalTimeZone(const LocalTimeZone&) = delete;
+    LocalTimeZone& operator=(const LocalTimeZone&) = delete;
+
+private:
+    std::optional<std::string> kept_;
+};
+
+std::chrono::system_clock::time_point Utc(int year, unsigned month, unsigned day, int hour,
+                                          int minute, int second) {
+    using namespace std::chrono;
+    return sys_days{std::chrono::year{year} / month / day} + hours{hour} + minutes{minute} +
+           seconds{second};
+}
+
+TEST(CommandLine, ReadsTheStartAsATimeOnTheLocalClock) {
+    // Central European time: summer time (UTC+2) from 02:00 on the last Sunday of March to
+    // 03:00 on the last Sunday of October, UTC+1 otherwise. 2030 turns on 31 March and 27
+    // October.
+    const LocalTimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    constexpr const char* kNotAPattern = "--start takes a local time as \"YYYY-MM-DD HH:MM:SS\"";
+    constexpr const char* kNotATime = "--start takes a date and time that exist";
+    const struct {
+        std::string_view value;
+        std::optional<std::chrono::system_clock::time_point> start;
+        const char* error = "";
+    } cases[] = {
+        {"2030-06-15 14:05:09", Utc(2030, 6, 15, 12, 5, 9)},
+        {"2030-01-01 00:00:00", Utc(2029, 12, 31, 23, 0, 0)},
+        {"2028-02-29 23:59:59", Utc(2028, 2, 29, 22, 59, 59)},
+        {"2000-02-29 12:00:00", Utc(2000, 2, 29, 11, 0, 0)},
+        {"1970-01-01 00:00:00", Utc(1969, 12, 31, 23, 0, 0)},
+        {"2099-12-31 23:59:59", Utc(2099, 12, 31, 22, 59, 59)},
+        // The hour the clocks go back over comes twice: the first time counts.
+        {"2030-10-27 02:30:00", Utc(2030, 10, 27, 0, 30, 0)},
+        {"2030-10-27 03:00:00", Utc(2030, 10, 27, 2, 0, 0)},
+        // The hour the clocks go forward over never comes.
+        {"2030-03-31 02:30:00", std::nullopt, kNotATime},
+        {"2030-03-31 03:00:00", Utc(2030, 3, 31, 1, 0, 0)},
+        {"2030-13-01 12:00:00", std::nullopt, kNotATime},
+        {"2030-00-10 12:00:00", std::nullopt, kNotATime},
+        {"2030-01-00 12:00:00", std::nullopt, kNotATime},
+        {"2030-02-29 12:00:00", std::nullopt, kNotATime},
+        {"2030-04-31 12:00:00", std::nullopt, kNotATime},
+        {"2030-01-01 24:00:00", std::nullopt, kNotATime},
+        {"2030-01-01 23:60:00", std::nullopt, kNotATime},
+        {"2030-01-01 23:59:60", std::nullopt, kNotATime},
+        {"1969-12-31 23:59:59", std::nullopt, kNotATime},
+        {"2100-01-01 00:00:00", std::nullopt, kNotATime},
+        {"2030-01-01 12:00", std::nullopt, kNotAPattern},
+        {"2030-1-01 12:00:00", std::nullopt, kNotAPattern},
+        {"2030-01-01T12:00:00", std::nullopt, kNotAPattern},
+        {"2030-01-01 12:00:00 ", std::nullopt, kNotAPattern},
+        {"2030-01-01  2:00:00", std::nullopt, kNotAPattern},
+        {"+030-01-01 12:00:00", std::nullopt, kNotAPattern},
+        {"2030/01/01 12:00:00", std::nullopt, kNotAPattern},
+        {"", std::nullopt, kNotAPattern},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.value));
+        const ParsedCommandLine parsed = Parse({"snap", "--start", c.value});
+        EXPECT_EQ(parsed.commandLine.start, c.start);
+        if (*c.error == '\0') {
+            EXPECT_EQ(parsed.error, "");
+        } else {
+            EXPECT_EQ(parsed.error.rfind(c.error, 0), 0u) << parsed.error;
+            EXPECT_TRUE(parsed.error.ends_with(", not '" + std::string(c.value) + "'"))
+                << parsed.error;
+        }
     }
 }
 

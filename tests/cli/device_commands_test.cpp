@@ -207,6 +207,57 @@ TEST_F(DeviceCommands, AnInterruptedSeriesEndsWithTheSignalsCode) {
     ExpectGraphTornDown();
 }
 
+// The wall clock is the test's: it gives its readings in turn and then keeps the last.
+TEST_F(DeviceCommands, AStartIsKeptOnTheWallClockToTheSecond) {
+    using namespace std::chrono_literals;
+    using Time = std::chrono::system_clock::time_point;
+    const Time second = std::chrono::system_clock::from_time_t(1'900'000'000);
+    const Time now = second + 700ms;
+    const struct {
+        const char* name;
+        Time start;
+        std::vector<Time> readings;
+        int exitCode;
+    } cases[] = {
+        {"a second ago", second - 1s, {now}, kExitUsage},
+        {"earlier in the clock's second", second, {now}, kExitSuccess},
+        // While it waits, the machine sleeps, or the clock is set, from before the start to
+        // long after it.
+        {"passed while waiting", now + 10min, {now, now, now + 1h}, kExitSuccess},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        backend.calls.clear();
+        const TempDir folder;
+        CapturedConsole console;
+        std::size_t read = 0;
+        const std::vector<Time>& readings = c.readings;
+        const WallClock clock = [&read, &readings] {
+            return readings[std::min(read++, readings.size() - 1)];
+        };
+        auto session = MakeSession(std::chrono::seconds(10));
+        // A wait for the start that does not follow the wall clock ends here, not in minutes.
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        QObject::connect(&watchdog, &QTimer::timeout, [&session] { session->Interrupt(SIGTERM); });
+        watchdog.start(30000);
+        StillWriter writer(folder.path());
+        EXPECT_EQ(
+            RunSnap(*session, writer, {.start = c.start, .wallClock = clock}, console.console()),
+            c.exitCode)
+            << console.Err();
+        session->Stop();
+        const bool taken = c.exitCode == kExitSuccess;
+        EXPECT_EQ(console.Err(), taken ? ""
+                                       : "digital-microscope-cli: The time of your setting "
+                                         "must be should be a future time!\n");
+        EXPECT_EQ(console.Out(), taken ? folder / "StillCap0.bmp\n" : "");
+        EXPECT_EQ(std::filesystem::exists(folder / "StillCap0.bmp"), taken);
+        // A start refused leaves the device alone.
+        EXPECT_EQ(backend.Called("BindDevice"), taken);
+    }
+}
+
 TEST_F(DeviceCommands, DevicesThatCannotBeUsedExitWithTheDeviceCode) {
     backend.devices = {FakeMediaBackend::Device("usb#vid_046d&pid_0825#1", "Webcam", "w")};
     EXPECT_EQ(Snap({}, std::chrono::seconds(1)), kExitNoDevice);
