@@ -167,6 +167,20 @@ TimeLapseDialog::TimeLapseDialog(TimeLapseClock& clock, int frameWidth, int fram
             UpdateSizeEstimate();
         }
     });
+    // The keyboard goes through the fields as they are laid out.
+    QWidget* previous = nullptr;
+    for (const TimeLapseField which :
+         {TimeLapseField::Year, TimeLapseField::Month, TimeLapseField::Day, TimeLapseField::Hour,
+          TimeLapseField::Minute, TimeLapseField::Second, TimeLapseField::IntervalMinutes,
+          TimeLapseField::IntervalSeconds, TimeLapseField::Count}) {
+        if (previous != nullptr) {
+            setTabOrder(previous, field(which));
+        }
+        previous = field(which);
+    }
+    setTabOrder(previous, start_);
+    setTabOrder(start_, cancel_);
+    field(TimeLapseField::Year)->setFocus();
     UpdateSizeEstimate();
 }
 
