@@ -9,6 +9,7 @@
 
 #include "app/simulate_option.h"
 #include "output/compressor_probe.h"
+#include "output/time_lapse_worker.h"
 
 namespace {
 
@@ -103,12 +104,6 @@ std::optional<ClockReading> ReadClockText(std::string_view text) {
     };
     return ClockReading{field(0, 4),  field(5, 2),  field(8, 2),
                         field(11, 2), field(14, 2), field(17, 2)};
-}
-
-int DaysInMonth(int year, int month) {
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
 bool SameReading(const std::tm& shown, const ClockReading& reading) {

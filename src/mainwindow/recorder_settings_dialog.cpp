@@ -5,24 +5,15 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "app/text_table.h"
+#include "mainwindow/number_field.h"
 #include "output/compressor_probe.h"
 
-namespace {
-
 // Wide enough for "99999" and a little room.
-QLineEdit* NumberEdit(int value, QWidget* parent) {
-    auto* edit = new QLineEdit(QString::number(value), parent);
-    edit->setFixedWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 12);
-    edit->setAlignment(Qt::AlignRight);
-    return edit;
-}
-
-}  // namespace
+constexpr int kEditDigits = 7;
 
 RecorderSettingsDialog::RecorderSettingsDialog(RecorderChoice& choice, int frameWidth,
                                                int frameHeight, QWidget* parent)
@@ -30,8 +21,8 @@ RecorderSettingsDialog::RecorderSettingsDialog(RecorderChoice& choice, int frame
     setModal(true);
     setWindowFlags(kFixedDialogFlags);
     // The fields first, then their texts.
-    frameRateEdit_ = NumberEdit(kDefaultFrameRate, this);
-    secondsEdit_ = NumberEdit(kDefaultLimitSeconds, this);
+    frameRateEdit_ = NumberEdit(kDefaultFrameRate, kEditDigits, this);
+    secondsEdit_ = NumberEdit(kDefaultLimitSeconds, kEditDigits, this);
     timeLimitCheck_ = new QCheckBox(this);
     timeLimitCheck_->setChecked(true);
 
@@ -84,34 +75,17 @@ RecorderSettingsDialog::RecorderSettingsDialog(RecorderChoice& choice, int frame
     frameRateEdit_->selectAll();
 }
 
-bool RecorderSettingsDialog::TakeField(QLineEdit* edit, int low, int high, int& value) {
-    bool isNumber = false;
-    const int read = edit->text().trimmed().toInt(&isNumber, 10);
-    if (isNumber && read >= low && read <= high) {
-        value = read;
-        return true;
-    }
-    QMessageBox box(
-        QMessageBox::Warning, LocalizedText(TextId::MsgTitle),
-        LocalizedText(TextId::RecorderIntegerRange, QString::number(low), QString::number(high)),
-        QMessageBox::Ok, this);
-    box.exec();
-    edit->setFocus();
-    edit->selectAll();
-    return false;
-}
-
 void RecorderSettingsDialog::accept() {
     // The fields are checked before the compressor is settled, so a second OK after a
     // corrected field still keeps a compressor the user chose.
     int frameRate = 0;
-    if (!TakeField(frameRateEdit_, kMinFrameRate, kMaxFrameRate, frameRate)) {
+    if (!TakeNumberField(frameRateEdit_, kMinFrameRate, kMaxFrameRate, frameRate)) {
         return;
     }
     const bool timeLimitOn = timeLimitCheck_->isChecked();
     int seconds = kDefaultLimitSeconds;
     if (timeLimitOn) {
-        if (!TakeField(secondsEdit_, kMinLimitSeconds, kMaxLimitSeconds, seconds)) {
+        if (!TakeNumberField(secondsEdit_, kMinLimitSeconds, kMaxLimitSeconds, seconds)) {
             return;
         }
     } else {

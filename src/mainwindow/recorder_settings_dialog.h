@@ -61,9 +61,6 @@ public Q_SLOTS:
 
 private:
     void OnCompress();
-    // Reads `edit` as an integer from `low` to `high` into `value`; otherwise says so, puts
-    // the focus on the field and returns false.
-    bool TakeField(QLineEdit* edit, int low, int high, int& value);
 
     RecorderChoice& choice_;
     int frameWidth_;

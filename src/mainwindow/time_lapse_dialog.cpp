@@ -12,6 +12,7 @@
 
 #include "app/text_table.h"
 #include "mainwindow/compressor_dialog.h"
+#include "mainwindow/number_field.h"
 
 namespace {
 
@@ -37,20 +38,6 @@ constexpr std::array<FieldRange, kTimeLapseFieldCount> kRanges = {{
 
 constexpr int kDefaultIntervalSeconds = 3;
 constexpr int kDefaultCount = 8;
-
-int DaysInMonth(int year, int month) {
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month == 2 && leap ? 29 : kDays[month - 1];
-}
-
-QLineEdit* NumberEdit(int value, int digits, QWidget* parent) {
-    auto* edit = new QLineEdit(QString::number(value), parent);
-    edit->setFixedWidth(edit->fontMetrics().horizontalAdvance(QString(digits + 1, QChar(u'0'))) +
-                        12);
-    edit->setAlignment(Qt::AlignRight);
-    return edit;
-}
 
 std::tm LocalTime(TimeLapseClock::WallTime wall) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(wall);
@@ -92,7 +79,7 @@ TimeLapseDialog::TimeLapseDialog(TimeLapseClock& clock, int frameWidth, int fram
     for (int i = 0; i < kTimeLapseFieldCount; ++i) {
         fields_[static_cast<std::size_t>(i)] =
             NumberEdit(values_[static_cast<std::size_t>(i)],
-                       i == static_cast<int>(TimeLapseField::Year) ? 4 : 3, this);
+                       i == static_cast<int>(TimeLapseField::Year) ? 5 : 4, this);
     }
 
     setWindowTitle(LocalizedText(TextId::TimeLapseCaptureSetting));
@@ -189,18 +176,7 @@ TimeLapseDialog::~TimeLapseDialog() {
 }
 
 bool TimeLapseDialog::TakeField(TimeLapseField which, int low, int high) {
-    QLineEdit* edit = field(which);
-    bool isNumber = false;
-    const int read = edit->text().trimmed().toInt(&isNumber, 10);
-    if (isNumber && read >= low && read <= high) {
-        values_[static_cast<std::size_t>(which)] = read;
-        return true;
-    }
-    ShowBox(
-        LocalizedText(TextId::RecorderIntegerRange, QString::number(low), QString::number(high)));
-    edit->setFocus();
-    edit->selectAll();
-    return false;
+    return TakeNumberField(field(which), low, high, values_[static_cast<std::size_t>(which)]);
 }
 
 bool TimeLapseDialog::TakeFields() {

@@ -32,6 +32,13 @@ public:
                     std::condition_variable& wake, const std::function<bool()>& woken) override;
 };
 
+// The days of `month` (1 to 12) in `year`, for checking a start date.
+constexpr int DaysInMonth(int year, int month) {
+    constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
 // A series of pictures: the first when the wall clock reaches `start`, `count` in all,
 // `interval` apart.
 struct TimeLapsePlan {
