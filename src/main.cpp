@@ -1,6 +1,7 @@
 #include <memory>
 
 #include "app/microscope_app.h"
+#include "app/simulate_option.h"
 #include "app/startup.h"
 #include "app/termination_signals.h"
 #include "mainwindow/microscope_dlg.h"
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
     return application.InitInstance([&application]() -> std::unique_ptr<QWidget> {
         StartupEnvironment environment = SystemStartupEnvironment();
         environment.simulatedKind = application.simulatedKind();
+        environment.simulatedStateFile = SimulatedStateFile(environment.simulatedKind);
         auto mainWindow = std::make_unique<CMicroscopeDlg>(std::move(environment));
         if (!mainWindow->OnInitDialog()) {
             return nullptr;

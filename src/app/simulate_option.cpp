@@ -36,3 +36,16 @@ std::optional<int> SimulatedKindFromEnvironment() {
     }
     return SimulatedKindFromText(value);
 }
+
+std::string SimulatedStateFile(int kind) {
+    const char* runtimeFolder = std::getenv("XDG_RUNTIME_DIR");
+    if (kind < 0 || runtimeFolder == nullptr || runtimeFolder[0] != '/') {
+        return {};
+    }
+    std::string path(runtimeFolder);
+    if (path.back() != '/') {
+        path += '/';
+    }
+    return path + "digital-microscope/" +
+           (kind == 1 ? "simulated-camera.state" : "simulated-microscope.state");
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 // Choosing the simulated device instead of the system's devices: the option
@@ -31,3 +32,10 @@ std::optional<int> SimulatedKindFromEnvironment();
 inline constexpr const char* kFrameCodeVariable = "DIGITAL_MICROSCOPE_FRAME_CODE";
 // Whether the variable asks for the frame index code. Any thread.
 bool FrameCodeFromEnvironment();
+
+// Where the simulated device of `kind` keeps its controls while it stays plugged in:
+// "$XDG_RUNTIME_DIR/digital-microscope/simulated-microscope.state" (kind 0) or
+// ".../simulated-camera.state" (kind 1), a folder the system empties at every boot, as a real
+// device forgets its controls when it loses power. "" when XDG_RUNTIME_DIR is unset or not an
+// absolute path, or for kNoSimulatedDevice. Any thread.
+std::string SimulatedStateFile(int kind);

@@ -16,6 +16,9 @@ struct StartupEnvironment {
     int simulatedKind = -1;
     // The simulated device's frames carry their index as a code (DIGITAL_MICROSCOPE_FRAME_CODE).
     bool simulatedFrameCode = false;
+    // Where the simulated device keeps its controls while it stays plugged in
+    // (SimulatedStateFile); empty keeps nothing, as tests leave it.
+    std::string simulatedStateFile;
     // The GStreamer element the window's sounds are played on; tests give "fakesink".
     std::string audioSink = "autoaudiosink";
 };

@@ -84,7 +84,8 @@ int RunDeviceCommand(int argc, char** argv, const CommandLine& line, const Conso
     QCoreApplication::setApplicationName(QString::fromUtf8(kProgramName));
     QCoreApplication application(argc, argv);
 
-    CommandSession session(SystemCaptureSide(*simulatedKind, FrameCodeFromEnvironment()),
+    CommandSession session(SystemCaptureSide(*simulatedKind, FrameCodeFromEnvironment(),
+                                             SimulatedStateFile(*simulatedKind)),
                            kFrameTimeout);
     TerminationSignals termination(
         [&session, &termination] { session.Interrupt(termination.lastSignal()); });

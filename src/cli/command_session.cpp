@@ -2,6 +2,7 @@
 
 #include <QEventLoop>
 #include <QTimer>
+#include <utility>
 
 #include "capture/gst/capture_stack.h"
 #include "output/still_file.h"
@@ -13,8 +14,8 @@ constexpr std::chrono::milliseconds kFramePollInterval{5};
 
 class StackSide : public CaptureSide {
 public:
-    StackSide(int simulatedKind, bool simulatedFrameCode)
-        : stack_(simulatedKind, simulatedFrameCode) {}
+    StackSide(int simulatedKind, bool simulatedFrameCode, std::string simulatedStateFile)
+        : stack_(simulatedKind, simulatedFrameCode, std::move(simulatedStateFile)) {}
 
     CaptureSession& session() override { return stack_.session(); }
 
@@ -24,9 +25,11 @@ private:
 
 }  // namespace
 
-CaptureSideFactory SystemCaptureSide(int simulatedKind, bool simulatedFrameCode) {
-    return [simulatedKind, simulatedFrameCode]() -> std::unique_ptr<CaptureSide> {
-        return std::make_unique<StackSide>(simulatedKind, simulatedFrameCode);
+CaptureSideFactory SystemCaptureSide(int simulatedKind, bool simulatedFrameCode,
+                                     std::string simulatedStateFile) {
+    return [simulatedKind, simulatedFrameCode,
+            simulatedStateFile = std::move(simulatedStateFile)]() -> std::unique_ptr<CaptureSide> {
+        return std::make_unique<StackSide>(simulatedKind, simulatedFrameCode, simulatedStateFile);
     };
 }
 

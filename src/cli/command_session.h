@@ -27,8 +27,10 @@ public:
 using CaptureSideFactory = std::function<std::unique_ptr<CaptureSide>()>;
 
 // The system's devices (simulatedKind -1) or a simulated device of that kind, on GStreamer;
-// its frames carry their index as a code with `simulatedFrameCode`.
-CaptureSideFactory SystemCaptureSide(int simulatedKind, bool simulatedFrameCode);
+// its frames carry their index as a code with `simulatedFrameCode`, and it keeps its controls
+// in `simulatedStateFile` (empty keeps nothing).
+CaptureSideFactory SystemCaptureSide(int simulatedKind, bool simulatedFrameCode,
+                                     std::string simulatedStateFile);
 
 enum class ConnectResult { Streaming, NoDevice, NotStarted };
 enum class WaitResult { Done, TimedOut, Interrupted };

@@ -152,7 +152,8 @@ bool CMicroscopeDlg::OnInitDialog() {
 
     stillWriter_ = std::make_unique<StillWriter>(paths_.pictureFolder);
     capture_ =
-        std::make_unique<CaptureStack>(environment_.simulatedKind, environment_.simulatedFrameCode);
+        std::make_unique<CaptureStack>(environment_.simulatedKind, environment_.simulatedFrameCode,
+                                       environment_.simulatedStateFile);
     connect(&capture_->session(), &CaptureSession::stillArrived, this,
             &CMicroscopeDlg::OnStillArrived);
     CaptureEngine& engine = capture_->engine();

@@ -8,6 +8,7 @@
 #include "sim/field_of_view.h"
 #include "sim/frame_stream.h"
 #include "sim/picture_tables.h"
+#include "sim/state_file.h"
 
 namespace sim {
 namespace {
@@ -37,11 +38,46 @@ const KindTraits& TraitsOf(Kind kind) {
 }  // namespace
 
 struct SimulatedMicroscope::State final : StreamHost {
-    explicit State(Options chosen)
-        : options(chosen),
-          traits(TraitsOf(chosen.kind)),
-          values(DefaultPropertyValues()),
-          tables(std::make_shared<const PictureTables>(BuildPictureTables(values))) {}
+    explicit State(Options chosen) : options(std::move(chosen)), traits(TraitsOf(options.kind)) {
+        RememberedState remembered = Defaults();
+        LoadRememberedState(options.stateFile, traits.norms, remembered);
+        Apply(remembered);
+    }
+
+    // What a device just plugged in holds.
+    RememberedState Defaults() const {
+        RememberedState defaults;
+        if (!traits.norms.empty()) {
+            defaults.norm = kNormNtscM;
+        }
+        return defaults;
+    }
+
+    // Takes `remembered` as the current values. Needs `mutex` once other threads may see the
+    // device.
+    void Apply(const RememberedState& remembered) {
+        values = remembered.values;
+        norm = remembered.norm.value_or(kNormNtscM);
+        // A stream holding the old tables finishes its frame with them.
+        tables = std::make_shared<const PictureTables>(BuildPictureTables(values));
+    }
+
+    // Writes `changed` to the state file; the caller holds stateFileMutex.
+    void Remember(const RememberedState& changed) const {
+        if (!options.stateFile.empty()) {
+            // A file that cannot be written leaves the device forgetful, nothing worse.
+            static_cast<void>(SaveRememberedState(options.stateFile, changed));
+        }
+    }
+
+    // What the state file should hold now; needs `mutex`.
+    RememberedState Current() const {
+        RememberedState current{values, std::nullopt};
+        if (!traits.norms.empty()) {
+            current.norm = norm;
+        }
+        return current;
+    }
 
     FrameTicket NextFrame() override {
         std::lock_guard lock(mutex);
@@ -72,6 +108,11 @@ struct SimulatedMicroscope::State final : StreamHost {
     const Options options;
     const KindTraits& traits;
 
+    // Held while the state file is written or removed, and while the change it records is
+    // made, so that the file's changes come in the order of the device's. Taken before
+    // `mutex`, never after it.
+    std::mutex stateFileMutex;
+
     mutable std::mutex mutex;  // guards everything below up to specimenMutex
     bool plugged = true;
     std::uint64_t plugGeneration = 1;
@@ -91,7 +132,7 @@ struct SimulatedMicroscope::State final : StreamHost {
 };
 
 SimulatedMicroscope::SimulatedMicroscope(Options options)
-    : state_(std::make_shared<State>(options)) {}
+    : state_(std::make_shared<State>(std::move(options))) {}
 
 SimulatedMicroscope::~SimulatedMicroscope() {
     // A stream that outlives its device stops quietly; its object can still be destroyed.
@@ -169,14 +210,20 @@ void SimulatedMicroscope::NotifyPlugState(bool plugged) {
 void SimulatedMicroscope::Unplug() {
     std::shared_ptr<StreamControl> stream;
     {
-        std::lock_guard lock(state_->mutex);
-        if (!state_->plugged) {
-            return;
+        std::lock_guard fileLock(state_->stateFileMutex);
+        {
+            std::lock_guard lock(state_->mutex);
+            if (!state_->plugged) {
+                return;
+            }
+            state_->plugged = false;
+            state_->buttonLatched = false;
+            state_->Apply(state_->Defaults());
+            // The stream is over for the device; its object may live on until its owner
+            // drops it.
+            stream = std::move(state_->activeStream);
         }
-        state_->plugged = false;
-        state_->buttonLatched = false;
-        // The stream is over for the device; its object may live on until its owner drops it.
-        stream = std::move(state_->activeStream);
+        ForgetRememberedState(state_->options.stateFile);
     }
     if (stream) {
         stream->Stop(StreamControl::End::Unplugged);
@@ -210,8 +257,20 @@ bool SimulatedMicroscope::SetNorm(int norm) {
     if (std::find(norms.begin(), norms.end(), norm) == norms.end()) {
         return false;
     }
-    std::lock_guard lock(state_->mutex);
-    state_->norm = norm;
+    std::lock_guard fileLock(state_->stateFileMutex);
+    RememberedState changed;
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->norm == norm) {
+            return true;
+        }
+        state_->norm = norm;
+        if (!state_->plugged) {
+            return true;
+        }
+        changed = state_->Current();
+    }
+    state_->Remember(changed);
     return true;
 }
 
@@ -241,13 +300,21 @@ bool SimulatedMicroscope::SetProperty(int property, int value) {
         return false;
     }
     const int clamped = ClampPropertyValue(property, value);
-    std::lock_guard lock(state_->mutex);
-    int& current = state_->values[static_cast<std::size_t>(property)];
-    if (current != clamped) {
-        current = clamped;
-        // A stream holding the old tables finishes its frame with them.
-        state_->tables = std::make_shared<const PictureTables>(BuildPictureTables(state_->values));
+    std::lock_guard fileLock(state_->stateFileMutex);
+    RememberedState changed;
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->values[static_cast<std::size_t>(property)] == clamped) {
+            return true;
+        }
+        changed = state_->Current();
+        changed.values[static_cast<std::size_t>(property)] = clamped;
+        state_->Apply(changed);
+        if (!state_->plugged) {
+            return true;
+        }
     }
+    state_->Remember(changed);
     return true;
 }
 

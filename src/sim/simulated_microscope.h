@@ -32,6 +32,10 @@ struct Options {
     // tests can tell which frame a still or a recording holds. Off unless asked for: users
     // would take the black and white strip for a fault.
     bool frameIndexCode = false;
+    // Where the device keeps its picture property values and its norm while it stays plugged
+    // in (see state_file.h): read when the device is made, written on every change, removed
+    // when it is unplugged. Empty keeps nothing beyond the object's life.
+    std::string stateFile = {};
 };
 
 // Receives the frames of a stream. Called on the stream's own thread, never two calls at
@@ -84,7 +88,8 @@ public:
     // unplugged.
     std::vector<std::string> HardwareIds() const;
 
-    // Plug state. Unplugging ends a running stream (the sink hears OnUnplugged).
+    // Plug state. Unplugging ends a running stream (the sink hears OnUnplugged) and, as on a
+    // real device, puts the norm and the picture properties back to their defaults.
     bool plugged() const;
     void Plug();
     void Unplug();
@@ -98,7 +103,8 @@ public:
     bool SupportsSize(int width, int height) const;
     static constexpr int kFramesPerSecond = 30;
 
-    // Norms (row 0 only: NTSC M and PAL B; a camera has none and Get/SetNorm fail).
+    // Norms (row 0 only: NTSC M and PAL B; a camera has none and Get/SetNorm fail). A change
+    // made while plugged in is kept in the state file.
     std::vector<int> Norms() const;
     bool GetNorm(int& norm) const;
     bool SetNorm(int norm);
@@ -107,7 +113,8 @@ public:
     std::vector<std::string> Inputs() const;
 
     // Picture properties: all six on both kinds; they visibly change the picture.
-    // False for an unknown property number; Set clamps to the range.
+    // False for an unknown property number; Set clamps to the range. A change made while
+    // plugged in is kept in the state file.
     bool GetPropertyRange(int property, PropertyRange& range) const;
     bool GetProperty(int property, int& value) const;
     bool SetProperty(int property, int value);

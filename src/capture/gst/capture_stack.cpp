@@ -1,16 +1,20 @@
 #include "capture/gst/capture_stack.h"
 
+#include <utility>
+
 #include "capture/gst/gst_media_backend.h"
 #include "capture/gst/simulated_device_registry.h"
 #include "capture/gst/simulated_devices.h"
 #include "sim/simulated_microscope.h"
 
-CaptureStack::CaptureStack(int simulatedKind, bool simulatedFrameCode) {
+CaptureStack::CaptureStack(int simulatedKind, bool simulatedFrameCode,
+                           std::string simulatedStateFile) {
     if (simulatedKind >= 0) {
         sim::Options options;
         options.kind = simulatedKind == 1 ? sim::Kind::Camera : sim::Kind::Microscope;
         options.frameIndexCode = simulatedFrameCode;
-        simulated_ = std::make_unique<sim::SimulatedMicroscope>(options);
+        options.stateFile = std::move(simulatedStateFile);
+        simulated_ = std::make_unique<sim::SimulatedMicroscope>(std::move(options));
         registry_ = std::make_unique<gstcapture::SimulatedDeviceRegistry>(*simulated_);
     } else {
         registry_ = platform::CreateUdevDeviceRegistry();

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <memory>
+#include <string>
 
 #include "capture/capture_engine.h"
 #include "capture/capture_session.h"
@@ -19,9 +20,10 @@ class SimulatedMicroscope;
 class CaptureStack {
 public:
     // `simulatedKind` -1 uses the system's devices (udev), 0 or 1 a simulated device of that
-    // kind, whose frames carry their index as a code with `simulatedFrameCode`. Engine
-    // messages go to the session, on the constructing thread.
-    CaptureStack(int simulatedKind, bool simulatedFrameCode);
+    // kind, whose frames carry their index as a code with `simulatedFrameCode` and which keeps
+    // its controls in `simulatedStateFile` (sim::Options::stateFile; empty keeps nothing).
+    // Engine messages go to the session, on the constructing thread.
+    CaptureStack(int simulatedKind, bool simulatedFrameCode, std::string simulatedStateFile = {});
     ~CaptureStack();
     CaptureStack(const CaptureStack&) = delete;
     CaptureStack& operator=(const CaptureStack&) = delete;
