@@ -178,6 +178,29 @@ HResult CaptureEngine::SetResolution(int width, int height) {
     return result;
 }
 
+HResult CaptureEngine::GetNorm(int& norm) {
+    if (!graph_.bound()) {
+        return hr::kNoInterface;
+    }
+    return backend_.GetNorm(norm);
+}
+
+HResult CaptureEngine::SetNorm(int norm) {
+    if (!graph_.bound()) {
+        return hr::kNoInterface;
+    }
+    // Drivers refuse a new standard while they stream.
+    const bool wasRunning = graph_.running();
+    if (wasRunning) {
+        StopGraph();
+    }
+    const HResult result = backend_.SetNorm(norm);
+    if (wasRunning) {
+        RunGraph();
+    }
+    return result;
+}
+
 void CaptureEngine::SetGrabberFrameRate(int framesPerSecond) {
     if (graph_.bound()) {
         format_.SetGrabberFrameRate(framesPerSecond);

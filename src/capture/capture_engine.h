@@ -124,6 +124,11 @@ public:
     // it returns kOk and does nothing. Otherwise it returns the device's answer to the new
     // format; writes CapConfig.dat and blocks as stopping and running do.
     HResult SetResolution(int width, int height);
+    // The analog norm of the bound device (video_norms.h numbers). SetNorm stops a running
+    // graph for the change and runs it again. A failure without a bound device, for a device
+    // without norms, or a norm it refuses.
+    HResult GetNorm(int& norm);
+    HResult SetNorm(int norm);
     // Gives the live grabber the device's format at this rate, for recording; nothing for a
     // rate of 0 or less or without a bound device.
     void SetGrabberFrameRate(int framesPerSecond);
@@ -133,7 +138,7 @@ public:
     LatestFrame& latestFrame() { return latestFrame_; }
     FrameCallback& frameCallback() { return frameCallback_; }
 
-    // The backend's picture properties and norm, for the settings dialog.
+    // The backend, for the picture properties of the settings dialog and the command line.
     MediaBackend& backend() { return backend_; }
 
 private:

@@ -20,6 +20,28 @@ struct DeviceMoniker {
     bool nameReadable = true;
 };
 
+// The picture properties and the analog norm of one device, reached apart from the capture
+// graph: a handle of its own on the device, so it may be used on a thread of its own while the
+// graph streams, stops or is rebuilt, and it outlives the graph. Once the device is gone every
+// call fails.
+//
+// Threads: one thread at a time. Blocking: each call is one or a few requests to the device;
+// on a USB device, control transfers of milliseconds, at worst the driver's timeout (seconds).
+// Results: kOk; a failure when the device lacks the property or norms (kNotFound,
+// kNoInterface), refuses the value, or is gone. Outputs are untouched on failure.
+class DeviceControls {
+public:
+    virtual ~DeviceControls() = default;
+    // Property numbers as PictureProperty (0 brightness ... 5 gamma).
+    virtual HResult GetPropertyRange(int property, PropertyRange& range) = 0;
+    virtual HResult GetProperty(int property, int& value) = 0;
+    // The device keeps the value within its range (it may clamp or round it).
+    virtual HResult SetProperty(int property, int value) = 0;
+    // Norms as video_norms.h numbers (1 NTSC M, 16 PAL B).
+    virtual HResult GetNorm(int& norm) = 0;
+    virtual HResult SetNorm(int norm) = 0;
+};
+
 enum class GrabberSlot { Frame = 0, Still = 1 };
 
 // Identities of pins and filters, for traces and for walking the graph downstream.
@@ -186,4 +208,8 @@ public:
     virtual HResult SetProperty(int property, int value, int flags) = 0;
     virtual HResult GetNorm(int& norm) = 0;
     virtual HResult SetNorm(int norm) = 0;
+
+    // A handle of its own on the controls of `device` (see DeviceControls), bound or not.
+    // Opens the device (milliseconds). nullptr when the device is gone or cannot be opened.
+    virtual std::unique_ptr<DeviceControls> OpenControls(const DeviceMoniker& device) = 0;
 };

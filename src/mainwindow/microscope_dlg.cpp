@@ -27,6 +27,7 @@
 #include "mainwindow/record_counter_panel.h"
 #include "mainwindow/recorder_settings_dialog.h"
 #include "mainwindow/time_lapse_dialog.h"
+#include "mainwindow/video_settings_dialog.h"
 #include "output/mail_handoff.h"
 #include "output/still_file.h"
 #include "platform/device_change_monitor.h"
@@ -164,6 +165,12 @@ bool CMicroscopeDlg::OnInitDialog() {
     hooks.showConnected = [this](bool connected) { ShowConnected(connected); };
     hooks.repaintDisplay = [this] { displayWindow_->update(); };
     hooks.deviceLost = [this] { OnDeviceLost(); };
+    hooks.refreshSettingsDialog = [this](bool) {
+        // Queued either way: the dialog fills itself once the connection check is over.
+        if (videoSettingsDialog_ != nullptr) {
+            videoSettingsDialog_->InitialiseLater();
+        }
+    };
     presence_ = std::make_unique<DevicePresence>(
         capture_->session(), [this] { return capture_->CreateButtonLibrary(); }, std::move(hooks));
     if (presence_->FirstConnection() == 0) {
@@ -320,6 +327,8 @@ void CMicroscopeDlg::OnCommand(int id) {
 
         case control::kSetting:
         case menucommand::kDevice:
+            OnVideoSettings();
+            break;
         case menucommand::kManual:
         case menucommand::kUpdate:
         case menucommand::kAbout:
@@ -520,6 +529,26 @@ void CMicroscopeDlg::OnTimeLapse() {
     timeLapseDialog_ = &dialog;
     dialog.exec();
     timeLapseDialog_ = nullptr;
+}
+
+void CMicroscopeDlg::OnVideoSettings() {
+    VideoSettingsDialog dialog(
+        capture_->engine(), [this](int slot) { SwitchDevice(slot); },
+        capture_->session().recording(), this);
+    videoSettingsDialog_ = &dialog;
+    dialog.exec();
+    videoSettingsDialog_ = nullptr;
+}
+
+void CMicroscopeDlg::SwitchDevice(int slot) {
+    CaptureEngine& engine = capture_->engine();
+    engine.SelectDevice(slot);
+    if (!engine.running()) {
+        // The new device did not start: the window goes where a connection check takes it.
+        presence_->ConnectionCheck();
+    } else if (!Capturing()) {
+        engine.StopGraph();
+    }
 }
 
 void CMicroscopeDlg::OnFileListHit(Qt::MouseButton button, bool doubleClick,

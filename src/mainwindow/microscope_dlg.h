@@ -34,6 +34,7 @@ class SkinBackground;
 class SoundPlayer;
 class StillWriter;
 class TimeLapseDialog;
+class VideoSettingsDialog;
 class VideoDisplayWindow;
 namespace platform {
 class DeviceChangeMonitor;
@@ -102,6 +103,8 @@ public:
     void SetTimeLapseClock(TimeLapseClock& clock) { timeLapseClock_ = &clock; }
     // The time-lapse dialog while it is open; else null.
     TimeLapseDialog* timeLapseDialog() const { return timeLapseDialog_; }
+    // The video settings dialog while it is open; else null.
+    VideoSettingsDialog* videoSettingsDialog() const { return videoSettingsDialog_; }
     // The computer woke from sleep: a time-lapse run stops, saying why, and the device is
     // connected again.
     void OnResumed();
@@ -183,6 +186,12 @@ private:
     void OnDeleteAll();
     void OnEMail();
     void OnTimeLapse();
+    // The Setting button and Setting > Device...: the video settings dialog, in any mode.
+    void OnVideoSettings();
+    // The settings dialog chose the device in `slot`: the capture moves to it. The window
+    // keeps its mode: browsing goes on with the new device stopped, and a device that cannot
+    // be started counts as a lost connection.
+    void SwitchDevice(int slot);
     void OnHelpButton();
     void ToggleOverlay(std::atomic<int>& overlaySwitch);
     // The capture session says a still arrived: make the storage folders again where they
@@ -232,6 +241,7 @@ private:
     SystemTimeLapseClock systemClock_;
     TimeLapseClock* timeLapseClock_ = &systemClock_;
     TimeLapseDialog* timeLapseDialog_ = nullptr;
+    VideoSettingsDialog* videoSettingsDialog_ = nullptr;
     QString saveFolder_;       // where the last save went; the save dialog starts there
     QString openVideoFolder_;  // where the last video was opened from
     std::unique_ptr<CaptureStack> capture_;

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -324,6 +326,12 @@ public:
     HResult SetNorm(int value) override {
         norm = value;
         return Result("SetNorm");
+    }
+    // What OpenControls hands out; none unless a test sets it.
+    std::function<std::unique_ptr<DeviceControls>(const DeviceMoniker&)> openControls;
+    std::unique_ptr<DeviceControls> OpenControls(const DeviceMoniker& device) override {
+        calls.push_back("OpenControls");
+        return openControls ? openControls(device) : nullptr;
     }
 
 private:

@@ -37,6 +37,10 @@ int FakeDeviceIo::Ioctl(unsigned long request, void* argument) {
     State& state = *state_;
     const int previousCalls = state.Count(request);
     state.requests.push_back(request);
+    if (request == VIDIOC_QUERYCTRL || request == VIDIOC_G_CTRL || request == VIDIOC_S_CTRL) {
+        // Both structures start with the control id.
+        state.controlRequests.emplace_back(request, *static_cast<const std::uint32_t*>(argument));
+    }
     if (state.interruptions > 0) {
         --state.interruptions;
         return EINTR;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/v4l2/v4l2_device.h"
@@ -43,10 +44,12 @@ struct State {
     v4l2_format current{};
     std::optional<v4l2_fract> interval;  // nothing: VIDIOC_G_PARM is not implemented
 
-    std::map<unsigned long, int> failures;       // request -> errno it fails with
-    std::map<unsigned long, int> failFromCall;   // request -> first failing call (0 when absent)
-    int interruptions = 0;                       // the next requests fail with EINTR this often
-    std::vector<unsigned long> requests;         // every request, in order
+    std::map<unsigned long, int> failures;      // request -> errno it fails with
+    std::map<unsigned long, int> failFromCall;  // request -> first failing call (0 when absent)
+    int interruptions = 0;                      // the next requests fail with EINTR this often
+    std::vector<unsigned long> requests;        // every request, in order
+    // Every QUERYCTRL, G_CTRL and S_CTRL with the control id it named, in order.
+    std::vector<std::pair<unsigned long, std::uint32_t>> controlRequests;
     std::vector<std::uint32_t> sentBufferTypes;  // the type field of ENUM_FMT/G_FMT/G_PARM
 
     void AddControl(std::uint32_t id, int minimum, int maximum, int step, int defaultValue,

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "app/debug_trace.h"
+#include "capture/gst/device_controls.h"
 #include "capture/gst/gst_logging.h"
 #include "capture/gst/sim_capture_source.h"
 #include "capture/gst/simulated_device_registry.h"
@@ -535,6 +536,17 @@ HResult GstMediaBackend::GetNorm(int& norm) {
 
 HResult GstMediaBackend::SetNorm(int norm) {
     return source_ ? source_->SetNorm(norm) : hr::kNoInterface;
+}
+
+std::unique_ptr<DeviceControls> GstMediaBackend::OpenControls(const DeviceMoniker& device) {
+    if (IsSimulatedNode(device.nodePath)) {
+        if (microscope_ == nullptr || !microscope_->plugged() ||
+            microscope_->identity() != device.identity) {
+            return nullptr;
+        }
+        return std::make_unique<SimDeviceControls>(*microscope_, device.identity);
+    }
+    return V4l2DeviceControls::Open(device.nodePath);
 }
 
 GrabberStats GstMediaBackend::Stats(GrabberSlot slot) const {

@@ -89,6 +89,7 @@ public:
     HResult SetProperty(int property, int value, int flags) override;
     HResult GetNorm(int& norm) override;
     HResult SetNorm(int norm) override;
+    std::unique_ptr<DeviceControls> OpenControls(const DeviceMoniker& device) override;
 
     // What a grabber has delivered since it was created (zeros without one).
     GrabberStats Stats(GrabberSlot slot) const;

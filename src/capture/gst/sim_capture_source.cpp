@@ -21,7 +21,7 @@ CapsPtr Yuy2Caps(int width, int height, int framesPerSecond) {
 }  // namespace
 
 SimCaptureSource::SimCaptureSource(sim::SimulatedMicroscope& microscope, GraphEventQueue& events)
-    : microscope_(microscope), events_(events) {
+    : microscope_(microscope), events_(events), controls_(microscope, microscope.identity()) {
     // The device starts in the size every kind offers.
     const std::vector<FrameSize> sizes = microscope_.FrameSizes();
     FrameSize start{640, 480};
@@ -156,49 +156,27 @@ void SimCaptureSource::Push(int pin, const std::uint8_t* yuy2, std::size_t sizeB
 }
 
 HResult SimCaptureSource::GetPropertyRange(int property, PropertyRange& range) {
-    PropertyRange simRange;
-    if (!microscope_.GetPropertyRange(property, simRange)) {
-        return hr::kNotFound;
-    }
-    range.minimum = simRange.minimum;
-    range.maximum = simRange.maximum;
-    range.step = simRange.step;
-    range.defaultValue = simRange.defaultValue;
-    range.flags = kPropertyFlagManual;
-    return hr::kOk;
+    return controls_.GetPropertyRange(property, range);
 }
 
 HResult SimCaptureSource::GetProperty(int property, int& value, int& flags) {
-    int current = 0;
-    if (!microscope_.GetProperty(property, current)) {
-        return hr::kNotFound;
+    const HResult result = controls_.GetProperty(property, value);
+    if (Succeeded(result)) {
+        flags = kPropertyFlagManual;
     }
-    value = current;
-    flags = kPropertyFlagManual;
-    return hr::kOk;
+    return result;
 }
 
 HResult SimCaptureSource::SetProperty(int property, int value, int) {
-    return microscope_.SetProperty(property, value) ? hr::kOk : hr::kNotFound;
+    return controls_.SetProperty(property, value);
 }
 
 HResult SimCaptureSource::GetNorm(int& norm) {
-    if (microscope_.Norms().empty()) {
-        return hr::kNoInterface;
-    }
-    int current = 0;
-    if (!microscope_.GetNorm(current)) {
-        return hr::kFail;
-    }
-    norm = current;
-    return hr::kOk;
+    return controls_.GetNorm(norm);
 }
 
 HResult SimCaptureSource::SetNorm(int norm) {
-    if (microscope_.Norms().empty()) {
-        return hr::kNoInterface;
-    }
-    return microscope_.SetNorm(norm) ? hr::kOk : hr::kInvalidArgument;
+    return controls_.SetNorm(norm);
 }
 
 int SimCaptureSource::VideoInputCount() {

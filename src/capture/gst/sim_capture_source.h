@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "capture/gst/capture_source.h"
+#include "capture/gst/device_controls.h"
 #include "capture/gst/graph_events.h"
 #include "capture/gst/gst_handles.h"
 #include "sim/simulated_microscope.h"
@@ -55,6 +56,7 @@ private:
 
     sim::SimulatedMicroscope& microscope_;
     GraphEventQueue& events_;
+    SimDeviceControls controls_;  // of the device as it was plugged when bound
     CaptureSettings format_;
     // The appsrc of each pin while it is in the pipeline. Changed only while no stream runs.
     std::array<ElementPtr, 2> pinSources_;

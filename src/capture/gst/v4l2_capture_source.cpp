@@ -87,7 +87,7 @@ std::unique_ptr<V4l2CaptureSource> V4l2CaptureSource::Wrap(const std::string& no
 }
 
 V4l2CaptureSource::V4l2CaptureSource(std::string nodePath, std::unique_ptr<v4l2::Device> device)
-    : nodePath_(std::move(nodePath)), device_(std::move(device)) {
+    : nodePath_(std::move(nodePath)), device_(std::move(device)), controls_(*device_, nodePath_) {
     formats_ = device_->Formats();
     inputCount_ = static_cast<int>(device_->VideoInputs().size());
     format_ = InitialFormat();
@@ -218,61 +218,27 @@ HResult V4l2CaptureSource::PrepareToRun() {
 }
 
 HResult V4l2CaptureSource::GetPropertyRange(int property, PropertyRange& range) {
-    PropertyRange control;
-    if (property < 0 || property > 5 || !device_->GetRange(property, control)) {
-        // Most devices lack some of the properties.
-        qCDebug(lcCaptureV4l2, "%s: no range for property %d: %s", nodePath_.c_str(), property,
-                std::strerror(device_->LastError()));
-        return hr::kNotFound;
-    }
-    range.minimum = control.minimum;
-    range.maximum = control.maximum;
-    range.step = control.step;
-    range.defaultValue = control.defaultValue;
-    range.flags = control.flags;
-    return hr::kOk;
+    return controls_.GetPropertyRange(property, range);
 }
 
 HResult V4l2CaptureSource::GetProperty(int property, int& value, int& flags) {
-    int current = 0;
-    if (property < 0 || property > 5 || !device_->Get(property, current)) {
-        qCDebug(lcCaptureV4l2, "%s: property %d cannot be read: %s", nodePath_.c_str(), property,
-                std::strerror(device_->LastError()));
-        return hr::kNotFound;
+    const HResult result = controls_.GetProperty(property, value);
+    if (Succeeded(result)) {
+        flags = kPropertyFlagManual;
     }
-    value = current;
-    flags = kPropertyFlagManual;
-    return hr::kOk;
+    return result;
 }
 
 HResult V4l2CaptureSource::SetProperty(int property, int value, int) {
-    if (property < 0 || property > 5) {
-        return hr::kNotFound;
-    }
-    if (!device_->Set(property, value)) {
-        qCWarning(lcCaptureV4l2, "%s: property %d cannot be set to %d: %s", nodePath_.c_str(),
-                  property, value, std::strerror(device_->LastError()));
-        return hr::kFail;
-    }
-    return hr::kOk;
+    return controls_.SetProperty(property, value);
 }
 
 HResult V4l2CaptureSource::GetNorm(int& norm) {
-    int current = 0;
-    if (!device_->GetNorm(current)) {
-        return hr::kNoInterface;
-    }
-    norm = current;
-    return hr::kOk;
+    return controls_.GetNorm(norm);
 }
 
 HResult V4l2CaptureSource::SetNorm(int norm) {
-    if (!device_->SetNorm(norm)) {
-        qCWarning(lcCaptureV4l2, "%s: norm 0x%x cannot be set: %s", nodePath_.c_str(),
-                  static_cast<unsigned>(norm), std::strerror(device_->LastError()));
-        return hr::kInvalidArgument;
-    }
-    return hr::kOk;
+    return controls_.SetNorm(norm);
 }
 
 }  // namespace gstcapture

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "capture/gst/capture_source.h"
+#include "capture/gst/device_controls.h"
 #include "capture/gst/gst_handles.h"
 #include "capture/v4l2/v4l2_device.h"
 
@@ -61,6 +62,7 @@ private:
 
     std::string nodePath_;
     std::unique_ptr<v4l2::Device> device_;
+    V4l2DeviceControls controls_;  // over device_
     std::vector<v4l2::PixelFormat> formats_;
     int inputCount_ = 0;
     CaptureSettings format_;
