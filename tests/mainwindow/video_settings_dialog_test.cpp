@@ -112,12 +112,17 @@ TEST_F(ScriptedDeviceTest, OpeningReadsTheControlsListsNamedDevicesAndMovesAnOdd
 
 TEST_F(ScriptedDeviceTest, AMovedSliderSetsItsControlAndTheBoxShowsWhatTheDeviceHolds) {
     struct Case {
-        const char* name;
+        int row;
+        std::uint32_t control;
         int failure;  // errno of S_CTRL, 0 for none
+        int moved;
         int expected;
     };
-    for (const Case& c : {Case{"accepted", 0, 7}, Case{"refused", EIO, 4}}) {
-        SCOPED_TRACE(c.name);
+    for (const Case& c : {Case{kBrightnessRow, V4L2_CID_BRIGHTNESS, 0, 7, 7},
+                          Case{kBrightnessRow, V4L2_CID_BRIGHTNESS, EIO, 7, 4},
+                          Case{kContrastRow, V4L2_CID_CONTRAST, 0, 80, 80},
+                          Case{videosetting::kHueRow, V4L2_CID_HUE, EBUSY, -45, 0}}) {
+        SCOPED_TRACE(testing::Message() << c.row << " " << c.failure);
         node->values[V4L2_CID_BRIGHTNESS] = 4;
         node->failures.clear();
         if (c.failure != 0) {
@@ -125,14 +130,14 @@ TEST_F(ScriptedDeviceTest, AMovedSliderSetsItsControlAndTheBoxShowsWhatTheDevice
         }
         VideoSettingsDialog dialog(engine, {}, false);
         TakeControlRequests();
-        dialog.slider(kBrightnessRow)->setValue(7);
-        ASSERT_TRUE(WaitUntil([&] { return !dialog.Sending(kBrightnessRow); }));
+        dialog.slider(c.row)->setValue(c.moved);
+        ASSERT_TRUE(WaitUntil([&] { return !dialog.Sending(c.row); }));
         EXPECT_EQ(TakeControlRequests(),
                   (std::vector<std::pair<unsigned long, std::uint32_t>>{
-                      {VIDIOC_S_CTRL, V4L2_CID_BRIGHTNESS}, {VIDIOC_G_CTRL, V4L2_CID_BRIGHTNESS}}));
-        EXPECT_EQ(dialog.valueBox(kBrightnessRow)->text(), QString::asprintf("%3d", c.expected));
-        EXPECT_EQ(dialog.slider(kBrightnessRow)->value(), c.expected);
-        EXPECT_EQ(node->values[V4L2_CID_BRIGHTNESS], c.expected);
+                      {VIDIOC_S_CTRL, c.control}, {VIDIOC_G_CTRL, c.control}}));
+        EXPECT_EQ(dialog.valueBox(c.row)->text(), QString::asprintf("%3d", c.expected));
+        EXPECT_EQ(dialog.slider(c.row)->value(), c.expected);
+        EXPECT_EQ(node->values[c.control], c.expected);
     }
 }
 
