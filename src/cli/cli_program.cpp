@@ -103,6 +103,12 @@ int RunDeviceCommand(int argc, char** argv, const CommandLine& line, const Conso
         case Command::Record:
             code = RecordIntoVideoFolder(session, line, console);
             break;
+        case Command::Properties:
+            code = RunProperties(session, line.propertySettings, console);
+            break;
+        case Command::Norm:
+            code = RunNorm(session, line.norm, console);
+            break;
         case Command::ToJpeg:
         case Command::None:
             break;

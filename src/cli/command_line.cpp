@@ -3,19 +3,22 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <ctime>
 #include <vector>
 
 #include "app/simulate_option.h"
+#include "capture/picture_controls.h"
+#include "media/video_norms.h"
 #include "output/compressor_probe.h"
 #include "output/time_lapse_worker.h"
 
 namespace {
 
 Command CommandNamed(std::string_view word) {
-    for (Command command :
-         {Command::List, Command::Snap, Command::Resolution, Command::Record, Command::ToJpeg}) {
+    for (Command command : {Command::List, Command::Snap, Command::Resolution, Command::Record,
+                            Command::ToJpeg, Command::Properties, Command::Norm}) {
         if (word == CommandName(command)) {
             return command;
         }
@@ -31,6 +34,26 @@ std::optional<long long> WholeNumber(std::string_view text) {
         return std::nullopt;
     }
     return value;
+}
+
+// The whole text as a decimal integer, one beyond long long taken as the nearest end.
+std::optional<long long> SaturatedWholeNumber(std::string_view text) {
+    long long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    if (error == std::errc::result_out_of_range) {
+        return text.front() == '-' ? LLONG_MIN : LLONG_MAX;
+    }
+    return error == std::errc() ? std::optional<long long>(value) : std::nullopt;
+}
+
+bool SameWord(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
 }
 
 std::optional<double> DecimalNumber(std::string_view text) {
@@ -347,7 +370,58 @@ private:
                     line_.outputPath = operands_[1];
                 }
                 break;
+            case Command::Properties:
+                for (const std::string& operand : operands_) {
+                    TakePropertySetting(operand);
+                }
+                break;
+            case Command::Norm:
+                if (operands_.size() > 1) {
+                    Fail("norm takes one word, ntsc or pal");
+                } else if (operands_.size() == 1) {
+                    if (SameWord(operands_.front(), "ntsc")) {
+                        line_.norm = kNormNtscM;
+                    } else if (SameWord(operands_.front(), "pal")) {
+                        line_.norm = kNormPalB;
+                    } else {
+                        Fail("norm takes ntsc or pal, not '" + operands_.front() + "'");
+                    }
+                }
+                break;
         }
+    }
+
+    // "NAME=VALUE": one of the table's property names in any case, and a whole number.
+    void TakePropertySetting(const std::string& operand) {
+        const PicturePropertyTable table = MakePicturePropertyTable();
+        const std::size_t equals = operand.find('=');
+        if (equals == std::string::npos) {
+            Fail("'" + operand + "' is not NAME=VALUE");
+            return;
+        }
+        const std::string name = operand.substr(0, equals);
+        const int row = FindPicturePropertyRow(table, name);
+        if (row < 0) {
+            std::string names;
+            for (const PicturePropertyRow& known : table) {
+                names += (names.empty() ? "" : ", ") + PropertyOptionName(known);
+            }
+            Fail("unknown property '" + name + "' (the properties are " + names + ")");
+            return;
+        }
+        const std::string property = PropertyOptionName(table[static_cast<std::size_t>(row)]);
+        const std::optional<long long> value = SaturatedWholeNumber(operand.substr(equals + 1));
+        if (!value) {
+            Fail(property + " takes a whole number, not '" + operand.substr(equals + 1) + "'");
+            return;
+        }
+        for (const PropertySetting& earlier : line_.propertySettings) {
+            if (earlier.row == row) {
+                Fail(property + " is given twice");
+                return;
+            }
+        }
+        line_.propertySettings.push_back({row, *value, operand.substr(equals + 1)});
     }
 
     std::string ForCommand() const {
@@ -383,6 +457,10 @@ const char* CommandName(Command command) {
             return "record";
         case Command::ToJpeg:
             return "to-jpeg";
+        case Command::Properties:
+            return "properties";
+        case Command::Norm:
+            return "norm";
         case Command::None:
             break;
     }
@@ -392,6 +470,13 @@ const char* CommandName(Command command) {
 std::string CodecOptionName(RecorderCodec codec) {
     std::string name = RecorderCodecFourcc(codec);
     name.erase(name.find_last_not_of(' ') + 1);
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return name;
+}
+
+std::string PropertyOptionName(const PicturePropertyRow& row) {
+    std::string name = row.name;
     std::transform(name.begin(), name.end(), name.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return name;

@@ -6,18 +6,33 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "output/avi_recorder.h"
+
+struct PicturePropertyRow;
 
 // What the command line of digital-microscope-cli asks for:
 //   [--simulate[=KIND]] list
 //   [--simulate[=KIND]] snap [--count N] [--interval SECONDS] [--start "YYYY-MM-DD HH:MM:SS"]
 //   [--simulate[=KIND]] resolution WIDTHxHEIGHT
 //   [--simulate[=KIND]] record [--seconds N] [--fps F] [--codec NAME] [--quality Q]
+//   [--simulate[=KIND]] properties [NAME=VALUE]...
+//   [--simulate[=KIND]] norm [ntsc|pal]
 //   to-jpeg INPUT.bmp OUTPUT.jpg
 // and --help (anywhere, for the command named before it) and --version.
 
-enum class Command { None, List, Snap, Resolution, Record, ToJpeg };
+enum class Command { None, List, Snap, Resolution, Record, ToJpeg, Properties, Norm };
+
+// One NAME=VALUE of the properties command: the property's row in the PicturePropertyTable
+// and the value asked for. A value beyond long long is kept as its nearest end, so that the
+// device's range still refuses it; `text` is the value as given.
+struct PropertySetting {
+    int row = 0;
+    long long value = 0;
+    std::string text;
+    bool operator==(const PropertySetting&) const = default;
+};
 
 struct CommandLine {
     Command command = Command::None;
@@ -42,6 +57,11 @@ struct CommandLine {
     // to-jpeg
     std::string inputPath;
     std::string outputPath;
+    // properties: the values to set, in the order given, each property at most once; none
+    // lists them
+    std::vector<PropertySetting> propertySettings;
+    // norm: kNormNtscM or kNormPalB to set; nothing shows the norm in force
+    std::optional<int> norm;
 };
 
 inline constexpr std::int64_t kMaxIntervalSeconds = 7 * 24 * 60 * 60;
@@ -66,6 +86,10 @@ ParsedCommandLine ParseCommandLine(std::span<const std::string_view> arguments);
 
 // The name a command is given on the command line ("" for none).
 const char* CommandName(Command command);
+
+// The name the properties command gives the property of `row`: its name in lower case
+// ("brightness").
+std::string PropertyOptionName(const PicturePropertyRow& row);
 
 // The name --codec gives `codec`: its four-character code in lower case ("msvc", "dib").
 std::string CodecOptionName(RecorderCodec codec);

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,9 @@
 #include "capture/capture_session.h"
 #include "capture/capture_settings.h"
 #include "capture/frame_buffer.h"
+#include "capture/picture_controls.h"
 #include "media/frame_size.h"
+#include "media/video_norms.h"
 #include "output/still_file.h"
 #include "platform/regular_files.h"
 
@@ -234,6 +237,138 @@ int RunResolution(CommandSession& session, const std::string& capConfigPath, int
                             height, frame.biWidth, frame.biHeight);
     }
     console.Print("%dx%d\n", frame.biWidth, frame.biHeight);
+    return kExitSuccess;
+}
+
+namespace {
+
+const char* DeviceName(const CaptureEngine& engine) {
+    const CaptureDeviceEntry* entry = engine.CurrentEntry();
+    return entry != nullptr ? entry->friendlyName.c_str() : "";
+}
+
+void PrintPropertyHeader(const Console& console) {
+    console.Print("name\tminimum\tmaximum\tdefault\tvalue\n");
+}
+
+void PrintProperty(const PicturePropertyRow& row, const Console& console) {
+    console.Print("%s\t%d\t%d\t%d\t%d\n", PropertyOptionName(row).c_str(), row.range.minimum,
+                  row.range.maximum, row.range.defaultValue, row.value);
+}
+
+// The one fault of `settings` against the device's table, in the order given; "" when every
+// value is one the device offers.
+std::string SettingFault(const PicturePropertyTable& table,
+                         const std::vector<PropertySetting>& settings) {
+    for (const PropertySetting& setting : settings) {
+        const PicturePropertyRow& row = table[static_cast<std::size_t>(setting.row)];
+        const std::string name = PropertyOptionName(row);
+        if (!row.available) {
+            return "the microscope has no " + name;
+        }
+        if (setting.value < row.range.minimum || setting.value > row.range.maximum) {
+            return name + " takes " + std::to_string(row.range.minimum) + " to " +
+                   std::to_string(row.range.maximum) + ", not " + setting.text;
+        }
+    }
+    return {};
+}
+
+std::string NormWord(int norm) {
+    if (norm == kNormNtscM) {
+        return "ntsc";
+    }
+    if (norm == kNormPalB) {
+        return "pal";
+    }
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%#x", static_cast<unsigned>(norm));
+    return hex;
+}
+
+}  // namespace
+
+int RunProperties(CommandSession& session, const std::vector<PropertySetting>& settings,
+                  const Console& console) {
+    if (!session.Discover()) {
+        return console.Fail(kExitNoDevice, "no supported microscope was found");
+    }
+    CaptureEngine& engine = session.engine();
+    const CaptureDeviceEntry* entry = engine.CurrentEntry();
+    std::unique_ptr<DeviceControls> controls;
+    if (entry != nullptr && entry->moniker) {
+        controls = engine.backend().OpenControls(*entry->moniker);
+    }
+    if (!controls) {
+        return console.Fail(kExitNoDevice,
+                            "the microscope \"%s\" was found but its controls cannot be opened",
+                            DeviceName(engine));
+    }
+    PicturePropertyTable table = MakePicturePropertyTable();
+    ReadPictureProperties(*controls, table);
+    if (settings.empty()) {
+        PrintPropertyHeader(console);
+        for (const PicturePropertyRow& row : table) {
+            if (row.available) {
+                PrintProperty(row, console);
+            }
+        }
+        return kExitSuccess;
+    }
+    // Every value is checked before the first is set, so a mistake anywhere changes nothing.
+    if (const std::string fault = SettingFault(table, settings); !fault.empty()) {
+        return console.Fail(kExitUsage, "%s", fault.c_str());
+    }
+    PrintPropertyHeader(console);
+    int code = kExitSuccess;
+    for (const PropertySetting& setting : settings) {
+        PicturePropertyRow& row = table[static_cast<std::size_t>(setting.row)];
+        const int asked = static_cast<int>(setting.value);
+        const HResult result = controls->SetProperty(row.property, asked);
+        if (!Succeeded(controls->GetProperty(row.property, row.value))) {
+            return console.Fail(kExitNoDevice, "the microscope no longer answers about %s",
+                                PropertyOptionName(row).c_str());
+        }
+        PrintProperty(row, console);
+        if (!Succeeded(result)) {
+            console.Fail(kExitUsage, "the microscope refused %s %d; it holds %d",
+                         PropertyOptionName(row).c_str(), asked, row.value);
+            code = kExitUsage;
+        }
+    }
+    return code;
+}
+
+int RunNorm(CommandSession& session, std::optional<int> norm, const Console& console) {
+    if (!session.Discover()) {
+        return console.Fail(kExitNoDevice, "no supported microscope was found");
+    }
+    CaptureEngine& engine = session.engine();
+    if (engine.libraryDeviceMode() != 1) {
+        return console.Fail(kExitUsage, "the microscope \"%s\" is a camera and has no video norm",
+                            DeviceName(engine));
+    }
+    if (engine.BuildGraph() != 1) {
+        return console.Fail(kExitNoDevice,
+                            "the microscope \"%s\" was found but could not be opened",
+                            DeviceName(engine));
+    }
+    int current = 0;
+    if (!Succeeded(engine.GetNorm(current))) {
+        return console.Fail(kExitUsage, "the microscope \"%s\" has no video norm",
+                            DeviceName(engine));
+    }
+    if (norm && *norm != current) {
+        const HResult result = engine.SetNorm(*norm);
+        if (!Succeeded(engine.GetNorm(current))) {
+            return console.Fail(kExitNoDevice, "the microscope no longer answers about its norm");
+        }
+        if (!Succeeded(result)) {
+            return console.Fail(kExitUsage, "the microscope refused %s; its norm is %s",
+                                NormWord(*norm).c_str(), NormWord(current).c_str());
+        }
+    }
+    console.Print("%s\n", NormWord(current).c_str());
     return kExitSuccess;
 }
 

@@ -5,7 +5,9 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "cli/command_line.h"
 #include "cli/command_session.h"
 #include "cli/console.h"
 #include "output/avi_recorder.h"
@@ -15,11 +17,13 @@ class StillWriter;
 // The commands that use a device. Each works on a session made for it, writes its results
 // to the console and returns the exit code; the caller stops the session afterwards.
 // Every failure is reported in one line on the console's error stream:
-//   kExitNoDevice  no supported device, it cannot be started, or it delivers no picture or
-//                  no still within the session's frame timeout, or it is unplugged while
-//                  recording;
+//   kExitNoDevice  no supported device, it cannot be started or its controls cannot be
+//                  opened, or it delivers no picture or no still within the session's frame
+//                  timeout, or it is unplugged while recording or stops answering;
 //   kExitUsage     a frame size the device refuses, a codec this system cannot record with
-//                  or that does not take the frame size, a start time already past;
+//                  or that does not take the frame size, a start time already past, a
+//                  property value outside the device's range or refused by it, a property
+//                  or a norm the device does not have;
 //   kExitFile      a still, a recording or CapConfig.dat that could not be written (a
 //                  picture or video folder that cannot be made or written into is reported
 //                  before RunSnap or RunRecord);
@@ -54,6 +58,24 @@ int RunSnap(CommandSession& session, StillWriter& writer, const SnapOptions& opt
 // `capConfigPath`), then prints the size of the frames that follow, as WIDTHxHEIGHT.
 int RunResolution(CommandSession& session, const std::string& capConfigPath, int width, int height,
                   const Console& console);
+
+// The picture properties of the settings dialog, without streaming. With no settings, prints
+// the properties the device offers (the others are left out), one a line after the header
+// line "name\tminimum\tmaximum\tdefault\tvalue", separated by tabs, in the dialog's order:
+//   brightness\t-64\t64\t0\t10
+// With settings, checks every one against the device's range first and sets none when one is
+// outside it or the device lacks the property; otherwise sets each in turn, reads it back and
+// prints the header and one such line for each, in the order given. A value the device
+// refuses is reported with the value it holds (kExitUsage), and the others are still set.
+int RunProperties(CommandSession& session, const std::vector<PropertySetting>& settings,
+                  const Console& console);
+
+// The analog video norm of a microscope of the library kind (the camera kind has none). Opens
+// the device without streaming, sets `norm` when given as the settings dialog does, and
+// prints the norm in force: "ntsc" (NTSC M), "pal" (PAL B), or any other as its number in
+// hex ("0x20"). A camera, a device without norms, or a norm the device refuses is
+// kExitUsage.
+int RunNorm(CommandSession& session, std::optional<int> norm, const Console& console);
 
 struct RecordOptions {
     int seconds = 10;

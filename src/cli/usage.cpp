@@ -4,8 +4,8 @@ namespace {
 
 constexpr const char* kProgramUsage =
     "Usage: digital-microscope-cli [--simulate[=KIND]] COMMAND [ARGUMENT]...\n"
-    "Takes stills and recordings from a USB digital microscope without a window, and\n"
-    "converts stills.\n"
+    "Takes stills and recordings from a USB digital microscope without a window, sets its\n"
+    "picture properties and video norm, and converts stills.\n"
     "\n"
     "Commands:\n"
     "  list                          list the video devices; * marks the one used\n"
@@ -14,6 +14,9 @@ constexpr const char* kProgramUsage =
     "  resolution WIDTHxHEIGHT       set the frame size the microscope delivers\n"
     "  record [--seconds N] [--fps F] [--codec NAME] [--quality Q]\n"
     "                                record an AVI file and print its path\n"
+    "  properties [NAME=VALUE]...    show or set brightness, contrast, saturation,\n"
+    "                                sharpness, gamma and hue\n"
+    "  norm [ntsc|pal]               show or set the analog microscope's video norm\n"
     "  to-jpeg INPUT.bmp OUTPUT.jpg  convert a bitmap file to a JPEG file\n"
     "\n"
     "Options:\n"
@@ -85,6 +88,31 @@ constexpr const char* kRecordUsage =
     "all the same. A codec this system lacks, or one that does not take the frame\n"
     "size, exits with 1.\n";
 
+constexpr const char* kPropertiesUsage =
+    "Usage: digital-microscope-cli [--simulate[=KIND]] properties [NAME=VALUE]...\n"
+    "Shows or sets the microscope's picture properties, as the video settings dialog\n"
+    "does, without starting its picture. The device keeps them until it is unplugged.\n"
+    "\n"
+    "Without arguments, prints a header line and one line for each property the device\n"
+    "offers (those it lacks are left out), separated by tabs:\n"
+    "  name        brightness, contrast, saturation, sharpness, gamma or hue\n"
+    "  minimum, maximum, default\n"
+    "              the device's range for it\n"
+    "  value       the value it holds now\n"
+    "\n"
+    "With arguments, such as brightness=10 contrast=40 (names in any case), sets each\n"
+    "and prints the same lines for those properties, with the value the device holds\n"
+    "afterwards. An unknown name, a property the device lacks or a value outside its\n"
+    "range exits with 1 and sets nothing. A value the device refuses is reported with\n"
+    "the value it holds, and exits with 1 once the others are set.\n";
+
+constexpr const char* kNormUsage =
+    "Usage: digital-microscope-cli [--simulate[=KIND]] norm [ntsc|pal]\n"
+    "Shows or sets the video norm of the analog microscope, as the video settings dialog\n"
+    "does: ntsc (NTSC M) or pal (PAL B). Prints the norm in force afterwards, as ntsc,\n"
+    "pal, or the number of another one (0x...). The camera kind has no norm: asking it\n"
+    "exits with 1, as does a norm the device refuses.\n";
+
 constexpr const char* kToJpegUsage =
     "Usage: digital-microscope-cli to-jpeg INPUT.bmp OUTPUT.jpg\n"
     "Converts a bitmap file to a JPEG file of quality 100. OUTPUT.jpg appears only when it\n"
@@ -104,6 +132,10 @@ const char* UsageText(Command command) {
             return kRecordUsage;
         case Command::ToJpeg:
             return kToJpegUsage;
+        case Command::Properties:
+            return kPropertiesUsage;
+        case Command::Norm:
+            return kNormUsage;
         case Command::None:
             break;
     }

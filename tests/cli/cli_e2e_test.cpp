@@ -242,6 +242,53 @@ TEST(CliProgram, ASnapWithoutAUsablePictureFolderNamesTheFolder) {
     EXPECT_EQ(ReadFile(run.Pictures()), "in the way");
 }
 
+// The mean of a still's colour samples (its rows have no padding at the sizes used here).
+double MeanLevel(const std::string& path) {
+    const std::string file = ReadFile(path);
+    double sum = 0.0;
+    for (std::size_t i = kBmpHeaderBytes; i < file.size(); ++i) {
+        sum += static_cast<unsigned char>(file[i]);
+    }
+    return file.size() > kBmpHeaderBytes ? sum / double(file.size() - kBmpHeaderBytes) : 0.0;
+}
+
+TEST(CliProgram, PropertiesAndTheNormSetInOneRunHoldForTheNext) {
+    CliRun run;
+    const auto simulated = [&run](QStringList arguments) {
+        arguments.prepend(QStringLiteral("--simulate"));
+        return run.Run(arguments);
+    };
+    const RunResult bright =
+        simulated({QStringLiteral("properties"), QStringLiteral("brightness=64")});
+    ASSERT_EQ(bright.exitCode, 0) << bright.err;
+    EXPECT_EQ(bright.out, "name\tminimum\tmaximum\tdefault\tvalue\nbrightness\t-64\t64\t0\t64\n");
+    ASSERT_EQ(simulated({QStringLiteral("snap")}).exitCode, 0);
+    ASSERT_EQ(simulated({QStringLiteral("properties"), QStringLiteral("brightness=0")}).exitCode,
+              0);
+    ASSERT_EQ(simulated({QStringLiteral("snap")}).exitCode, 0);
+    EXPECT_GT(MeanLevel(run.Picture(0)), MeanLevel(run.Picture(1)) + 30.0);
+
+    // One value out of range: nothing is set.
+    const RunResult refused =
+        simulated({QStringLiteral("properties"), QStringLiteral("contrast=10"),
+                   QStringLiteral("brightness=999")});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.err, "digital-microscope-cli: brightness takes -64 to 64, not 999\n");
+    EXPECT_EQ(refused.out, "");
+    const RunResult listed = simulated({QStringLiteral("properties")});
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_NE(listed.out.find("\nbrightness\t-64\t64\t0\t0\ncontrast\t0\t64\t32\t32\n"),
+              std::string::npos)
+        << listed.out;
+
+    EXPECT_EQ(simulated({QStringLiteral("norm"), QStringLiteral("pal")}).out, "pal\n");
+    EXPECT_EQ(simulated({QStringLiteral("norm")}).out, "pal\n");
+    const RunResult camera = run.Run(
+        {QStringLiteral("--simulate=camera"), QStringLiteral("norm"), QStringLiteral("pal")});
+    EXPECT_EQ(camera.exitCode, 1);
+    EXPECT_NE(camera.err.find("has no video norm"), std::string::npos) << camera.err;
+}
+
 TEST(CliProgram, WithoutADeviceEveryDeviceCommandExits2) {
     CliRun run;
     const RunResult list = run.Run({QStringLiteral("list")});
@@ -323,7 +370,8 @@ TEST(CliProgram, HelpAndVersionNeedNoDevice) {
         help.out.find("after a command, show that\n                         command's help\n"),
         std::string::npos)
         << help.out;
-    for (const char* command : {"list", "snap", "resolution", "record", "to-jpeg"}) {
+    for (const char* command :
+         {"list", "snap", "resolution", "record", "to-jpeg", "properties", "norm"}) {
         const RunResult commandHelp =
             run.Run({QString::fromLatin1(command), QStringLiteral("--help")});
         EXPECT_EQ(commandHelp.exitCode, 0) << command;

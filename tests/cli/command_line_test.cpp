@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <ctime>
 #include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "media/video_norms.h"
 
 namespace {
 
@@ -65,6 +68,15 @@ TEST(CommandLine, ReadsEachCommandWithItsOptions) {
     EXPECT_EQ(parsed.commandLine.framesPerSecond, 30);
     EXPECT_EQ(parsed.commandLine.compression.codec, RecorderCodec::MotionJpeg);
     EXPECT_EQ(parsed.commandLine.compression.quality, 1);
+
+    // Rows of the picture property table: brightness 0, contrast 1, ... gamma 4, hue 5.
+    parsed = Parse({"properties", "Contrast=40", "brightness=-5", "GAMMA=99999999999999999999"});
+    ASSERT_EQ(parsed.error, "");
+    EXPECT_EQ(parsed.commandLine.propertySettings,
+              (std::vector<PropertySetting>{
+                  {1, 40, "40"}, {0, -5, "-5"}, {4, LLONG_MAX, "99999999999999999999"}}));
+    EXPECT_EQ(Parse({"norm", "PAL"}).commandLine.norm, kNormPalB);
+    EXPECT_EQ(Parse({"norm"}).commandLine.norm, std::nullopt);
 }
 
 TEST(CommandLine, RefusesWhatItCannotUseWithAReason) {
@@ -108,6 +120,13 @@ TEST(CommandLine, RefusesWhatItCannotUseWithAReason) {
         {{"resolution", "640x480x2"}, "is not a size"},
         {{"to-jpeg", "in.bmp"}, "to-jpeg takes two files"},
         {{"to-jpeg", "in.bmp", ""}, "to-jpeg takes two files"},
+        {{"properties", "brightness"}, "'brightness' is not NAME=VALUE"},
+        {{"properties", "focus=3"}, "unknown property 'focus' (the properties are brightness, "},
+        {{"properties", "gamma=1.5"}, "gamma takes a whole number, not '1.5'"},
+        {{"properties", "gamma="}, "gamma takes a whole number, not ''"},
+        {{"properties", "Hue=1", "hue=2"}, "hue is given twice"},
+        {{"norm", "secam"}, "norm takes ntsc or pal, not 'secam'"},
+        {{"norm", "pal", "ntsc"}, "norm takes one word"},
     };
     for (const auto& c : cases) {
         const ParsedCommandLine parsed = ParseCommandLine(c.arguments);

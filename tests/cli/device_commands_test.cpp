@@ -9,10 +9,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <utility>
 #include <vector>
 
 #include "capture/capture_settings.h"
 #include "capture/fake_media_backend.h"
+#include "cli/command_line.h"
+#include "media/picture_properties.h"
 #include "output/still_file.h"
 #include "support/temp_dir.h"
 
@@ -422,6 +426,86 @@ TEST_F(DeviceCommands, ARecordingThatCannotBeOpenedSaysWhyAndPrintsNothing) {
         EXPECT_EQ(console.Err(), "digital-microscope-cli: " + c.error + "\n");
         EXPECT_EQ(console.Out(), "");
         EXPECT_FALSE(std::filesystem::exists(videos / "VCap0000.avi"));
+    }
+}
+
+// Picture controls with brightness -64..64 and gamma 72..500 (refusing 150), and no other.
+class ScriptedControls : public DeviceControls {
+public:
+    std::map<int, std::pair<PropertyRange, int>> properties = {
+        {kBrightness, {{-64, 64, 1, 0, kControlFlagManual}, 0}},
+        {kGamma, {{72, 500, 1, 100, kControlFlagManual}, 100}}};
+    std::vector<std::pair<int, int>>* sets = nullptr;
+
+    HResult GetPropertyRange(int property, PropertyRange& range) override {
+        if (properties.count(property) == 0) {
+            return hr::kNotFound;
+        }
+        range = properties[property].first;
+        return hr::kOk;
+    }
+    HResult GetProperty(int property, int& value) override {
+        if (properties.count(property) == 0) {
+            return hr::kNotFound;
+        }
+        value = properties[property].second;
+        return hr::kOk;
+    }
+    HResult SetProperty(int property, int value) override {
+        sets->emplace_back(property, value);
+        if (property == kGamma && value == 150) {
+            return hr::kInvalidArgument;
+        }
+        properties[property].second = value;
+        return hr::kOk;
+    }
+    HResult GetNorm(int&) override { return hr::kNoInterface; }
+    HResult SetNorm(int) override { return hr::kNoInterface; }
+};
+
+// What the simulated device cannot show: properties it lacks, and a value it refuses.
+TEST_F(DeviceCommands, PropertiesLeaveOutWhatTheDeviceLacksAndReportWhatItRefuses) {
+    const struct {
+        std::vector<std::string_view> arguments;
+        int exitCode;
+        std::vector<std::pair<int, int>> sets;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {{"properties"},
+         kExitSuccess,
+         {},
+         "name\tminimum\tmaximum\tdefault\tvalue\nbrightness\t-64\t64\t0\t0\n"
+         "gamma\t72\t500\t100\t100\n",
+         ""},
+        {{"properties", "brightness=10", "hue=0"},
+         kExitUsage,
+         {},
+         "",
+         "the microscope has no hue\n"},
+        {{"properties", "gamma=150", "brightness=5"},
+         kExitUsage,
+         {{kGamma, 150}, {kBrightness, 5}},
+         "name\tminimum\tmaximum\tdefault\tvalue\ngamma\t72\t500\t100\t100\n"
+         "brightness\t-64\t64\t0\t5\n",
+         "the microscope refused gamma 150; it holds 100\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.back());
+        std::vector<std::pair<int, int>> sets;
+        backend.openControls = [&sets](const DeviceMoniker&) {
+            auto controls = std::make_unique<ScriptedControls>();
+            controls->sets = &sets;
+            return controls;
+        };
+        CapturedConsole console;
+        auto session = MakeSession(std::chrono::seconds(1));
+        const ParsedCommandLine parsed = ParseCommandLine(c.arguments);
+        EXPECT_EQ(RunProperties(*session, parsed.commandLine.propertySettings, console.console()),
+                  c.exitCode);
+        EXPECT_EQ(sets, c.sets);
+        EXPECT_EQ(console.Out(), c.out);
+        EXPECT_EQ(console.Err(), c.err.empty() ? "" : "digital-microscope-cli: " + c.err);
     }
 }
 
