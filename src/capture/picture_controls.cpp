@@ -97,7 +97,7 @@ int ResolutionChoiceFor(int width, bool libraryDevice) {
 }
 
 PictureControlChannel::PictureControlChannel(std::unique_ptr<DeviceControls> controls,
-                                             SentHandler onSent)
+                                             std::function<void()> onSent)
     : controls_(std::move(controls)), onSent_(std::move(onSent)) {
     thread_ = std::thread([this] { Run(); });
 }
@@ -120,6 +120,11 @@ void PictureControlChannel::Send(int property, int value) {
         waiting_[static_cast<std::size_t>(property)] = value;
     }
     wake_.notify_one();
+}
+
+std::vector<SentPictureProperty> PictureControlChannel::TakeSent() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(answers_, {});
 }
 
 void PictureControlChannel::Run() {
@@ -150,9 +155,12 @@ void PictureControlChannel::Run() {
             sent.result = controls_->SetProperty(sent.property, sent.requested);
             sent.readBack = Succeeded(controls_->GetProperty(sent.property, sent.value));
         }
-        if (onSent_) {
-            onSent_(sent);
-        }
         lock.lock();
+        answers_.push_back(sent);
+        if (onSent_) {
+            lock.unlock();
+            onSent_();
+            lock.lock();
+        }
     }
 }

@@ -68,16 +68,16 @@ struct SentPictureProperty {
 // takes milliseconds to tens of milliseconds (seconds when the device does not answer), so a
 // slider dragged across its range asks for far more values than the device can take: each
 // property holds at most one value waiting, a newer one replacing it, and at most one
-// transfer is in flight at a time. After each transfer the value is read back and reported.
+// transfer is in flight at a time. After each transfer the value is read back; the answers
+// wait in the channel until the owner takes them.
 //
-// Threads: Send and the destructor on the owner's thread (the UI thread); the handler runs on
-// the channel's thread, never after the destructor returned. Blocking: Send never waits for
-// the device; the destructor waits for the transfer in flight and the values still waiting.
+// Threads: Send, TakeSent and the destructor on the owner's thread (the UI thread);
+// `onSent` runs on the channel's thread after each answer was queued (it should only wake the
+// owner), never after the destructor returned. Blocking: Send and TakeSent never wait for the
+// device; the destructor waits for the transfer in flight and the values still waiting.
 class PictureControlChannel {
 public:
-    using SentHandler = std::function<void(const SentPictureProperty&)>;
-
-    PictureControlChannel(std::unique_ptr<DeviceControls> controls, SentHandler onSent);
+    PictureControlChannel(std::unique_ptr<DeviceControls> controls, std::function<void()> onSent);
     // Sends what still waits, then stops the thread.
     ~PictureControlChannel();
     PictureControlChannel(const PictureControlChannel&) = delete;
@@ -85,15 +85,18 @@ public:
 
     // Queues `value` for `property` (0..5), replacing a value of the property still waiting.
     void Send(int property, int value);
+    // The answers that came in since the last call, oldest first.
+    std::vector<SentPictureProperty> TakeSent();
 
 private:
     void Run();
 
     std::unique_ptr<DeviceControls> controls_;
-    SentHandler onSent_;
+    std::function<void()> onSent_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::array<std::optional<int>, kPicturePropertyRows> waiting_;  // by property number
+    std::vector<SentPictureProperty> answers_;
     bool stopping_ = false;
     std::thread thread_;
 };

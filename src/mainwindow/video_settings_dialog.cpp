@@ -215,7 +215,6 @@ void VideoSettingsDialog::ShowValue(int row, int value) {
 void VideoSettingsDialog::ClearDevice() {
     // Values still waiting go to the device they were meant for.
     channel_.reset();
-    ++generation_;
     table_ = MakePicturePropertyTable();
     for (QComboBox* list : {deviceList_, normList_, resolutionList_}) {
         const QSignalBlocker quiet(list);
@@ -262,13 +261,10 @@ void VideoSettingsDialog::Initialise() {
         return;
     }
     ReadPictureProperties(*device, table_);
-    const std::uint64_t generation = generation_;
-    channel_ = std::make_unique<PictureControlChannel>(
-        std::move(device), [this, generation](const SentPictureProperty& sent) {
-            // On the channel's thread; the dialog outlives the channel.
-            QMetaObject::invokeMethod(
-                this, [this, generation, sent] { OnSent(generation, sent); }, Qt::QueuedConnection);
-        });
+    channel_ = std::make_unique<PictureControlChannel>(std::move(device), [this] {
+        // On the channel's thread; the dialog outlives the channel.
+        QMetaObject::invokeMethod(this, &VideoSettingsDialog::TakeAnswers, Qt::QueuedConnection);
+    });
 
     bool anyProperty = false;
     for (int row = 0; row < kPicturePropertyRows; ++row) {
@@ -363,10 +359,16 @@ void VideoSettingsDialog::OnSliderReleased(int row) {
     }
 }
 
-void VideoSettingsDialog::OnSent(std::uint64_t generation, const SentPictureProperty& sent) {
-    if (generation != generation_) {
-        return;  // for a device the dialog has moved away from
+void VideoSettingsDialog::TakeAnswers() {
+    // Answers of a channel replaced meanwhile went with it.
+    if (channel_ != nullptr) {
+        for (const SentPictureProperty& sent : channel_->TakeSent()) {
+            OnSent(sent);
+        }
     }
+}
+
+void VideoSettingsDialog::OnSent(const SentPictureProperty& sent) {
     for (int row = 0; row < kPicturePropertyRows; ++row) {
         if (table_[Index(row)].property != sent.property) {
             continue;

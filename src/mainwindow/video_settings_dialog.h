@@ -123,7 +123,8 @@ private:
     void ShowValue(int row, int value);
     void OnSliderMoved(int row, int value);
     void OnSliderReleased(int row);
-    void OnSent(std::uint64_t generation, const SentPictureProperty& sent);
+    void TakeAnswers();
+    void OnSent(const SentPictureProperty& sent);
     void OnDeviceChosen(int item);
     void OnNormChosen(int item);
     void ApplyResolution();
@@ -138,7 +139,6 @@ private:
     int norm_ = 0;  // the norm the lists were filled for
     std::array<Row, kPicturePropertyRows> rows_;
     std::unique_ptr<PictureControlChannel> channel_;
-    std::uint64_t generation_ = 0;  // of channel_; answers of an earlier one are dropped
     bool initialiseQueued_ = false;
 
     QGroupBox* deviceGroup_ = nullptr;

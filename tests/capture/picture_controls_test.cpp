@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "media/video_norms.h"
@@ -61,14 +63,10 @@ TEST(PictureControlChannel, ADraggedSliderSendsTheFirstAndTheLastValueOneTransfe
     GatedControls::Log log;
     log.refuse = kContrast;
     log.held[kContrast] = 30;
-    std::mutex reportsMutex;
     std::vector<SentPictureProperty> reports;
+    std::atomic<int> wakes{0};
     {
-        PictureControlChannel channel(std::make_unique<GatedControls>(log),
-                                      [&](const SentPictureProperty& sent) {
-                                          std::lock_guard lock(reportsMutex);
-                                          reports.push_back(sent);
-                                      });
+        PictureControlChannel channel(std::make_unique<GatedControls>(log), [&] { ++wakes; });
         channel.Send(kBrightness, 1);
         {
             // The first value is in flight; the slider goes on moving meanwhile.
@@ -85,8 +83,13 @@ TEST(PictureControlChannel, ADraggedSliderSendsTheFirstAndTheLastValueOneTransfe
             log.gateOpen = true;
         }
         log.changed.notify_all();
-        // Leaving the scope sends what still waits.
+        while (reports.size() < 4) {
+            const std::vector<SentPictureProperty> answers = channel.TakeSent();
+            reports.insert(reports.end(), answers.begin(), answers.end());
+            std::this_thread::yield();
+        }
     }
+    EXPECT_EQ(wakes.load(), 4);
     EXPECT_EQ(log.mostInFlight, 1);
     ASSERT_EQ(log.sets.size(), 4u);
     EXPECT_EQ(log.sets[0], std::make_pair(int{kBrightness}, 1));
@@ -96,6 +99,7 @@ TEST(PictureControlChannel, ADraggedSliderSendsTheFirstAndTheLastValueOneTransfe
     EXPECT_EQ(rest,
               (std::vector<std::pair<int, int>>{{kBrightness, 60}, {kContrast, 40}, {kHue, 7}}));
     ASSERT_EQ(reports.size(), 4u);
+    EXPECT_EQ(reports[0].requested, 1);
     for (const SentPictureProperty& sent : reports) {
         SCOPED_TRACE(sent.property);
         EXPECT_TRUE(sent.readBack);
@@ -108,6 +112,12 @@ TEST(PictureControlChannel, ADraggedSliderSendsTheFirstAndTheLastValueOneTransfe
             EXPECT_EQ(sent.value, sent.requested);
         }
     }
+    // A value still waiting when the channel goes is sent before it goes.
+    {
+        PictureControlChannel channel(std::make_unique<GatedControls>(log), {});
+        channel.Send(kGamma, 9);
+    }
+    EXPECT_EQ(log.sets.back(), std::make_pair(int{kGamma}, 9));
 }
 
 TEST(PicturePropertyTable, RowsAreFoundByNameInAnyCaseAndResolutionsFollowTheKind) {
