@@ -263,7 +263,8 @@ void VideoSettingsDialog::Initialise() {
     ReadPictureProperties(*device, table_);
     channel_ = std::make_unique<PictureControlChannel>(std::move(device), [this] {
         // On the channel's thread; the dialog outlives the channel.
-        QMetaObject::invokeMethod(this, &VideoSettingsDialog::TakeAnswers, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { TakeAnswers(); }, Qt::QueuedConnection);
     });
 
     bool anyProperty = false;
