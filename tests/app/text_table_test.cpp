@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "app/language_file.h"
 #include "app/profile_reader.h"
@@ -220,21 +221,64 @@ TEST(TextTable, FileIsReadAnewOnEveryLookup) {
     EXPECT_EQ(LocalizedText(TextId::TipPlay), QStringLiteral("Afspelen"));
 }
 
+// The keys of a file's section "Zentra", as written before their "=".
+std::vector<std::string> SectionKeys(const std::string& file) {
+    std::vector<std::string> keys;
+    bool inSection = false;
+    std::size_t begin = 0;
+    while (begin < file.size()) {
+        std::size_t end = file.find('\n', begin);
+        if (end == std::string::npos) {
+            end = file.size();
+        }
+        std::string line = file.substr(begin, end - begin);
+        begin = end + 1;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (!line.empty() && line.front() == '[') {
+            inSection = line == "[" + std::string(kTextSection) + "]";
+        } else if (inSection && line.find('=') != std::string::npos) {
+            keys.push_back(line.substr(0, line.find('=')));
+        }
+    }
+    return keys;
+}
+
+// The placeholders of a text in order: %1, %2, %d, %s.
+std::vector<std::string> Placeholders(const std::string& text) {
+    std::vector<std::string> found;
+    for (std::size_t at = text.find('%'); at != std::string::npos && at + 1 < text.size();
+         at = text.find('%', at + 1)) {
+        const char kind = text[at + 1];
+        if ((kind >= '1' && kind <= '9') || kind == 'd' || kind == 's') {
+            found.push_back(text.substr(at, 2));
+        }
+    }
+    return found;
+}
+
 // The language files that come with the program: one for each language the program picks a
-// file for, each in its own code page, each with its own wording of the texts it translates,
-// whole within its buffer and with the placeholders its message fills in.
-TEST(TextTable, TheShippedLanguageFilesReadCleanlyInTheirCodePages) {
-    const TextId translated[] = {
-        TextId::NotAvailable,     TextId::RecorderIntegerRange,  TextId::CompressCompressor,
-        TextId::CompressQuality,  TextId::CompressKeyFrameEvery, TextId::CompressKeyFrameFrames,
-        TextId::CompressSizeFail, TextId::CompressFail,
-    };
+// file for, each in its own code page (never UTF-8 passing for it), each translating every
+// key of the table once and nothing else, every text whole within the smallest buffer its key
+// is looked up with (counted in the file's own bytes) and with the placeholders of its
+// default in the same order. The version and copyright lines of the About box come from the
+// build and are not translated.
+TEST(TextTable, TheShippedLanguageFilesTranslateEveryKeyWithinItsBuffer) {
     const platform::LangId languages[] = {0x0401, 0x0804, 0x0404, 0x0406, 0x0407, 0x040A, 0x040B,
                                           0x040C, 0x040D, 0x0410, 0x0411, 0x0412, 0x0413, 0x0414,
                                           0x0415, 0x0416, 0x0419, 0x041D, 0x041F, 0x042A, 0x0409};
+    const std::set<std::string> fromTheBuild = {"AboutVersion", "AboutCopyright"};
+    std::set<std::string> tableKeys;
+    for (int i = 0; i < kRowCount; ++i) {
+        const std::string key = TextEntryFor(static_cast<TextId>(i)).key;
+        if (fromTheBuild.count(key) == 0) {
+            tableKeys.insert(key);
+        }
+    }
     const std::filesystem::path folder = DM_LANGUAGE_DIR;
     std::set<std::string> names;
-    std::set<std::string> texts;
+    std::set<std::string> notAvailableTexts;
     for (const platform::LangId language : languages) {
         const std::string name = LanguageFileName(language);
         SCOPED_TRACE(name);
@@ -246,26 +290,32 @@ TEST(TextTable, TheShippedLanguageFilesReadCleanlyInTheirCodePages) {
         const bool ascii = std::all_of(file->begin(), file->end(),
                                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
         EXPECT_TRUE(ascii || QString::fromUtf8(*file).toUtf8().toStdString() != *file);
-        for (const TextId id : translated) {
-            const TextEntry& entry = TextEntryFor(id);
+
+        const std::vector<std::string> keys = SectionKeys(*file);
+        const std::set<std::string> keySet(keys.begin(), keys.end());
+        EXPECT_EQ(keys.size(), keySet.size()) << "a key is given twice";
+        EXPECT_EQ(keySet, tableKeys);
+
+        for (int i = 0; i < kRowCount; ++i) {
+            const TextEntry& entry = TextEntryFor(static_cast<TextId>(i));
+            if (fromTheBuild.count(entry.key) != 0) {
+                continue;
+            }
             SCOPED_TRACE(entry.key);
             const std::string raw = FindProfileValue(*file, kTextSection, entry.key).value_or("");
-            EXPECT_LT(raw.size(), static_cast<std::size_t>(entry.sizeBytes));
+            EXPECT_LT(raw.size(), static_cast<std::size_t>(entry.sizeBytes)) << "would be cut";
             std::string text;
             GetLocalizedTextFrom(folder / name, entry.key, text, entry.sizeBytes, "");
             EXPECT_FALSE(text.empty());
             EXPECT_EQ(text.find("\xEF\xBF\xBD"), std::string::npos);  // no U+FFFD
-            const std::string defaultText = entry.defaultText;
-            for (const char* placeholder : {"%1", "%2"}) {
-                EXPECT_EQ(text.find(placeholder) != std::string::npos,
-                          defaultText.find(placeholder) != std::string::npos);
-            }
-            if (id == TextId::NotAvailable) {
-                texts.insert(text);
+            EXPECT_EQ(Placeholders(text), Placeholders(entry.defaultText));
+            if (static_cast<TextId>(i) == TextId::NotAvailable) {
+                notAvailableTexts.insert(text);
             }
         }
     }
-    EXPECT_EQ(texts.size(), std::size(languages));
+    // Each file has its own wording, not a copy of another's.
+    EXPECT_EQ(notAvailableTexts.size(), std::size(languages));
     std::set<std::string> shipped;
     for (const auto& file : std::filesystem::directory_iterator(folder)) {
         shipped.insert(file.path().filename().string());
