@@ -10,6 +10,7 @@
 #include <QSlider>
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 #include "app/debug_trace.h"
 #include "app/text_table.h"
@@ -188,6 +189,44 @@ void VideoSettingsDialog::SetTexts() {
     default_->setText(LocalizedText(TextId::VideoDefault));
     ok_->setText(LocalizedText(TextId::VideoOk));
     exit_->setText(LocalizedText(TextId::VideoExit));
+    MakeRoomForTexts();
+}
+
+void VideoSettingsDialog::MakeRoomForTexts() {
+    // A translation longer than the English text takes room from the control to its right
+    // (a list, a slider) rather than being cut; a button grows to the left of the next.
+    const auto widen = [](const std::vector<QLabel*>& labels, const std::vector<QWidget*>& right) {
+        int extra = 0;
+        for (const QLabel* label : labels) {
+            extra = std::max(extra, label->sizeHint().width() - label->width());
+        }
+        if (extra <= 0) {
+            return;
+        }
+        for (QLabel* label : labels) {
+            label->resize(label->width() + extra, label->height());
+        }
+        for (QWidget* widget : right) {
+            widget->setGeometry(widget->x() + extra, widget->y(), widget->width() - extra,
+                                widget->height());
+        }
+    };
+    widen({deviceLabel_, normLabel_, resolutionLabel_}, {deviceList_, normList_, resolutionList_});
+    std::vector<QLabel*> captions;
+    std::vector<QWidget*> sliders;
+    for (const Row& row : rows_) {
+        captions.push_back(row.caption);
+        sliders.push_back(row.slider);
+    }
+    widen(captions, sliders);
+    for (QPushButton* button : {default_, ok_, exit_}) {
+        const int extra = button->sizeHint().width() - button->width();
+        if (extra > 0) {
+            // OK and Exit grow to the left, towards the room in the middle.
+            const int left = button == default_ ? button->x() : button->x() - extra;
+            button->setGeometry(left, button->y(), button->width() + extra, button->height());
+        }
+    }
 }
 
 bool VideoSettingsDialog::LibraryDevice() const {
@@ -321,8 +360,8 @@ void VideoSettingsDialog::Initialise() {
         normList_->setVisible(library);
     }
     const int resolutionY = library ? kResolutionWithNormUnits : kResolutionAloneUnits;
-    resolutionLabel_->setGeometry(DialogRect(29, resolutionY + 2, 78, 8));
-    resolutionList_->setGeometry(DialogRect(109, resolutionY, 111, kListUnits));
+    resolutionLabel_->move(resolutionLabel_->x(), DialogUnitsToPixelsY(resolutionY + 2));
+    resolutionList_->move(resolutionList_->x(), DialogUnitsToPixelsY(resolutionY));
     {
         const QSignalBlocker quiet(resolutionList_);
         for (const std::string& text : ResolutionChoiceTexts(library, norm_)) {

@@ -118,6 +118,7 @@ private:
 
     void BuildControls();
     void SetTexts();
+    void MakeRoomForTexts();
     void ClearDevice();
     void ShowRow(int row, bool shown);
     void ShowValue(int row, int value);
