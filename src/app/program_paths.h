@@ -37,7 +37,8 @@ std::string UserDocumentsFolder();
 inline constexpr const char* kStorageRootName = "Microscope files";
 inline constexpr const char* kPictureFolderName = "Picture";
 inline constexpr const char* kVideoFolderName = "Video";
-inline constexpr const char* kHelpFileName = "DigitalMicroscope.html";
+// The manual, relative to the executable's folder in a build tree.
+inline constexpr const char* kHelpFileName = "manual/index.html";
 
 // A storage folder that cannot be used. Either it could not be made (kMake: mkdir's error,
 // EEXIST when something that is not a folder has its name), or it is there but files cannot

@@ -1,5 +1,7 @@
 #include "app/startup.h"
 
+#include <unistd.h>
+
 #include "app/language_file.h"
 #include "app/simulate_option.h"
 #include "app/version.h"
@@ -10,8 +12,19 @@ StartupEnvironment SystemStartupEnvironment() {
     environment.documentsFolder = UserDocumentsFolder();
     environment.languageId = platform::SystemDefaultLangId();
     environment.dataFolder = kInstalledDataFolder;
+    environment.installedManual = kInstalledManual;
+    environment.homepage = kHomepage;
     environment.simulatedFrameCode = FrameCodeFromEnvironment();
     return environment;
+}
+
+std::string ChooseHelpFile(std::string_view programFolder, std::string_view installedManual) {
+    std::string besideProgram = JoinPath(programFolder, kHelpFileName);
+    if (::access(besideProgram.c_str(), R_OK) == 0 || installedManual.empty()) {
+        return besideProgram;
+    }
+    std::string installed(installedManual);
+    return ::access(installed.c_str(), R_OK) == 0 ? installed : besideProgram;
 }
 
 ProgramPaths FixProgramPaths(const StartupEnvironment& environment, FolderFailure* storageFailure) {
@@ -19,7 +32,7 @@ ProgramPaths FixProgramPaths(const StartupEnvironment& environment, FolderFailur
     paths.programFolder = ProgramFolderFromExecutable(environment.executablePath);
     paths.languageFilePath =
         ChooseLanguageFile(paths.programFolder, environment.languageId, environment.dataFolder);
-    paths.helpFilePath = JoinPath(paths.programFolder, kHelpFileName);
+    paths.helpFilePath = ChooseHelpFile(paths.programFolder, environment.installedManual);
     const StorageFolders storage = CreateStorageFolders(environment.documentsFolder);
     paths.storageRoot = storage.storageRoot;
     paths.videoFolder = storage.videoFolder;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "app/program_paths.h"
 #include "platform/system_language.h"
@@ -10,7 +11,9 @@ struct StartupEnvironment {
     std::string executablePath;   // the running program's full path
     std::string documentsFolder;  // the user's documents folder (created when missing)
     platform::LangId languageId = 0;
-    std::string dataFolder;  // an installed program's data folder
+    std::string dataFolder;       // an installed program's data folder
+    std::string installedManual;  // an installed program's manual (index.html)
+    std::string homepage;         // the project's web address; empty when there is none
     // The simulated device to use instead of the system's devices: -1 none, else the row of
     // the device kind (0 the microscope, 1 the camera).
     int simulatedKind = -1;
@@ -33,5 +36,10 @@ StartupEnvironment SystemStartupEnvironment();
 // file and the manual, then the storage tree (root, video, picture folders, created when
 // missing). Returns what it set; the first storage folder that cannot be used goes to
 // `storageFailure` when given.
+// The manual: "manual/index.html" beside the executable (a build tree); when that is
+// missing but `installedManual` is readable, that one. A manual missing from both still
+// gives the path beside the executable.
+std::string ChooseHelpFile(std::string_view programFolder, std::string_view installedManual);
+
 ProgramPaths FixProgramPaths(const StartupEnvironment& environment,
                              FolderFailure* storageFailure = nullptr);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRect>
 #include <QSize>
 
 // Dialog units to pixels, for windows laid out in dialog units: a horizontal unit is a
@@ -19,6 +20,12 @@ constexpr int DialogUnitsToPixelsY(int units) {
 
 constexpr QSize DialogUnitsToPixels(int width, int height) {
     return QSize(DialogUnitsToPixelsX(width), DialogUnitsToPixelsY(height));
+}
+
+// A control's place given in dialog units, in pixels.
+constexpr QRect DialogRect(int x, int y, int width, int height) {
+    return {DialogUnitsToPixelsX(x), DialogUnitsToPixelsY(y), DialogUnitsToPixelsX(width),
+            DialogUnitsToPixelsY(height)};
 }
 
 static_assert(DialogUnitsToPixelsX(222) == 333 && DialogUnitsToPixelsY(19) == 31);

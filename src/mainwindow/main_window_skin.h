@@ -102,6 +102,8 @@ public:
     // while, so late answers of the window manager to the program's own requests are not
     // taken for the user's.
     void WindowStateChanged();
+    // Every item with command `id`, in the menu bar and the pop-ups.
+    void EnableCommand(int id, bool enabled);
 
 Q_SIGNALS:
     // A button or menu item was chosen.
@@ -114,8 +116,6 @@ private:
     bool VideoRunning() const;
     void SetVisible(std::initializer_list<int> ids, bool visible);
     void EnableZoomButtons();
-    // Every item with command `id`, in the menu bar and the pop-ups.
-    void EnableCommand(int id, bool enabled);
     void ClearOrResetDisplay();
     void Hook(const std::function<void()>& hook) const;
 

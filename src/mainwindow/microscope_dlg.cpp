@@ -1,6 +1,7 @@
 #include "mainwindow/microscope_dlg.h"
 
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QIcon>
@@ -8,6 +9,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QStandardPaths>
+#include <QUrl>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -21,6 +23,7 @@
 #include "capture/capture_settings.h"
 #include "capture/display/video_display_window.h"
 #include "capture/gst/capture_stack.h"
+#include "mainwindow/about_dialog.h"
 #include "mainwindow/device_presence.h"
 #include "mainwindow/mail_send_dialog.h"
 #include "mainwindow/main_window_skin.h"
@@ -110,6 +113,8 @@ bool CMicroscopeDlg::OnInitDialog() {
     // Program folder, language file and manual, storage tree: in this order.
     FolderFailure storageFailure;
     paths_ = FixProgramPaths(environment_, &storageFailure);
+    DebugTrace(0, "Language file: %s\n", paths_.languageFilePath.c_str());
+    DebugTrace(0, "Manual: %s\n", paths_.helpFilePath.c_str());
 
     messageTitle_ = LocalizedText(TextId::MsgTitle);
     setWindowTitle(messageTitle_);
@@ -124,6 +129,7 @@ bool CMicroscopeDlg::OnInitDialog() {
 
     skin_->CreateSkin();
     skin_->BuildMenus();
+    skin_->EnableCommand(menucommand::kUpdate, !environment_.homepage.empty());
 
     // The captured files, with thumbnails made on a worker thread.
     thumbnails_ = std::make_unique<ThumbnailCache>(LoadThumbnailImage);
@@ -330,18 +336,43 @@ void CMicroscopeDlg::OnCommand(int id) {
             OnVideoSettings();
             break;
         case menucommand::kManual:
+            OnManual();
+            break;
         case menucommand::kUpdate:
+            OnUpdate();
+            break;
         case menucommand::kAbout:
-            CommandNotAvailableYet(id);
+            OnAbout();
             break;
         default:
             break;
     }
 }
 
-void CMicroscopeDlg::CommandNotAvailableYet(int id) {
-    DebugTrace(0, "Command %d is not available yet\n", id);
-    ShowWarningWithoutWaiting(LocalizedText(TextId::NotAvailable));
+void CMicroscopeDlg::OnManual() {
+    // The desktop's viewer shows whatever it makes of a missing file; the trace says so too.
+    const QString path = QString::fromStdString(paths_.helpFilePath);
+    if (!QFileInfo(path).isReadable()) {
+        DebugTrace(0, "Manual not found: %s\n", paths_.helpFilePath.c_str());
+    }
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
+        DebugTrace(0, "No viewer opened the manual %s\n", paths_.helpFilePath.c_str());
+    }
+}
+
+void CMicroscopeDlg::OnUpdate() {
+    // The menu item is disabled when the build names no address.
+    if (environment_.homepage.empty()) {
+        return;
+    }
+    if (!QDesktopServices::openUrl(QUrl(QString::fromStdString(environment_.homepage)))) {
+        DebugTrace(0, "No browser opened %s\n", environment_.homepage.c_str());
+    }
+}
+
+void CMicroscopeDlg::OnAbout() {
+    AboutDialog dialog(this);
+    dialog.exec();
 }
 
 void CMicroscopeDlg::ToggleOverlay(std::atomic<int>& overlaySwitch) {

@@ -199,16 +199,19 @@ private:
     // saved.
     void OnStillArrived();
     void OnTimer(int id);
-    // A command whose feature is not in the program yet: it changes nothing and tells the
-    // user so ("NotAvailable") without waiting for the answer.
-    void CommandNotAvailableYet(int id);
+    // Help > Manual: the manual in the desktop's viewer for HTML.
+    void OnManual();
+    // Help > Update: the project's web page in the user's browser.
+    void OnUpdate();
+    // Help > About: the About box, modal.
+    void OnAbout();
     // A message box with the window's caption and the exclamation icon.
     void ShowMessage(TextId text);
     void ShowMessage(const QString& text);
     // The same box, window-modal, but nobody waits for the answer, so the events that follow
     // (further stills, the graph's restart) are handled meanwhile: for something the user did
-    // not just ask for (a failed still, a start-up problem) and for commands not available
-    // yet. One at a time: while one is open, further warnings only go to the trace.
+    // not just ask for (a failed still, a start-up problem). One at a time: while one is open,
+    // further warnings only go to the trace.
     void ShowWarningWithoutWaiting(const QString& text);
 
     StartupEnvironment environment_;

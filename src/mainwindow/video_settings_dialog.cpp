@@ -58,11 +58,6 @@ constexpr std::array<TextId, kPicturePropertyRows> kCaptionTexts = {
     TextId::PropertyBrightness, TextId::PropertyContrast, TextId::PropertySaturation,
     TextId::PropertySharpness,  TextId::PropertyGamma,    TextId::PropertyHue};
 
-QRect DialogRect(int x, int y, int width, int height) {
-    return {DialogUnitsToPixelsX(x), DialogUnitsToPixelsY(y), DialogUnitsToPixelsX(width),
-            DialogUnitsToPixelsY(height)};
-}
-
 template <typename Widget>
 Widget* Place(Widget* widget, int id, int x, int y, int width, int height) {
     widget->setObjectName(QStringLiteral("control%1").arg(id));

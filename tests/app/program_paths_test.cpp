@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -217,6 +218,20 @@ TEST(StorageFolders, WithoutADocumentsFolderNothingIsMade) {
     EXPECT_FALSE(none.failure);
 }
 
+TEST(Startup, TheManualBesideTheProgramFirstThenTheInstalledOne) {
+    TempDir program;
+    TempDir installed;
+    const std::string installedManual = installed / "index.html";
+    // Neither is there: the path beside the program, for the viewer to say so.
+    EXPECT_EQ(ChooseHelpFile(program.path(), installedManual), program / "manual/index.html");
+    WriteFile(installedManual, "<html></html>");
+    EXPECT_EQ(ChooseHelpFile(program.path(), installedManual), installedManual);
+    EXPECT_EQ(ChooseHelpFile(program.path(), ""), program / "manual/index.html");
+    std::filesystem::create_directory(program / "manual");
+    WriteFile(program / "manual/index.html", "<html></html>");
+    EXPECT_EQ(ChooseHelpFile(program.path(), installedManual), program / "manual/index.html");
+}
+
 TEST(Startup, FixesEveryPathInOrder) {
     TempDir documents;
     TempDir program;
@@ -231,7 +246,7 @@ TEST(Startup, FixesEveryPathInOrder) {
     EXPECT_FALSE(failure) << failure.path;
     EXPECT_EQ(paths.programFolder, program.path());
     EXPECT_EQ(paths.languageFilePath, program / "Chinese936.ini");
-    EXPECT_EQ(paths.helpFilePath, program / "DigitalMicroscope.html");
+    EXPECT_EQ(paths.helpFilePath, program / "manual/index.html");
     EXPECT_EQ(paths.storageRoot, documents / "Microscope files");
     EXPECT_EQ(paths.pictureFolder, documents / "Microscope files/Picture");
     EXPECT_EQ(paths.videoFolder, documents / "Microscope files/Video");

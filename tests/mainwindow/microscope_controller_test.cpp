@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -31,6 +32,7 @@
 #include "browser/thumbnail_list.h"
 #include "capture/display/video_display_window.h"
 #include "capture/gst/capture_stack.h"
+#include "mainwindow/about_dialog.h"
 #include "mainwindow/device_presence.h"
 #include "mainwindow/main_window_skin.h"
 #include "mainwindow/microscope_dlg.h"
@@ -60,6 +62,27 @@ constexpr const char* kConnectText = "Please connect USB 2.0 Digital Microscope"
 constexpr std::array<int, 7> kCaptureButtons = {
     control::kPreview, control::kAvi,  control::kCamera, control::kClock,
     control::kSetting, control::kSave, control::kEMail};
+
+// Takes every address the program hands to the desktop (the manual, the web page) while it
+// lives, so that no viewer or browser starts.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    UrlCatcher() {
+        for (const char* scheme : {"file", "http", "https"}) {
+            QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");
+        }
+    }
+    ~UrlCatcher() override {
+        for (const char* scheme : {"file", "http", "https"}) {
+            QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+        }
+    }
+    std::vector<QUrl> opened;
+
+public Q_SLOTS:
+    void open(const QUrl& url) { opened.push_back(url); }
+};
 
 // Answers every message box that opens while it lives: notes what it said and presses OK.
 class MessageBoxAnswerer {
@@ -165,6 +188,7 @@ protected:
         environment.simulatedKind = kind;
         environment.simulatedFrameCode = true;  // the tests tell frames apart by their code
         environment.audioSink = "fakesink";
+        environment.homepage = homepage;
         dialog = std::make_unique<CMicroscopeDlg>(environment);
         ASSERT_TRUE(dialog->OnInitDialog());
         dialog->show();
@@ -227,6 +251,8 @@ protected:
     TempDir program;
     TempDir documents;
     std::string documentsFolder;  // instead of `documents`
+    std::string homepage;         // Help > Update's address
+    UrlCatcher urls;              // no browser or viewer opens during the tests
     std::unique_ptr<CMicroscopeDlg> dialog;
 };
 
@@ -486,21 +512,19 @@ TEST_F(ControllerTest, OverlayCommandsSwitchOnAndOffWithADevice) {
     EXPECT_EQ(overlays.showCrossLine.load(), 0);
 }
 
-// Every command of the window, from a button, the menu bar or a pop-up, in Live. A command
-// whose feature this version does not have says so in a box nobody has to wait for; every
-// other command does its own work (or, for the buttons and items the window never shows,
-// nothing) and shows no such box. The table must name every button and menu item.
-TEST_F(ControllerTest, EveryCommandNotBuiltYetSaysSoAndNoOtherDoes) {
+// Every command of the window, from a button, the menu bar or a pop-up, in Live: each does its
+// own work (or, for the buttons and items the window never shows, nothing) without a warning.
+// The table must name every button and menu item.
+TEST_F(ControllerTest, EveryCommandDoesItsWorkWithoutAWarning) {
     using namespace control;
     using namespace menucommand;
-    // Commands whose feature this version does not have yet.
-    const std::vector<int> notBuilt = {kManual, kUpdate, kAbout};
     // Commands that open a dialog of their own, or a reminder without a selected file, tested
     // with it.
     const std::vector<int> withDialogs = {
         kAvi,           kTakeVideo,      kCompress,           kSave,      kPopupSave,
         kSaveAs,        control::kEMail, menucommand::kEMail, kPopupOpen, menucommand::kOpen,
-        control::kOpen, control::kClock, kTimeLapse,         kSetting,   kDevice};
+        control::kOpen, control::kClock, kTimeLapse,          kSetting,   kDevice,
+        kAbout};
     // Commands that do their own work, or nothing for the buttons and items the window never
     // shows, or nothing without a selected file. Preview leaves Live and Close ends the window
     // once events run: they come last.
@@ -512,7 +536,8 @@ TEST_F(ControllerTest, EveryCommandNotBuiltYetSaysSoAndNoOtherDoes) {
                                     kPopupDelete, kDelete,      kPopupDeleteAll,
                                     kDeleteAll,   kPlay,        kStop,
                                     kFirst,       kLast,        kStepBack,
-                                    kStepForward, kPreview,     kClose};
+                                    kStepForward, kManual,      kUpdate,
+                                    kPreview,     kClose};
     Start();
     ExpectLive();
     const MainWindowSkin& skin = *dialog->skin();
@@ -531,28 +556,56 @@ TEST_F(ControllerTest, EveryCommandNotBuiltYetSaysSoAndNoOtherDoes) {
             }
         }
     }
-    const QString notAvailable = QStringLiteral("This function is not available in this version.");
-    for (const int id : notBuilt) {
-        SCOPED_TRACE(id);
-        dialog->OnCommand(id);
-        QMessageBox* box = dialog->openWarning();
-        ASSERT_NE(box, nullptr);
-        EXPECT_EQ(box->text(), notAvailable);
-        EXPECT_EQ(box->windowTitle(), dialog->MessageTitle());
-        EXPECT_EQ(box->icon(), QMessageBox::Warning);
-        EXPECT_EQ(dialog->mode(), WindowMode::Live);
-        box->close();
-    }
     for (const int id : built) {
         SCOPED_TRACE(id);
         dialog->OnCommand(id);
         EXPECT_EQ(dialog->openWarning(), nullptr);
     }
-    std::set<int> tested(notBuilt.begin(), notBuilt.end());
-    tested.insert(built.begin(), built.end());
+    std::set<int> tested(built.begin(), built.end());
     tested.insert(withDialogs.begin(), withDialogs.end());
-    EXPECT_EQ(tested.size(), notBuilt.size() + built.size() + withDialogs.size());
+    EXPECT_EQ(tested.size(), built.size() + withDialogs.size());
     EXPECT_EQ(tested, everyCommand);
+}
+
+// Manual, Update and About from the menu bar's Help and from the Help button's pop-up. The
+// manual is the one beside the program; Update opens the build's address, and without one
+// both its items are disabled and it opens nothing.
+TEST_F(ControllerTest, BothHelpMenusOpenTheManualTheWebPageAndTheAboutBox) {
+    std::filesystem::create_directory(program / "manual");
+    WriteFile(program / "manual/index.html", "<html></html>");
+    for (const char* address : {"https://example.org/microscope/", ""}) {
+        SCOPED_TRACE(address);
+        homepage = address;
+        Start();
+        const QUrl manual =
+            QUrl::fromLocalFile(QString::fromStdString(program / "manual/index.html"));
+        for (const QWidget* menu :
+             {static_cast<const QWidget*>(dialog->menuBar()),
+              static_cast<const QWidget*>(dialog->skin()->menus().helpPopup.get())}) {
+            urls.opened.clear();
+            FindCommand(*menu, menucommand::kManual)->trigger();
+            QAction* update = FindCommand(*menu, menucommand::kUpdate);
+            EXPECT_EQ(update->isEnabled(), !homepage.empty());
+            update->trigger();
+            dialog->OnCommand(menucommand::kUpdate);
+            std::vector<QUrl> expected = {manual};
+            if (!homepage.empty()) {
+                expected.insert(expected.end(), 2, QUrl(QString::fromStdString(homepage)));
+            }
+            EXPECT_EQ(urls.opened, expected);
+
+            QString about;
+            QTimer::singleShot(0, [&about] {
+                if (auto* box = qobject_cast<AboutDialog*>(QApplication::activeModalWidget())) {
+                    about = box->windowTitle();
+                    QTest::keyClick(box, Qt::Key_Escape);
+                }
+            });
+            FindCommand(*menu, menucommand::kAbout)->trigger();
+            EXPECT_EQ(about, QStringLiteral("About USB 2.0 Digital Microscope"));
+        }
+        dialog.reset();
+    }
 }
 
 TEST_F(ControllerTest, UnpluggingShowsNoDeviceAndPluggingInReturnsToLiveAfterTheBurst) {
@@ -1544,3 +1597,5 @@ TEST_F(ControllerTest, UnplugAndResumeStopATimeLapseSeries) {
         EXPECT_LE(dialog->fileList()->items(MediaKind::Pictures).size(), 1u);
     }
 }
+
+#include "microscope_controller_test.moc"
