@@ -62,7 +62,7 @@ set(CPACK_DEBIAN_PACKAGE_SUGGESTS "qt6-wayland")
 # they go into the package only, not into a plain `cmake --install`. cpack runs
 # PackageStaging.cmake on the staged files before it makes the package: it adds them, and
 # takes the compiler's .comment section out of the stripped programs, as Debian's own
-# packages have it.
+# packages have it; and it registers the manual with doc-base.
 set(DM_PACKAGE_DOC_DIR ${CMAKE_BINARY_DIR}/package-doc)
 file(CONFIGURE OUTPUT ${DM_PACKAGE_DOC_DIR}/copyright CONTENT [=[
 digital-microscope
@@ -78,6 +78,18 @@ digital-microscope (@PROJECT_VERSION@) unstable; urgency=medium
 
  -- @DIGITAL_MICROSCOPE_MAINTAINER@  @DM_RELEASE_DATE@
 ]=])
+file(CONFIGURE OUTPUT ${DM_PACKAGE_DOC_DIR}/doc-base @ONLY CONTENT [=[
+Document: digital-microscope-manual
+Title: Digital Microscope manual
+Author: The Digital Microscope developers
+Abstract: How to use Digital Microscope: the live picture, stills, recordings,
+ time-lapse series, measuring overlays, the picture browser and the settings.
+Section: Graphics
+
+Format: HTML
+Index: @CMAKE_INSTALL_FULL_DOCDIR@/manual/index.html
+Files: @CMAKE_INSTALL_FULL_DOCDIR@/manual/*.html
+]=])
 file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/PackageStaging.cmake @ONLY CONTENT [=[
 # Written by cmake/Packaging.cmake, run by cpack on the staged files.
 set(doc "${CPACK_TEMPORARY_DIRECTORY}@CMAKE_INSTALL_FULL_DOCDIR@")
@@ -87,6 +99,11 @@ execute_process(COMMAND gzip -9 -n -c "@DM_PACKAGE_DOC_DIR@/changelog"
                 OUTPUT_FILE "${doc}/changelog.gz" COMMAND_ERROR_IS_FATAL ANY)
 file(CHMOD "${doc}/copyright" "${doc}/changelog.gz"
      PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+# The manual, registered with doc-base.
+if(EXISTS "${doc}/manual/index.html")
+  file(MAKE_DIRECTORY "${CPACK_TEMPORARY_DIRECTORY}/usr/share/doc-base")
+  file(COPY_FILE "@DM_PACKAGE_DOC_DIR@/doc-base" "${CPACK_TEMPORARY_DIRECTORY}/usr/share/doc-base/digital-microscope-manual")
+endif()
 foreach(program IN ITEMS digital-microscope digital-microscope-cli)
   execute_process(COMMAND "@CMAKE_OBJCOPY@" --remove-section=.comment
                           "${CPACK_TEMPORARY_DIRECTORY}@CMAKE_INSTALL_FULL_BINDIR@/${program}"
