@@ -1,9 +1,13 @@
 #include "app/microscope_app.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <cstdio>
 #include <cstring>
 
+#include "app/language_file.h"
 #include "app/simulate_option.h"
 #include "app/termination_signals.h"
 #include "app/version.h"
@@ -60,6 +64,22 @@ CMicroscopeApp::CMicroscopeApp(int& argc, char** argv) {
     QApplication::setApplicationVersion(QString::fromUtf8(kProgramVersion));
     QApplication::setDesktopFileName(QString::fromUtf8(kProgramName));
     application_ = std::make_unique<QApplication>(argc, argv);
+    InstallQtTranslation();
+}
+
+void CMicroscopeApp::InstallQtTranslation() {
+    // Qt's own texts (the buttons of message boxes, the file dialogs) in the language the
+    // program shows, when the program has a language file for it and Qt a translation. The
+    // window keeps its left-to-right layout even for Arabic and Hebrew.
+    if (LanguageFileName(platform::SystemDefaultLangId()) == "English1252.ini") {
+        return;
+    }
+    auto* translator = new QTranslator(application_.get());
+    if (translator->load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(translator);
+    }
+    QGuiApplication::setLayoutDirection(Qt::LeftToRight);
 }
 
 CMicroscopeApp::~CMicroscopeApp() = default;

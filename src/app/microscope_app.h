@@ -38,6 +38,8 @@ public:
     static std::optional<int> SimulatedKindFromText(const QString& text);
 
 private:
+    void InstallQtTranslation();
+
     std::unique_ptr<QApplication> application_;
     int simulatedKind_ = -1;
 };
