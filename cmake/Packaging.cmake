@@ -53,8 +53,10 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-libav, qt6-qpa-plugins")
 # Mail hand-off and Help through xdg-email and xdg-open; the Chinese, Japanese and Korean
-# texts need the Noto CJK fonts; sounds on plain ALSA need its GStreamer plugin.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, fonts-noto-cjk, gstreamer1.0-alsa")
+# texts need the Noto CJK fonts; sounds on plain ALSA need its GStreamer plugin; Qt's own
+# dialogs follow the program's language with Qt's translations.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "xdg-utils, fonts-noto-cjk, gstreamer1.0-alsa, qt6-translations-l10n")
 # A native window on Wayland (without it, Qt uses XWayland).
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "qt6-wayland")
 

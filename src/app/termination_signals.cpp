@@ -30,7 +30,8 @@ extern "C" void OnTerminationSignal(int signalNumber) {
     recordedSignal = signalNumber;
     const char byte = static_cast<char>(signalNumber);
     if (const int fd = writeFd.load(); fd >= 0) {
-        static_cast<void>(::write(fd, &byte, 1));
+        // Nothing can be done here about a failed write: the signal is recorded either way.
+        [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1);
     }
     errno = savedErrno;
 }

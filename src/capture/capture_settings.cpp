@@ -183,8 +183,10 @@ bool IsUsableFrameSize(std::int32_t width, std::int32_t height) {
     return BgrImageBytes(width, height) != 0;
 }
 
-std::string CapConfigPath(const std::string& programFolder) {
-    if (!programFolder.empty() && ::access(programFolder.c_str(), W_OK) == 0) {
+std::string CapConfigPath(const std::string& programFolder,
+                          const std::string& installedProgramFolder) {
+    if (!programFolder.empty() && programFolder != installedProgramFolder &&
+        ::access(programFolder.c_str(), W_OK) == 0) {
         return JoinPath(programFolder, kCapConfigFileName);
     }
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);

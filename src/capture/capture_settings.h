@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/version.h"
 #include "platform/io_result.h"
 
 // The capture format: the layout of a video format block (rectangles, rates, frame
@@ -74,9 +75,12 @@ bool IsUsableFrameSize(std::int32_t width, std::int32_t height);
 // The capture-format file.
 inline constexpr const char* kCapConfigFileName = "CapConfig.dat";
 
-// Where CapConfig.dat lives: the program folder when it is writable, else the user's
-// configuration folder (~/.config/digital-microscope), created when missing.
-std::string CapConfigPath(const std::string& programFolder);
+// Where CapConfig.dat lives: the program folder when it is writable and not the folder the
+// program is installed to (a build tree, a copy of its own), else the user's configuration
+// folder (~/.config/digital-microscope), created when missing. An installed program run by
+// root so never leaves a file of its own among the system's programs.
+std::string CapConfigPath(const std::string& programFolder,
+                          const std::string& installedProgramFolder = kInstalledProgramFolder);
 
 // Replaces `settings` with the first 88 bytes of the file. Succeeds when it did; otherwise
 // the record is unchanged, a trace is written, and the result (no detail) says why: the

@@ -140,12 +140,15 @@ TEST_F(CapConfigFileTest, SavingIntoAFolderThatCannotBeWrittenFailsCleanly) {
     EXPECT_FALSE(testsupport::Exists(dir / "missing"));
 }
 
-TEST_F(CapConfigFileTest, TheProgramFolderIsUsedWhenWritable) {
+TEST_F(CapConfigFileTest, TheProgramFolderIsUsedWhenWritableAndNotTheInstalledOne) {
     EXPECT_EQ(CapConfigPath(dir.path()), dir / "CapConfig.dat");
-    // A folder that cannot take the file sends it to the user's configuration folder.
-    const std::string fallback = CapConfigPath(dir / "gone");
-    EXPECT_NE(fallback.find("/CapConfig.dat"), std::string::npos);
-    EXPECT_EQ(fallback.find(dir.path()), std::string::npos);
+    // A folder that cannot take the file, or the folder the program is installed to (even
+    // writable, as it is for root), sends it to the user's configuration folder.
+    for (const std::string& fallback :
+         {CapConfigPath(dir / "gone"), CapConfigPath(dir.path(), dir.path())}) {
+        EXPECT_NE(fallback.find("/CapConfig.dat"), std::string::npos);
+        EXPECT_EQ(fallback.find(dir.path() + "/CapConfig.dat"), std::string::npos) << fallback;
+    }
 }
 
 class FormatTest : public ::testing::Test {
