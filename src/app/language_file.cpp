@@ -1,7 +1,5 @@
 #include "app/language_file.h"
 
-#include <unistd.h>
-
 #include "app/program_paths.h"
 
 namespace {
@@ -23,10 +21,6 @@ constexpr LanguageFileRow kLanguageFiles[] = {
 constexpr unsigned kChinese = 0x04;
 constexpr unsigned kChineseSimplifiedPrc = 0x02;
 
-bool IsReadable(const std::string& path) {
-    return ::access(path.c_str(), R_OK) == 0;
-}
-
 }  // namespace
 
 std::string LanguageFileName(platform::LangId langId) {
@@ -46,10 +40,6 @@ std::string LanguageFileName(platform::LangId langId) {
 std::string ChooseLanguageFile(std::string_view programFolder, platform::LangId langId,
                                std::string_view dataFolder) {
     const std::string name = LanguageFileName(langId);
-    std::string besideProgram = JoinPath(programFolder, name);
-    if (IsReadable(besideProgram) || dataFolder.empty()) {
-        return besideProgram;
-    }
-    std::string installed = JoinPath(dataFolder, name);
-    return IsReadable(installed) ? installed : besideProgram;
+    return PreferBesideProgram(JoinPath(programFolder, name),
+                               dataFolder.empty() ? std::string() : JoinPath(dataFolder, name));
 }

@@ -46,6 +46,14 @@ void SetProgramPaths(const ProgramPaths& paths) {
     currentPaths = paths;
 }
 
+std::string PreferBesideProgram(std::string besideProgram, std::string_view installed) {
+    if (::access(besideProgram.c_str(), R_OK) == 0 || installed.empty()) {
+        return besideProgram;
+    }
+    std::string installedPath(installed);
+    return ::access(installedPath.c_str(), R_OK) == 0 ? installedPath : besideProgram;
+}
+
 std::string JoinPath(std::string_view folder, std::string_view name) {
     std::string path(folder);
     if (path.empty() || path.back() != '/') {

@@ -22,6 +22,10 @@ void SetProgramPaths(const ProgramPaths& paths);
 // "<folder>/<name>" without doubling the slash of the root folder.
 std::string JoinPath(std::string_view folder, std::string_view name);
 
+// Program data: `besideProgram` when it is readable; else `installed` when that is given
+// and readable; else still `besideProgram`, whose absence its users handle.
+std::string PreferBesideProgram(std::string besideProgram, std::string_view installed);
+
 // The folder of an executable: everything before the last '/', which is dropped too; an
 // executable in the root folder gives "/".
 std::string ProgramFolderFromExecutable(std::string_view executablePath);

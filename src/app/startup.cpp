@@ -1,7 +1,5 @@
 #include "app/startup.h"
 
-#include <unistd.h>
-
 #include "app/language_file.h"
 #include "app/simulate_option.h"
 #include "app/version.h"
@@ -19,12 +17,7 @@ StartupEnvironment SystemStartupEnvironment() {
 }
 
 std::string ChooseHelpFile(std::string_view programFolder, std::string_view installedManual) {
-    std::string besideProgram = JoinPath(programFolder, kHelpFileName);
-    if (::access(besideProgram.c_str(), R_OK) == 0 || installedManual.empty()) {
-        return besideProgram;
-    }
-    std::string installed(installedManual);
-    return ::access(installed.c_str(), R_OK) == 0 ? installed : besideProgram;
+    return PreferBesideProgram(JoinPath(programFolder, kHelpFileName), installedManual);
 }
 
 ProgramPaths FixProgramPaths(const StartupEnvironment& environment, FolderFailure* storageFailure) {

@@ -58,22 +58,22 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     line->setGeometry(DialogRect(5, 67, 223, 1));
 
     for (std::size_t i = 0; i < kLineCount; ++i) {
-        const TextLine& spec = kTextLines[i];
-        auto* label = new QLabel(LocalizedText(spec.text), this);
-        label->setObjectName(ControlName(spec.id));
+        const TextLine& row = kTextLines[i];
+        auto* label = new QLabel(LocalizedText(row.text), this);
+        label->setObjectName(ControlName(row.id));
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         label->setWordWrap(true);
-        const QRect place = DialogRect(spec.x, spec.y, spec.width, spec.height);
+        const QRect place = DialogRect(row.x, row.y, row.width, row.height);
         label->setGeometry(place);
         // A text longer than its place takes the room beside and below it: up to the picture
         // or the frame's edge, down to the next line, wrapping when it must. A line of the
         // font may also be a little taller than the template's eight units.
         const int oneLine = label->fontMetrics().horizontalAdvance(label->text()) + 2;
         const int width = oneLine > place.width()
-                              ? std::min(oneLine, DialogUnitsToPixelsX(spec.roomWidth))
+                              ? std::min(oneLine, DialogUnitsToPixelsX(row.roomWidth))
                               : place.width();
         const int height = std::max(place.height(), label->heightForWidth(width));
-        label->resize(width, std::min(height, DialogUnitsToPixelsY(spec.roomHeight)));
+        label->resize(width, std::min(height, DialogUnitsToPixelsY(row.roomHeight)));
         lines_[i] = label;
     }
 
