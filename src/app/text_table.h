@@ -164,6 +164,33 @@ enum class TextId {
     MailFailed,        // the mail program did not take %1; %2 why
     PlayFileFail,      // the video %1 cannot be played; %2 why
 
+    // Measuring: calibration, measurement, scale bar, the status line.
+    MenuSettingCalibrate,
+    MenuSettingScaleBar,
+    MenuSettingBurnOverlays,
+    PopupDisplayMeasure,
+    PopupDisplayCalibrate,
+    PopupDisplayCalibration,  // the sub-menu that chooses the current calibration
+    PopupDisplayNoCalibration,
+    PopupDisplayScaleBar,
+    CalibrateTitle,
+    CalibrateHint,
+    CalibrateLine,  // %1 the line's length
+    CalibrateLength,
+    CalibrateName,
+    CalibrateResult,  // %1 a length with its unit
+    CalibrateNoLine,
+    CalibrateBadLength,
+    CalibrateNoName,
+    CalibrateReplace,   // %1 the name
+    CalibrateSaveFail,  // %1 the file, %2 why
+    CalibrateReadFail,  // %1 the file, %2 why
+    MeasureHint,
+    StatusFramesPerSecond,  // %1 the rate
+    StatusDropped,          // %1 frames lost since the start
+    StatusNotCalibrated,
+    StatusScaledFrom,  // %1 the resolution the calibration was made at
+
     Count
 };
 
