@@ -20,6 +20,7 @@
 #include "output/bmp_file.h"
 #include "output/jpeg_codec.h"
 #include "output/output_file.h"
+#include "output/picture_formats.h"
 #include "platform/regular_files.h"
 #include "platform/unique_fd.h"
 
@@ -106,15 +107,20 @@ IoResult CopyFile(const std::string& source, const std::string& target) {
     return {};
 }
 
+// The file a conversion wrote, flushed to the disk: the writers do not flush; a fresh
+// descriptor of the file does.
+IoResult FlushWritten(const std::string& target) {
+    const platform::OpenedFile written = platform::OpenRegularFileForReading(target);
+    if (written.error != 0) {
+        return WriteFailure(written.error);
+    }
+    return ::fsync(written.fd.get()) == 0 ? IoResult() : WriteFailure(errno);
+}
+
 IoResult ConvertToJpeg(const std::string& source, const std::string& target) {
     const IoResult converted = BitmapFileToJpeg(source, target);
     if (converted) {
-        // The JPEG writer does not flush; a fresh descriptor of the file does.
-        const platform::OpenedFile written = platform::OpenRegularFileForReading(target);
-        if (written.error != 0) {
-            return WriteFailure(written.error);
-        }
-        return ::fsync(written.fd.get()) == 0 ? IoResult() : WriteFailure(errno);
+        return FlushWritten(target);
     }
     const int error = converted.error();
     if (converted.detail().empty()) {  // the bitmap file was not read
@@ -125,6 +131,36 @@ IoResult ConvertToJpeg(const std::string& source, const std::string& target) {
     }
     if (converted.detail().starts_with(kCannotOpen)) {
         return WriteFailure(error);
+    }
+    return converted;
+}
+
+// PNG or TIFF for a bitmap source; nothing when the target asks for neither.
+std::optional<PictureFormat> LosslessConversion(const std::string& source,
+                                                const std::string& target) {
+    const std::optional<PictureFormat> format = PictureFormatOfPath(target);
+    if ((format != PictureFormat::kPng && format != PictureFormat::kTiff) ||
+        PictureFormatOfPath(source) != PictureFormat::kBmp) {
+        return std::nullopt;
+    }
+    return format;
+}
+
+IoResult ConvertToPicture(const std::string& source, const std::string& target,
+                          PictureFormat format, const PictureMetadata& metadata) {
+    const IoResult converted = ConvertBitmapFile(source, target, format, metadata);
+    if (converted) {
+        return FlushWritten(target);
+    }
+    // The converter names the file concerned; Save as says it as a copy's failure.
+    const std::string& detail = converted.detail();
+    const std::string unreadable = "cannot read " + source + ": ";
+    const std::string unwritable = "cannot write " + target + ": ";
+    if (detail.starts_with(unreadable)) {
+        return ReadFailure(source, converted.error(), detail.substr(unreadable.size()));
+    }
+    if (detail.starts_with(unwritable)) {
+        return IoResult(converted.error(), detail.substr(unwritable.size()));
     }
     return converted;
 }
@@ -180,7 +216,8 @@ bool IsStorageFolderTarget(const std::string& target, const std::string& storage
     return ResolvedFolder(targetFolder) == ResolvedFolder(storageFolder);
 }
 
-IoResult SaveFileAs(const std::string& source, const std::string& target) {
+IoResult SaveFileAs(const std::string& source, const std::string& target,
+                    const PictureMetadata& metadata) {
     if (target.empty()) {
         return WriteFailure(ENOENT);
     }
@@ -196,6 +233,9 @@ IoResult SaveFileAs(const std::string& source, const std::string& target) {
     }
     if (EndsInJpg(target) && !EndsInJpg(source)) {
         return ConvertToJpeg(source, target);
+    }
+    if (const std::optional<PictureFormat> format = LosslessConversion(source, target)) {
+        return ConvertToPicture(source, target, *format, metadata);
     }
     return CopyFile(source, target);
 }
@@ -219,10 +259,11 @@ IoResultOf<std::string> MarkSavedOnDisk(const std::string& source) {
     return marked;
 }
 
-SaveAsResult SaveCapturedFileAs(const std::string& source, const std::string& target) {
+SaveAsResult SaveCapturedFileAs(const std::string& source, const std::string& target,
+                                const PictureMetadata& metadata) {
     SaveAsResult result;
     result.sourcePath = source;
-    result.status = SaveFileAs(source, target);
+    result.status = SaveFileAs(source, target, metadata);
     if (!result.status) {
         return result;
     }

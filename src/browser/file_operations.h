@@ -4,6 +4,7 @@
 #include <string>
 
 #include "browser/media_item.h"
+#include "output/picture_formats.h"
 #include "platform/io_result.h"
 
 // What the file commands do to captured files: save elsewhere and mark saved, delete, delete
@@ -20,7 +21,10 @@ bool IsStorageFolderTarget(const std::string& target, const std::string& storage
 
 // Writes the file `source` to `target`. When the target's last three characters are "jpg"
 // (any case) and the source's are not, the source is read as a bitmap file and converted to
-// JPEG (BitmapFileToJpeg); otherwise the bytes are copied. Either way an existing target is
+// JPEG (BitmapFileToJpeg). When the target ends in ".png", ".tif" or ".tiff" and the source
+// in ".bmp" (any case), the bitmap is converted to that format with `metadata`
+// (ConvertBitmapFile: where `metadata` has no scale or time, the bitmap's own are used).
+// Otherwise the bytes are copied. Either way an existing target is
 // replaced only once the new file is written whole: a failure leaves the old target as it
 // was and no temporary file behind. The file is on the disk when this returns (a removable
 // stick may be pulled then). A target that is a symbolic link is written through; a folder,
@@ -31,7 +35,8 @@ bool IsStorageFolderTarget(const std::string& target, const std::string& storage
 //     (for a conversion: the bitmap reader's words, e.g. "not a bitmap file");
 //   the errno of creating, writing, flushing or renaming the target: the system's words;
 //   a conversion's other failures: its code with its words.
-IoResult SaveFileAs(const std::string& source, const std::string& target);
+IoResult SaveFileAs(const std::string& source, const std::string& target,
+                    const PictureMetadata& metadata = {});
 
 // Marks the captured file `source` as saved on disk: renames it, in its own folder, to "A"
 // followed by its name, and gives the new path. A name that already begins with an
@@ -47,7 +52,8 @@ struct SaveAsResult {
     bool written = false;    // the target was written; a failure then is the mark's
     std::string sourcePath;  // where the source lives afterwards
 };
-SaveAsResult SaveCapturedFileAs(const std::string& source, const std::string& target);
+SaveAsResult SaveCapturedFileAs(const std::string& source, const std::string& target,
+                                const PictureMetadata& metadata = {});
 
 // Deletes a captured file: moves it to the desktop's trash (freedesktop.org layout: the home
 // trash, or the trash folder at the top of the file's own file system) when that works, and

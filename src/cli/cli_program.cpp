@@ -19,6 +19,7 @@
 #include "cli/device_commands.h"
 #include "cli/file_commands.h"
 #include "cli/usage.h"
+#include "output/calibration.h"
 #include "output/still_file.h"
 #include "platform/standard_streams.h"
 
@@ -46,9 +47,21 @@ int SnapIntoPictureFolder(CommandSession& session, const CommandLine& line,
     }
     session.engine().SetCapConfigPath(CapConfigPath(paths.programFolder));
     StillWriter writer(paths.pictureFolder);
-    return RunSnap(session, writer,
-                   {.count = line.count, .intervalMs = line.intervalMs, .start = line.start},
-                   console);
+    // The stills record the scale of the calibration the window chose for the device; a file
+    // of calibrations that cannot be read whole is said, and the snap goes on with what was
+    // read. The device's name and each still's time are filled in as it is saved.
+    CalibrationStore calibrations;
+    if (!calibrations.Load() && !calibrations.error().isEmpty()) {
+        (void)console.Fail(kExitSuccess, "the calibrations in %s could not be read: %s",
+                           calibrations.filePath().toLocal8Bit().constData(),
+                           calibrations.error().toLocal8Bit().constData());
+    }
+    const StillOutput output{
+        .format = line.stillFormat, .metadata = {}, .calibrations = &calibrations};
+    return RunSnap(
+        session, writer,
+        {.count = line.count, .intervalMs = line.intervalMs, .start = line.start, .output = output},
+        console);
 }
 
 int RecordIntoVideoFolder(CommandSession& session, const CommandLine& line,
@@ -82,6 +95,8 @@ int RunDeviceCommand(int argc, char** argv, const CommandLine& line, const Conso
     // The windowed program's name, so that both keep CapConfig.dat in the same
     // configuration folder when the program folder is not writable.
     QCoreApplication::setApplicationName(QString::fromUtf8(kProgramName));
+    // With the name, the "Software" a PNG or TIFF still records.
+    QCoreApplication::setApplicationVersion(QString::fromUtf8(kProgramVersion));
     QCoreApplication application(argc, argv);
 
     CommandSession session(SystemCaptureSide(*simulatedKind, FrameCodeFromEnvironment(),

@@ -232,6 +232,7 @@ private:
             {Command::Snap, "--count", &Parser::TakeCount},
             {Command::Snap, "--interval", &Parser::TakeInterval},
             {Command::Snap, "--start", &Parser::TakeStart},
+            {Command::Snap, "--format", &Parser::TakeFormat},
             {Command::Record, "--seconds", &Parser::TakeSeconds},
             {Command::Record, "--fps", &Parser::TakeFramesPerSecond},
             {Command::Record, "--codec", &Parser::TakeCodec},
@@ -294,6 +295,15 @@ private:
                  std::to_string(kFirstStartYear) + " to " + std::to_string(kLastStartYear) +
                  ", not '" + std::string(value) + "'");
         }
+    }
+
+    void TakeFormat(std::string_view value) {
+        const std::optional<PictureFormat> format = PictureFormatNamed(value);
+        if (!format || *format == PictureFormat::kJpeg) {
+            Fail("--format takes bmp, png or tiff, not '" + std::string(value) + "'");
+            return;
+        }
+        line_.stillFormat = *format;
     }
 
     // A whole number from 1 to `most` for the option `name`, or nothing (and the error).

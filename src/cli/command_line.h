@@ -9,12 +9,14 @@
 #include <vector>
 
 #include "output/avi_recorder.h"
+#include "output/picture_formats.h"
 
 struct PicturePropertyRow;
 
 // What the command line of digital-microscope-cli asks for:
 //   [--simulate[=KIND]] list
 //   [--simulate[=KIND]] snap [--count N] [--interval SECONDS] [--start "YYYY-MM-DD HH:MM:SS"]
+//                            [--format bmp|png|tiff]
 //   [--simulate[=KIND]] resolution WIDTHxHEIGHT
 //   [--simulate[=KIND]] record [--seconds N] [--fps F] [--codec NAME] [--quality Q]
 //   [--simulate[=KIND]] properties [NAME=VALUE]...
@@ -47,6 +49,8 @@ struct CommandLine {
     std::int64_t intervalMs = 0;
     // When the first still is due, read as a local time; nothing takes it at once.
     std::optional<std::chrono::system_clock::time_point> start;
+    // kBmp, kPng or kTiff
+    PictureFormat stillFormat = PictureFormat::kBmp;
     // resolution
     int width = 0;
     int height = 0;

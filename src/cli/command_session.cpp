@@ -1,5 +1,6 @@
 #include "cli/command_session.h"
 
+#include <QDateTime>
 #include <QEventLoop>
 #include <QTimer>
 #include <utility>
@@ -117,7 +118,27 @@ void CommandSession::OnStillArrived() {
         const std::uint64_t copies = engine().latestFrame().AcquireCopy();
         const std::optional<KeptStill> kept = session.TakeStill();
         SavedStill saved;
-        const IoResult result = writer_->SaveStillBitmap(kept->View());
+        PictureMetadata metadata = stillOutput_.metadata;
+        metadata.captured = QDateTime::currentDateTime();
+        if (const CaptureDeviceEntry* entry = engine().CurrentEntry(); entry != nullptr) {
+            if (metadata.deviceName.empty()) {
+                metadata.deviceName = entry->friendlyName;
+            }
+            // The scale of the calibration the window chose for this device, at this size.
+            if (stillOutput_.calibrations != nullptr && metadata.xPixelsPerMetre <= 0) {
+                const std::string device =
+                    CalibrationDeviceKey(entry->devicePath, entry->friendlyName);
+                const PictureScale scale = stillOutput_.calibrations->ScaleOf(
+                    device, stillOutput_.calibrations->Current(device),
+                    QSize(kept->width, kept->height));
+                if (scale.valid()) {
+                    metadata.xPixelsPerMetre = 1e6 / scale.xMicrometresPerPixel;
+                    metadata.yPixelsPerMetre = 1e6 / scale.yMicrometresPerPixel;
+                    metadata.calibrationName = scale.name.toStdString();
+                }
+            }
+        }
+        const IoResult result = writer_->SaveStill(kept->View(), stillOutput_.format, metadata);
         saved.written = result.ok();
         saved.path = writer_->stillFileName();
         saved.error = result.error();

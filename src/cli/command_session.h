@@ -11,6 +11,8 @@
 
 #include "capture/capture_engine.h"
 #include "capture/capture_session.h"
+#include "output/calibration.h"
+#include "output/picture_formats.h"
 
 class QEventLoop;
 class StillWriter;
@@ -42,6 +44,17 @@ struct SavedStill {
     int error = 0;     // why it was not written: the writer's errno, EINVAL for a bad frame
 };
 
+// How a command session saves stills: the format, and what the files record besides the
+// pixels. The capture time of each still, and the device's friendly name when the metadata
+// names no device, are filled in as it is saved.
+struct StillOutput {
+    PictureFormat format = PictureFormat::kBmp;
+    PictureMetadata metadata;
+    // Where the current calibration of the device comes from, for stills whose metadata has
+    // no scale; null for none. It outlives the session's stills.
+    const CalibrationStore* calibrations = nullptr;
+};
+
 // One device, opened for one command: asks its capture session for stills and saves them
 // as the main window does, and waits for the device in a Qt event loop
 // that a deadline or Interrupt() ends, so no wait lasts forever. Stops and tears the graph
@@ -71,8 +84,11 @@ public:
     // Lets `duration` pass while messages are handled; Done unless interrupted.
     WaitResult Pause(std::chrono::milliseconds duration);
 
-    // Where stills are saved; nullptr drops them (a pending request is cleared).
-    void SetStillWriter(StillWriter* writer) { writer_ = writer; }
+    // Where stills are saved, and how; nullptr drops them (a pending request is cleared).
+    void SetStillWriter(StillWriter* writer, StillOutput output = {}) {
+        writer_ = writer;
+        stillOutput_ = std::move(output);
+    }
     // The Camera command: asks for the next frame as a still and waits up to frameTimeout
     // for the frame callback's message; the still is saved as the main window saves it.
     // Done once a still has been saved or has failed (see TakeSavedStills).
@@ -100,6 +116,7 @@ private:
     std::unique_ptr<CaptureSide> side_;
     std::chrono::milliseconds frameTimeout_;
     StillWriter* writer_ = nullptr;
+    StillOutput stillOutput_;
     std::uint64_t framesSeen_ = 0;
     bool stillPending_ = false;
     std::vector<SavedStill> saved_;

@@ -158,7 +158,7 @@ int RunSnap(CommandSession& session, StillWriter& writer, const SnapOptions& opt
         return console.Fail(kExitUsage, "%s",
                             TextEntryFor(TextId::TimeLapseSetTimerFail).defaultText);
     }
-    session.SetStillWriter(&writer);
+    session.SetStillWriter(&writer, options.output);
     // The device runs while the start is awaited, so the first still has a picture.
     int code = StartStreaming(session, console);
     if (code == kExitSuccess && options.start) {

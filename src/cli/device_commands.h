@@ -42,11 +42,14 @@ struct SnapOptions {
     // When the first still is due on `wallClock`; nothing takes it at once.
     std::optional<std::chrono::system_clock::time_point> start = std::nullopt;
     WallClock wallClock = [] { return std::chrono::system_clock::now(); };
+    // The stills' format (kBmp, kPng or kTiff) and what their files record; see
+    // StillOutput.
+    StillOutput output = {};
 };
 
 // Starts the graph, waits for the first frame, then takes `count` stills through the
-// Camera command's request into `writer`'s folder and prints the full path of each. A
-// still that cannot be written leaves no file and ends the series.
+// Camera command's request into `writer`'s folder, in the options' format, and prints the
+// full path of each. A still that cannot be written leaves no file and ends the series.
 // With a start, a start in an earlier second than the wall clock's is refused with the
 // time-lapse dialog's words for it (SET_TIMER_FAIL) before the device is opened; otherwise the
 // first still waits until the wall clock reaches the start, however the clock gets there (a clock

@@ -9,7 +9,7 @@ constexpr const char* kProgramUsage =
     "\n"
     "Commands:\n"
     "  list                          list the video devices; * marks the one used\n"
-    "  snap [--count N] [--interval SECONDS] [--start TIME]\n"
+    "  snap [--count N] [--interval SECONDS] [--start TIME] [--format FORMAT]\n"
     "                                take stills and print the path of each\n"
     "  resolution WIDTHxHEIGHT       set the frame size the microscope delivers\n"
     "  record [--seconds N] [--fps F] [--codec NAME] [--quality Q]\n"
@@ -41,7 +41,7 @@ constexpr const char* kListUsage =
 
 constexpr const char* kSnapUsage =
     "Usage: digital-microscope-cli [--simulate[=KIND]] snap [--count N] [--interval SECONDS]\n"
-    "                              [--start TIME]\n"
+    "                              [--start TIME] [--format FORMAT]\n"
     "Takes N stills (1 unless told) as the Camera button does, into\n"
     "\"<Documents>/Microscope files/Picture\" as StillCap<n>.bmp (the first free numbers),\n"
     "and prints the full path of each as soon as it is written.\n"
@@ -50,6 +50,8 @@ constexpr const char* kSnapUsage =
     "  --interval SECONDS    time from one still to the next (fractions allowed); 0 (the\n"
     "                        default) takes each on the next new frame\n"
     "  --start TIME          the first still at this local time, \"YYYY-MM-DD HH:MM:SS\"\n"
+    "  --format FORMAT       bmp (the default), png or tiff: StillCap<n>.png or .tif,\n"
+    "                        lossless, recording the microscope's name and the time\n"
     "\n"
     "A device that delivers no picture within a few seconds is an error (exit status 2);\n"
     "a picture folder that cannot be made or written into, or a still that cannot be\n"

@@ -297,6 +297,14 @@ const platform::FileIdentity& BitmapRowReader::identity() const {
     return state_ ? state_->identity : kNone;
 }
 
+std::int32_t BitmapRowReader::xPixelsPerMetre() const {
+    return state_ ? state_->plan.header.biXPelsPerMeter : 0;
+}
+
+std::int32_t BitmapRowReader::yPixelsPerMetre() const {
+    return state_ ? state_->plan.header.biYPelsPerMeter : 0;
+}
+
 IoResult BitmapRowReader::ReadRows(std::uint32_t top, std::uint32_t count,
                                    std::uint8_t* dest) const {
     if (!state_ || std::uint64_t{top} + count > static_cast<std::uint64_t>(height())) {

@@ -63,6 +63,10 @@ public:
     std::span<const std::uint8_t> colourTable() const;
     // The opened file (zeros for bytes in memory).
     const platform::FileIdentity& identity() const;
+    // The resolution the file states, biXPelsPerMeter and biYPelsPerMeter as they stand (0
+    // for the OS/2 header, which has none).
+    std::int32_t xPixelsPerMetre() const;
+    std::int32_t yPixelsPerMetre() const;
 
     // Reads the stored bytes of `count` rows starting at picture row `top` (0 is the top of
     // the picture) into `dest`, top row first, rowStrideBytes() each. Fails with the errno of

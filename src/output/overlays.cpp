@@ -5,19 +5,9 @@
 #include <QPen>
 #include <algorithm>
 
+#include "output/painter_state_guard.h"
+
 namespace {
-
-// Restores everything a painter changes, whichever way it returns.
-class PainterStateGuard {
-public:
-    explicit PainterStateGuard(QPainter& painter) : painter_(painter) { painter_.save(); }
-    ~PainterStateGuard() { painter_.restore(); }
-    PainterStateGuard(const PainterStateGuard&) = delete;
-    PainterStateGuard& operator=(const PainterStateGuard&) = delete;
-
-private:
-    QPainter& painter_;
-};
 
 void SelectSolidPen(QPainter& painter, const QColor& colour) {
     QPen pen(colour);

@@ -65,7 +65,7 @@ TEST_F(FileOperations, SaveAsWritesTheTargetWholeAndMarksTheSourceOnlyThen) {
         WriteBitmap(root_ / "model.bmp", 8, 6);
         return ReadFile(root_ / "model.bmp");
     }();
-    enum class Left { Jpeg, CopyOfSource, Older, Absent };
+    enum class Left { Jpeg, Png, Tiff, CopyOfSource, Older, Absent };
     struct Case {
         const char* source;  // in Picture; made from `bitmapBytes` unless prepared otherwise
         const char* target;  // in out
@@ -80,6 +80,11 @@ TEST_F(FileOperations, SaveAsWritesTheTargetWholeAndMarksTheSourceOnlyThen) {
         // Saved again, now as a bitmap: a plain copy, and the "A" name stays.
         {"AStillCap3.bmp", "Cap.bmp", none, 0, "AStillCap3.bmp", Left::CopyOfSource},
         {"aStill.bmp", "Cap.JPG", none, 0, "AaStill.bmp", Left::Jpeg},
+        // Lossless conversions, one over an older file.
+        {"StillCap8.bmp", "Cap.png", [&] { WriteFile(Out("Cap.png"), "older"); }, 0,
+         "AStillCap8.bmp", Left::Png},
+        {"StillCap9.BMP", "Cap.TIFF", none, 0, "AStillCap9.BMP", Left::Tiff},
+        {"StillCap9.jpg", "Cap9.tif", none, 0, "AStillCap9.jpg", Left::CopyOfSource},
         {"VCap1.avi", "Cap.avi", [&] { WriteFile(Picture("VCap1.avi"), "RIFF video"); }, 0,
          "AVCap1.avi", Left::CopyOfSource},
         // An existing target is replaced.
@@ -97,6 +102,12 @@ TEST_F(FileOperations, SaveAsWritesTheTargetWholeAndMarksTheSourceOnlyThen) {
              WriteFile(Out("older.jpg"), "older");
          },
          EBADMSG, "Text.bmp", Left::Older},
+        {"Text2.bmp", "older.tif",
+         [&] {
+             WriteFile(Picture("Text2.bmp"), "not a bitmap");
+             WriteFile(Out("older.tif"), "older");
+         },
+         EBADMSG, "Text2.bmp", Left::Older},
         // The source itself, through a link: refused, not truncated.
         {"StillCap6.bmp", "self.bmp",
          [&] { fs::create_symlink(Picture("StillCap6.bmp"), Out("self.bmp")); }, EINVAL,
@@ -118,6 +129,10 @@ TEST_F(FileOperations, SaveAsWritesTheTargetWholeAndMarksTheSourceOnlyThen) {
         EXPECT_EQ(result.status.error(), c.error) << result.status.detail();
         EXPECT_EQ(result.written, c.error == 0 || c.error == EEXIST);
         EXPECT_EQ(result.status.ok(), result.status.detail().empty());
+        if (c.left == Left::Older) {
+            EXPECT_EQ(result.status.detail(),
+                      Picture(c.source) + " cannot be read: not a bitmap file, or a damaged one");
+        }
         EXPECT_EQ(result.sourcePath, Picture(c.sourceAfter));
         EXPECT_EQ(ReadFile(Picture(c.sourceAfter)), sourceBytes);
         if (c.sourceAfter != std::string(c.source)) {
@@ -126,6 +141,12 @@ TEST_F(FileOperations, SaveAsWritesTheTargetWholeAndMarksTheSourceOnlyThen) {
         switch (c.left) {
             case Left::Jpeg:
                 EXPECT_EQ(DjpegSize(Out(c.target)), "8 x 6");
+                break;
+            case Left::Png:
+                EXPECT_EQ(QImage(QString::fromStdString(Out(c.target))).size(), QSize(8, 6));
+                break;
+            case Left::Tiff:
+                EXPECT_EQ(ReadFile(Out(c.target)).substr(0, 4), std::string("II*\0", 4));
                 break;
             case Left::CopyOfSource:
                 EXPECT_EQ(ReadFile(Out(c.target)), sourceBytes);

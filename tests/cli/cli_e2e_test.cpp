@@ -27,6 +27,7 @@ using clitest::FilesIn;
 using clitest::kBmpHeaderBytes;
 using clitest::ReadStill;
 using clitest::RunResult;
+using clitest::RunTool;
 using clitest::StillBytes;
 using testsupport::Exists;
 using testsupport::ReadFile;
@@ -66,6 +67,56 @@ TEST(CliProgram, SnapPrintsAnAbsolutePathForARelativeDocumentsFolder) {
     EXPECT_EQ(result.out, still + "\n");
     EXPECT_EQ(ReadStill(still).sizeBytes, StillBytes(720, 480));
     EXPECT_FALSE(Exists(run.scratch() / "Lab notes"));
+}
+
+TEST(CliProgram, SnapWritesPngAndTiffStillsWithTheMicroscopeTheTimeAndTheScale) {
+    if (RunTool(QStringLiteral("identify"), {QStringLiteral("-version")}).exitCode != 0) {
+        GTEST_SKIP() << "ImageMagick's identify is not installed";
+    }
+    const struct {
+        const char* format;
+        const char* name;
+        std::vector<std::string> lines;  // of identify -verbose
+    } cases[] = {
+        {"png",
+         "StillCap0.png",
+         {"  Geometry: 720x480+0+0\n", "    Source: Simulated Microscope\n",
+          "    Software: digital-microscope ", "    Creation Time: 20", "  Resolution: 2500x2500\n",
+          "    Calibration: x100\n"}},
+        {"TIFF",
+         "StillCap0.tif",
+         {"  Geometry: 720x480+0+0\n", "    tiff:model: Simulated Microscope\n",
+          "    tiff:software: digital-microscope ", "    tiff:timestamp: 20",
+          "  Resolution: 2500x2500\n", "    comment: Calibration: x100\n"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format);
+        CliRun run;
+        // The window calibrated the microscope at 1440 x 960 with 2 µm a pixel: at its 720 x
+        // 480 frames that is 4 µm, 2500 pixels a centimetre.
+        const std::string config = run.Home() + "/.config";
+        std::filesystem::create_directories(config + "/digital-microscope");
+        WriteFile(config + "/digital-microscope/calibration.ini",
+                  "[General]\ncalibrationCount=1\ncurrentCount=1\n"
+                  "[calibrations]\n1\\device=usb#vid_eb1a&pid_1860&mi_00\n1\\height=960\n"
+                  "1\\micrometresPerPixel=2\n1\\name=x100\n1\\width=1440\nsize=1\n"
+                  "[current]\n1\\device=usb#vid_eb1a&pid_1860&mi_00\n1\\name=x100\nsize=1\n");
+        run.SetVariable("XDG_CONFIG_HOME", config.c_str());
+        const RunResult result =
+            run.Run({QStringLiteral("--simulate"), QStringLiteral("snap"),
+                     QStringLiteral("--format"), QString::fromLatin1(c.format)});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const std::string path = run.Pictures() + "/" + c.name;
+        EXPECT_EQ(result.out, path + "\n");
+        EXPECT_EQ(FilesIn(run.Pictures()), std::vector<std::string>{c.name});
+        const std::string identified =
+            RunTool(QStringLiteral("identify"),
+                    {QStringLiteral("-verbose"), QString::fromStdString(path)})
+                .out;
+        for (const std::string& line : c.lines) {
+            EXPECT_NE(identified.find(line), std::string::npos) << line << "\n" << identified;
+        }
+    }
 }
 
 TEST(CliProgram, ASeriesTakesTheFirstFreeNumbersAndNewFrames) {

@@ -29,17 +29,20 @@ TEST(CommandLine, ReadsEachCommandWithItsOptions) {
     EXPECT_EQ(parsed.commandLine.count, 3);
     EXPECT_EQ(parsed.commandLine.intervalMs, 250);
 
-    parsed = Parse({"snap", "--interval=2", "--simulate", "--count", "4"});
+    parsed = Parse({"snap", "--interval=2", "--simulate", "--count", "4", "--format", "Tif"});
     ASSERT_EQ(parsed.error, "");
     EXPECT_EQ(parsed.commandLine.simulatedKind, 0);
     EXPECT_EQ(parsed.commandLine.count, 4);
     EXPECT_EQ(parsed.commandLine.intervalMs, 2000);
+    EXPECT_EQ(parsed.commandLine.stillFormat, PictureFormat::kTiff);
 
     parsed = Parse({"snap"});
     ASSERT_EQ(parsed.error, "");
     EXPECT_FALSE(parsed.commandLine.simulatedKind.has_value());
     EXPECT_EQ(parsed.commandLine.count, 1);
     EXPECT_EQ(parsed.commandLine.intervalMs, 0);
+    EXPECT_EQ(parsed.commandLine.stillFormat, PictureFormat::kBmp);
+    EXPECT_EQ(Parse({"snap", "--format=png"}).commandLine.stillFormat, PictureFormat::kPng);
 
     parsed = Parse({"resolution", "1280X1024"});
     ASSERT_EQ(parsed.error, "");
@@ -100,6 +103,10 @@ TEST(CommandLine, RefusesWhatItCannotUseWithAReason) {
         {{"snap", "--interval", "nan"}, "--interval takes"},
         {{"snap", "--interval", "1e9"}, "--interval takes"},
         {{"snap", "--interval="}, "--interval takes"},
+        {{"snap", "--format", "gif"}, "--format takes bmp, png or tiff, not 'gif'"},
+        {{"snap", "--format=jpg"}, "--format takes bmp, png or tiff, not 'jpg'"},
+        {{"snap", "--format"}, "--format needs a value"},
+        {{"record", "--format", "png"}, "unknown option '--format' for record"},
         {{"record", "--seconds", "0"}, "--seconds takes a whole number from 1 to 99999"},
         {{"record", "--seconds", "1.5"}, "--seconds takes"},
         {{"record", "--fps", "31"}, "--fps takes a whole number from 1 to 30, not '31'"},

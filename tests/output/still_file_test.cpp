@@ -83,6 +83,41 @@ TEST_F(StillFileTest, A640By480StillIsAComplete24BitBitmap) {
     EXPECT_EQ(info.st_mode & 0644, 0644u);
 }
 
+// Each format claims its own names with the same counter; a bitmap records the scale.
+TEST_F(StillFileTest, EachFormatTakesTheFirstFreeNameOfItsExtension) {
+    WriteFile(folder / "StillCap1.png", "keep");
+    const Frame frame(5, 3);
+    const PictureMetadata scale{1234.5, 500000, {}, "", ""};
+    const struct {
+        PictureFormat format;
+        int error;
+        const char* name;
+    } cases[] = {
+        {PictureFormat::kBmp, 0, "StillCap0.bmp"},
+        {PictureFormat::kPng, 0, "StillCap2.png"},
+        {PictureFormat::kTiff, 0, "StillCap3.tif"},
+        {PictureFormat::kJpeg, ENOTSUP, "StillCap4.jpg"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const IoResult saved = writer.SaveStill(frame.View(), c.format, scale);
+        EXPECT_EQ(saved.error(), c.error);
+        EXPECT_EQ(Exists(folder / c.name), c.error == 0);
+        if (saved) {
+            EXPECT_EQ(writer.stillFileName(), folder / c.name);
+            writer.AdvanceCounter();
+        }
+    }
+    EXPECT_EQ(ReadFile(folder / "StillCap1.png"), "keep");
+    const std::string bitmap = ReadFile(folder / "StillCap0.bmp");
+    ASSERT_EQ(bitmap.size(), 54u + 48u);
+    EXPECT_EQ(Read32(bitmap, 38), 1235u);  // biXPelsPerMeter, rounded
+    EXPECT_EQ(Read32(bitmap, 42), 500000u);
+    EXPECT_EQ(std::memcmp(bitmap.data() + 54, frame.bytes.data(), frame.bytes.size()), 0);
+    EXPECT_EQ(ReadFile(folder / "StillCap2.png").substr(1, 3), "PNG");
+    EXPECT_EQ(ReadFile(folder / "StillCap3.tif").substr(0, 4), std::string("II*\0", 4));
+}
+
 TEST_F(StillFileTest, NumbersCountUpAndSkipExistingFiles) {
     for (int n : {0, 1, 3, 4}) {
         WriteFile(folder / ("StillCap" + std::to_string(n) + ".bmp"), "keep");
