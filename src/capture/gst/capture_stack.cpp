@@ -19,7 +19,9 @@ CaptureStack::CaptureStack(int simulatedKind, bool simulatedFrameCode,
     } else {
         registry_ = platform::CreateUdevDeviceRegistry();
     }
-    backend_ = std::make_unique<gstcapture::GstMediaBackend>(*registry_, simulated_.get());
+    auto backend = std::make_unique<gstcapture::GstMediaBackend>(*registry_, simulated_.get());
+    gstBackend_ = backend.get();
+    backend_ = std::move(backend);
     engine_ = std::make_unique<CaptureEngine>(*backend_);
     session_ = std::make_unique<CaptureSession>(*engine_);
 }
@@ -27,6 +29,10 @@ CaptureStack::CaptureStack(int simulatedKind, bool simulatedFrameCode,
 CaptureStack::~CaptureStack() {
     session_.reset();
     engine_.reset();
+}
+
+std::uint64_t CaptureStack::droppedFrames() const {
+    return gstBackend_->Stats(GrabberSlot::Frame).dropped;
 }
 
 std::unique_ptr<platform::SnapshotButtonLibrary> CaptureStack::CreateButtonLibrary() {

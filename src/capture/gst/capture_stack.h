@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -12,6 +13,9 @@
 
 namespace sim {
 class SimulatedMicroscope;
+}
+namespace gstcapture {
+class GstMediaBackend;
 }
 
 // Everything the capture side is made of, owned together and torn down in order: the session
@@ -31,6 +35,9 @@ public:
     CaptureEngine& engine() { return *engine_; }
     CaptureSession& session() { return *session_; }
     sim::SimulatedMicroscope* simulated() { return simulated_.get(); }
+    // Frames the device numbered but that never reached the live picture's grabber, since the
+    // grabber was made. Any thread.
+    std::uint64_t droppedFrames() const;
 
     // A new instance of the snapshot button of the devices in use: the simulated device's,
     // or the one read from the system's input devices.
@@ -42,6 +49,7 @@ private:
     std::unique_ptr<sim::SimulatedMicroscope> simulated_;
     std::unique_ptr<platform::DeviceRegistry> registry_;
     std::unique_ptr<MediaBackend> backend_;
+    gstcapture::GstMediaBackend* gstBackend_ = nullptr;  // backend_ itself
     std::unique_ptr<CaptureEngine> engine_;
     std::unique_ptr<CaptureSession> session_;
 };

@@ -216,7 +216,7 @@ void GrabberChain::Configure(bool oneShot, GrabberCallback* callback) {
 }
 
 GrabberStats GrabberChain::Stats() const {
-    return GrabberStats{frames_.load(), callbackCpuNanoseconds_.load()};
+    return GrabberStats{frames_.load(), dropped_.load(), callbackCpuNanoseconds_.load()};
 }
 
 GstFlowReturn GrabberChain::OnNewSample(GstAppSink* sink, gpointer chain) {
@@ -230,6 +230,15 @@ GstFlowReturn GrabberChain::OnNewSample(GstAppSink* sink, gpointer chain) {
 void GrabberChain::Deliver(GstSample* sample) {
     std::lock_guard<std::mutex> lock(deliveryMutex_);
     GstBuffer* buffer = gst_sample_get_buffer(sample);
+    // A source that numbers its frames tells of those lost upstream; a number that goes back
+    // is a new stream.
+    if (buffer != nullptr && GST_BUFFER_OFFSET_IS_VALID(buffer)) {
+        const std::uint64_t offset = GST_BUFFER_OFFSET(buffer);
+        if (lastOffset_ && offset > *lastOffset_ + 1) {
+            dropped_.fetch_add(offset - *lastOffset_ - 1);
+        }
+        lastOffset_ = offset;
+    }
     // Frames beyond the chosen rate go no further.
     const GstClockTime time = buffer != nullptr ? GST_BUFFER_PTS(buffer) : GST_CLOCK_TIME_NONE;
     if (GST_CLOCK_TIME_IS_VALID(time) && !rateCap_.Pass(static_cast<double>(time) / GST_SECOND)) {

@@ -45,6 +45,9 @@ private:
 // What one grabber has delivered, for benchmarks and diagnostics.
 struct GrabberStats {
     std::uint64_t frames = 0;
+    // Frames the source numbered but that never arrived: gaps in the buffers' offsets (the
+    // V4L2 driver's sequence numbers), counted before the frame rate is capped.
+    std::uint64_t dropped = 0;
     std::uint64_t callbackCpuNanoseconds = 0;  // thread CPU time spent in the callback
 };
 
@@ -113,6 +116,8 @@ private:
     std::atomic<bool> oneShot_{false};
     std::atomic<bool> delivered_{false};
     std::atomic<std::uint64_t> frames_{0};
+    std::atomic<std::uint64_t> dropped_{0};
+    std::optional<std::uint64_t> lastOffset_;  // held under deliveryMutex_
     std::atomic<std::uint64_t> callbackCpuNanoseconds_{0};
     // Held while a frame is handed over; never contended while the pipeline runs.
     std::mutex deliveryMutex_;

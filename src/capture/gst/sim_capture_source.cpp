@@ -126,13 +126,13 @@ void SimCaptureSource::StopStreaming() {
 }
 
 void SimCaptureSource::OnFrame(const std::uint8_t* yuy2, std::size_t sizeBytes, int width,
-                               int height, std::uint64_t, std::int64_t) {
-    Push(kCapturePin, yuy2, sizeBytes, width, height);
+                               int height, std::uint64_t index, std::int64_t) {
+    Push(kCapturePin, yuy2, sizeBytes, width, height, index);
 }
 
 void SimCaptureSource::OnStillFrame(const std::uint8_t* yuy2, std::size_t sizeBytes, int width,
                                     int height, std::uint64_t, std::int64_t) {
-    Push(kStillPin, yuy2, sizeBytes, width, height);
+    Push(kStillPin, yuy2, sizeBytes, width, height, std::nullopt);
 }
 
 void SimCaptureSource::OnUnplugged() {
@@ -140,7 +140,7 @@ void SimCaptureSource::OnUnplugged() {
 }
 
 void SimCaptureSource::Push(int pin, const std::uint8_t* yuy2, std::size_t sizeBytes, int width,
-                            int height) {
+                            int height, std::optional<std::uint64_t> index) {
     GstElement* source = pinSources_[static_cast<std::size_t>(pin)].get();
     const std::size_t expected = static_cast<std::size_t>(std::max(width, 0)) * 2u *
                                  static_cast<std::size_t>(std::max(height, 0));
@@ -150,6 +150,11 @@ void SimCaptureSource::Push(int pin, const std::uint8_t* yuy2, std::size_t sizeB
     }
     GstBuffer* buffer = gst_buffer_new_memdup(yuy2, expected);
     if (buffer != nullptr) {
+        // Numbered as a V4L2 driver numbers its frames, so gaps show as dropped frames.
+        if (index) {
+            GST_BUFFER_OFFSET(buffer) = *index;
+            GST_BUFFER_OFFSET_END(buffer) = *index + 1;
+        }
         // Takes the buffer; refused only while the pipeline does not play.
         gst_app_src_push_buffer(GST_APP_SRC(source), buffer);
     }

@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <optional>
 
 #include "capture/gst/capture_source.h"
 #include "capture/gst/device_controls.h"
@@ -52,7 +53,9 @@ private:
     void OnStillFrame(const std::uint8_t* yuy2, std::size_t sizeBytes, int width, int height,
                       std::uint64_t index, std::int64_t timestampNanoseconds) override;
     void OnUnplugged() override;
-    void Push(int pin, const std::uint8_t* yuy2, std::size_t sizeBytes, int width, int height);
+    // `index` numbers the frames of the capture pin; stills carry none.
+    void Push(int pin, const std::uint8_t* yuy2, std::size_t sizeBytes, int width, int height,
+              std::optional<std::uint64_t> index);
 
     sim::SimulatedMicroscope& microscope_;
     GraphEventQueue& events_;
