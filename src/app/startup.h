@@ -22,6 +22,9 @@ struct StartupEnvironment {
     // Where the simulated device keeps its controls while it stays plugged in
     // (SimulatedStateFile); empty keeps nothing, as tests leave it.
     std::string simulatedStateFile;
+    // The file the calibrations are kept in; empty: the user's own (calibration.ini in the
+    // program's configuration folder). Tests give one of their own.
+    std::string calibrationFile;
     // The GStreamer element the window's sounds are played on; tests give "fakesink".
     std::string audioSink = "autoaudiosink";
 };

@@ -25,6 +25,13 @@ void AddItems(QMenu& menu, std::initializer_list<Item> items, const Command& onC
             menu.addSeparator();
             continue;
         }
+        if (item.id == menucommand::kCalibrationMenu) {
+            // Filled with the device's calibrations each time it opens.
+            QMenu* sub = menu.addMenu(LocalizedText(item.text));
+            sub->setObjectName(QStringLiteral("calibrationMenu"));
+            sub->menuAction()->setData(item.id);
+            continue;
+        }
         QAction* action = menu.addAction(LocalizedText(item.text));
         action->setData(item.id);
         action->setObjectName(QStringLiteral("command%1").arg(item.id));
@@ -67,7 +74,11 @@ MainMenus BuildMainMenus(QMainWindow& window, const SkinImageLoader& loader,
               {kCross, TextId::MenuSettingCross},
               {kGrid, TextId::MenuSettingScale},
               {kCircles, TextId::MenuSettingCircle},
-              {kClock, TextId::MenuSettingTime}},
+              {kClock, TextId::MenuSettingTime},
+              kSeparatorItem,
+              {kCalibrate, TextId::MenuSettingCalibrate},
+              {kScaleBar, TextId::MenuSettingScaleBar},
+              {kBurnOverlays, TextId::MenuSettingBurnOverlays}},
              onCommand);
     AddItems(*bar->addMenu(LocalizedText(TextId::MenuCapture)),
              {{kTakePicture, TextId::MenuCaptureTakePicture},
@@ -104,7 +115,12 @@ MainMenus BuildMainMenus(QMainWindow& window, const SkinImageLoader& loader,
                                {{kPopupCross, TextId::PopupDisplayCross},
                                 {kGrid, TextId::PopupDisplayScale},
                                 {kCircles, TextId::PopupDisplayCircle},
-                                {kClock, TextId::PopupDisplayTime}},
+                                {kClock, TextId::PopupDisplayTime},
+                                kSeparatorItem,
+                                {kMeasure, TextId::PopupDisplayMeasure},
+                                {kCalibrate, TextId::PopupDisplayCalibrate},
+                                {kCalibrationMenu, TextId::PopupDisplayCalibration},
+                                {kScaleBar, TextId::PopupDisplayScaleBar}},
                                onCommand);
     // Each overlay item shows its image; the menus carry no check marks.
     const int images[] = {skinimage::kMenuCross, skinimage::kMenuGrid, skinimage::kMenuCircles,

@@ -34,6 +34,12 @@ inline constexpr int kCross = 32798;
 inline constexpr int kTakePicture = 32802;
 inline constexpr int kTakeVideo = 32803;
 inline constexpr int kTimeLapse = 32805;
+// Measuring.
+inline constexpr int kCalibrate = 32806;
+inline constexpr int kMeasure = 32807;
+inline constexpr int kScaleBar = 32808;
+inline constexpr int kBurnOverlays = 32809;
+inline constexpr int kCalibrationMenu = 32810;  // the sub-menu that chooses the calibration
 }  // namespace menucommand
 
 // The menu bar (File, Setting, Capture, Help) and the four pop-ups: the file pop-up of the

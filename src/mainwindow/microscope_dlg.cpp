@@ -6,14 +6,18 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QStandardPaths>
 #include <QUrl>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "app/debug_trace.h"
 #include "browser/file_operations.h"
@@ -27,10 +31,12 @@
 #include "mainwindow/device_presence.h"
 #include "mainwindow/mail_send_dialog.h"
 #include "mainwindow/main_window_skin.h"
+#include "mainwindow/measure_controller.h"
 #include "mainwindow/record_counter_panel.h"
 #include "mainwindow/recorder_settings_dialog.h"
 #include "mainwindow/time_lapse_dialog.h"
 #include "mainwindow/video_settings_dialog.h"
+#include "output/burned_overlays.h"
 #include "output/mail_handoff.h"
 #include "output/still_file.h"
 #include "platform/device_change_monitor.h"
@@ -131,6 +137,38 @@ bool CMicroscopeDlg::OnInitDialog() {
     skin_->BuildMenus();
     skin_->EnableCommand(menucommand::kUpdate, !environment_.homepage.empty());
 
+    // The status line: the bottom of the strip under the picture, below the zoom buttons and
+    // the recording counter; a hint too long for one row wraps upwards.
+    statusLine_ = new QLabel(clientArea_);
+    statusLine_->setObjectName(QStringLiteral("statusLine"));
+    statusLine_->setGeometry(kStatusLineRect);
+    statusLine_->setStyleSheet(QStringLiteral("color: #c8ccd0; background: transparent;"));
+    statusLine_->setTextFormat(Qt::PlainText);
+    statusLine_->setWordWrap(true);
+    statusLine_->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
+    // It may lie over the lower edge of the playback buttons: clicks go through to them.
+    statusLine_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    statusLine_->show();
+    MeasureController::Hooks measureHooks;
+    measureHooks.live = [this] { return Capturing(); };
+    measureHooks.frameCounts = [this] {
+        return FrameCounts{displayWindow_->framesDrawn(), capture_ ? capture_->droppedFrames() : 0};
+    };
+    // Queued: at start-up the window is not up yet.
+    measureHooks.warn = [this](const QString& text) {
+        QMetaObject::invokeMethod(
+            this, [this, text] { ShowWarningWithoutWaiting(text); }, Qt::QueuedConnection);
+    };
+    measureHooks.messageTitle = messageTitle_;
+    measure_ = std::make_unique<MeasureController>(
+        *displayWindow_, *statusLine_, *this,
+        environment_.calibrationFile.empty()
+            ? CalibrationStore()
+            : CalibrationStore(QString::fromStdString(environment_.calibrationFile)),
+        std::move(measureHooks));
+    measure_->BindMenus({static_cast<QWidget*>(menuBar()), skin_->menus().displayPopup.get()});
+    measure_->LoadCalibrations();
+
     // The captured files, with thumbnails made on a worker thread.
     thumbnails_ = std::make_unique<ThumbnailCache>(LoadThumbnailImage);
     fileList_ = new CThumbnailList(
@@ -199,11 +237,25 @@ void CMicroscopeDlg::SetMode(WindowMode mode) {
         // The live picture takes the display: no video plays behind it.
         ClosePlayerOf({});
     }
+    const bool started = IsCapturing(mode) && !IsCapturing(mode_);
     mode_ = mode;
     skin_->ShowMode();
+    if (measure_) {
+        if (started) {
+            measure_->RestartCounts();
+        }
+        measure_->Refresh();
+    }
 }
 
 void CMicroscopeDlg::ShowConnected(bool connected) {
+    if (connected && measure_) {
+        // Calibrations belong to the device in use.
+        if (const CaptureDeviceEntry* entry = capture_->engine().CurrentEntry()) {
+            measure_->SetDevice(CalibrationDeviceKey(entry->devicePath, entry->friendlyName),
+                                QString::fromStdString(entry->friendlyName));
+        }
+    }
     // Without a device nothing is captured: a picture asked for now would be browsing.
     SetMode(connected ? WindowMode::Live : WindowMode::NoDevice);
 }
@@ -249,6 +301,12 @@ void CMicroscopeDlg::OnCommand(int id) {
             break;
         case control::kDecZoom:
             displayWindow_->ZoomBy(static_cast<double>(-0.2f));
+            break;
+        case menucommand::kMeasure:
+        case menucommand::kCalibrate:
+        case menucommand::kScaleBar:
+        case menucommand::kBurnOverlays:
+            measure_->OnCommand(id);
             break;
         case control::kIncZoom:
             displayWindow_->ZoomBy(static_cast<double>(0.2f));
@@ -829,19 +887,30 @@ void CMicroscopeDlg::OnSaveAs() {
     }
     const MediaKind kind = fileList_->mediaKind();
     const bool pictures = kind == MediaKind::Pictures;
-    const QString jpegFilter = QStringLiteral("JPEG Files(*.jpg)");
-    const QString bitmapFilter = QStringLiteral("Bitmap Files(*.bmp)");
+    // Each picture filter with the suffix a name without one gets.
+    const std::array<std::pair<QString, QString>, 4> pictureFilters = {{
+        {QStringLiteral("JPEG Files(*.jpg)"), QStringLiteral("jpg")},
+        {QStringLiteral("Bitmap Files(*.bmp)"), QStringLiteral("bmp")},
+        {QStringLiteral("PNG Files(*.png)"), QStringLiteral("png")},
+        {QStringLiteral("TIFF Files(*.tif *.tiff)"), QStringLiteral("tif")},
+    }};
+    QStringList filters;
+    for (const auto& [filter, suffix] : pictureFilters) {
+        filters.append(filter);
+    }
     QFileDialog dialog(this);
     dialog.setObjectName(QStringLiteral("saveDialog"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilters(pictures ? QStringList{jpegFilter, bitmapFilter}
-                                   : QStringList{QStringLiteral("AVI Files(*.avi)")});
+    dialog.setNameFilters(pictures ? filters : QStringList{QStringLiteral("AVI Files(*.avi)")});
     dialog.setDefaultSuffix(pictures ? QStringLiteral("jpg") : QStringLiteral("avi"));
     connect(&dialog, &QFileDialog::filterSelected, &dialog,
-            [&dialog, bitmapFilter](const QString& filter) {
-                dialog.setDefaultSuffix(filter == bitmapFilter ? QStringLiteral("bmp")
-                                                               : QStringLiteral("jpg"));
+            [&dialog, pictureFilters](const QString& chosenFilter) {
+                for (const auto& [filter, suffix] : pictureFilters) {
+                    if (filter == chosenFilter) {
+                        dialog.setDefaultSuffix(suffix);
+                    }
+                }
             });
     dialog.setDirectory(saveFolder_.isEmpty() ? SaveDialogFolder(kind, environment_.documentsFolder)
                                               : saveFolder_);
@@ -868,10 +937,22 @@ void CMicroscopeDlg::OnSaveAs() {
     // that plays is closed first, as it may be renamed.
     const std::string oldPath = item->path;
     ClosePlayerOf(oldPath);
-    const SaveAsResult saved = SaveCapturedFileAs(oldPath, target);
+    // A still taken in this run is converted with what was known when it was taken; any
+    // other with the scale its bitmap records and the time of its file.
+    PictureMetadata metadata;
+    if (const auto known = stillMetadata_.find(oldPath); known != stillMetadata_.end()) {
+        metadata = known->second;
+    }
+    const SaveAsResult saved = SaveCapturedFileAs(oldPath, target, metadata);
     if (saved.written) {
         item->flags &= ~itemflag::kUnsaved;
         item->path = saved.sourcePath;
+        if (saved.sourcePath != oldPath) {
+            if (auto known = stillMetadata_.extract(oldPath)) {
+                known.key() = saved.sourcePath;
+                stillMetadata_.insert(std::move(known));
+            }
+        }
         if (viewerPath_ == oldPath) {
             viewerPath_ = saved.sourcePath;
         }
@@ -1012,10 +1093,20 @@ void CMicroscopeDlg::OnStillArrived() {
         // Folders deleted while the program runs are made again before the still is written.
         folderFailure = CreateStorageFolders(environment_.documentsFolder).failure;
     }
-    const std::optional<KeptStill> kept = session.TakeStill();
-    const IoResult result = kept ? stillWriter_->SaveStillBitmap(kept->View()) : IoResult();
+    std::optional<KeptStill> kept = session.TakeStill();
+    if (kept && measure_ && measure_->burnOverlays()) {
+        BurnOverlaysInto(*kept);
+    }
+    PictureMetadata metadata;
+    if (kept) {
+        metadata = StillMetadata(QSize(kept->width, kept->height));
+    }
+    const IoResult result =
+        kept ? stillWriter_->SaveStillBitmap(kept->View(), BitmapResolutionOf(metadata))
+             : IoResult();
     const bool saved = kept && result.ok();
     if (saved) {
+        stillMetadata_[stillWriter_->stillFileName()] = metadata;
         fileList_->AddPicture(stillWriter_->stillFileName());
         stillWriter_->AdvanceCounter();
     }
@@ -1045,6 +1136,36 @@ void CMicroscopeDlg::OnStillArrived() {
     if (requested) {
         sounds_->Play(sound::kShutter);
     }
+}
+
+PictureMetadata CMicroscopeDlg::StillMetadata(QSize frameSize) const {
+    PictureMetadata metadata;
+    metadata.captured = QDateTime::currentDateTime();
+    if (measure_) {
+        metadata.deviceName = measure_->deviceName().toStdString();
+        const PictureScale scale = measure_->ScaleFor(frameSize);
+        if (scale.valid()) {
+            metadata.xPixelsPerMetre = 1e6 / scale.xMicrometresPerPixel;
+            metadata.yPixelsPerMetre = 1e6 / scale.yMicrometresPerPixel;
+            metadata.calibrationName = scale.name.toStdString();
+        }
+    }
+    return metadata;
+}
+
+void CMicroscopeDlg::BurnOverlaysInto(KeptStill& still) const {
+    StillOverlays overlays;
+    overlays.when = QDateTime::currentDateTime();
+    overlays.scale = measure_->ScaleFor(QSize(still.width, still.height));
+    overlays.scaleBar = displayWindow_->scaleBarShown();
+    if (displayWindow_->ShowsLiveFrame()) {
+        overlays.line = displayWindow_->measuredLine();
+        overlays.lineFrameSize = displayWindow_->measuredFrameSize();
+        overlays.label = displayWindow_->measuredLabel();
+    }
+    const std::size_t bytes = std::min<std::size_t>(still.sizeBytes, still.pixels.size());
+    BurnOverlays(still.pixels.data(), bytes, still.width, still.height, displayWindow_->overlays(),
+                 overlays);
 }
 
 bool CMicroscopeDlg::eventFilter(QObject* watched, QEvent* event) {
@@ -1091,6 +1212,11 @@ bool CMicroscopeDlg::eventFilter(QObject* watched, QEvent* event) {
 void CMicroscopeDlg::keyPressEvent(QKeyEvent* event) {
     switch (event->key()) {
         case Qt::Key_Escape:
+            // A measuring tool ends first; full screen on the next Escape.
+            if (measure_ && measure_->EndTool()) {
+                event->accept();
+                return;
+            }
             if (skin_->fullScreenMode()) {
                 skin_->LeaveFullScreen();
             }

@@ -2,10 +2,12 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QSize>
 #include <QString>
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,15 +17,19 @@
 #include "app/text_table.h"
 #include "browser/media_item.h"
 #include "browser/movie_player.h"
+#include "capture/capture_session.h"
 #include "mainwindow/compressor_dialog.h"
 #include "mainwindow/window_mode.h"
 #include "mainwindow/window_timers.h"
 #include "output/avi_recorder.h"
+#include "output/picture_formats.h"
 #include "output/time_lapse_worker.h"
 
 class CaptureStack;
 class CThumbnailList;
 class MailAttachments;
+class MeasureController;
+class QLabel;
 class ThumbnailCache;
 class QFileDialog;
 class QMessageBox;
@@ -105,6 +111,9 @@ public:
     TimeLapseDialog* timeLapseDialog() const { return timeLapseDialog_; }
     // The video settings dialog while it is open; else null.
     VideoSettingsDialog* videoSettingsDialog() const { return videoSettingsDialog_; }
+    // Calibration, measurement, the scale bar and the status line; null before OnInitDialog.
+    MeasureController* measure() const { return measure_.get(); }
+    QLabel* statusLine() const { return statusLine_; }
     // The computer woke from sleep: a time-lapse run stops, saying why, and the device is
     // connected again.
     void OnResumed();
@@ -198,6 +207,11 @@ private:
     // have gone, save it, then play the shutter sound, or say why a requested still was not
     // saved.
     void OnStillArrived();
+    // With Burn Overlays into Stills on: the overlays shown now drawn into the still.
+    void BurnOverlaysInto(KeptStill& still) const;
+    // What a still of `frameSize` taken now records: the time, the device, the current
+    // calibration's scale and name.
+    PictureMetadata StillMetadata(QSize frameSize) const;
     void OnTimer(int id);
     // Help > Manual: the manual in the desktop's viewer for HTML.
     void OnManual();
@@ -247,6 +261,10 @@ private:
     VideoSettingsDialog* videoSettingsDialog_ = nullptr;
     QString saveFolder_;       // where the last save went; the save dialog starts there
     QString openVideoFolder_;  // where the last video was opened from
+    // What the stills taken in this run recorded, by their path, for Save as.
+    std::map<std::string, PictureMetadata> stillMetadata_;
+    QLabel* statusLine_ = nullptr;
+    std::unique_ptr<MeasureController> measure_;
     std::unique_ptr<CaptureStack> capture_;
     std::unique_ptr<DevicePresence> presence_;
     std::unique_ptr<platform::DeviceChangeMonitor> deviceMonitor_;

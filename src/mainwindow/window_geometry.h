@@ -43,6 +43,9 @@ inline constexpr QRect kDisplayRect(221, 0, 622, 487);
 // The recording counter's panel, shown while a recording runs outside full screen.
 inline constexpr QRect kCounterPanelRect(658, 485, 183, 49);
 inline constexpr QRect kFileListRect(0, 105, 216, 380);
+// The status line under the picture: one row at its bottom, below the zoom and playback
+// buttons, and room for a second row above it.
+inline constexpr QRect kStatusLineRect(229, 536, 606, 40);
 inline constexpr QPoint kTabsPosition(0, 29);
 inline constexpr QPoint kSliderPosition(341, 487);
 // Where the slider's thumb may go in the slider: it stops short of the left and right

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QMouseEvent>
+#include <QSignalSpy>
 #include <QTest>
 #include <atomic>
 #include <thread>
@@ -339,3 +340,75 @@ TEST_F(DisplayWindowTest, FramesKeepComingWhileTheWindowIsResizedZoomedAndPainte
 }
 
 }  // namespace
+
+// The line is kept in the picture's own pixels: drawn between the same two points of the
+// picture, it has the same length fitted, zoomed and panned, up to the size of one window
+// pixel in the picture.
+TEST_F(DisplayWindowTest, AMeasuredLineKeepsItsLengthAtEveryZoomAndPan) {
+    const PackedDib picture = SolidPicture(1280, 1024, 0x80);
+    display.ShowPicture(picture.bytes());
+    const QPointF from(450, 400);
+    const QPointF to(830, 620);
+    const double length = QLineF(from, to).length();
+    // The window point over a point of the picture.
+    const auto windowPoint = [&](QPointF point) {
+        const DisplayRect target = display.view().PictureTarget();
+        return QPoint(static_cast<int>(target.left + point.x() * target.Width() / 1280.0),
+                      static_cast<int>(target.top + point.y() * target.Height() / 1024.0));
+    };
+    const auto measure = [&] {
+        display.SetPointerTool(VideoDisplayWindow::PointerTool::kMeasure);
+        QSignalSpy drawn(&display, &VideoDisplayWindow::lineDrawn);
+        SendMouse(QEvent::MouseButtonPress, windowPoint(from), Qt::LeftButton);
+        SendMouse(QEvent::MouseMove, windowPoint(to), Qt::LeftButton);
+        SendMouse(QEvent::MouseButtonRelease, windowPoint(to), Qt::NoButton);
+        EXPECT_EQ(drawn.count(), 1);
+        EXPECT_EQ(display.measuredFrameSize(), QSize(1280, 1024));
+        const double windowPixel = 1280.0 / display.view().PictureTarget().Width();
+        const QLineF line = display.measuredLine().value_or(QLineF());
+        EXPECT_NEAR(line.length(), length, 2 * windowPixel);
+        EXPECT_NEAR(QLineF(line.p1(), from).length(), 0.0, 2 * windowPixel);
+    };
+    measure();
+    display.ZoomBy(1.0);
+    measure();
+    // Panned with the hand, then measured again; the view did not move while measuring.
+    display.SetPointerTool(VideoDisplayWindow::PointerTool::kPan);
+    EXPECT_FALSE(display.measuredLine());
+    SendMouse(QEvent::MouseButtonPress, {300, 200}, Qt::LeftButton);
+    SendMouse(QEvent::MouseMove, {340, 220}, Qt::LeftButton);
+    SendMouse(QEvent::MouseButtonRelease, {340, 220}, Qt::NoButton);
+    const DisplayRect panned = display.view().viewRect();
+    measure();
+    EXPECT_EQ(display.view().viewRect(), panned);
+    // With a scale the label reads in micrometres.
+    display.SetPictureScale(PictureScale{2.0, 2.0, QStringLiteral("x200"), {}});
+    EXPECT_EQ(display.measuredLabel(),
+              LengthText(LineMicrometres(display.measuredLine()->p1(), display.measuredLine()->p2(),
+                                         display.pictureScale())));
+}
+
+// The scale bar needs a scale; the line drawn on the live picture goes into the next frame.
+TEST_F(DisplayWindowTest, TheScaleBarAndTheLineAreComposedIntoLiveFrames) {
+    const std::vector<std::uint8_t> frame = Frame(640, 400, [](int, int) { return kBlackPixel; });
+    const auto drawnPixels = [&] {
+        EXPECT_EQ(display.DrawFrame(frame.data(), frame.size(), 640, 400), 1);
+        return 640 * 400 - ExtentOf(display.SurfaceSnapshot(), kBlackPixel).count;
+    };
+    display.SetScaleBarShown(true);
+    EXPECT_EQ(drawnPixels(), 0);
+    display.SetLiveScale(PictureScale{2.0, 2.0, QStringLiteral("x200"), {}});
+    const int bar = drawnPixels();
+    EXPECT_GT(bar, 100);  // a bar of 100 pixels with its label
+    EXPECT_LT(ExtentOf(display.SurfaceSnapshot(), kWhitePixel).left, 640);
+
+    display.SetPointerTool(VideoDisplayWindow::PointerTool::kMeasure);
+    SendMouse(QEvent::MouseButtonPress, {50, 50}, Qt::LeftButton);
+    SendMouse(QEvent::MouseMove, {250, 50}, Qt::LeftButton);
+    SendMouse(QEvent::MouseButtonRelease, {250, 50}, Qt::NoButton);
+    ASSERT_TRUE(display.measuredLine());
+    EXPECT_NEAR(display.measuredLine()->length(), 200.0, 0.01);
+    EXPECT_EQ(display.measuredLabel(), LengthText(400.0));
+    EXPECT_GT(drawnPixels(), bar + 200);
+    EXPECT_NE(display.SurfaceSnapshot().pixel(150, 50), kBlackPixel);
+}

@@ -373,7 +373,8 @@ TEST_F(MainWindowSkinTest, MenusCarryTheTextsOfTheLanguageFile) {
               QStringLiteral("Digital Microscope User Manual"));
     EXPECT_EQ(FindCommand(*dialog.menuBar(), menucommand::kManual)->text(),
               QStringLiteral("Digital Microscope Manual"));
-    EXPECT_EQ(skin.menus().displayPopup->actions().size(), 4);
+    // The overlays, a separator, and the measuring items.
+    EXPECT_EQ(skin.menus().displayPopup->actions().size(), 9);
     EXPECT_EQ(skin.menus().filePopup->actions().size(), 6);
 }
 

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QKeyEvent>
@@ -25,6 +26,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <tuple>
 #include <vector>
 
 #include "app/debug_trace.h"
@@ -33,13 +35,16 @@
 #include "capture/display/video_display_window.h"
 #include "capture/gst/capture_stack.h"
 #include "mainwindow/about_dialog.h"
+#include "mainwindow/calibrate_dialog.h"
 #include "mainwindow/device_presence.h"
 #include "mainwindow/main_window_skin.h"
+#include "mainwindow/measure_controller.h"
 #include "mainwindow/microscope_dlg.h"
 #include "mainwindow/record_counter_panel.h"
 #include "mainwindow/recorder_settings_dialog.h"
 #include "mainwindow/time_lapse_dialog.h"
 #include "manual_clock.h"
+#include "output/scale_overlays.h"
 #include "output/still_file.h"
 #include "platform/sound_player.h"
 #include "sim/simulated_microscope.h"
@@ -189,6 +194,7 @@ protected:
         environment.simulatedFrameCode = true;  // the tests tell frames apart by their code
         environment.audioSink = "fakesink";
         environment.homepage = homepage;
+        environment.calibrationFile = program / "calibration.ini";
         dialog = std::make_unique<CMicroscopeDlg>(environment);
         ASSERT_TRUE(dialog->OnInitDialog());
         dialog->show();
@@ -498,6 +504,97 @@ TEST_F(ControllerTest, WithoutAnyMicroscopeTheWindowWaitsQuietly) {
     EXPECT_FALSE(presence().connectionTimer().isActive());
 }
 
+// Calibrate, then measure, on the live picture: the drawn line and the typed length make the
+// current calibration, kept in the file; Measure reads lengths with it; Escape ends a tool; a
+// still taken with Burn Overlays on carries the scale bar at the frame's own scale.
+TEST_F(ControllerTest, CalibrateMeasureAndBurnTheScaleBarIntoAStill) {
+    Start();
+    ExpectLive();
+    MeasureController& measure = *dialog->measure();
+    const auto drag = [&](QPoint from, QPoint to) {
+        for (const auto& [type, at, buttons] :
+             {std::tuple{QEvent::MouseButtonPress, from, Qt::LeftButton},
+              std::tuple{QEvent::MouseMove, to, Qt::LeftButton},
+              std::tuple{QEvent::MouseButtonRelease, to, Qt::NoButton}}) {
+            QMouseEvent event(type, QPointF(at), QPointF(display().mapToGlobal(at)),
+                              type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons,
+                              Qt::NoModifier);
+            QCoreApplication::sendEvent(&display(), &event);
+        }
+    };
+    int dialogs = 0;
+    measure.SetDialogRunner([&](CalibrateDialog& calibrate) {
+        ++dialogs;
+        calibrate.lengthEdit()->setText(QStringLiteral("1"));
+        calibrate.unitBox()->setCurrentIndex(1);  // mm
+        calibrate.nameBox()->setEditText(QStringLiteral("\u00D7200"));
+        calibrate.accept();
+        return calibrate.result();
+    });
+    dialog->OnCommand(menucommand::kCalibrate);
+    EXPECT_EQ(display().pointerTool(), VideoDisplayWindow::PointerTool::kCalibrate);
+    // The window stretches the frame over its 622 x 487 pixels.
+    const QSize frame = display().ShownFrameSize();
+    ASSERT_FALSE(frame.isEmpty());
+    const double framePixelsPerWindowPixel = double(frame.width()) / kDisplayRect.width();
+    drag({100, 200}, {500, 200});
+    EXPECT_EQ(dialogs, 1);
+    EXPECT_EQ(measure.currentName(), QStringLiteral("\u00D7200"));
+    EXPECT_EQ(display().pointerTool(), VideoDisplayWindow::PointerTool::kPan);
+    const PictureScale scale = measure.ScaleFor(frame);
+    EXPECT_NEAR(scale.xMicrometresPerPixel, 1000.0 / (400 * framePixelsPerWindowPixel), 0.01);
+    EXPECT_TRUE(dialog->statusLine()->text().contains(QStringLiteral("\u00D7200")));
+    // Kept in the file, and scaled at half the resolution.
+    CalibrationStore stored(QString::fromStdString(program / "calibration.ini"));
+    ASSERT_TRUE(stored.Load());
+    ASSERT_EQ(stored.ForDevice(measure.deviceKey()).size(), 1u);
+    const PictureScale half = measure.ScaleFor(frame / 2);
+    EXPECT_NEAR(half.xMicrometresPerPixel, 2 * scale.xMicrometresPerPixel, 1e-9);
+    EXPECT_EQ(half.scaledFrom, frame);
+
+    dialog->OnCommand(menucommand::kMeasure);
+    drag({100, 100}, {400, 100});
+    ASSERT_TRUE(display().measuredLine());
+    const double measured = display().measuredLine()->length();
+    EXPECT_NEAR(measured, 300 * framePixelsPerWindowPixel, 1.5);
+    EXPECT_EQ(display().measuredLabel(), LengthText(measured * scale.xMicrometresPerPixel));
+    EXPECT_TRUE(dialog->statusLine()->text().contains(display().measuredLabel()));
+    QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    EXPECT_EQ(display().pointerTool(), VideoDisplayWindow::PointerTool::kPan);
+    EXPECT_FALSE(display().measuredLine());
+
+    dialog->OnCommand(menucommand::kScaleBar);
+    dialog->OnCommand(menucommand::kBurnOverlays);
+    ASSERT_TRUE(TakePicture());
+    const std::optional<std::string> bmp = ReadFile(Picture(0));
+    ASSERT_TRUE(bmp.has_value());
+    const QImage still = QImage::fromData(QByteArray::fromStdString(*bmp), "BMP");
+    ASSERT_EQ(still.size(), frame);
+    const QRect frameRect(QPoint(0, 0), frame);
+    const ScaleBarChoice bar = ChooseScaleBar(frameRect, QRectF(frameRect), frame, scale);
+    int longest = 0;
+    for (int y = frame.height() * 3 / 4; y < frame.height(); ++y) {
+        int run = 0;
+        for (int x = 0; x < frame.width(); ++x) {
+            run = still.pixel(x, y) == qRgb(255, 255, 255) ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+    }
+    EXPECT_NEAR(longest, bar.framePixels, 3.0);
+}
+
+// A calibration file that cannot be read is said once the window is up; the program starts
+// without calibrations.
+TEST_F(ControllerTest, ADamagedCalibrationFileIsSaidOnceTheWindowIsUp) {
+    WriteFile(program / "calibration.ini", std::string("\x00\xff[calibrations]\n1\\name=", 20));
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return dialog->openWarning() != nullptr; }));
+    EXPECT_TRUE(dialog->openWarning()->text().startsWith(QString::fromStdString(
+        "The calibrations in " + (program / "calibration.ini") + " could not be read: ")))
+        << dialog->openWarning()->text().toStdString();
+    EXPECT_FALSE(dialog->measure()->ScaleFor({640, 480}).valid());
+}
+
 TEST_F(ControllerTest, OverlayCommandsSwitchOnAndOffWithADevice) {
     Start();
     const OverlaySwitches& overlays = display().overlays();
@@ -528,16 +625,17 @@ TEST_F(ControllerTest, EveryCommandDoesItsWorkWithoutAWarning) {
     // Commands that do their own work, or nothing for the buttons and items the window never
     // shows, or nothing without a selected file. Preview leaves Live and Close ends the window
     // once events run: they come last.
-    const std::vector<int> built = {kCamera,      kTakePicture, kDecZoom,
-                                    kIncZoom,     kCross,       kPopupCross,
-                                    kGrid,        kCircles,     menucommand::kClock,
-                                    kHelp,        kMini,        kFullScreen,
-                                    kHand,        kVideoColor,  kVideoFormat,
-                                    kPopupDelete, kDelete,      kPopupDeleteAll,
-                                    kDeleteAll,   kPlay,        kStop,
-                                    kFirst,       kLast,        kStepBack,
-                                    kStepForward, kManual,      kUpdate,
-                                    kPreview,     kClose};
+    const std::vector<int> built = {kCamera,       kTakePicture, kDecZoom,
+                                    kIncZoom,      kCross,       kPopupCross,
+                                    kGrid,         kCircles,     menucommand::kClock,
+                                    kHelp,         kMini,        kFullScreen,
+                                    kHand,         kVideoColor,  kVideoFormat,
+                                    kPopupDelete,  kDelete,      kPopupDeleteAll,
+                                    kDeleteAll,    kPlay,        kStop,
+                                    kFirst,        kLast,        kStepBack,
+                                    kStepForward,  kManual,      kUpdate,
+                                    kMeasure,      kCalibrate,   kScaleBar,
+                                    kBurnOverlays, kPreview,     kClose};
     Start();
     ExpectLive();
     const MainWindowSkin& skin = *dialog->skin();
@@ -827,6 +925,7 @@ TEST_F(ControllerTest, SaveAsConvertsOrCopiesAndMarksTheItemSavedOnlyWhenACopyEx
          Picture(0)},
         {out + "/Cap.jpg", out + "/Cap.jpg", QString(), saved},
         {out + "/Copy.bmp", out + "/Copy.bmp", QString(), saved},
+        {out + "/Lossless.png", out + "/Lossless.png", QString(), saved},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.target);
@@ -840,7 +939,9 @@ TEST_F(ControllerTest, SaveAsConvertsOrCopiesAndMarksTheItemSavedOnlyWhenACopyEx
         MessageBoxAnswerer answer;
         dialog->OnCommand(control::kSave);
         EXPECT_EQ(filters, (QStringList{QStringLiteral("JPEG Files(*.jpg)"),
-                                        QStringLiteral("Bitmap Files(*.bmp)")}));
+                                        QStringLiteral("Bitmap Files(*.bmp)"),
+                                        QStringLiteral("PNG Files(*.png)"),
+                                        QStringLiteral("TIFF Files(*.tif *.tiff)")}));
         EXPECT_EQ(suffix, QStringLiteral("jpg"));
         if (row.box.isEmpty()) {
             EXPECT_TRUE(answer.boxes.empty());
@@ -861,6 +962,9 @@ TEST_F(ControllerTest, SaveAsConvertsOrCopiesAndMarksTheItemSavedOnlyWhenACopyEx
     EXPECT_EQ(testsupport::RunCommand("djpeg -bmp '" + out + "/Cap.jpg' | wc -c"),
               std::to_string(54 + 720 * 480 * 3) + "\n");
     EXPECT_EQ(ReadFile(out + "/Copy.bmp"), ReadFile(saved));
+    // The PNG names the device the still was taken with.
+    EXPECT_EQ(testsupport::RunCommand("identify -format '%[Source]' '" + out + "/Lossless.png'"),
+              "Simulated Microscope");
 }
 
 TEST_F(ControllerTest, DeleteTakesTheChosenFileAndDeleteAllTheWholeFolder) {

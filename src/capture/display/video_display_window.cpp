@@ -9,11 +9,13 @@
 #include <QRegion>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "app/debug_trace.h"
 #include "output/jpeg_codec.h"
 #include "output/packed_dib.h"
+#include "output/scale_overlays.h"
 
 namespace {
 
@@ -41,6 +43,12 @@ QImage PictureFromPackedDib(std::span<const std::uint8_t> block) {
         return {};
     }
     return rgb.convertToFormat(QImage::Format_RGB32);
+}
+
+bool SameScale(const PictureScale& a, const PictureScale& b) {
+    return a.xMicrometresPerPixel == b.xMicrometresPerPixel &&
+           a.yMicrometresPerPixel == b.yMicrometresPerPixel && a.name == b.name &&
+           a.scaledFrom == b.scaledFrom;
 }
 
 }  // namespace
@@ -85,9 +93,12 @@ int VideoDisplayWindow::DrawFrame(const std::uint8_t* buffer, std::size_t length
         return 0;
     }
     QSize size;
+    LiveMeasure measure;
     {
         std::lock_guard<std::mutex> lock(surfaceMutex_);
         size = clientSize_;
+        liveFrameSize_ = QSize(width, height);
+        measure = liveMeasure_;
     }
     if (size.isEmpty()) {
         return 1;
@@ -106,6 +117,22 @@ int VideoDisplayWindow::DrawFrame(const std::uint8_t* buffer, std::size_t length
         overlays.clockText = ClockOverlayText(now);
     }
     stamp_.Apply(composing_, overlays.on, now);
+    overlays.measureGeneration = measure.generation;
+    const QSize frameSize(width, height);
+    const bool scaleBar = measure.scaleBar && measure.scale.valid();
+    const bool line = measure.line && measure.lineFrameSize == frameSize;
+    if (scaleBar || line) {
+        QPainter painter(&composing_);
+        const QRect client(QPoint(0, 0), size);
+        const QRectF target(client);
+        if (scaleBar) {
+            DrawScaleBar(painter, client, target, frameSize, measure.scale);
+        }
+        if (line) {
+            DrawMeasurement(painter, client, target, frameSize, measure.line->p1(),
+                            measure.line->p2(), measure.label);
+        }
+    }
     {
         std::lock_guard<std::mutex> lock(surfaceMutex_);
         // A frame composed for a size the window no longer has is dropped.
@@ -164,8 +191,17 @@ QImage VideoDisplayWindow::SurfaceSnapshot() const {
 }
 
 void VideoDisplayWindow::ShowPicture(std::span<const std::uint8_t> viewerImage) {
+    if (line_ && !lineOnLive_) {
+        ClearMeasuredLine();  // it was drawn on the picture before
+    }
     picture_ = PictureFromPackedDib(viewerImage);
     pictureSize_ = picture_.size();
+    picturePixelsPerMetre_ = QSize();
+    if (const IoResultOf<DibLayout> layout = DescribePackedDib(viewerImage);
+        layout && !picture_.isNull()) {
+        picturePixelsPerMetre_ =
+            QSize(layout->header.biXPelsPerMeter, layout->header.biYPelsPerMeter);
+    }
     view_.SetPicture(picture_.width(), picture_.height());
     view_.Fit(ClientRect());
     ResetView();
@@ -183,6 +219,7 @@ void VideoDisplayWindow::ShowVideoFrame(const QImage& frame, QSize videoSize) {
         return;
     }
     pictureSize_ = videoSize;
+    picturePixelsPerMetre_ = QSize();
     view_.SetPicture(videoSize.width(), videoSize.height());
     view_.Fit(ClientRect());
     ResetView();
@@ -261,6 +298,109 @@ void VideoDisplayWindow::RestoreZoomState() {
     RedrawPicture();
 }
 
+void VideoDisplayWindow::SetPointerTool(PointerTool tool) {
+    if (tool == tool_) {
+        return;
+    }
+    tool_ = tool;
+    drawingLine_ = false;
+    setCursor(tool == PointerTool::kPan ? Qt::ArrowCursor : Qt::CrossCursor);
+    ClearMeasuredLine();
+}
+
+void VideoDisplayWindow::SetLiveScale(const PictureScale& scale) {
+    if (!SameScale(scale, liveScale_)) {
+        liveScale_ = scale;
+        UpdateMeasure();
+    }
+}
+
+void VideoDisplayWindow::SetPictureScale(const PictureScale& scale) {
+    if (!SameScale(scale, pictureScale_)) {
+        pictureScale_ = scale;
+        UpdateMeasure();
+    }
+}
+
+void VideoDisplayWindow::SetScaleBarShown(bool shown) {
+    scaleBarShown_ = shown;
+    UpdateMeasure();
+}
+
+void VideoDisplayWindow::ClearMeasuredLine() {
+    drawingLine_ = false;
+    if (!line_) {
+        return;
+    }
+    line_.reset();
+    lineFrameSize_ = QSize();
+    UpdateMeasure();
+}
+
+QSize VideoDisplayWindow::ShownFrameSize() const {
+    {
+        std::lock_guard<std::mutex> lock(surfaceMutex_);
+        if (surfaceOverlays_) {
+            return liveFrameSize_;
+        }
+    }
+    return picture_.isNull() ? QSize() : pictureSize_;
+}
+
+bool VideoDisplayWindow::ShowsLiveFrame() const {
+    std::lock_guard<std::mutex> lock(surfaceMutex_);
+    return surfaceOverlays_.has_value();
+}
+
+QPointF VideoDisplayWindow::FramePointAt(QPoint point, bool live, QSize frameSize) const {
+    QRectF target(rect());
+    if (!live) {
+        const DisplayRect picture = view_.PictureTarget();
+        target = QRectF(picture.left, picture.top, picture.Width(), picture.Height());
+    }
+    if (target.isEmpty() || frameSize.isEmpty()) {
+        return {};
+    }
+    const double x = (point.x() + 0.5 - target.left()) * frameSize.width() / target.width();
+    const double y = (point.y() + 0.5 - target.top()) * frameSize.height() / target.height();
+    return {std::clamp(x, 0.0, static_cast<double>(frameSize.width())),
+            std::clamp(y, 0.0, static_cast<double>(frameSize.height()))};
+}
+
+void VideoDisplayWindow::UpdateMeasure() {
+    const PictureScale& scale = lineOnLive_ ? liveScale_ : pictureScale_;
+    lineLabel_.clear();
+    if (line_) {
+        lineLabel_ = scale.valid() ? LengthText(LineMicrometres(line_->p1(), line_->p2(), scale))
+                                   : PixelLengthText(line_->length());
+    }
+    {
+        std::lock_guard<std::mutex> lock(surfaceMutex_);
+        liveMeasure_.scale = liveScale_;
+        liveMeasure_.scaleBar = scaleBarShown_;
+        liveMeasure_.line = lineOnLive_ ? line_ : std::nullopt;
+        liveMeasure_.lineFrameSize = lineFrameSize_;
+        liveMeasure_.label = lineLabel_;
+        liveMeasure_.generation = ++measureGeneration_;
+    }
+    update();
+}
+
+void VideoDisplayWindow::PaintPictureMeasure(QPainter& painter) const {
+    if (picture_.isNull()) {
+        return;
+    }
+    const DisplayRect picture = view_.PictureTarget();
+    const QRectF target(picture.left, picture.top, picture.Width(), picture.Height());
+    if (scaleBarShown_ && pictureScale_.valid()) {
+        DrawScaleBar(painter, rect(), target, pictureSize_, pictureScale_);
+    }
+    if (line_ && !lineOnLive_ && lineFrameSize_ == pictureSize_) {
+        DrawMeasurement(painter, rect(), target, pictureSize_, line_->p1(), line_->p2(),
+                        lineLabel_);
+    }
+}
+
 void VideoDisplayWindow::SetConnectText(const QString& text) {
     connectText_ = text;
     update();
@@ -320,6 +460,11 @@ void VideoDisplayWindow::paintEvent(QPaintEvent*) {
     if (!overlaysShown) {
         DrawOverlays(painter, rect(), overlays_, now);
     }
+    // A live frame carries the scale bar and the line it was composed with; the next frame
+    // brings the newest.
+    if (!liveFrame) {
+        PaintPictureMeasure(painter);
+    }
     if (liveFrame && !liveFrameShown_) {
         liveFrameShown_ = true;
         DebugTrace(0, "First live frame shown\n");
@@ -362,6 +507,19 @@ void VideoDisplayWindow::mousePressEvent(QMouseEvent* event) {
     }
     lastMouse_ = event->position().toPoint();
     dragging_ = true;
+    if (tool_ != PointerTool::kPan) {
+        const bool live = ShowsLiveFrame();
+        const QSize frameSize = ShownFrameSize();
+        if (frameSize.isEmpty()) {
+            return;  // nothing shown to measure on
+        }
+        drawingLine_ = true;
+        lineOnLive_ = live;
+        lineFrameSize_ = frameSize;
+        const QPointF start = FramePointAt(lastMouse_, live, frameSize);
+        line_ = QLineF(start, start);
+        UpdateMeasure();
+    }
 }
 
 void VideoDisplayWindow::mouseMoveEvent(QMouseEvent* event) {
@@ -374,6 +532,13 @@ void VideoDisplayWindow::mouseMoveEvent(QMouseEvent* event) {
             QCursor::setPos(mapToGlobal(confined));
             point = confined;
         }
+    }
+    if (tool_ != PointerTool::kPan) {
+        if (dragging_ && drawingLine_ && line_) {
+            line_->setP2(FramePointAt(point, lineOnLive_, lineFrameSize_));
+            UpdateMeasure();
+        }
+        return;
     }
     const Qt::CursorShape shape =
         view_.CanPanAt(point.x(), point.y(), ClientRect()) ? Qt::OpenHandCursor : Qt::ArrowCursor;
@@ -398,4 +563,7 @@ void VideoDisplayWindow::mouseReleaseEvent(QMouseEvent* event) {
         return;
     }
     dragging_ = false;
+    if (std::exchange(drawingLine_, false) && line_) {
+        Q_EMIT lineDrawn(*line_, lineFrameSize_);
+    }
 }
