@@ -1,8 +1,11 @@
 // The GStreamer backend's own contract: formats, pins, graph walking, events, controls.
+#include <gst/app/gstappsrc.h>
 #include <gtest/gtest.h>
 
 #include <QLoggingCategory>
+#include <atomic>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,6 +14,7 @@
 #include "capture/gst/gst_media_backend.h"
 #include "capture/gst/simulated_device_registry.h"
 #include "gst_test_rig.h"
+#include "support/wait.h"
 
 namespace gsttest {
 namespace {
@@ -324,6 +328,50 @@ TEST(GstRateCap, PassesOneFramePerSlotOfTheChosenRate) {
     EXPECT_FALSE(cap.Pass(1.0));
     cap.Restart();
     EXPECT_TRUE(cap.Pass(1.0));
+}
+
+// Frames a source numbered but never delivered count as dropped, through the conversion; a
+// number that goes back is a new stream, and frames without a number count nothing.
+TEST(GstGrabberDrops, GapsInTheFrameNumbersCountAsDropped) {
+    struct Counter : GrabberCallback {
+        void BufferCB(double, const std::uint8_t*, std::size_t, const FrameKeeper&) override {
+            frames.fetch_add(1);
+        }
+        std::atomic<int> frames{0};
+    } counter;
+    ASSERT_TRUE(gstcapture::EnsureGstInitialized());
+    gstcapture::ElementPtr pipeline(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
+    gstcapture::ElementPtr source = gstcapture::MakeElement("appsrc");
+    ASSERT_TRUE(pipeline && source);
+    gstcapture::CapsPtr caps(
+        gst_caps_from_string("video/x-raw,format=YUY2,width=4,height=2,framerate=30/1"));
+    g_object_set(source.get(), "caps", caps.get(), "format", GST_FORMAT_TIME, nullptr);
+    gstcapture::GrabberChain chain;
+    ASSERT_TRUE(chain.Create());
+    ASSERT_TRUE(gst_bin_add(GST_BIN(pipeline.get()), GST_ELEMENT(gst_object_ref(source.get()))));
+    ASSERT_EQ(chain.AddGrabberTo(*GST_BIN(pipeline.get()), "SampleGrabber"), hr::kOk);
+    ASSERT_TRUE(gst_element_link(source.get(), chain.grabber()));
+    ASSERT_EQ(chain.Render(*GST_BIN(pipeline.get())), hr::kOk);
+    chain.Configure(false, &counter);
+    ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    const std::optional<std::uint64_t> numbers[] = {0, 1, 2, 5, 6, std::nullopt, 9, 0, 1, 3};
+    for (std::size_t i = 0; i < std::size(numbers); ++i) {
+        GstBuffer* buffer = gst_buffer_new_allocate(nullptr, 4 * 2 * 2, nullptr);
+        GST_BUFFER_PTS(buffer) = i * GST_SECOND / 30;
+        if (numbers[i]) {
+            GST_BUFFER_OFFSET(buffer) = *numbers[i];
+        }
+        ASSERT_EQ(gst_app_src_push_buffer(GST_APP_SRC(source.get()), buffer), GST_FLOW_OK);
+        // One at a time: the grabber's queue keeps only the newest frame.
+        ASSERT_TRUE(testsupport::WaitUntil(
+            [&] { return counter.frames.load() == static_cast<int>(i) + 1; }));
+    }
+    gst_app_src_end_of_stream(GST_APP_SRC(source.get()));
+    gstcapture::BusPtr bus(gst_element_get_bus(pipeline.get()));
+    gst_message_unref(gst_bus_timed_pop_filtered(bus.get(), 5 * GST_SECOND, GST_MESSAGE_EOS));
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    EXPECT_EQ(chain.Stats().dropped, 2u + 2u + 1u);  // 3 and 4; 7 and 8; 2
+    chain.RemoveFrom(*GST_BIN(pipeline.get()));
 }
 
 }  // namespace
