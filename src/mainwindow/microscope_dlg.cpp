@@ -249,12 +249,8 @@ void CMicroscopeDlg::SetMode(WindowMode mode) {
 }
 
 void CMicroscopeDlg::ShowConnected(bool connected) {
-    if (connected && measure_) {
-        // Calibrations belong to the device in use.
-        if (const CaptureDeviceEntry* entry = capture_->engine().CurrentEntry()) {
-            measure_->SetDevice(CalibrationDeviceKey(entry->devicePath, entry->friendlyName),
-                                QString::fromStdString(entry->friendlyName));
-        }
+    if (connected) {
+        NoteCurrentDevice();
     }
     // Without a device nothing is captured: a picture asked for now would be browsing.
     SetMode(connected ? WindowMode::Live : WindowMode::NoDevice);
@@ -629,9 +625,18 @@ void CMicroscopeDlg::OnVideoSettings() {
     videoSettingsDialog_ = nullptr;
 }
 
+void CMicroscopeDlg::NoteCurrentDevice() {
+    // Calibrations belong to the device in use.
+    if (const CaptureDeviceEntry* entry = capture_->engine().CurrentEntry(); entry && measure_) {
+        measure_->SetDevice(CalibrationDeviceKey(entry->devicePath, entry->friendlyName),
+                            QString::fromStdString(entry->friendlyName));
+    }
+}
+
 void CMicroscopeDlg::SwitchDevice(int slot) {
     CaptureEngine& engine = capture_->engine();
     engine.SelectDevice(slot);
+    NoteCurrentDevice();
     if (!engine.running()) {
         // The new device did not start: the window goes where a connection check takes it.
         presence_->ConnectionCheck();

@@ -148,6 +148,8 @@ private:
     void ShowConnected(bool connected);
     // The device in use is gone.
     void OnDeviceLost();
+    // The calibrations and the stills' metadata follow the device in use.
+    void NoteCurrentDevice();
 
     void OnPreviewToggle();
     // The AVI button and Take Video: starts a recording after the settings dialog, or stops
