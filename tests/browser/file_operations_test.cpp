@@ -32,16 +32,6 @@ void WriteBitmap(const std::string& path, int width, int height) {
     ASSERT_TRUE(picture.save(QString::fromStdString(path), "BMP")) << path;
 }
 
-// Names of the files in `folder`, hidden ones too.
-std::vector<std::string> Names(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // Storage folders "Picture" and "Video" and an outside folder "out", in a private folder
 // that is also the home and the data folder (so the home trash is on the same file system).
 class FileOperations : public ::testing::Test {
@@ -159,7 +149,7 @@ TEST_F(FileOperations, SaveAsWritesTheTargetWholeAndMarksTheSourceOnlyThen) {
                             !Exists(Out(c.target)));
                 break;
         }
-        for (const std::string& name : Names(root_ / "out")) {
+        for (const std::string& name : testsupport::EntryNames(root_ / "out")) {
             EXPECT_NE(name.front(), '.') << "a temporary file is left: " << name;
         }
     }
@@ -210,7 +200,7 @@ TEST_F(FileOperations, DeletedFilesGoToTheTrashOrAreDeletedWhereThereIsNone) {
         EXPECT_FALSE(Exists(Picture("StillCap2.bmp")));
     }
     fs::current_path(cwd);
-    EXPECT_TRUE(Names(root_ / "cwd").empty());
+    EXPECT_TRUE(testsupport::EntryNames(root_ / "cwd").empty());
     EXPECT_FALSE(Exists(root_ / "data/Trash/files/StillCap2.bmp"));
 
     // Failures come back with their errno, and a folder is left alone.
@@ -225,7 +215,7 @@ TEST_F(FileOperations, DeleteAllEmptiesTheFolderOfTheSelectedKindButLeavesSubfol
     }
     WriteFile(Picture("sub/kept.bmp"), "kept");
     RemoveFolderEntries(root_ / "Picture");
-    EXPECT_EQ(Names(root_ / "Picture"), std::vector<std::string>{"sub"});
+    EXPECT_EQ(testsupport::EntryNames(root_ / "Picture"), std::vector<std::string>{"sub"});
     EXPECT_TRUE(Exists(Picture("sub/kept.bmp")));
 
     struct Case {

@@ -70,13 +70,7 @@ void DefaultTerminationSignals() {
 }
 
 std::vector<std::string> FilesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
+    return testsupport::EntryNames(folder);
 }
 
 namespace {

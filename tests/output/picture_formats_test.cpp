@@ -86,16 +86,6 @@ std::string TiffInfo(const std::string& path) {
     return RunCommand("tiffinfo " + Quoted(path) + " 2>&1");
 }
 
-// Names in `folder`, hidden ones too.
-std::vector<std::string> Names(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::uint32_t Big32(const std::string& bytes, std::size_t at) {
     std::uint32_t value = 0;
     for (std::size_t i = 0; i < 4; ++i) {
@@ -447,7 +437,7 @@ TEST(ConvertBitmapFile, RefusesBadBitmapsAndLeavesNothingBehind) {
     };
     WriteFile(folder / "older.png", "older");
     WriteFile(folder / "older.tif", "older");
-    const std::vector<std::string> before = Names(folder.path());
+    const std::vector<std::string> before = testsupport::EntryNames(folder.path());
     for (const auto& c : cases) {
         for (const char* target : {"older.png", "older.tif"}) {
             SCOPED_TRACE(c.source + " -> " + target);
@@ -464,7 +454,7 @@ TEST(ConvertBitmapFile, RefusesBadBitmapsAndLeavesNothingBehind) {
     EXPECT_EQ(ConvertBitmapFile(self, self, PictureFormat::kPng, {}).detail(),
               "cannot write " + self + ": it names the bitmap file being converted");
     EXPECT_EQ(ReadFile(self), whole);
-    std::vector<std::string> after = Names(folder.path());
+    std::vector<std::string> after = testsupport::EntryNames(folder.path());
     std::erase(after, "self.bmp");
     EXPECT_EQ(after, before);
 }
@@ -502,7 +492,7 @@ TEST(PictureFiles, AFullDiskFailsCleanlyAndLeavesNothingBehind) {
         fs::remove(whole);
         return std::array<rlim_t, 2>{4000, size - 1};
     };
-    const std::vector<std::string> before = Names(folder.path());
+    const std::vector<std::string> before = testsupport::EntryNames(folder.path());
     for (const PictureFormat format : {PictureFormat::kPng, PictureFormat::kTiff}) {
         for (const rlim_t limit : limits(format)) {
             for (const auto& c : cases) {
@@ -517,7 +507,7 @@ TEST(PictureFiles, AFullDiskFailsCleanlyAndLeavesNothingBehind) {
                 EXPECT_EQ(
                     result.detail(),
                     c.sentence ? "cannot write " + (folder / "still") + ": File too large" : "");
-                EXPECT_EQ(Names(folder.path()), before);
+                EXPECT_EQ(testsupport::EntryNames(folder.path()), before);
             }
         }
     }

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace testsupport {
 
@@ -25,5 +26,7 @@ void WriteFile(const std::string& path, std::string_view bytes);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
 bool IsDirectory(const std::string& path);
+// The names in `folder`, hidden ones too, sorted; none when it cannot be read.
+std::vector<std::string> EntryNames(const std::string& folder);
 
 }  // namespace testsupport
