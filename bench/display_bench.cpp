@@ -2,15 +2,18 @@
 // 622 x 487 window with the clock, cross, scales and circles drawn over it, as the streaming
 // thread does it (VideoDisplayWindow::DrawFrame), against a plain nearest-neighbour scale of
 // the same frame into an image of the same size, measured in the same run. For context it
-// also prints the overlays alone and Qt's own fast (nearest-neighbour) QImage::scaled.
+// also prints the overlays alone, Qt's own fast (nearest-neighbour) QImage::scaled, and the
+// compose with the measuring overlays on as well (a scale bar and a measured line).
 //   display_bench [frames]
 #include <QApplication>
 #include <QImage>
+#include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "bench_support.h"
@@ -59,6 +62,27 @@ int main(int argc, char** argv) {
     bench::ShowWithAllOverlays(display, kDisplayWidth, kDisplayHeight);
     QCoreApplication::processEvents();
 
+    // The same with a calibration, the scale bar and a line measured across the picture.
+    VideoDisplayWindow measured;
+    bench::ShowWithAllOverlays(measured, kDisplayWidth, kDisplayHeight);
+    measured.DrawFrame(frame.data(), frame.size(), kFrameWidth, kFrameHeight);
+    measured.SetLiveScale(PictureScale{2.0, 2.0, QStringLiteral("x200"), {}});
+    measured.SetScaleBarShown(true);
+    measured.SetPointerTool(VideoDisplayWindow::PointerTool::kMeasure);
+    for (const auto& [type, at] : {std::pair{QEvent::MouseButtonPress, QPoint(100, 100)},
+                                   std::pair{QEvent::MouseMove, QPoint(500, 380)},
+                                   std::pair{QEvent::MouseButtonRelease, QPoint(500, 380)}}) {
+        QMouseEvent event(type, QPointF(at), QPointF(at),
+                          type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(&measured, &event);
+    }
+    if (!measured.measuredLine()) {
+        std::fprintf(stderr, "display_bench: no line was measured\n");
+        return 1;
+    }
+
     NearestScaler scaler;
     QImage scaled(kDisplayWidth, kDisplayHeight, QImage::Format_RGB32);
     const QImage wrapped(frame.data(), kFrameWidth, kFrameHeight, kFrameWidth * 3,
@@ -71,6 +95,7 @@ int main(int argc, char** argv) {
     std::vector<double> plain;
     std::vector<double> overlaysOnly;
     std::vector<double> qtScaled;
+    std::vector<double> withMeasure;
     for (int round = 0; round < kRounds; ++round) {
         compose.push_back(PerFrameMilliseconds(frames, [&](int) {
             display.DrawFrame(frame.data(), frame.size(), kFrameWidth, kFrameHeight);
@@ -86,6 +111,9 @@ int main(int argc, char** argv) {
             const QImage image = wrapped.scaled(kDisplayWidth, kDisplayHeight,
                                                 Qt::IgnoreAspectRatio, Qt::FastTransformation);
             (void)image;
+        }));
+        withMeasure.push_back(PerFrameMilliseconds(frames, [&](int) {
+            measured.DrawFrame(frame.data(), frame.size(), kFrameWidth, kFrameHeight);
         }));
         QCoreApplication::processEvents();
     }
@@ -109,5 +137,8 @@ int main(int argc, char** argv) {
                 composeMs / bench::Median(qtScaled));
     std::printf("  share of a 30 fps frame period          %7.1f %%\n",
                 composeMs / (1000.0 / 30) * 100);
+    const double measureMs = bench::Median(withMeasure);
+    std::printf("  compose with scale bar and line         %8.3f ms\n", measureMs);
+    std::printf("  ratio with measuring / compose          %8.2f\n", measureMs / composeMs);
     return 0;
 }

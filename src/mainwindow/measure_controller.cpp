@@ -274,15 +274,23 @@ void MeasureController::RestartCounts() {
 
 void MeasureController::Refresh() {
     const bool live = hooks_.live && hooks_.live();
-    if (live) {
+    // The rate is taken over about a second: a refresh between the ticks (a change of mode or
+    // picture) leaves it as it was.
+    if (live && tickClock_.elapsed() >= kTickMilliseconds / 2) {
         const FrameCounts counts = hooks_.frameCounts ? hooks_.frameCounts() : FrameCounts{};
         const qint64 elapsed = tickClock_.restart();
-        if (elapsed > 0 && counts.delivered >= lastCounts_.delivered) {
+        if (counts.delivered >= lastCounts_.delivered) {
             framesPerSecond_ = 1000.0 *
                                static_cast<double>(counts.delivered - lastCounts_.delivered) /
                                static_cast<double>(elapsed);
         }
+        // A grabber made anew counts its drops from 0.
+        if (counts.dropped < lastCounts_.dropped) {
+            startCounts_.dropped = 0;
+        }
         lastCounts_ = counts;
+    }
+    if (live) {
         liveSize_ = display_.ShownFrameSize();
     }
     const QSize liveSize = live ? display_.ShownFrameSize() : liveSize_;
