@@ -172,27 +172,6 @@ std::string MarkedPath(const std::string& source) {
     return source.substr(0, nameStart) + "A" + source.substr(nameStart);
 }
 
-// Renames `from` to `to` unless `to` exists; 0 or the errno.
-int RenameNoReplace(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-        return 0;
-    }
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
-        return errno;
-    }
-    // A file system without RENAME_NOREPLACE: a second link claims the name or fails with
-    // EEXIST, then the old name goes.
-    if (::link(from.c_str(), to.c_str()) != 0) {
-        return errno;
-    }
-    if (::unlink(from.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(to.c_str());
-        return error;
-    }
-    return 0;
-}
-
 // Whether the home trash ($XDG_DATA_HOME/Trash) is there or can be made. Qt's trash falls
 // back on it last, and when even that fails, Qt 6.4 takes the empty trash path for the
 // working folder and moves the file into "files" there; so Qt is asked only when the home
@@ -249,7 +228,7 @@ IoResultOf<std::string> MarkSavedOnDisk(const std::string& source) {
         return source;
     }
     std::string marked = MarkedPath(source);
-    if (const int error = RenameNoReplace(source, marked); error != 0) {
+    if (const int error = platform::RenameNoReplace(source, marked); error != 0) {
         if (error == EEXIST) {
             return IoResult(error, marked + " already exists");
         }

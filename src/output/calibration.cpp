@@ -353,30 +353,6 @@ void WriteCurrentNames(QSettings& settings, const std::map<std::string, QString>
     settings.endArray();
 }
 
-// Renames `from` to `to` unless something is at `to`: 0, or the errno value (EEXIST when
-// the name is taken).
-int RenameNoReplace(const QString& from, const QString& to) {
-    const QByteArray fromName = QFile::encodeName(from);
-    const QByteArray toName = QFile::encodeName(to);
-    if (::renameat2(AT_FDCWD, fromName.constData(), AT_FDCWD, toName.constData(),
-                    RENAME_NOREPLACE) == 0) {
-        return 0;
-    }
-    if (errno != EINVAL && errno != ENOSYS) {
-        return errno;
-    }
-    // A file system without RENAME_NOREPLACE: a link claims the name just as surely.
-    if (::link(fromName.constData(), toName.constData()) != 0) {
-        return errno;
-    }
-    if (::unlink(fromName.constData()) != 0) {
-        const int error = errno;
-        ::unlink(toName.constData());
-        return error;
-    }
-    return 0;
-}
-
 // Why QSettings could not write into `folder`, as far as can be told afterwards.
 QString WriteProblem(const QString& folder) {
     struct statvfs space = {};
@@ -683,7 +659,8 @@ bool CalibrationStore::MoveDamagedFileAside(const QString& path) {
     for (int number = 1; number <= 100; ++number) {
         const QString aside = path + QStringLiteral(".damaged") +
                               (number > 1 ? QStringLiteral(".%1").arg(number) : QString());
-        const int error = RenameNoReplace(path, aside);
+        const int error = platform::RenameNoReplace(QFile::encodeName(path).toStdString(),
+                                                    QFile::encodeName(aside).toStdString());
         if (error == 0) {
             damagedCopyPath_ = aside;
             return true;
@@ -744,7 +721,9 @@ bool CalibrationStore::Write(Contents contents) {
     if (::rename(QFile::encodeName(written.fileName()).constData(),
                  QFile::encodeName(path).constData()) != 0) {
         error_ = QStringLiteral("the file could not be replaced (%1)").arg(FileErrorWords(errno));
-        if (!damagedCopyPath_.isEmpty() && RenameNoReplace(damagedCopyPath_, path) == 0) {
+        if (!damagedCopyPath_.isEmpty() &&
+            platform::RenameNoReplace(QFile::encodeName(damagedCopyPath_).toStdString(),
+                                      QFile::encodeName(path).toStdString()) == 0) {
             damagedCopyPath_.clear();
         }
         return false;

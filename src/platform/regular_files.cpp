@@ -1,6 +1,7 @@
 #include "platform/regular_files.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -110,6 +111,24 @@ std::string HiddenSiblingPath(std::string_view path, std::string_view tag) {
     hidden += '.';
     hidden += tag;
     return hidden;
+}
+
+int RenameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+        return errno;
+    }
+    if (::link(from.c_str(), to.c_str()) != 0) {
+        return errno;
+    }
+    if (::unlink(from.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(to.c_str());
+        return error;
+    }
+    return 0;
 }
 
 int MakeFolderPath(const std::string& path) {

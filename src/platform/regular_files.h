@@ -53,6 +53,11 @@ std::string HiddenSiblingPath(std::string_view path, std::string_view tag);
 // when something on the way is not a folder).
 int MakeFolderPath(const std::string& path);
 
+// Renames `from` to `to` unless something is at `to`: 0, or the errno value (EEXIST when
+// the name is taken). On a file system without RENAME_NOREPLACE a second link claims the name
+// (or fails with EEXIST), then the old name goes.
+int RenameNoReplace(const std::string& from, const std::string& to);
+
 // The words for a file error: strerror, except EINVAL, which these functions use for
 // "not a regular file".
 std::string FileErrorText(int error);
